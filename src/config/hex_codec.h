@@ -1,0 +1,22 @@
+#pragma once
+// Hexadecimal signature text to bytes and back. The decoder validates nothing: users'
+// configuration files rely on exactly how odd lengths and stray characters come out.
+
+#include <cstdint>
+#include <string_view>
+
+#include "runtime/byte_buffer.h"
+
+namespace kerbilo {
+
+class UiServices;
+
+// Two-byte groups by position; a lone last digit is a group of its own. Lets pending
+// events run once per produced byte when ui is given.
+ByteBuffer decodeHexText(std::string_view text, UiServices* ui);
+// Value of a one- or two-byte group; every non-digit counts −2.
+std::int64_t hexDigitsValue(std::string_view group);
+// Upper-case digits without leading zeros; empty for a negative value.
+Text formatHex(std::int64_t v);
+
+}  // namespace kerbilo

@@ -1,0 +1,13 @@
+#pragma once
+// Every GBK text of the configuration files, written once, readable as Chinese.
+#include "runtime/gbk.h"
+
+namespace kerbilo::config_text {
+
+KERBILO_GBK_TEXT(kindCountKey, "资源种类数")
+KERBILO_GBK_TEXT(suffixField, "文件后缀")
+KERBILO_GBK_TEXT(headFillField, "头补齐")
+KERBILO_GBK_TEXT(tailFillField, "尾补齐")
+KERBILO_GBK_TEXT(outputFolderKey, "输出文件夹")
+
+}  // namespace kerbilo::config_text

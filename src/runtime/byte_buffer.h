@@ -1,0 +1,58 @@
+#pragma once
+// An owned byte sequence with value semantics. Copies share storage until one side writes
+// (copy on write), and slices share their parent's storage, so a catalogue of millions of
+// views into a 1 GiB file costs a few words per view instead of a copy of each resource.
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kerbilo {
+
+class ByteBuffer {
+public:
+    ByteBuffer() = default;
+    ByteBuffer(const void* data, std::size_t size);
+    ByteBuffer(std::initializer_list<std::uint8_t> bytes);
+
+    // Storage for n bytes whose content is not initialised: fill it through mutableData().
+    // Empty on allocation failure, which callers check through size().
+    static ByteBuffer uninitialized(std::size_t n);
+    static ByteBuffer fromText(std::string_view text) { return {text.data(), text.size()}; }
+
+    const std::uint8_t* data() const { return begin_; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const std::uint8_t* begin() const { return begin_; }
+    const std::uint8_t* end() const { return begin_ + size_; }
+    std::uint8_t operator[](std::size_t i) const { return begin_[i]; }
+    std::string_view view() const {
+        return {reinterpret_cast<const char*>(begin_), size_};
+    }
+
+    // Bytes [offset, offset + length) clamped to the buffer; shares storage, copies nothing.
+    ByteBuffer slice(std::size_t offset, std::size_t length) const;
+
+    // Writable access; first detaches from any sharer so other values never change.
+    // Returns nullptr for the empty buffer.
+    std::uint8_t* mutableData();
+
+    // True when this value is the only owner of its storage (no copy made on write).
+    bool unshared() const { return !storage_ || storage_.use_count() == 1; }
+
+    friend bool operator==(const ByteBuffer& a, const ByteBuffer& b);
+
+private:
+    std::shared_ptr<std::uint8_t[]> storage_;
+    std::size_t capacity_ = 0;
+    std::uint8_t* begin_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// Text is GBK bytes without zero bytes; lengths and positions count bytes.
+using Text = std::string;
+
+}  // namespace kerbilo

@@ -1,0 +1,245 @@
+#include "runtime/byte_ops.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace kerbilo {
+
+std::int64_t findBytesIn(const std::uint8_t* hay, std::size_t n, const std::uint8_t* needle,
+                         std::size_t m) {
+    if (m == 0 || n < m) return -1;
+    if (m == 1) {
+        const void* p = std::memchr(hay, needle[0], n);
+        return p ? static_cast<const std::uint8_t*>(p) - hay : -1;
+    }
+    const std::size_t last = n - m;  // last candidate start
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Filter candidates on the first and the last byte of the needle at once: on ordinary
+    // data almost no position passes both, so whole 16-byte blocks are skipped per step.
+    const __m128i first = _mm_set1_epi8(static_cast<char>(needle[0]));
+    const __m128i lastb = _mm_set1_epi8(static_cast<char>(needle[m - 1]));
+    while (i + 16 <= last + 1) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + m - 1));
+        unsigned mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, lastb))));
+        while (mask) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+            if (std::memcmp(hay + i + bit + 1, needle + 1, m - 2) == 0)
+                return static_cast<std::int64_t>(i + bit);
+            mask &= mask - 1;
+        }
+        i += 16;
+    }
+#endif
+    while (i <= last) {
+        const void* p = std::memchr(hay + i, needle[0], last - i + 1);
+        if (!p) return -1;
+        i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(p) - hay);
+        if (std::memcmp(hay + i + 1, needle + 1, m - 1) == 0) return static_cast<std::int64_t>(i);
+        ++i;
+    }
+    return -1;
+}
+
+ByteBuffer leftBytes(const ByteBuffer& b, std::int64_t n) {
+    if (n <= 0) return {};
+    return b.slice(0, static_cast<std::size_t>(n));
+}
+
+ByteBuffer rightBytes(const ByteBuffer& b, std::int64_t n) {
+    if (n <= 0) return {};
+    const std::size_t k = std::min<std::size_t>(static_cast<std::size_t>(n), b.size());
+    return b.slice(b.size() - k, k);
+}
+
+std::int64_t findBytes(const ByteBuffer& buffer, const ByteBuffer& sought) {
+    const std::int64_t at = findBytesIn(buffer.data(), buffer.size(), sought.data(), sought.size());
+    return at < 0 ? -1 : at + 1;
+}
+
+ByteBuffer replaceFirstBytes(const ByteBuffer& buffer, const ByteBuffer& sought,
+                             const ByteBuffer& replacement) {
+    if (buffer.empty() || sought.empty()) return buffer;
+    const std::int64_t at = findBytesIn(buffer.data(), buffer.size(), sought.data(), sought.size());
+    if (at < 0) return buffer;
+    const auto pos = static_cast<std::size_t>(at);
+    return concatBytes({buffer.slice(0, pos), replacement,
+                        buffer.slice(pos + sought.size(), buffer.size())});
+}
+
+ByteBuffer concatBytes(std::initializer_list<ByteBuffer> parts) {
+    std::size_t total = 0;
+    const ByteBuffer* only = nullptr;
+    int nonEmpty = 0;
+    for (const ByteBuffer& p : parts) {
+        total += p.size();
+        if (!p.empty()) {
+            only = &p;
+            ++nonEmpty;
+        }
+    }
+    if (nonEmpty == 0) return {};
+    if (nonEmpty == 1) return *only;
+    ByteBuffer out = ByteBuffer::uninitialized(total);
+    std::uint8_t* w = out.mutableData();
+    if (!w) return {};
+    for (const ByteBuffer& p : parts) {
+        if (p.empty()) continue;
+        std::memcpy(w, p.data(), p.size());
+        w += p.size();
+    }
+    return out;
+}
+
+ByteBuffer zeroBytes(std::int64_t n) {
+    if (n <= 0) return {};
+    ByteBuffer out = ByteBuffer::uninitialized(static_cast<std::size_t>(n));
+    if (std::uint8_t* w = out.mutableData()) std::memset(w, 0, out.size());
+    return out;
+}
+
+ByteBuffer byteToBuffer(std::int64_t value) {
+    const auto b = static_cast<std::uint8_t>(lowByte(value));
+    return ByteBuffer(&b, 1);
+}
+
+bool sameBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+    return n == 0 || std::memcmp(a, b, n) == 0;
+}
+
+Text bytesToText(const ByteBuffer& b) {
+    const void* z = b.empty() ? nullptr : std::memchr(b.data(), 0, b.size());
+    const std::size_t n = z ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(z) - b.data())
+                            : b.size();
+    return Text(reinterpret_cast<const char*>(b.data()), n);
+}
+
+ByteBuffer textToBytes(std::string_view text) { return ByteBuffer::fromText(text); }
+
+Text leftText(std::string_view t, std::int64_t n) {
+    if (n <= 0) return {};
+    return Text(t.substr(0, static_cast<std::size_t>(n)));
+}
+
+Text rightText(std::string_view t, std::int64_t n) {
+    if (n <= 0) return {};
+    const std::size_t k = std::min<std::size_t>(static_cast<std::size_t>(n), t.size());
+    return Text(t.substr(t.size() - k));
+}
+
+Text midText(std::string_view t, std::int64_t start, std::int64_t n) {
+    if (start < 1 || start > textLength(t) || n <= 0) return {};
+    return Text(t.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(n)));
+}
+
+std::int64_t findText(std::string_view text, std::string_view sought) {
+    const std::size_t L = text.size();
+    const std::size_t M = sought.size();
+    if (M == 0) return L > 0 ? 1 : -1;
+    std::size_t p = 0;
+    while (p + M <= L) {
+        if (text.compare(p, M, sought) == 0) return static_cast<std::int64_t>(p) + 1;
+        p += (static_cast<unsigned char>(text[p]) >= 0x80) ? 2 : 1;
+    }
+    return -1;
+}
+
+Text upperText(std::string_view t) {
+    Text out(t);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto c = static_cast<unsigned char>(out[i]);
+        if (c >= 0x80) {
+            ++i;  // second byte of a double-byte character stays as it is
+        } else if (c >= 'a' && c <= 'z') {
+            out[i] = static_cast<char>(c - 0x20);
+        }
+    }
+    return out;
+}
+
+Text concatText(std::initializer_list<std::string_view> parts) {
+    std::size_t total = 0;
+    for (auto p : parts) total += p.size();
+    Text out;
+    out.reserve(total);
+    for (auto p : parts) out.append(p);
+    return out;
+}
+
+int compareText(std::string_view a, std::string_view b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    const int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
+    if (c != 0) return c < 0 ? -1 : 1;
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+namespace {
+
+Text foldFullWidth(std::string_view t) {
+    Text out;
+    out.reserve(t.size());
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        const auto c = static_cast<unsigned char>(t[i]);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        if (i + 1 >= t.size()) {  // a lone lead byte at the end is kept as it is
+            out.push_back(static_cast<char>(c));
+            break;
+        }
+        const auto d = static_cast<unsigned char>(t[i + 1]);
+        ++i;
+        if (c == 0xA3 && d >= 0xA1 && d <= 0xFE) {
+            out.push_back(static_cast<char>(d - 0x80));
+        } else if (c == 0xA1 && d == 0xA1) {
+            out.push_back(' ');
+        } else if (c == 0xA1 && d == 0xAB) {
+            out.push_back('~');
+        } else if (c == 0xA1 && (d == 0xEE || d == 0xEF)) {
+            out.push_back('*');
+        } else {
+            out.push_back(static_cast<char>(c));
+            out.push_back(static_cast<char>(d));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::int32_t textToInt(std::string_view text) {
+    const Text t = foldFullWidth(text);
+    std::size_t i = 0;
+    while (i < t.size() && (t[i] == ' ' || (t[i] >= '\t' && t[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+    std::int64_t v = 0;
+    constexpr std::int64_t limit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
+        v = v * 10 + (t[i] - '0');
+        if (v > limit) v = limit;  // keeps accumulating bounded; saturated below
+    }
+    if (negative) return static_cast<std::int32_t>(-v < std::numeric_limits<std::int32_t>::min()
+                                                       ? std::numeric_limits<std::int32_t>::min()
+                                                       : -v);
+    return static_cast<std::int32_t>(std::min<std::int64_t>(v, std::numeric_limits<std::int32_t>::max()));
+}
+
+Text intToText(std::int64_t v) { return std::to_string(v); }
+
+Text blankText(std::int64_t n) { return n < 1 ? Text{} : Text(static_cast<std::size_t>(n), ' '); }
+
+double remainderOf(double a, double b) { return std::fmod(a, b); }
+
+std::int64_t truncateToInt(double v) { return static_cast<std::int64_t>(std::trunc(v)); }
+
+}  // namespace kerbilo

@@ -1,0 +1,35 @@
+#include "runtime/file_services.h"
+
+#include "runtime/ini.h"
+
+namespace kerbilo {
+
+Text FileServices::readIniValue(std::string_view path, std::string_view section,
+                                std::string_view key, std::string_view defaultValue) {
+    path = skipLeadingBlanks(path);
+    section = skipLeadingBlanks(section);
+    key = skipLeadingBlanks(key);
+    if (path.empty() || section.empty() || key.empty()) return {};
+    const std::optional<ByteBuffer> content = tryReadWholeFile(path);
+    if (!content) return Text(defaultValue);
+    return iniLookup(content->view(), section, key).value_or(Text(defaultValue));
+}
+
+bool FileServices::writeIniValue(std::string_view path, std::string_view section,
+                                 std::string_view key, std::string_view value) {
+    path = skipLeadingBlanks(path);
+    section = skipLeadingBlanks(section);
+    key = skipLeadingBlanks(key);
+    if (path.empty() || section.empty() || key.empty()) return false;
+    std::optional<ByteBuffer> content;
+    if (pathExists(path)) {
+        content = tryReadWholeFile(path);
+        // An existing file we cannot read must not be replaced by one holding a single key.
+        if (!content) return false;
+    }
+    const std::string updated =
+        iniAssign(content ? content->view() : std::string_view{}, section, key, value);
+    return writeWholeFile(path, ByteBuffer::fromText(updated));
+}
+
+}  // namespace kerbilo

@@ -1,0 +1,86 @@
+#pragma once
+// The logic reaches the file system only through this interface. Paths are GBK texts; a
+// binding converts them for its platform. Failures come back as results (empty buffer,
+// false, the caller's default), never as exceptions; lastError() tells why, for callers
+// that report it to the user.
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "runtime/byte_buffer.h"
+
+namespace kerbilo {
+
+class FileServices {
+public:
+    virtual ~FileServices() = default;
+
+    // Directory of the running program, absolute, without a trailing separator.
+    virtual Text programDirectory() const = 0;
+
+    // The whole file, or nothing when it cannot be read (lastError() then says why).
+    // A readable empty file gives an empty buffer, not nothing.
+    virtual std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) = 0;
+
+    // Writes the buffers one after the other; an existing file is replaced only once every
+    // byte has been written, so a failure leaves it as it was.
+    virtual bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) = 0;
+
+    // Creates that one directory; false when it exists already or cannot be made.
+    virtual bool createDirectory(std::string_view path) = 0;
+
+    // Anything at all at the path: a file, a directory, a device.
+    virtual bool pathExists(std::string_view path) = 0;
+
+    // Why the last failed operation failed, as a Chinese GBK text.
+    virtual Text lastError() const = 0;
+
+    // ---- built on the operations above -------------------------------------------------
+
+    ByteBuffer readWholeFile(std::string_view path) {
+        return tryReadWholeFile(path).value_or(ByteBuffer{});
+    }
+    bool writeWholeFile(std::string_view path, const ByteBuffer& data) {
+        return writeWholeFile(path, std::span<const ByteBuffer>(&data, 1));
+    }
+
+    Text readIniValue(std::string_view path, std::string_view section, std::string_view key,
+                      std::string_view defaultValue);
+    bool writeIniValue(std::string_view path, std::string_view section, std::string_view key,
+                       std::string_view value);
+};
+
+// The binding to the local POSIX file system.
+class PosixFileServices final : public FileServices {
+public:
+    // programDir overrides the directory of the executable (tests, per-user settings).
+    explicit PosixFileServices(std::optional<Text> programDir = std::nullopt);
+
+    Text programDirectory() const override { return programDir_; }
+    std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override;
+    using FileServices::writeWholeFile;
+    bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override;
+    bool createDirectory(std::string_view path) override;
+    bool pathExists(std::string_view path) override;
+    Text lastError() const override { return lastError_; }
+
+    void setProgramDirectory(Text dir) { programDir_ = std::move(dir); }
+
+private:
+    void fail(int err);
+
+    Text programDir_;
+    Text lastError_;
+};
+
+// Directory of the running executable (GBK), from /proc/self/exe; empty when unknown.
+Text executableDirectory();
+
+// A Chinese GBK text for an errno value.
+Text describeErrno(int err);
+
+// Makes the program directory the current directory; false when that fails.
+bool enterDirectory(std::string_view gbkPath);
+
+}  // namespace kerbilo

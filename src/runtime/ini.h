@@ -1,0 +1,28 @@
+#pragma once
+// INI rules on a file's bytes, independent of where the bytes come from: section and key
+// names match ASCII-case-insensitively, the first section and the first key of a name win,
+// LF-only lines are read like CR LF ones.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "runtime/byte_buffer.h"
+
+namespace kerbilo {
+
+inline constexpr std::size_t kIniValueLimit = 10239;
+
+// Leading bytes up to 0x20 are not part of a name argument.
+std::string_view skipLeadingBlanks(std::string_view s);
+
+// The entry's value as it is to be returned (trimmed, unquoted, cut), or nothing when the
+// section or the key is absent.
+std::optional<Text> iniLookup(std::string_view content, std::string_view section,
+                              std::string_view key);
+
+// The content with the entry set; every other line is kept byte for byte.
+std::string iniAssign(std::string_view content, std::string_view section, std::string_view key,
+                      std::string_view value);
+
+}  // namespace kerbilo
