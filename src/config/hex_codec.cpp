@@ -1,5 +1,7 @@
 #include "config/hex_codec.h"
 
+#include <iterator>
+
 #include "runtime/byte_ops.h"
 #include "ui/services/ui_services.h"
 
@@ -34,12 +36,13 @@ ByteBuffer decodeHexText(std::string_view text, UiServices* ui) {
 
 Text formatHex(std::int64_t v) {
     if (v < 0) return {};
-    Text out;
+    char digits[16];
+    std::size_t n = 0;
     do {
-        out.insert(out.begin(), kDigits[static_cast<std::size_t>(v % 16)]);
+        digits[n++] = kDigits[static_cast<std::size_t>(v % 16)];
         v /= 16;
     } while (v > 0);
-    return out;
+    return Text(std::make_reverse_iterator(digits + n), std::make_reverse_iterator(digits));
 }
 
 }  // namespace kerbilo

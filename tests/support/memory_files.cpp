@@ -1,0 +1,87 @@
+#include "memory_files.h"
+
+#include <cerrno>
+
+#include "runtime/byte_ops.h"
+
+namespace kerbilo::testing {
+
+MemoryFileServices::MemoryFileServices(Text programDir) : programDir_(std::move(programDir)) {
+    directories.insert("/");
+    directories.insert(programDir_);
+}
+
+bool MemoryFileServices::parentExists(std::string_view path) const {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos) return true;  // relative to the current directory
+    Text parent(path.substr(0, slash));
+    while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
+    if (parent.empty()) parent = "/";
+    return directories.count(parent) > 0;
+}
+
+std::optional<ByteBuffer> MemoryFileServices::tryReadWholeFile(std::string_view path) {
+    const Text p(path);
+    if (unreadable.count(p)) {
+        lastError_ = describeErrno(EACCES);
+        return std::nullopt;
+    }
+    if (directories.count(p)) {
+        lastError_ = describeErrno(EISDIR);
+        return std::nullopt;
+    }
+    auto it = files.find(p);
+    if (it == files.end()) {
+        lastError_ = describeErrno(ENOENT);
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+bool MemoryFileServices::writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) {
+    const Text p(path);
+    if (p.empty() || !parentExists(p)) {
+        lastError_ = describeErrno(ENOENT);
+        return false;
+    }
+    if (directories.count(p)) {
+        lastError_ = describeErrno(EISDIR);
+        return false;
+    }
+    if (unwritable.count(p)) {
+        lastError_ = describeErrno(ENOSPC);
+        return false;
+    }
+    ByteBuffer all;
+    for (const ByteBuffer& b : parts) all = concatBytes({all, b});
+    files[p] = all;
+    ++writes;
+    return true;
+}
+
+bool MemoryFileServices::createDirectory(std::string_view path) {
+    Text p(path);
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (p.empty() || pathExists(p)) {
+        lastError_ = describeErrno(EEXIST);
+        return false;
+    }
+    if (!parentExists(p)) {
+        lastError_ = describeErrno(ENOENT);
+        return false;
+    }
+    directories.insert(p);
+    return true;
+}
+
+bool MemoryFileServices::pathExists(std::string_view path) {
+    const Text p(path);
+    return files.count(p) || directories.count(p);
+}
+
+Text MemoryFileServices::content(const Text& path) const {
+    auto it = files.find(path);
+    return it == files.end() ? Text() : Text(it->second.view());
+}
+
+}  // namespace kerbilo::testing

@@ -1,0 +1,39 @@
+#pragma once
+// File services over an in-memory file system, with failures a test can switch on.
+
+#include <map>
+#include <set>
+
+#include "runtime/file_services.h"
+
+namespace kerbilo::testing {
+
+class MemoryFileServices : public FileServices {
+public:
+    explicit MemoryFileServices(Text programDir = "/prog");
+
+    std::map<Text, ByteBuffer> files;
+    std::set<Text> directories;  // "/" and the program directory exist from the start
+    std::set<Text> unreadable;   // reads of these paths fail
+    std::set<Text> unwritable;   // writes to these paths fail
+    int writes = 0;              // successful whole-file writes
+
+    Text programDirectory() const override { return programDir_; }
+    std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override;
+    using FileServices::writeWholeFile;
+    bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override;
+    bool createDirectory(std::string_view path) override;
+    bool pathExists(std::string_view path) override;
+    Text lastError() const override { return lastError_; }
+
+    // Content of a file as text, empty when absent.
+    Text content(const Text& path) const;
+
+private:
+    bool parentExists(std::string_view path) const;
+
+    Text programDir_;
+    Text lastError_;
+};
+
+}  // namespace kerbilo::testing
