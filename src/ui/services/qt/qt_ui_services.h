@@ -1,0 +1,88 @@
+#pragma once
+// The user-interface services bound to Qt widgets that someone else builds and owns. GBK
+// texts are converted at this boundary only; dialogs are Qt's own, so they behave alike
+// on every desktop.
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QPointer>
+#include <functional>
+#include <map>
+
+#include "ui/services/ui_services.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMimeData;
+class QTreeView;
+class QWidget;
+
+namespace kerbilo {
+
+class PictureWidget;
+class PreorderTreeModel;
+
+struct QtUiWidgets {
+    QWidget* window = nullptr;
+    QTreeView* tree = nullptr;
+    PreorderTreeModel* model = nullptr;
+    QLabel* statusPart = nullptr;  // the one status-bar part
+    std::map<Pane, PictureWidget*> panes;
+    std::map<MenuItem, QAction*> items;
+    std::map<Menu, QMenu*> menus;
+};
+
+// Filter text "desc|pattern|desc|pattern" as Qt name filters "desc (m1 m2)".
+QStringList nameFiltersOf(const Text& filter);
+
+// The files-dropped text of some dropped data; nothing when it holds no local file.
+std::optional<Text> droppedFilesOf(const QMimeData& mime);
+
+class QtUiServices final : public UiServices {
+public:
+    explicit QtUiServices(QtUiWidgets widgets);
+
+    // Runs at every dispatch of processPendingEvents, before the events themselves.
+    std::function<void()> beforeDispatch;
+    // Dispatch is skipped when the previous one is younger than this.
+    int minDispatchIntervalMs = 5;
+
+    int showMessage(const Text& text, MessageStyle style, const Text& title) override;
+    bool showFileDialog(FileDialogSettings& settings) override;
+    std::optional<Text> chooseFolder(const Text& prompt, std::uintptr_t owner) override;
+    void setStatusText(int part, const Text& text) override;
+    void clearTree() override;
+    int addTreeItem(int parent, const Text& text, std::int64_t itemData = 0) override;
+    int treeItemCount() override;
+    Text treeItemText(int index) override;
+    std::int64_t treeItemData(int index) override;
+    int treeItemParent(int index) override;
+    void expandTreeItem(int index) override;
+    int selectedTreeItem() override;
+    void redrawControl(Control control) override;
+    void setWindowTitle(const Text& text) override;
+    std::uintptr_t mainWindowHandle() override;
+    void setMenuItemDisabled(MenuItem item, bool disabled) override;
+    void popUpMenu(Menu menu) override;
+    void setPictureData(Pane pane, const ByteBuffer& data) override;
+    void processPendingEvents() override;
+
+    // Greys every menu while a long loop runs, over the logic's own enabled states, which
+    // come back unchanged when the greying ends.
+    void setMenusGreyed(bool greyed);
+    bool menusGreyed() const { return greyed_; }
+    bool menuItemDisabled(MenuItem item) const;  // as the logic set it
+
+    const QtUiWidgets& widgets() const { return w_; }
+
+private:
+    QWidget* ownerOf(std::uintptr_t handle) const;
+    void applyMenuState();
+
+    QtUiWidgets w_;
+    std::map<MenuItem, bool> disabled_;
+    bool greyed_ = false;
+    QElapsedTimer sinceDispatch_;
+};
+
+}  // namespace kerbilo

@@ -1,0 +1,66 @@
+#include "ui/shell/about_window.h"
+
+#include <QtCore/QUrl>
+#include <QtGui/QDesktopServices>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QScreen>
+#include <QtWidgets/QLabel>
+
+#include "ui/services/qt/qt_text.h"
+#include "ui/shell/assets.h"
+#include "ui/shell/shell_texts.h"
+
+namespace kerbilo {
+
+namespace {
+
+// The author's pages are not ours to name; a link without a target opens nothing.
+QLabel* link(QWidget* parent, const Text& caption, const QString& target, QRect where) {
+    auto* label = new QLabel(parent);
+    label->setText(QStringLiteral("<a href=\"%1\">%2</a>").arg(target, toQt(caption).toHtmlEscaped()));
+    label->setTextFormat(Qt::RichText);
+    label->setGeometry(where);
+    QObject::connect(label, &QLabel::linkActivated, label, [](const QString& url) {
+        if (!url.isEmpty()) QDesktopServices::openUrl(QUrl(url));
+    });
+    return label;
+}
+
+}  // namespace
+
+AboutWindow::AboutWindow(QWidget* owner, const RendererFactory& renderers)
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+    setWindowTitle(toQt(shell_text::aboutTitle()));
+    setModal(true);
+    setFixedSize(371, 155);
+
+    picture_ = new PictureWidget(renderers(PictureFit::Stretch), this);
+    picture_->setGeometry(0, 0, 128, 128);
+    picture_->setData(aboutPicture());
+
+    auto* notice = new QLabel(toQt(shell_text::aboutNotice()).replace(QStringLiteral("\r\n"),
+                                                                       QStringLiteral("\n")),
+                              this);
+    notice->setObjectName(QStringLiteral("notice"));
+    notice->setAttribute(Qt::WA_TranslucentBackground);
+    notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    notice->setGeometry(138, 28, 222, 76);
+    // Six lines in 76 pixels: the font follows the box, not the desktop's default.
+    QFont font = notice->font();
+    font.setPixelSize(11);
+    notice->setFont(font);
+
+    link(this, shell_text::blogLink(), QString(), QRect(233, 109, 63, 16))
+        ->setObjectName(QStringLiteral("blog"));
+    link(this, shell_text::microBlogLink(), QString(), QRect(297, 109, 63, 16))
+        ->setObjectName(QStringLiteral("microBlog"));
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(0, 0), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+}  // namespace kerbilo

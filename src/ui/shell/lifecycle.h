@@ -1,0 +1,44 @@
+#pragma once
+// Start-up and closing, without any toolkit: the window calls these with its services.
+
+#include <functional>
+#include <string_view>
+
+#include "runtime/byte_buffer.h"
+#include "runtime/file_services.h"
+#include "ui/services/ui_services.h"
+
+namespace kerbilo {
+
+// The user's desktop folder with a trailing "/", or empty: the XDG desktop directory from
+// user-dirs.dirs, else $HOME/Desktop; only a folder that exists counts. Never creates one.
+Text desktopFolder(std::string_view home, std::string_view xdgConfigHome);
+Text desktopFolder();  // from the process environment
+
+// Where the two settings files live: beside the executable when that folder is writable
+// (a copy run from its build folder), else $XDG_CONFIG_HOME/kerbilo, created if missing.
+Text programDirectoryFor(const Text& executableDir, std::string_view home,
+                         std::string_view xdgConfigHome);
+Text programDirectory();  // from the process environment
+
+// The state the creation steps set, wherever it lives.
+struct CreationTargets {
+    std::function<void()> clearModified;
+    FileDialogSettings* openDialog = nullptr;
+    FileDialogSettings* saveDialog = nullptr;
+    Text* outputFolder = nullptr;
+    FileServices* files = nullptr;
+    std::function<void()> registerDropTarget;
+};
+
+// The steps run once the main window exists, in their order.
+void runCreationSteps(CreationTargets& targets, const Text& desktop);
+
+// The dialogs as the window creates them: both with the initial filter.
+FileDialogSettings initialDialog(FileDialogMode mode);
+
+// The close question. True when the window may close: nothing unsaved, "No", or "Yes"
+// followed by a save that wrote the file.
+bool mayClose(UiServices& ui, bool modified, const std::function<bool()>& save);
+
+}  // namespace kerbilo

@@ -1,0 +1,35 @@
+// Kerbilo's desktop program: start-up, the window, the event loop.
+
+#include <QtCore/QLibraryInfo>
+#include <QtCore/QLocale>
+#include <QtCore/QTranslator>
+#include <QtWidgets/QApplication>
+
+#include "runtime/file_services.h"
+#include "ui/shell/lifecycle.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/program.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("kerbilo"));
+    QApplication::setDesktopFileName(QStringLiteral("kerbilo"));
+    // Qt's own dialogs and buttons speak the program's language, whatever the desktop's.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
+
+    const kerbilo::Text programDir = kerbilo::programDirectory();
+    kerbilo::enterDirectory(programDir);
+    kerbilo::PosixFileServices files(programDir);
+    kerbilo::Program program(files);
+
+    kerbilo::MainWindow window(program.commands(), program.renderers());
+    program.attach(window.ui());
+    window.show();
+    window.activateWindow();
+    window.created();
+    app.exec();
+    return 0;
+}

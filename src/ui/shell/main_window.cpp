@@ -1,0 +1,247 @@
+#include "ui/shell/main_window.h"
+
+#include <QtCore/QMimeData>
+#include <QtCore/QTimer>
+#include <QtGui/QAction>
+#include <QtGui/QCloseEvent>
+#include <QtGui/QKeySequence>
+#include <QtGui/QScreen>
+#include <QtGui/QShortcut>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QGroupBox>
+#include <QtWidgets/QHeaderView>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QMenuBar>
+#include <QtWidgets/QProgressBar>
+#include <QtWidgets/QStatusBar>
+#include <QtWidgets/QTreeView>
+
+#include "ui/services/qt/preorder_tree_model.h"
+#include "ui/services/qt/qt_text.h"
+#include "ui/shell/about_window.h"
+#include "ui/shell/assets.h"
+#include "ui/shell/lifecycle.h"
+#include "ui/shell/shell_texts.h"
+
+namespace kerbilo {
+
+namespace {
+constexpr int kClientWidth = 583;
+constexpr int kClientHeight = 379;
+}  // namespace
+
+MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
+    : QMainWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      commands_(std::move(commands)),
+      renderers_(std::move(renderers)) {
+    setWindowTitle(toQt(shell_text::title()));
+    auto* client = new QWidget(this);
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+
+    model_ = new PreorderTreeModel(this);
+    tree_ = new QTreeView(client);
+    tree_->setGeometry(1, 3, 103, 337);
+    tree_->setModel(model_);
+    tree_->setHeaderHidden(true);
+    // Every row is one line of text: the view can then skip measuring a million of them.
+    tree_->setUniformRowHeights(true);
+    tree_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tree_->header()->setStretchLastSection(false);
+    tree_->setContextMenuPolicy(Qt::PreventContextMenu);
+    tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tree_->viewport()->installEventFilter(this);
+
+    group_ = new QGroupBox(toQt(shell_text::browseGroup()), client);
+    group_->setGeometry(112, 4, 470, 336);
+    pane_ = new PictureWidget(renderers_(PictureFit::CentreShrink), group_);
+    pane_->setGeometry(3, 20, 464, 312);
+
+    status_ = new QStatusBar(client);
+    status_->setGeometry(0, 359, kClientWidth, 20);
+    status_->setSizeGripEnabled(false);
+    statusPart_ = new QLabel(toQt(shell_text::welcome()), status_);
+    status_->addWidget(statusPart_, 1);
+    progress_ = new QProgressBar(status_);
+    progress_->setRange(0, 1000);
+    progress_->setTextVisible(false);
+    progress_->setFixedWidth(160);
+    status_->addPermanentWidget(progress_);
+    progress_->hide();
+
+    buildMenus();
+
+    QtUiWidgets widgets;
+    widgets.window = this;
+    widgets.tree = tree_;
+    widgets.model = model_;
+    widgets.statusPart = statusPart_;
+    widgets.panes[Pane::Main] = pane_;
+    widgets.items = actions_;
+    widgets.menus = menus_;
+    ui_ = std::make_unique<QtUiServices>(std::move(widgets));
+    ui_->beforeDispatch = [this] { syncBusyLook(); };
+
+    ui_->addTreeItem(-1, shell_text::treeRoot());
+    ui_->setPictureData(Pane::Main, logoPicture());
+    ui_->setMenuItemDisabled(MenuItem::Save, true);
+
+    connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        if (commands_.showSelected) commands_.showSelected();
+    });
+    connect(tree_, &QTreeView::doubleClicked, this, [this] {
+        if (commands_.showSelected) commands_.showSelected();
+    });
+
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
+
+    // The menu bar's height depends on the font, so the fixed size follows it.
+    setFixedSize(kClientWidth, menuBar()->sizeHint().height() + kClientHeight);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(0, 0), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+MainWindow::~MainWindow() = default;
+
+QAction* MainWindow::addItem(QMenu* menu, MenuItem item, const Text& text, QKeySequence key,
+                             std::function<void()> run) {
+    QAction* action = menu->addAction(toQt(text));
+    if (!key.isEmpty()) {
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+    }
+    connect(action, &QAction::triggered, this, [this, run = std::move(run)] { runCommand(run); });
+    actions_[item] = action;
+    return action;
+}
+
+void MainWindow::buildMenus() {
+    auto call = [](const std::function<void()>& f) {
+        return [&f] {
+            if (f) f();
+        };
+    };
+    QMenu* file = menuBar()->addMenu(toQt(shell_text::fileMenu()));
+    addItem(file, MenuItem::Open, shell_text::openItem(), QKeySequence(Qt::CTRL | Qt::Key_O),
+            call(commands_.open));
+    file->addSeparator();
+    addItem(file, MenuItem::SetOutputFolder, shell_text::outputFolderItem(),
+            QKeySequence(Qt::Key_F7), call(commands_.setOutputFolder));
+    addItem(file, MenuItem::Save, shell_text::saveItem(), QKeySequence(Qt::CTRL | Qt::Key_S),
+            [this] {
+                if (commands_.save) commands_.save();
+            });
+    file->addSeparator();
+    addItem(file, MenuItem::Exit, shell_text::exitItem(), {}, [this] { endProgram(); });
+
+    QMenu* edit = menuBar()->addMenu(toQt(shell_text::editMenu()));
+    addItem(edit, MenuItem::ReplaceResource, shell_text::replaceItem(), {},
+            call(commands_.replace));
+    addItem(edit, MenuItem::ExportResource, shell_text::exportItem(), {},
+            call(commands_.exportOne));
+    addItem(edit, MenuItem::ExportAllResources, shell_text::exportAllItem(), {},
+            call(commands_.exportAll));
+
+    QMenu* help = menuBar()->addMenu(toQt(shell_text::helpMenu()));
+    addItem(help, MenuItem::About, shell_text::aboutItem(), QKeySequence(Qt::Key_F1),
+            [this] { showAbout(); });
+    addItem(help, MenuItem::UpdateLibraries, shell_text::updateItem(), QKeySequence(Qt::Key_F5),
+            [] {});
+
+    menus_ = {{Menu::File, file}, {Menu::Edit, edit}, {Menu::Help, help}};
+}
+
+void MainWindow::created() {
+    if (commands_.windowCreated) commands_.windowCreated();
+}
+
+void MainWindow::endProgram() {
+    ending_ = true;
+    close();
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::showAbout() {
+    AboutWindow about(this, renderers_);
+    about.exec();
+}
+
+void MainWindow::runCommand(const std::function<void()>& command) {
+    if (busy()) return;
+    command();
+    syncBusyLook();
+    if (closePending_ && !busy()) {
+        closePending_ = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void MainWindow::syncBusyLook() {
+    const bool now = busy();
+    if (now != ui_->menusGreyed()) ui_->setMenusGreyed(now);
+    const double share = now && commands_.progress ? commands_.progress() : -1;
+    if (share >= 0) progress_->setValue(static_cast<int>(share * 1000));
+    progress_->setVisible(share >= 0);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (ending_) {
+        event->accept();
+        return;
+    }
+    if (busy()) {
+        // The running loop still uses the window; close once it has ended.
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
+    const bool modified = commands_.modified && commands_.modified();
+    if (mayClose(*ui_, modified, commands_.save)) {
+        ending_ = true;
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!busy() && event->mimeData() && droppedFilesOf(*event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+    if (!busy() && event->mimeData() && droppedFilesOf(*event->mimeData()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    if (busy() || !event->mimeData()) return;
+    const std::optional<Text> dropped = droppedFilesOf(*event->mimeData());
+    if (!dropped) return;
+    event->acceptProposedAction();
+    // The drag source waits for the drop to finish; the scan runs after it has.
+    QTimer::singleShot(0, this, [this, text = *dropped] {
+        runCommand([this, &text] {
+            if (commands_.filesDropped) commands_.filesDropped(text);
+        });
+    });
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == tree_->viewport() && event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton && !busy() &&
+        commands_.treeRightButtonPressed) {
+        // The pop-up comes first; returning false then lets the press select the item.
+        commands_.treeRightButtonPressed();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace kerbilo

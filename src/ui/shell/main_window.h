@@ -1,0 +1,81 @@
+#pragma once
+// Kerbilo's working window: the tree, the framed picture pane, the status bar and the
+// menus, bound through QtUiServices to the commands it is given.
+
+#include <QtWidgets/QMainWindow>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "ui/services/qt/picture_widget.h"
+#include "ui/services/qt/qt_ui_services.h"
+#include "ui/shell/shell_commands.h"
+
+class QGroupBox;
+class QProgressBar;
+class QStatusBar;
+
+namespace kerbilo {
+
+using RendererFactory = std::function<std::unique_ptr<PictureRenderer>(PictureFit)>;
+
+class MainWindow final : public QMainWindow {
+public:
+    explicit MainWindow(ShellCommands commands, RendererFactory renderers = makeQtImageRenderer);
+    ~MainWindow() override;
+
+    QtUiServices& ui() { return *ui_; }
+    const ShellCommands& commands() const { return commands_; }
+
+    // The window-created steps; start-up calls this once the window is shown.
+    void created();
+    // Ends the program without the close question.
+    void endProgram();
+    // Shows the About window; returns when it is closed.
+    void showAbout();
+
+    // For tests and screenshots.
+    QTreeView* tree() const { return tree_; }
+    PictureWidget* pane() const { return pane_; }
+    QGroupBox* group() const { return group_; }
+    QStatusBar* statusBar() const { return status_; }
+    QProgressBar* progressBar() const { return progress_; }
+    QAction* action(MenuItem item) const { return actions_.at(item); }
+    QMenu* menu(Menu m) const { return menus_.at(m); }
+    bool dropsRegistered() const { return acceptDrops(); }
+    const RendererFactory& renderers() const { return renderers_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildMenus();
+    QAction* addItem(QMenu* menu, MenuItem item, const Text& text, QKeySequence key,
+                     std::function<void()> run);
+    // Runs a command unless a long loop is still letting events through; afterwards
+    // undoes the busy look and carries out a close that arrived meanwhile.
+    void runCommand(const std::function<void()>& command);
+    bool busy() const { return commands_.busy && commands_.busy(); }
+    void syncBusyLook();
+
+    ShellCommands commands_;
+    RendererFactory renderers_;
+    QTreeView* tree_ = nullptr;
+    PreorderTreeModel* model_ = nullptr;
+    QGroupBox* group_ = nullptr;
+    PictureWidget* pane_ = nullptr;
+    QStatusBar* status_ = nullptr;
+    QLabel* statusPart_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    std::map<MenuItem, QAction*> actions_;
+    std::map<Menu, QMenu*> menus_;
+    std::unique_ptr<QtUiServices> ui_;
+    bool ending_ = false;
+    bool closePending_ = false;
+};
+
+}  // namespace kerbilo

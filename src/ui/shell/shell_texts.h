@@ -1,0 +1,37 @@
+#pragma once
+// Every user-visible text of the windows, GBK, written once and readable as Chinese.
+#include "runtime/gbk.h"
+
+namespace kerbilo::shell_text {
+
+KERBILO_GBK_TEXT(title, "Kerbilo")
+KERBILO_GBK_TEXT(treeRoot, "文件资源列表")
+KERBILO_GBK_TEXT(browseGroup, "资源浏览")
+KERBILO_GBK_TEXT(welcome, "欢迎使用Kerbilo 1.2版")
+KERBILO_GBK_TEXT(dialogFilter, "可执行文件|*.exe|动态链接库文件|*.dll|所有类型文件|*.*")
+
+KERBILO_GBK_TEXT(fileMenu, "文件")
+KERBILO_GBK_TEXT(openItem, "打开")
+KERBILO_GBK_TEXT(outputFolderItem, "设置输出文件夹")
+KERBILO_GBK_TEXT(saveItem, "保存文件")
+KERBILO_GBK_TEXT(exitItem, "退出")
+KERBILO_GBK_TEXT(editMenu, "编辑")
+KERBILO_GBK_TEXT(replaceItem, "替换资源")
+KERBILO_GBK_TEXT(exportItem, "导出资源")
+KERBILO_GBK_TEXT(exportAllItem, "导出全部资源")
+KERBILO_GBK_TEXT(helpMenu, "帮助")
+KERBILO_GBK_TEXT(aboutItem, "关于")
+KERBILO_GBK_TEXT(updateItem, "更新支持库")
+
+KERBILO_GBK_TEXT(unsavedText, "文件修改还没有保存,是否保存修改?")
+KERBILO_GBK_TEXT(unsavedTitle, "程序未保存")
+
+KERBILO_GBK_TEXT(aboutTitle, "关于Kerbilo")
+KERBILO_GBK_TEXT(aboutNotice,
+                 "本程序可用于修改文件内资源文件\r\n但不建议修改第三方文件版权信息\r\n"
+                 "使用本软件的一切修改行为都属个人行为\r\n作者不承担任何法律责任\r\n\r\n"
+                 "请勿用本软件于非法用途")
+KERBILO_GBK_TEXT(blogLink, "作者博客")
+KERBILO_GBK_TEXT(microBlogLink, "作者微博")
+
+}  // namespace kerbilo::shell_text
