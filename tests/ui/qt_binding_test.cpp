@@ -1,0 +1,347 @@
+// What only the Qt binding can get wrong: filters, drops, dialog options, the pop-up's
+// timing, throttled event dispatch, the pane and a tree of a million items.
+
+#include <gtest/gtest.h>
+
+#include <QtCore/QBuffer>
+#include <QtCore/QDir>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QMimeData>
+#include <QtCore/QTemporaryDir>
+#include <QtCore/QUrl>
+#include <QtGui/QAction>
+#include <QtGui/QCursor>
+#include <QtWidgets/QComboBox>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QTreeView>
+#include <fstream>
+
+#include "gui_helpers.h"
+#include "runtime/gbk.h"
+#include "ui/services/qt/picture_widget.h"
+#include "ui/services/qt/preorder_tree_model.h"
+#include "ui/services/qt/qt_text.h"
+#include "ui/services/qt/qt_ui_services.h"
+
+namespace kerbilo::testing {
+namespace {
+
+struct FilterCase {
+    const char* filter;
+    QStringList want;
+};
+
+TEST(QtFilters, PairsBecomeNameFilters) {
+    const FilterCase cases[] = {
+        {"可执行文件|*.exe|动态链接库文件|*.dll|所有类型文件|*.*",
+         {"可执行文件 (*.exe)", "动态链接库文件 (*.dll)", "所有类型文件 (*.*)"}},
+        {"图片|*.png;*.jpg; *.gif", {"图片 (*.png *.jpg *.gif)"}},
+        {"a|*.a||b|*.b", {"a (*.a)"}},
+        {"a|*.a|dangling", {"a (*.a)"}},
+        {"", {}},
+    };
+    for (const FilterCase& c : cases) {
+        SCOPED_TRACE(c.filter);
+        EXPECT_EQ(nameFiltersOf(utf8ToGbk(c.filter)), c.want);
+    }
+}
+
+TEST(QtDrops, LocalFilesOnly) {
+    QMimeData two;
+    two.setUrls({QUrl::fromLocalFile("/tmp/a.exe"), QUrl::fromLocalFile("/tmp/文件 b.dll")});
+    EXPECT_EQ(droppedFilesOf(two), "/tmp/a.exe\r\n" + utf8ToGbk("/tmp/文件 b.dll") + "\r\n");
+
+    QMimeData one;
+    one.setUrls({QUrl::fromLocalFile("/tmp/a.exe")});
+    EXPECT_EQ(droppedFilesOf(one), "/tmp/a.exe");
+
+    QMimeData mixed;
+    mixed.setUrls({QUrl("https://example.invalid/x"), QUrl::fromLocalFile("/tmp/c")});
+    EXPECT_EQ(droppedFilesOf(mixed), "/tmp/c");
+
+    QMimeData text;
+    text.setText("/tmp/a.exe");
+    EXPECT_EQ(droppedFilesOf(text), std::nullopt);
+    QMimeData link;
+    link.setUrls({QUrl("https://example.invalid/x")});
+    EXPECT_EQ(droppedFilesOf(link), std::nullopt);
+}
+
+class QtBinding : public ::testing::Test {
+protected:
+    QtBinding() {
+        QtUiWidgets w;
+        w.window = &window;
+        w.model = model = new PreorderTreeModel(&window);
+        w.tree = tree = new QTreeView(&window);
+        tree->setModel(model);
+        tree->setUniformRowHeights(true);
+        w.statusPart = new QLabel(&window);
+        pane = new PictureWidget(makeQtImageRenderer(PictureFit::CentreShrink), &window);
+        pane->resize(100, 80);
+        w.panes[Pane::Main] = pane;
+        edit = new QMenu(&window);
+        replace = edit->addAction("replace");
+        edit->addSeparator();
+        exportOne = edit->addAction("export");
+        w.items[MenuItem::ReplaceResource] = replace;
+        w.items[MenuItem::ExportResource] = exportOne;
+        w.menus[Menu::Edit] = edit;
+        ui = std::make_unique<QtUiServices>(std::move(w));
+        window.resize(300, 300);
+        window.show();
+    }
+    std::string file(const char* name) {
+        const std::string path = dir.filePath(name).toStdString();
+        std::ofstream(path) << "x";
+        return path;
+    }
+
+    QWidget window;
+    PreorderTreeModel* model;
+    QTreeView* tree;
+    PictureWidget* pane;
+    QMenu* edit;
+    QAction* replace;
+    QAction* exportOne;
+    std::unique_ptr<QtUiServices> ui;
+    QTemporaryDir dir;
+};
+
+TEST_F(QtBinding, OpenDialogStartsOnTheFirstFilterAndInTheInitialFolder) {
+    FileDialogSettings s;
+    s.filter = utf8ToGbk("可执行文件|*.exe|所有类型文件|*.*");
+    s.initialFolder = fromQt(dir.path());
+    QString shownFilter, shownDir;
+    bool nativeOff = false, existingOnly = false;
+    whenModal<QFileDialog>([&](QFileDialog* d) {
+        shownFilter = d->selectedNameFilter();
+        shownDir = d->directory().absolutePath();
+        nativeOff = d->testOption(QFileDialog::DontUseNativeDialog);
+        existingOnly = d->fileMode() == QFileDialog::ExistingFile;
+        d->reject();
+    });
+    EXPECT_FALSE(ui->showFileDialog(s));
+    EXPECT_EQ(shownFilter, QString::fromUtf8("可执行文件 (*.exe)"));
+    EXPECT_EQ(shownDir, QDir(dir.path()).absolutePath());
+    EXPECT_TRUE(nativeOff);
+    EXPECT_TRUE(existingOnly);
+}
+
+TEST_F(QtBinding, OpenDialogRefusesAFileThatDoesNotExist) {
+    FileDialogSettings s;
+    s.initialFolder = fromQt(dir.path());
+    bool warned = false, stayedOpen = false;
+    whenModal<QFileDialog>([&](QFileDialog* d) {
+        whenModal<QMessageBox>([&, d](QMessageBox* box) {
+            warned = true;
+            box->accept();
+            QTimer::singleShot(0, d, [&, d] {
+                stayedOpen = d->isVisible();
+                d->reject();
+            });
+        });
+        fileNameEdit(d)->setText(dir.filePath("missing.exe"));
+        static_cast<QDialog*>(d)->accept();
+    });
+    EXPECT_FALSE(ui->showFileDialog(s));
+    EXPECT_TRUE(warned);
+    EXPECT_TRUE(stayedOpen);
+}
+
+TEST_F(QtBinding, SaveDialogAddsTheDefaultSuffixAndAsksBeforeOverwriting) {
+    FileDialogSettings s;
+    s.mode = FileDialogMode::Save;
+    s.defaultExtension = ".exe";
+    s.initialFolder = fromQt(dir.path());
+    whenModal<QFileDialog>([&](QFileDialog* d) {
+        fileNameEdit(d)->setText("typed");
+        static_cast<QDialog*>(d)->accept();
+    });
+    ASSERT_TRUE(ui->showFileDialog(s));
+    EXPECT_EQ(s.fileName, fromQt(dir.filePath("typed.exe")));
+
+    file("typed.exe");
+    QString question;
+    whenModal<QFileDialog>([&](QFileDialog* d) {
+        whenModal<QMessageBox>([&](QMessageBox* box) {
+            question = box->text();
+            pressButton(box, QMessageBox::No);
+            // Declining the overwrite leaves the dialog open; cancel it then.
+            QTimer::singleShot(0, d, &QDialog::reject);
+        });
+        static_cast<QDialog*>(d)->accept();
+    });
+    EXPECT_FALSE(ui->showFileDialog(s));
+    EXPECT_TRUE(question.contains("typed.exe")) << question.toStdString();
+}
+
+TEST_F(QtBinding, SaveDialogRefusesAMissingFolder) {
+    FileDialogSettings s;
+    s.mode = FileDialogMode::Save;
+    bool warned = false;
+    whenModal<QFileDialog>([&](QFileDialog* d) {
+        whenModal<QMessageBox>([&](QMessageBox* box) {
+            warned = true;
+            box->accept();
+            QTimer::singleShot(0, d, &QDialog::reject);
+        });
+        fileNameEdit(d)->setText(dir.filePath("no/such/folder/x.bin"));
+        static_cast<QDialog*>(d)->accept();
+    });
+    EXPECT_FALSE(ui->showFileDialog(s));
+    EXPECT_TRUE(warned);
+}
+
+TEST_F(QtBinding, FolderChooserGivesAPathWithoutTrailingSeparator) {
+    const QString sub = dir.filePath("out");
+    QDir().mkpath(sub);
+    QString title;
+    whenModal<QFileDialog>([&](QFileDialog* d) {
+        title = d->windowTitle();
+        d->setDirectory(sub);
+        fileNameEdit(d)->setText(sub + "/");
+        static_cast<QDialog*>(d)->accept();
+    });
+    EXPECT_EQ(ui->chooseFolder(utf8ToGbk("请选择一个文件夹输出资源"), ui->mainWindowHandle()),
+              fromQt(sub));
+    EXPECT_EQ(title, QString::fromUtf8("请选择一个文件夹输出资源"));
+    whenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
+    EXPECT_EQ(ui->chooseFolder("x", 0), std::nullopt);
+}
+
+TEST_F(QtBinding, MessageBoxButtonsReadChineseWithTheRightIcon) {
+    struct Case {
+        MessageStyle style;
+        QStringList buttons;
+        QMessageBox::Icon icon;
+    };
+    const Case cases[] = {
+        {MessageStyle::OkCancelInformation, {"确定", "取消"}, QMessageBox::Information},
+        {MessageStyle::OkCancel, {"确定", "取消"}, QMessageBox::NoIcon},
+        {MessageStyle::YesNoCancel, {"是(&Y)", "否(&N)", "取消"}, QMessageBox::NoIcon},
+        {MessageStyle::OkInformation, {"确定"}, QMessageBox::Information},
+    };
+    for (const Case& c : cases) {
+        QStringList texts;
+        QMessageBox::Icon icon{};
+        Qt::WindowModality modality{};
+        whenModal<QMessageBox>([&](QMessageBox* box) {
+            for (QAbstractButton* b : box->buttons()) texts << b->text();
+            icon = box->icon();
+            modality = box->windowModality();
+            box->reject();
+        });
+        ui->showMessage("t", c.style, "title");
+        texts.sort();
+        QStringList want = c.buttons;
+        want.sort();
+        EXPECT_EQ(texts, want);
+        EXPECT_EQ(icon, c.icon);
+        EXPECT_EQ(modality, Qt::ApplicationModal);
+    }
+}
+
+TEST_F(QtBinding, PopUpOpensBesideTheCursorAndDeliversAfterClosing) {
+    QCursor::setPos(window.mapToGlobal(QPoint(40, 50)));
+    const QPoint cursor = QCursor::pos();
+    replace->setEnabled(false);
+    std::vector<std::string> log;
+    QObject::connect(exportOne, &QAction::triggered, [&] { log.push_back("export"); });
+    QPoint shownAt;
+    QStringList items;
+    std::vector<bool> enabled;
+    whenPopUp([&](QMenu* m) {
+        shownAt = m->pos();
+        for (QAction* a : m->actions()) {
+            items << (a->isSeparator() ? "-" : a->text());
+            enabled.push_back(a->isEnabled());
+        }
+        choose(m, m->actions().last());
+    });
+    ui->popUpMenu(Menu::Edit);
+    log.push_back("returned");
+    EXPECT_TRUE(waitUntil([&] { return log.size() == 2; }));
+    EXPECT_EQ(log, (std::vector<std::string>{"returned", "export"}));
+    EXPECT_EQ(items, (QStringList{"replace", "-", "export"}));
+    EXPECT_EQ(enabled, (std::vector<bool>{false, true, true}));
+    EXPECT_EQ(shownAt, cursor + QPoint(3, 3));
+}
+
+TEST_F(QtBinding, GreyingOverlaysTheLogicsMenuStates) {
+    ui->setMenuItemDisabled(MenuItem::ReplaceResource, true);
+    ui->setMenusGreyed(true);
+    EXPECT_FALSE(exportOne->isEnabled());
+    EXPECT_FALSE(edit->menuAction()->isEnabled());
+    ui->setMenuItemDisabled(MenuItem::ReplaceResource, false);  // arrives during the loop
+    EXPECT_FALSE(replace->isEnabled());
+    ui->setMenusGreyed(false);
+    EXPECT_TRUE(replace->isEnabled());
+    EXPECT_TRUE(exportOne->isEnabled());
+}
+
+TEST_F(QtBinding, EventDispatchIsSkippedRightAfterTheLastOne) {
+    int dispatched = 0;
+    ui->beforeDispatch = [&] { ++dispatched; };
+    int ran = 0;
+    ui->minDispatchIntervalMs = 1000;
+    ui->processPendingEvents();
+    QMetaObject::invokeMethod(&window, [&] { ++ran; }, Qt::QueuedConnection);
+    ui->processPendingEvents();
+    EXPECT_EQ(dispatched, 1);
+    EXPECT_EQ(ran, 0);
+    ui->minDispatchIntervalMs = 0;
+    ui->processPendingEvents();
+    EXPECT_EQ(ran, 1);
+}
+
+TEST_F(QtBinding, SelectionIsTheTreesCurrentItemAndExpandShowsChildren) {
+    ui->addTreeItem(-1, "g");
+    ui->addTreeItem(0, "1", 1);
+    ui->addTreeItem(-1, "h");
+    ui->addTreeItem(2, "2", 2);
+    ui->expandTreeItem(2);
+    EXPECT_TRUE(tree->isExpanded(model->modelIndex(2)));
+    EXPECT_FALSE(tree->isExpanded(model->modelIndex(0)));
+    tree->setCurrentIndex(model->modelIndex(3));
+    EXPECT_EQ(ui->selectedTreeItem(), 3);
+    EXPECT_EQ(model->data(model->modelIndex(3), Qt::DisplayRole).toString(), "2");
+}
+
+TEST_F(QtBinding, PaneDrawsThePictureOnTheWindowColour) {
+    QImage red(10, 10, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    red.save(&buffer, "PNG");
+    ui->setPictureData(Pane::Main, ByteBuffer(png.data(), static_cast<std::size_t>(png.size())));
+    const QImage shown = pane->composed();
+    EXPECT_EQ(shown.pixelColor(50, 40), QColor(Qt::red)) << "centred at its own size";
+    EXPECT_EQ(shown.pixelColor(2, 2), pane->palette().window().color());
+    ui->setPictureData(Pane::Main, ByteBuffer::fromText("not a picture"));
+    EXPECT_EQ(pane->composed().pixelColor(50, 40), pane->palette().window().color());
+}
+
+// The scan's shape: a few groups, each filled to the end before the next begins.
+TEST_F(QtBinding, AMillionItemsListQuickly) {
+    QElapsedTimer clock;
+    clock.start();
+    ui->addTreeItem(-1, "first");
+    for (int g = 0; g < 4; ++g) {
+        const int group = ui->addTreeItem(-1, "group");
+        for (int i = 0; i < 250000; ++i) ui->addTreeItem(group, "1F2E3D", i + 1);
+    }
+    ui->expandTreeItem(1);
+    QCoreApplication::processEvents();
+    const qint64 ms = clock.elapsed();
+    EXPECT_EQ(ui->treeItemCount(), 1000005);
+    EXPECT_EQ(ui->treeItemParent(1000004), 750004);
+    EXPECT_EQ(ui->treeItemData(1000004), 250000);
+    EXPECT_EQ(ui->treeItemText(250002), "group");
+    RecordProperty("milliseconds", static_cast<int>(ms));
+    EXPECT_LT(ms, 10000) << "a million items took " << ms << " ms";
+}
+
+}  // namespace
+}  // namespace kerbilo::testing
