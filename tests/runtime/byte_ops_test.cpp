@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "printers.h"
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
 

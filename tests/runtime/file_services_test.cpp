@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "memory_files.h"
+#include "printers.h"
 #include "runtime/byte_ops.h"
 #include "runtime/file_services.h"
 #include "runtime/gbk.h"
