@@ -7,8 +7,8 @@
 #include "config/hex_codec.h"
 #include "config/texts.h"
 #include "fake_ui.h"
-#include "printers.h"
 #include "memory_files.h"
+#include "printers.h"
 #include "runtime/gbk.h"
 
 namespace kerbilo {
@@ -17,14 +17,17 @@ namespace {
 using testing::FakeUi;
 using testing::MemoryFileServices;
 
-ByteBuffer H(std::initializer_list<std::uint8_t> b) { return ByteBuffer(b); }
+ByteBuffer H(std::initializer_list<std::uint8_t> b) {
+    return ByteBuffer(b);
+}
 
 TEST(ConfigHex, DecodesByPositionWithoutValidation) {
     struct Case {
         std::string text;
         ByteBuffer want;
     } cases[] = {
-        {"89504E470D0A1A0A0000000D", H({0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D})},
+        {"89504E470D0A1A0A0000000D",
+         H({0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D})},
         {"FFD8FFE", H({0xFF, 0xD8, 0xFF, 0x0E})},  // a lone last digit is its own value
         {"ffd9", H({0xFF, 0xD9})},
         {"fFd9", H({0xFF, 0xD9})},
@@ -33,9 +36,13 @@ TEST(ConfigHex, DecodesByPositionWithoutValidation) {
         {"G1", H({0xE1})},
         {"1", H({0x01})},
         {"A", H({0x0A})},
-        {"GG", H({0xDE})},                       // −34
-        {"\xB0" "a", H({0xDE})},                 // 'a' behind a high byte is not upper-cased
-        {"\xB0" "A", H({0xEA})},                 // −2×16 + 10 = −22
+        {"GG", H({0xDE})},  // −34
+        {"\xB0"
+         "a",
+         H({0xDE})},  // 'a' behind a high byte is not upper-cased
+        {"\xB0"
+         "A",
+         H({0xEA})},  // −2×16 + 10 = −22
     };
     for (const auto& c : cases) EXPECT_EQ(decodeHexText(c.text, nullptr), c.want) << c.text;
 }
@@ -54,7 +61,8 @@ TEST(ConfigHex, DigitGroupValues) {
 
 TEST(ConfigHex, FormatHex) {
     const std::pair<std::int64_t, const char*> cases[] = {
-        {0, "0"}, {16, "10"}, {255, "FF"}, {4097, "1001"}, {-1, ""}, {0x7FFFFFFFFFFFFFFF, "7FFFFFFFFFFFFFFF"}};
+        {0, "0"},       {16, "10"}, {255, "FF"},
+        {4097, "1001"}, {-1, ""},   {0x7FFFFFFFFFFFFFFF, "7FFFFFFFFFFFFFFF"}};
     for (auto [v, want] : cases) EXPECT_EQ(formatHex(v), want) << v;
 }
 
@@ -144,7 +152,7 @@ TEST(ConfigKindsFile, KeysMatchWhateverTheCaseOfTheName) {
     files.files["/prog/resource.config"] = ByteBuffer::fromText(
         utf8ToGbk("[Config]\r\n1=png\r\nPNG_head=89\r\nPNG文件后缀=\r\n2=BMP\r\n"));
     EXPECT_EQ(readKindField(files, readKindName(files, 1), KindField::Head), "89");
-    EXPECT_EQ(readKindSuffix(files, "png"), "");   // present but empty
+    EXPECT_EQ(readKindSuffix(files, "png"), "");     // present but empty
     EXPECT_EQ(readKindSuffix(files, "BMP"), "BMP");  // absent: the name
     EXPECT_EQ(readKindName(files, 3), "");
 }
@@ -163,7 +171,8 @@ TEST(ConfigKindsFile, EditsCountAtTheNextRead) {
 TEST(ConfigOutputFolder, DefaultsAndStoredValues) {
     MemoryFileServices files("/prog");
     EXPECT_EQ(readOutputFolder(files), "/prog");
-    files.files["/prog/Resource.ini"] = ByteBuffer::fromText(utf8ToGbk("[Config]\r\n输出文件夹=\r\n"));
+    files.files["/prog/Resource.ini"] =
+        ByteBuffer::fromText(utf8ToGbk("[Config]\r\n输出文件夹=\r\n"));
     EXPECT_EQ(readOutputFolder(files), "");
     const Text folder = utf8ToGbk("/导出");
     ASSERT_TRUE(writeOutputFolder(files, folder));

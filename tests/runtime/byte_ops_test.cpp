@@ -12,7 +12,9 @@
 namespace kerbilo {
 namespace {
 
-ByteBuffer B(std::string_view s) { return ByteBuffer::fromText(s); }
+ByteBuffer B(std::string_view s) {
+    return ByteBuffer::fromText(s);
+}
 
 struct TextCase {
     const char* what;
@@ -49,8 +51,14 @@ TEST(RuntimeText, FindTextIsDoubleByteAware) {
     EXPECT_EQ(findText("X", ""), 1);
     EXPECT_EQ(findText("AB", "ABC"), -1);
     // 0xB0 0x41 is one character: its trailing 'A' is never a match position.
-    EXPECT_EQ(findText("\xB0" "A", "A"), -1);
-    EXPECT_EQ(findText("\xB0" "AA", "A"), 3);
+    EXPECT_EQ(findText("\xB0"
+                       "A",
+                       "A"),
+              -1);
+    EXPECT_EQ(findText("\xB0"
+                       "AA",
+                       "A"),
+              3);
     // A high byte as the last byte does not step past the end.
     EXPECT_EQ(findText("A\xB0", "\xB0"), 2);
 }
@@ -59,7 +67,12 @@ TEST(RuntimeText, UpperTextLeavesDoubleByteCharactersAlone) {
     const Text chinese = utf8ToGbk("资源");
     EXPECT_EQ(upperText(chinese + "abc" + chinese), chinese + "ABC" + chinese);
     // Second byte 'a' (0x61) of a two-byte character stays lower case.
-    EXPECT_EQ(upperText("\x81" "a" "a"), "\x81" "a" "A");
+    EXPECT_EQ(upperText("\x81"
+                        "a"
+                        "a"),
+              "\x81"
+              "a"
+              "A");
     EXPECT_EQ(upperText("z{`"), "Z{`");
 }
 
@@ -75,13 +88,15 @@ TEST(RuntimeText, TextToInt) {
         Text in;
         std::int32_t want;
     } cases[] = {
-        {"\xA3\xB3", 3},          // full-width digit three
+        {"\xA3\xB3", 3},  // full-width digit three
         {"", 0},
         {"12abc", 12},
         {"  \t-17x", -17},
         {"+5", 5},
         {"abc", 0},
-        {"\xA1\xA1" "42", 42},    // ideographic space is a blank
+        {"\xA1\xA1"
+         "42",
+         42},                      // ideographic space is a blank
         {"\xA3\xAD\xA3\xB1", -1},  // full-width minus and one
         {"2147483647", INT32_MAX},
         {"2147483648", INT32_MAX},
@@ -126,7 +141,8 @@ TEST(RuntimeBytes, FindBytesAgreesWithPlainSearch) {
         for (auto& c : hay) c = static_cast<char>('a' + rng() % 3);
         for (auto& c : needle) c = static_cast<char>('a' + rng() % 3);
         const std::size_t plain = hay.find(needle);
-        const std::int64_t want = plain == std::string::npos ? -1 : static_cast<std::int64_t>(plain) + 1;
+        const std::int64_t want =
+            plain == std::string::npos ? -1 : static_cast<std::int64_t>(plain) + 1;
         ASSERT_EQ(findBytes(B(hay), B(needle)), want) << hay << " / " << needle;
     }
 }
@@ -136,7 +152,9 @@ TEST(RuntimeBytes, FindBytesInDoesNotReadPastTheEnd) {
     // caught by the address sanitizer, and a wrong answer here by the assertion.
     const std::string s = std::string(40, 'x') + "ab";
     ByteBuffer exact(s.data(), s.size() - 1);  // own allocation of exactly 41 bytes
-    EXPECT_EQ(findBytesIn(exact.data(), exact.size(), reinterpret_cast<const std::uint8_t*>("ab"), 2), -1);
+    EXPECT_EQ(
+        findBytesIn(exact.data(), exact.size(), reinterpret_cast<const std::uint8_t*>("ab"), 2),
+        -1);
 }
 
 TEST(RuntimeBytes, ReplaceFirstBytes) {

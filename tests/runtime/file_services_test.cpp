@@ -49,7 +49,7 @@ struct MemoryFixture : Fixture {
 };
 
 class FileServicesContract : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     void SetUp() override {
         if (GetParam() == "posix")
             fx = std::make_unique<PosixFixture>();
@@ -117,7 +117,8 @@ TEST_P(FileServicesContract, IniWriteCreatesThenUpdatesInPlace) {
     const Text key = utf8ToGbk("输出文件夹");
     const Text folder = utf8ToGbk("/数据/导出");
     ASSERT_TRUE(files().writeIniValue(ini, "Config", key, folder));
-    EXPECT_EQ(files().readWholeFile(ini), ByteBuffer::fromText("[Config]\r\n" + key + "=" + folder + "\r\n"));
+    EXPECT_EQ(files().readWholeFile(ini),
+              ByteBuffer::fromText("[Config]\r\n" + key + "=" + folder + "\r\n"));
     ASSERT_TRUE(files().writeIniValue(ini, "Config", key, "/x"));
     EXPECT_EQ(files().readWholeFile(ini), ByteBuffer::fromText("[Config]\r\n" + key + "=/x\r\n"));
     EXPECT_FALSE(files().writeIniValue(at("nofolder/x.ini"), "S", "k", "v"));
@@ -126,7 +127,7 @@ TEST_P(FileServicesContract, IniWriteCreatesThenUpdatesInPlace) {
 INSTANTIATE_TEST_SUITE_P(Runtime, FileServicesContract, ::testing::Values("posix", "memory"));
 
 class RuntimePosixFiles : public ::testing::Test {
-protected:
+  protected:
     PosixFixture fx;
     std::string p(const std::string& name) { return fx.dir + "/" + name; }
     static std::string slurp(const std::string& path) {

@@ -22,7 +22,9 @@ TEST(RuntimeGbk, NamesOutsideGbkRoundTrip) {
 
 TEST(RuntimeGbk, InvalidBytesPassThrough) {
     // A Linux file name need not be valid UTF-8; it must still name the same file.
-    const std::string odd = "a\xFF" "b";
+    const std::string odd =
+        "a\xFF"
+        "b";
     EXPECT_EQ(gbkToUtf8(utf8ToGbk(odd)), odd);
 }
 
