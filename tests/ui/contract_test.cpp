@@ -28,7 +28,7 @@ namespace {
 
 // How a case answers the windows and reads back what they show.
 class Driver {
-public:
+  public:
     virtual ~Driver() = default;
     virtual UiServices& ui() = 0;
     virtual void pressNext(int result) = 0;  // the button of that result code
@@ -41,7 +41,7 @@ public:
 };
 
 class FakeDriver final : public Driver {
-public:
+  public:
     UiServices& ui() override { return fake_; }
     void pressNext(int result) override { fake_.messageAnswers.push_back(result); }
     // The double is told what a box with Cancel gives for Escape.
@@ -56,12 +56,12 @@ public:
     Text title() override { return fake_.title(); }
     bool disabled(MenuItem item) override { return fake_.isDisabled(item); }
 
-private:
+  private:
     FakeUi fake_;
 };
 
 class QtDriver final : public Driver {
-public:
+  public:
     QtDriver() {
         window_ = std::make_unique<QWidget>();
         QtUiWidgets w;
@@ -101,11 +101,9 @@ public:
     Text lastPrefill() override { return prefill_; }
     Text status() override { return fromQt(status_->text()); }
     Text title() override { return fromQt(window_->windowTitle()); }
-    bool disabled(MenuItem item) override {
-        return !ui_->widgets().items.at(item)->isEnabled();
-    }
+    bool disabled(MenuItem item) override { return !ui_->widgets().items.at(item)->isEnabled(); }
 
-private:
+  private:
     std::unique_ptr<QWidget> window_;
     QLabel* status_ = nullptr;
     std::unique_ptr<QtUiServices> ui_;
@@ -117,10 +115,12 @@ struct Implementation {
     std::function<std::unique_ptr<Driver>()> make;
 };
 
-void PrintTo(const Implementation& i, std::ostream* os) { *os << i.name; }
+void PrintTo(const Implementation& i, std::ostream* os) {
+    *os << i.name;
+}
 
 class Contract : public ::testing::TestWithParam<Implementation> {
-protected:
+  protected:
     std::unique_ptr<Driver> made = GetParam().make();
     Driver& driver = *made;
     UiServices& ui = driver.ui();
@@ -140,7 +140,7 @@ struct Expected {
 
 // A, B, b1, b2 then a child of A: it lands inside A's subtree and shifts B's items.
 TEST_P(Contract, TreeKeepsPreorderIndexesWhenAChildGoesBeforeLaterItems) {
-        EXPECT_EQ(ui.addTreeItem(-1, "A"), 0);
+    EXPECT_EQ(ui.addTreeItem(-1, "A"), 0);
     EXPECT_EQ(ui.addTreeItem(-1, "B"), 1);
     EXPECT_EQ(ui.addTreeItem(1, "b1", 1), 2);
     EXPECT_EQ(ui.addTreeItem(1, "b2", 2), 3);
@@ -148,8 +148,8 @@ TEST_P(Contract, TreeKeepsPreorderIndexesWhenAChildGoesBeforeLaterItems) {
     EXPECT_EQ(ui.addTreeItem(1, "a1x", 8), 2);  // a grandchild of A
     EXPECT_EQ(ui.addTreeItem(99, "C"), 6);      // no such parent: a new top-level item
 
-    const Expected want[] = {{"A", 0, -1},  {"a1", 7, 0},  {"a1x", 8, 1}, {"B", 0, -1},
-                             {"b1", 1, 3},  {"b2", 2, 3},  {"C", 0, -1}};
+    const Expected want[] = {{"A", 0, -1}, {"a1", 7, 0}, {"a1x", 8, 1}, {"B", 0, -1},
+                             {"b1", 1, 3}, {"b2", 2, 3}, {"C", 0, -1}};
     ASSERT_EQ(ui.treeItemCount(), 7);
     for (int i = 0; i < 7; ++i) {
         SCOPED_TRACE(i);
@@ -160,7 +160,7 @@ TEST_P(Contract, TreeKeepsPreorderIndexesWhenAChildGoesBeforeLaterItems) {
 }
 
 TEST_P(Contract, IndexesThatAddressNoItemGiveNeutralResults) {
-        EXPECT_EQ(ui.selectedTreeItem(), -1);
+    EXPECT_EQ(ui.selectedTreeItem(), -1);
     ui.addTreeItem(-1, "g");
     ui.addTreeItem(0, "r", 5);
     for (int bad : {-1, 2, 1000}) {

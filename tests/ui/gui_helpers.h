@@ -4,13 +4,13 @@
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QTimer>
+#include <QtTest/QTest>
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QMessageBox>
-#include <QtTest/QTest>
 #include <functional>
 
 namespace kerbilo::testing {
@@ -35,7 +35,7 @@ inline void whenShown(std::function<QWidget*()> find, std::function<void(QWidget
 
 template <class T>
 void whenModal(std::function<void(T*)> act) {
-    whenShown([] { return qobject_cast<T*>(QApplication::activeModalWidget()); },
+    whenShown([] { return dynamic_cast<T*>(QApplication::activeModalWidget()); },
               [act](QWidget* w) { act(static_cast<T*>(w)); });
 }
 
@@ -54,8 +54,7 @@ inline void pressButton(QMessageBox* box, QMessageBox::StandardButton which) {
 
 // Chooses an item the way a user does, so exec() reports it (QAction::trigger() would not).
 inline void choose(QMenu* menu, QAction* item) {
-    menu->setActiveAction(item);
-    QTest::keyClick(menu, Qt::Key_Return);
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
 }
 inline void choose(QMenu* menu, const QString& text) {
     for (QAction* a : menu->actions())

@@ -21,7 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class TempHome : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char pattern[] = "/tmp/kerbilo-home-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
@@ -51,8 +51,10 @@ TEST_F(DesktopFolder, FollowsXdgThenDesktopThenNothing) {
         {"no xdg file", nullptr, {"Desktop"}, "Desktop/"},
         {"nothing", nullptr, {}, ""},
         {"comment and last wins",
-         "# XDG_DESKTOP_DIR=\"$HOME/No\"\nXDG_DESKTOP_DIR=\"$HOME/A\"\nXDG_DESKTOP_DIR=\"$HOME/B\"\n",
-         {"A", "B", "No"}, "B/"},
+         "# "
+         "XDG_DESKTOP_DIR=\"$HOME/No\"\nXDG_DESKTOP_DIR=\"$HOME/A\"\nXDG_DESKTOP_DIR=\"$HOME/B\"\n",
+         {"A", "B", "No"},
+         "B/"},
         {"trailing slash kept single", "XDG_DESKTOP_DIR=\"$HOME/T/\"\n", {"T"}, "T/"},
         {"chinese name", "XDG_DESKTOP_DIR=\"$HOME/桌面\"\n", {"桌面"}, "桌面/"},
     };

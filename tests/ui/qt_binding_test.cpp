@@ -68,7 +68,7 @@ TEST(QtDrops, LocalFilesOnly) {
 }
 
 class QtBinding : public ::testing::Test {
-protected:
+  protected:
     QtBinding() {
         QtUiWidgets w;
         w.window = &window;
@@ -286,7 +286,8 @@ TEST_F(QtBinding, EventDispatchIsSkippedRightAfterTheLastOne) {
     int ran = 0;
     ui->minDispatchIntervalMs = 1000;
     ui->processPendingEvents();
-    QMetaObject::invokeMethod(&window, [&] { ++ran; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &window, [&] { ++ran; }, Qt::QueuedConnection);
     ui->processPendingEvents();
     EXPECT_EQ(dispatched, 1);
     EXPECT_EQ(ran, 0);

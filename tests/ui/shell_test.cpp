@@ -1,0 +1,424 @@
+// The main window and the About window, driven offscreen with stand-in commands that log
+// what reaches them.
+
+#include <gtest/gtest.h>
+
+#include <QtCore/QMimeData>
+#include <QtCore/QUrl>
+#include <QtGui/QAction>
+#include <QtGui/QScreen>
+#include <QtWidgets/QGroupBox>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QMenuBar>
+#include <QtWidgets/QProgressBar>
+#include <QtWidgets/QStatusBar>
+#include <QtWidgets/QTreeView>
+#include <string>
+#include <vector>
+
+#include "gui_helpers.h"
+#include "runtime/gbk.h"
+#include "ui/services/qt/preorder_tree_model.h"
+#include "ui/services/qt/qt_text.h"
+#include "ui/shell/about_window.h"
+#include "ui/shell/assets.h"
+#include "ui/shell/main_window.h"
+
+namespace kerbilo::testing {
+namespace {
+
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+class Shell : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ShellCommands c;
+        auto logged = [this](const char* name) { return [this, name] { log.push_back(name); }; };
+        c.open = logged("open");
+        c.setOutputFolder = logged("output folder");
+        c.replace = logged("replace");
+        c.exportOne = logged("export");
+        c.exportAll = logged("export all");
+        c.save = [this] {
+            log.push_back("save");
+            return saveWrites;
+        };
+        c.filesDropped = [this](const Text& t) { log.push_back("drop " + t); };
+        c.windowCreated = logged("created");
+        c.modified = [this] { return modified; };
+        c.busy = [this] { return busy; };
+        c.progress = [this] { return progress; };
+        window = std::make_unique<MainWindow>(std::move(c));
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    void TearDown() override {
+        window.reset();
+        QCoreApplication::processEvents();
+    }
+    UiServices& ui() { return window->ui(); }
+    Text selected() { return std::to_string(ui().selectedTreeItem()); }
+
+    std::unique_ptr<MainWindow> window;
+    std::vector<std::string> log;
+    bool modified = false;
+    bool saveWrites = true;
+    bool busy = false;
+    double progress = -1;
+};
+
+TEST_F(Shell, StartsWithItsInitialContent) {
+    EXPECT_EQ(window->windowTitle(), "Kerbilo");
+    ASSERT_EQ(ui().treeItemCount(), 1);
+    EXPECT_EQ(ui().treeItemText(0), utf8ToGbk("文件资源列表"));
+    EXPECT_EQ(window->group()->title(), u("资源浏览"));
+    EXPECT_EQ(window->statusBar()->findChild<QLabel*>()->text(), u("欢迎使用Kerbilo 1.2版"));
+    EXPECT_FALSE(window->action(MenuItem::Save)->isEnabled());
+    for (MenuItem item : {MenuItem::Open, MenuItem::SetOutputFolder, MenuItem::Exit,
+                          MenuItem::ReplaceResource, MenuItem::ExportResource,
+                          MenuItem::ExportAllResources, MenuItem::About, MenuItem::UpdateLibraries})
+        EXPECT_TRUE(window->action(item)->isEnabled()) << static_cast<int>(item);
+    EXPECT_EQ(window->pane()->data(), logoPicture());
+    EXPECT_FALSE(window->progressBar()->isVisible());
+}
+
+TEST_F(Shell, LogoAndAboutPictureHaveTheirFormats) {
+    const ByteBuffer logo = logoPicture();
+    ASSERT_EQ(logo.size(), 109454u);
+    EXPECT_EQ(logo.view().substr(1, 3), "PNG");
+    EXPECT_EQ(logo.view().substr(12, 4), "IHDR");
+    EXPECT_EQ((logo[16] << 24 | logo[17] << 16 | logo[18] << 8 | logo[19]), 300);
+    EXPECT_EQ((logo[20] << 24 | logo[21] << 16 | logo[22] << 8 | logo[23]), 300);
+    EXPECT_EQ(logo[24], 8) << "bit depth";
+    EXPECT_EQ(logo[25], 6) << "colour type: RGB with alpha";
+
+    const ByteBuffer about = aboutPicture();
+    ASSERT_EQ(about.size(), 9727u);
+    EXPECT_EQ(about.view().substr(6, 5), std::string_view("JFIF\0", 5));
+    const QImage image = QImage::fromData(about.data(), static_cast<int>(about.size()));
+    EXPECT_EQ(image.size(), QSize(238, 238));
+    EXPECT_FALSE(QImage::fromData(logo.data(), static_cast<int>(logo.size())).isNull());
+}
+
+TEST_F(Shell, LaysOutItsControlsAtFixedPlaces) {
+    const QWidget* client = window->centralWidget();
+    EXPECT_EQ(client->size(), QSize(583, 379));
+    EXPECT_EQ(client->geometry().top(), window->menuBar()->geometry().bottom() + 1);
+    EXPECT_EQ(window->tree()->geometry(), QRect(1, 3, 103, 337));
+    EXPECT_EQ(window->group()->geometry(), QRect(112, 4, 470, 336));
+    EXPECT_EQ(window->pane()->geometry(), QRect(3, 20, 464, 312));
+    EXPECT_EQ(window->statusBar()->geometry(), QRect(0, 359, 583, 20));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "fixed size";
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+    // Centred up to the frame, whose size only the window manager knows.
+    const QPoint screenCentre = window->screen()->availableGeometry().center();
+    EXPECT_LE((window->geometry().center() - screenCentre).manhattanLength(), 10);
+}
+
+TEST_F(Shell, MenusHoldTheirItemsInOrder) {
+    QStringList got;
+    for (QAction* menu : window->menuBar()->actions()) {
+        got << "[" + menu->text() + "]";
+        for (QAction* a : menu->menu()->actions())
+            got << (a->isSeparator() ? QString("-") : a->text() + " " + a->shortcut().toString());
+    }
+    const QStringList want = {u("[文件]"),
+                              u("打开 Ctrl+O"),
+                              "-",
+                              u("设置输出文件夹 F7"),
+                              u("保存文件 Ctrl+S"),
+                              "-",
+                              u("退出 "),
+                              u("[编辑]"),
+                              u("替换资源 "),
+                              u("导出资源 "),
+                              u("导出全部资源 "),
+                              u("[帮助]"),
+                              u("关于 F1"),
+                              u("更新支持库 F5")};
+    EXPECT_EQ(got, want);
+}
+
+struct Route {
+    MenuItem item;
+    QKeySequence key;  // empty: menu only
+    const char* logged;
+};
+
+TEST_F(Shell, ItemsAndShortcutsReachTheirOperations) {
+    window->action(MenuItem::Save)->setEnabled(true);
+    const Route routes[] = {
+        {MenuItem::Open, QKeySequence(Qt::CTRL | Qt::Key_O), "open"},
+        {MenuItem::SetOutputFolder, QKeySequence(Qt::Key_F7), "output folder"},
+        {MenuItem::Save, QKeySequence(Qt::CTRL | Qt::Key_S), "save"},
+        {MenuItem::ReplaceResource, {}, "replace"},
+        {MenuItem::ExportResource, {}, "export"},
+        {MenuItem::ExportAllResources, {}, "export all"},
+    };
+    for (const Route& r : routes) {
+        SCOPED_TRACE(r.logged);
+        log.clear();
+        window->action(r.item)->trigger();
+        EXPECT_EQ(log, std::vector<std::string>{r.logged});
+        if (r.key.isEmpty()) continue;
+        log.clear();
+        QTest::keySequence(window.get(), r.key);
+        EXPECT_EQ(log, std::vector<std::string>{r.logged});
+    }
+}
+
+TEST_F(Shell, UpdateLibrariesDoesNothing) {
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    window->action(MenuItem::UpdateLibraries)->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(Shell, CreatedRunsTheCreationStepsOnce) {
+    window->created();
+    EXPECT_EQ(log, std::vector<std::string>{"created"});
+}
+
+TEST_F(Shell, AboutIsModalAndEscapeClosesIt) {
+    QString title, notice, blog, microBlog;
+    QSize size, pictureSize;
+    ByteBuffer picture;
+    Qt::WindowModality modality{};
+    bool stretched = false;
+    whenModal<AboutWindow>([&](AboutWindow* about) {
+        title = about->windowTitle();
+        size = about->size();
+        modality = about->windowModality();
+        pictureSize = about->picture()->size();
+        picture = about->picture()->data();
+        notice = about->findChild<QLabel*>("notice")->text();
+        blog = about->findChild<QLabel*>("blog")->text();
+        microBlog = about->findChild<QLabel*>("microBlog")->text();
+        // Stretched: the corner pixels are the picture's, not the background.
+        const QImage shown = about->picture()->composed();
+        stretched = shown.pixelColor(0, 0) != about->picture()->palette().window().color();
+        QTest::keyClick(about, Qt::Key_Escape);
+    });
+    QTest::keyClick(window.get(), Qt::Key_F1);  // returns when the About window is closed
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(title, u("关于Kerbilo"));
+    EXPECT_EQ(size, QSize(371, 155));
+    EXPECT_EQ(modality, Qt::ApplicationModal);
+    EXPECT_EQ(pictureSize, QSize(128, 128));
+    EXPECT_EQ(picture, aboutPicture());
+    EXPECT_TRUE(stretched);
+    EXPECT_EQ(notice, u("本程序可用于修改文件内资源文件\n但不建议修改第三方文件版权信息\n"
+                        "使用本软件的一切修改行为都属个人行为\n作者不承担任何法律责任\n\n"
+                        "请勿用本软件于非法用途"));
+    EXPECT_TRUE(blog.contains(u("作者博客")));
+    EXPECT_TRUE(microBlog.contains(u("作者微博")));
+    EXPECT_FALSE(blog.contains("http")) << "no addresses of others";
+    EXPECT_TRUE(log.empty());
+}
+
+class ShellTree : public Shell {
+  protected:
+    void SetUp() override {
+        Shell::SetUp();
+        ui().clearTree();
+        ui().addTreeItem(-1, "PNG");
+        ui().addTreeItem(0, "1", 1);
+        ui().addTreeItem(0, "2", 2);
+        ui().expandTreeItem(0);
+        ShellCommands& c = const_cast<ShellCommands&>(window->commands());
+        c.showSelected = [this] { log.push_back("show " + selected()); };
+        c.treeRightButtonPressed = [this] {
+            log.push_back("pop-up " + selected());
+            ui().popUpMenu(Menu::Edit);
+        };
+        c.exportOne = [this] { log.push_back("export " + selected()); };
+        window->tree()->setCurrentIndex(
+            static_cast<PreorderTreeModel*>(window->tree()->model())->modelIndex(1));
+        log.clear();
+    }
+    QPoint centreOf(int index) {
+        auto* model = static_cast<PreorderTreeModel*>(window->tree()->model());
+        return window->tree()->visualRect(model->modelIndex(index)).center();
+    }
+};
+
+TEST_F(ShellTree, RightPressShowsTheMenuThenSelectsThenRunsTheCommand) {
+    whenPopUp([](QMenu* m) { choose(m, u("导出资源")); });
+    QTest::mousePress(window->tree()->viewport(), Qt::RightButton, {}, centreOf(2));
+    ASSERT_TRUE(waitUntil([&] { return log.size() >= 3; })) << ::testing::PrintToString(log);
+    EXPECT_EQ(log, (std::vector<std::string>{"pop-up 1", "show 2", "export 2"}));
+}
+
+TEST_F(ShellTree, RightPressOnBlankSpaceKeepsTheSelection) {
+    whenPopUp([](QMenu* m) { choose(m, u("导出资源")); });
+    QTest::mousePress(window->tree()->viewport(), Qt::RightButton, {}, QPoint(50, 300));
+    ASSERT_TRUE(waitUntil([&] { return log.size() >= 2; }));
+    EXPECT_EQ(log, (std::vector<std::string>{"pop-up 1", "export 1"}));
+}
+
+TEST_F(ShellTree, DismissedPopUpRunsNothing) {
+    whenPopUp([](QMenu* m) { m->close(); });
+    QTest::mousePress(window->tree()->viewport(), Qt::RightButton, {}, centreOf(2));
+    QTest::qWait(50);
+    EXPECT_EQ(log, (std::vector<std::string>{"pop-up 1", "show 2"}));
+}
+
+TEST_F(ShellTree, DoubleClickShowsLikeSelection) {
+    QTest::mouseDClick(window->tree()->viewport(), Qt::LeftButton, {}, centreOf(2));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(), "show 2");
+    EXPECT_EQ(log.back(), "show 2");
+}
+
+struct CloseCase {
+    const char* name;
+    bool modified;
+    int press;  // button pressed on the question; -1 Escape; 0 no question expected
+    bool saveWrites;
+    bool closes;
+    std::vector<std::string> log;
+};
+
+TEST_F(Shell, CloseQuestionOnEveryPath) {
+    const CloseCase cases[] = {
+        {"unmodified", false, 0, true, true, {}},
+        {"yes and saved", true, QMessageBox::Yes, true, true, {"save"}},
+        {"yes, save cancelled or failed", true, QMessageBox::Yes, false, false, {"save"}},
+        {"no", true, QMessageBox::No, true, true, {}},
+        {"cancel", true, QMessageBox::Cancel, true, false, {}},
+        {"escape", true, -1, true, false, {}},
+    };
+    for (const CloseCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        modified = c.modified;
+        saveWrites = c.saveWrites;
+        log.clear();
+        bool asked = false;
+        if (c.press)
+            whenModal<QMessageBox>([&](QMessageBox* box) {
+                asked = box->text() == u("文件修改还没有保存,是否保存修改?") &&
+                        box->windowTitle() == u("程序未保存");
+                if (c.press < 0)
+                    QTest::keyClick(box, Qt::Key_Escape);
+                else
+                    pressButton(box, static_cast<QMessageBox::StandardButton>(c.press));
+            });
+        EXPECT_EQ(window->close(), c.closes);
+        EXPECT_EQ(asked, c.press != 0);
+        EXPECT_EQ(log, c.log);
+        EXPECT_EQ(window->isVisible(), !c.closes);
+    }
+}
+
+TEST_F(Shell, EscapeRequestsClosing) {
+    modified = true;
+    bool asked = false;
+    whenModal<QMessageBox>([&](QMessageBox* box) {
+        asked = true;
+        pressButton(box, QMessageBox::Cancel);
+    });
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(window->isVisible());
+    modified = false;
+    window->activateWindow();  // no window manager hands activation back after the box
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(Shell, ExitEndsWithoutAsking) {
+    modified = true;
+    window->action(MenuItem::Exit)->trigger();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(log.empty());
+}
+
+void sendDrop(QWidget* target, QMimeData* mime, bool* accepted) {
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, mime, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    *accepted = enter.isAccepted();
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, mime, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+}
+
+TEST_F(Shell, DroppedFilesOpenAndOtherDataIsIgnored) {
+    window->registerDropTarget();
+    EXPECT_TRUE(window->acceptDrops());
+    bool accepted = false;
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile("/tmp/a.exe"), QUrl::fromLocalFile("/tmp/b.exe")});
+    sendDrop(window.get(), &files, &accepted);
+    EXPECT_TRUE(accepted);
+    ASSERT_TRUE(waitUntil([&] { return !log.empty(); }));
+    EXPECT_EQ(log, std::vector<std::string>{"drop /tmp/a.exe\r\n/tmp/b.exe\r\n"});
+
+    log.clear();
+    QMimeData text;
+    text.setText("/tmp/a.exe");
+    sendDrop(window.get(), &text, &accepted);
+    EXPECT_FALSE(accepted);
+    QTest::qWait(20);
+    EXPECT_TRUE(log.empty());
+}
+
+// A long loop letting events through: what arrives meanwhile must not act on the window.
+TEST_F(Shell, BusyLoopGreysMenusRefusesDropsAndDefersClosing) {
+    window->registerDropTarget();
+    bool greyed = false, progressShown = false, visibleAfterClose = false, dropAccepted = true;
+    int opensInside = 0;
+    ShellCommands& c = const_cast<ShellCommands&>(window->commands());
+    c.open = [&] {
+        log.push_back("open");
+        busy = true;
+        progress = 0.25;
+        QElapsedTimer clock;
+        clock.start();
+        bool closeSent = false;
+        while (clock.elapsed() < 300) {
+            ui().processPendingEvents();
+            greyed = greyed || (!window->action(MenuItem::Open)->isEnabled() &&
+                                !window->menu(Menu::Edit)->menuAction()->isEnabled());
+            progressShown = progressShown || (window->progressBar()->isVisible() &&
+                                              window->progressBar()->value() == 250);
+            if (greyed && !closeSent) {
+                closeSent = true;
+                window->close();
+                visibleAfterClose = window->isVisible();
+                const std::size_t before = log.size();
+                window->action(MenuItem::Open)->trigger();
+                QTest::keySequence(window.get(), QKeySequence(Qt::CTRL | Qt::Key_O));
+                opensInside = static_cast<int>(log.size() - before);
+                QMimeData files;
+                files.setUrls({QUrl::fromLocalFile("/tmp/a.exe")});
+                sendDrop(window.get(), &files, &dropAccepted);
+            }
+        }
+        busy = false;
+        progress = -1;
+    };
+    ui().setMenuItemDisabled(MenuItem::Save, true);
+    window->action(MenuItem::Open)->trigger();
+
+    EXPECT_TRUE(greyed);
+    EXPECT_TRUE(progressShown);
+    EXPECT_TRUE(visibleAfterClose) << "the close waits for the loop";
+    EXPECT_EQ(opensInside, 0);
+    EXPECT_FALSE(dropAccepted);
+    EXPECT_FALSE(window->progressBar()->isVisible());
+    EXPECT_TRUE(window->action(MenuItem::Open)->isEnabled());
+    EXPECT_FALSE(window->action(MenuItem::Save)->isEnabled()) << "the logic's state comes back";
+    ASSERT_TRUE(waitUntil([&] { return !window->isVisible(); })) << "the deferred close ran";
+    EXPECT_EQ(log, std::vector<std::string>{"open"});
+}
+
+}  // namespace
+}  // namespace kerbilo::testing

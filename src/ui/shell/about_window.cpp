@@ -17,7 +17,8 @@ namespace {
 // The author's pages are not ours to name; a link without a target opens nothing.
 QLabel* link(QWidget* parent, const Text& caption, const QString& target, QRect where) {
     auto* label = new QLabel(parent);
-    label->setText(QStringLiteral("<a href=\"%1\">%2</a>").arg(target, toQt(caption).toHtmlEscaped()));
+    label->setText(
+        QStringLiteral("<a href=\"%1\">%2</a>").arg(target, toQt(caption).toHtmlEscaped()));
     label->setTextFormat(Qt::RichText);
     label->setGeometry(where);
     QObject::connect(label, &QLabel::linkActivated, label, [](const QString& url) {
@@ -39,9 +40,9 @@ AboutWindow::AboutWindow(QWidget* owner, const RendererFactory& renderers)
     picture_->setGeometry(0, 0, 128, 128);
     picture_->setData(aboutPicture());
 
-    auto* notice = new QLabel(toQt(shell_text::aboutNotice()).replace(QStringLiteral("\r\n"),
-                                                                       QStringLiteral("\n")),
-                              this);
+    auto* notice = new QLabel(
+        toQt(shell_text::aboutNotice()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+        this);
     notice->setObjectName(QStringLiteral("notice"));
     notice->setAttribute(Qt::WA_TranslucentBackground);
     notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);

@@ -6,11 +6,11 @@
 namespace kerbilo {
 
 class AboutWindow final : public QDialog {
-public:
+  public:
     AboutWindow(QWidget* owner, const RendererFactory& renderers);
     PictureWidget* picture() const { return picture_; }
 
-private:
+  private:
     PictureWidget* picture_ = nullptr;
 };
 

@@ -9,7 +9,11 @@ extern const unsigned long kAboutJpegSize;
 
 namespace kerbilo {
 
-ByteBuffer logoPicture() { return {assets::kLogoPng, assets::kLogoPngSize}; }
-ByteBuffer aboutPicture() { return {assets::kAboutJpeg, assets::kAboutJpegSize}; }
+ByteBuffer logoPicture() {
+    return {assets::kLogoPng, assets::kLogoPngSize};
+}
+ByteBuffer aboutPicture() {
+    return {assets::kAboutJpeg, assets::kAboutJpegSize};
+}
 
 }  // namespace kerbilo

@@ -69,7 +69,9 @@ Text desktopFolder(std::string_view home, std::string_view xdgConfigHome) {
     return utf8ToGbk(path);
 }
 
-Text desktopFolder() { return desktopFolder(env("HOME"), env("XDG_CONFIG_HOME")); }
+Text desktopFolder() {
+    return desktopFolder(env("HOME"), env("XDG_CONFIG_HOME"));
+}
 
 Text programDirectoryFor(const Text& executableDir, std::string_view home,
                          std::string_view xdgConfigHome) {
@@ -108,9 +110,12 @@ bool mayClose(UiServices& ui, bool modified, const std::function<bool()>& save) 
     if (!modified) return true;
     switch (ui.showMessage(shell_text::unsavedText(), MessageStyle::YesNoCancel,
                            shell_text::unsavedTitle())) {
-        case kResultYes: return save && save();
-        case kResultNo: return true;
-        default: return false;
+        case kResultYes:
+            return save && save();
+        case kResultNo:
+            return true;
+        default:
+            return false;
     }
 }
 

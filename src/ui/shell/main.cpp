@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     kerbilo::Program program(files);
 
     kerbilo::MainWindow window(program.commands(), program.renderers());
-    program.attach(window.ui());
+    program.attach(window);
     window.show();
     window.activateWindow();
     window.created();

@@ -28,6 +28,13 @@ namespace kerbilo {
 namespace {
 constexpr int kClientWidth = 583;
 constexpr int kClientHeight = 379;
+
+// Lets the window hand a mouse press to the tree at the moment it chooses.
+class TreeView final : public QTreeView {
+  public:
+    using QTreeView::QTreeView;
+    void press(QMouseEvent* event) { mousePressEvent(event); }
+};
 }  // namespace
 
 MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
@@ -41,7 +48,7 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     setCentralWidget(client);
 
     model_ = new PreorderTreeModel(this);
-    tree_ = new QTreeView(client);
+    tree_ = new TreeView(client);
     tree_->setGeometry(1, 3, 103, 337);
     tree_->setModel(model_);
     tree_->setHeaderHidden(true);
@@ -121,9 +128,10 @@ QAction* MainWindow::addItem(QMenu* menu, MenuItem item, const Text& text, QKeyS
 }
 
 void MainWindow::buildMenus() {
+    // Looks the command up when it runs, so a command replaced later still counts.
     auto call = [](const std::function<void()>& f) {
-        return [&f] {
-            if (f) f();
+        return [command = &f] {
+            if (*command) (*command)();
         };
     };
     QMenu* file = menuBar()->addMenu(toQt(shell_text::fileMenu()));
@@ -235,13 +243,19 @@ void MainWindow::dropEvent(QDropEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == tree_->viewport() && event->type() == QEvent::MouseButtonPress &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton && !busy() &&
-        commands_.treeRightButtonPressed) {
-        // The pop-up comes first; returning false then lets the press select the item.
-        commands_.treeRightButtonPressed();
-    }
-    return QMainWindow::eventFilter(watched, event);
+    if (watched != tree_->viewport() || event->type() != QEvent::MouseButtonPress ||
+        static_cast<QMouseEvent*>(event)->button() != Qt::RightButton || busy() ||
+        !commands_.treeRightButtonPressed)
+        return QMainWindow::eventFilter(watched, event);
+    // The pop-up first, then the press selects the item under it, then the chosen command
+    // runs on that selection.
+    ui_->holdPopUpCommands(true);
+    commands_.treeRightButtonPressed();
+    ui_->holdPopUpCommands(false);
+    QPointer<QAction> chosen = ui_->takeHeldCommand();
+    static_cast<TreeView*>(tree_)->press(static_cast<QMouseEvent*>(event));
+    if (chosen && chosen->isEnabled()) chosen->trigger();
+    return true;
 }
 
 }  // namespace kerbilo

@@ -20,7 +20,7 @@ namespace kerbilo {
 using RendererFactory = std::function<std::unique_ptr<PictureRenderer>(PictureFit)>;
 
 class MainWindow final : public QMainWindow {
-public:
+  public:
     explicit MainWindow(ShellCommands commands, RendererFactory renderers = makeQtImageRenderer);
     ~MainWindow() override;
 
@@ -29,6 +29,8 @@ public:
 
     // The window-created steps; start-up calls this once the window is shown.
     void created();
+    // Accept files dragged from other programs; a second registration changes nothing.
+    void registerDropTarget() { setAcceptDrops(true); }
     // Ends the program without the close question.
     void endProgram();
     // Shows the About window; returns when it is closed.
@@ -45,14 +47,14 @@ public:
     bool dropsRegistered() const { return acceptDrops(); }
     const RendererFactory& renderers() const { return renderers_; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void buildMenus();
     QAction* addItem(QMenu* menu, MenuItem item, const Text& text, QKeySequence key,
                      std::function<void()> run);

@@ -20,12 +20,15 @@ ShellCommands Program::commands() {
         t.saveDialog = &saveDialog_;
         t.outputFolder = &outputFolder_;
         t.files = &files_;
+        t.registerDropTarget = [this] { window_->registerDropTarget(); };
         runCreationSteps(t, desktopFolder());
     };
     c.modified = [this] { return modified_; };
     return c;
 }
 
-RendererFactory Program::renderers() { return makeQtImageRenderer; }
+RendererFactory Program::renderers() {
+    return makeQtImageRenderer;
+}
 
 }  // namespace kerbilo

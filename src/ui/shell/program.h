@@ -11,17 +11,21 @@
 namespace kerbilo {
 
 class Program {
-public:
+  public:
     explicit Program(FileServices& files);
     ~Program();
 
     ShellCommands commands();
     RendererFactory renderers();
-    // The window's services, known once the window exists.
-    void attach(UiServices& ui) { ui_ = &ui; }
+    // The window, known once it exists.
+    void attach(MainWindow& window) {
+        window_ = &window;
+        ui_ = &window.ui();
+    }
 
-private:
+  private:
     FileServices& files_;
+    MainWindow* window_ = nullptr;
     UiServices* ui_ = nullptr;
     bool modified_ = false;
     FileDialogSettings openDialog_;

@@ -10,7 +10,7 @@ namespace kerbilo {
 namespace {
 
 class QtImageRenderer final : public PictureRenderer {
-public:
+  public:
     explicit QtImageRenderer(PictureFit fit) : fit_(fit) {}
 
     void setData(const ByteBuffer& data) override {
@@ -35,7 +35,7 @@ public:
         return out;
     }
 
-private:
+  private:
     PictureFit fit_;
     QImage image_;
 };
@@ -53,7 +53,11 @@ PictureWidget::PictureWidget(std::unique_ptr<PictureRenderer> renderer, QWidget*
     // on the GUI thread, so the check runs there.
     renderer_->frameReady = [self] {
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [self] { if (self) self->update(); }, Qt::QueuedConnection);
+            QCoreApplication::instance(),
+            [self] {
+                if (self) self->update();
+            },
+            Qt::QueuedConnection);
     };
 }
 
@@ -68,7 +72,9 @@ void PictureWidget::setData(const ByteBuffer& data) {
     update();
 }
 
-QImage PictureWidget::composed() { return renderer_->compose(size(), palette().window().color()); }
+QImage PictureWidget::composed() {
+    return renderer_->compose(size(), palette().window().color());
+}
 
 void PictureWidget::paintEvent(QPaintEvent*) {
     QPainter p(this);

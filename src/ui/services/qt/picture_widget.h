@@ -12,7 +12,7 @@
 namespace kerbilo {
 
 class PictureRenderer {
-public:
+  public:
     virtual ~PictureRenderer() = default;
     virtual void setData(const ByteBuffer& data) = 0;
     // The whole pane as it should look now; a null image leaves only the background.
@@ -27,7 +27,7 @@ enum class PictureFit { CentreShrink, Stretch };
 std::unique_ptr<PictureRenderer> makeQtImageRenderer(PictureFit fit);
 
 class PictureWidget final : public QWidget {
-public:
+  public:
     PictureWidget(std::unique_ptr<PictureRenderer> renderer, QWidget* parent = nullptr);
     ~PictureWidget() override;
 
@@ -36,10 +36,10 @@ public:
     // What is on screen now, for tests and screenshots.
     QImage composed();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     std::unique_ptr<PictureRenderer> renderer_;
     ByteBuffer data_;
 };

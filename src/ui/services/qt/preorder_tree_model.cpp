@@ -113,8 +113,7 @@ const PreorderTreeModel::Block* PreorderTreeModel::blockOf(const QModelIndex& pa
 
 QModelIndex PreorderTreeModel::index(int row, int column, const QModelIndex& parent) const {
     const Block* block = blockOf(parent);
-    if (!block || column != 0 || row < 0 || row >= static_cast<int>(block->nodes.size()))
-        return {};
+    if (!block || column != 0 || row < 0 || row >= static_cast<int>(block->nodes.size())) return {};
     return createIndex(row, 0, const_cast<Block*>(block));
 }
 

@@ -14,7 +14,7 @@
 namespace kerbilo {
 
 class PreorderTreeModel final : public QAbstractItemModel {
-public:
+  public:
     explicit PreorderTreeModel(QObject* parent = nullptr);
     ~PreorderTreeModel() override;
 
@@ -35,7 +35,7 @@ public:
     bool hasChildren(const QModelIndex& parent) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
-private:
+  private:
     struct Block;
     struct Node {
         Text text;

@@ -7,7 +7,11 @@
 
 namespace kerbilo {
 
-inline QString toQt(const Text& gbk) { return QString::fromStdString(gbkToUtf8(gbk)); }
-inline Text fromQt(const QString& s) { return utf8ToGbk(s.toStdString()); }
+inline QString toQt(const Text& gbk) {
+    return QString::fromStdString(gbkToUtf8(gbk));
+}
+inline Text fromQt(const QString& s) {
+    return utf8ToGbk(s.toStdString());
+}
 
 }  // namespace kerbilo

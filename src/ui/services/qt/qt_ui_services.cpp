@@ -4,9 +4,10 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QMimeData>
+#include <QtCore/QTimer>
 #include <QtCore/QUrl>
-#include <QtGui/QCursor>
 #include <QtGui/QAction>
+#include <QtGui/QCursor>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QLabel>
@@ -27,10 +28,10 @@ namespace {
 
 // Qt accepts a typed path in a folder that does not exist; the logic relies on it existing.
 class FileDialog final : public QFileDialog {
-public:
+  public:
     using QFileDialog::QFileDialog;
 
-protected:
+  protected:
     void accept() override {
         const QStringList files = selectedFiles();
         if (fileMode() != Directory && !files.isEmpty() &&
@@ -49,8 +50,10 @@ struct ButtonText {
     int result;
 };
 constexpr ButtonText kButtons[] = {
-    {QMessageBox::Ok, "确定", kResultOk},    {QMessageBox::Cancel, "取消", kResultCancel},
-    {QMessageBox::Yes, "是(&Y)", kResultYes}, {QMessageBox::No, "否(&N)", kResultNo},
+    {QMessageBox::Ok, "确定", kResultOk},
+    {QMessageBox::Cancel, "取消", kResultCancel},
+    {QMessageBox::Yes, "是(&Y)", kResultYes},
+    {QMessageBox::No, "否(&N)", kResultNo},
 };
 
 }  // namespace
@@ -63,8 +66,7 @@ QStringList nameFiltersOf(const Text& filter) {
         if (parts[i].isEmpty()) break;
         QStringList masks = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
         for (QString& m : masks) m = m.trimmed();
-        out << parts[i] + QStringLiteral(" (") + masks.join(QLatin1Char(' ')) +
-                   QLatin1Char(')');
+        out << parts[i] + QStringLiteral(" (") + masks.join(QLatin1Char(' ')) + QLatin1Char(')');
     }
     return out;
 }
@@ -95,8 +97,11 @@ int QtUiServices::showMessage(const Text& text, MessageStyle style, const Text& 
     QMessageBox::StandardButton escape = QMessageBox::Cancel;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (style) {
-        case MessageStyle::OkCancelInformation: icon = QMessageBox::Information; break;
-        case MessageStyle::OkCancel: break;
+        case MessageStyle::OkCancelInformation:
+            icon = QMessageBox::Information;
+            break;
+        case MessageStyle::OkCancel:
+            break;
         case MessageStyle::YesNoCancel:
             buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
             break;
@@ -151,8 +156,7 @@ std::optional<Text> QtUiServices::chooseFolder(const Text& prompt, std::uintptr_
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setDirectory(QDir::rootPath());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     QString path = QDir::cleanPath(dialog.selectedFiles().first());
     while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
     return fromQt(path);
@@ -162,27 +166,41 @@ void QtUiServices::setStatusText(int part, const Text& text) {
     if (part == 0 && w_.statusPart) w_.statusPart->setText(toQt(text));
 }
 
-void QtUiServices::clearTree() { w_.model->clear(); }
+void QtUiServices::clearTree() {
+    w_.model->clear();
+}
 
 int QtUiServices::addTreeItem(int parent, const Text& text, std::int64_t itemData) {
     return w_.model->add(parent, text, itemData);
 }
 
-int QtUiServices::treeItemCount() { return w_.model->count(); }
-Text QtUiServices::treeItemText(int index) { return w_.model->text(index); }
-std::int64_t QtUiServices::treeItemData(int index) { return w_.model->data(index); }
-int QtUiServices::treeItemParent(int index) { return w_.model->parentOf(index); }
+int QtUiServices::treeItemCount() {
+    return w_.model->count();
+}
+Text QtUiServices::treeItemText(int index) {
+    return w_.model->text(index);
+}
+std::int64_t QtUiServices::treeItemData(int index) {
+    return w_.model->data(index);
+}
+int QtUiServices::treeItemParent(int index) {
+    return w_.model->parentOf(index);
+}
 
 void QtUiServices::expandTreeItem(int index) {
     const QModelIndex at = w_.model->modelIndex(index);
     if (at.isValid()) w_.tree->expand(at);
 }
 
-int QtUiServices::selectedTreeItem() { return w_.model->preorderIndex(w_.tree->currentIndex()); }
+int QtUiServices::selectedTreeItem() {
+    return w_.model->preorderIndex(w_.tree->currentIndex());
+}
 
 void QtUiServices::redrawControl(Control control) {
     switch (control) {
-        case Control::Tree: w_.tree->viewport()->update(); break;
+        case Control::Tree:
+            w_.tree->viewport()->update();
+            break;
         case Control::PicturePane:
             for (auto& [pane, widget] : w_.panes) widget->update();
             break;
@@ -192,7 +210,9 @@ void QtUiServices::redrawControl(Control control) {
     }
 }
 
-void QtUiServices::setWindowTitle(const Text& text) { w_.window->setWindowTitle(toQt(text)); }
+void QtUiServices::setWindowTitle(const Text& text) {
+    w_.window->setWindowTitle(toQt(text));
+}
 
 std::uintptr_t QtUiServices::mainWindowHandle() {
     return reinterpret_cast<std::uintptr_t>(w_.window);
@@ -237,9 +257,19 @@ void QtUiServices::popUpMenu(Menu menu) {
     QAction* chosen = popup.exec(QCursor::pos() + QPoint(3, 3));
     if (!chosen) return;
     QPointer<QAction> action = target[chosen];
-    QMetaObject::invokeMethod(
-        w_.window, [action] { if (action && action->isEnabled()) action->trigger(); },
-        Qt::QueuedConnection);
+    if (hold_) {
+        held_ = action;
+        return;
+    }
+    QTimer::singleShot(0, w_.window, [action] {
+        if (action && action->isEnabled()) action->trigger();
+    });
+}
+
+QAction* QtUiServices::takeHeldCommand() {
+    QAction* action = held_;
+    held_ = nullptr;
+    return action;
 }
 
 void QtUiServices::setPictureData(Pane pane, const ByteBuffer& data) {

@@ -39,7 +39,7 @@ QStringList nameFiltersOf(const Text& filter);
 std::optional<Text> droppedFilesOf(const QMimeData& mime);
 
 class QtUiServices final : public UiServices {
-public:
+  public:
     explicit QtUiServices(QtUiWidgets widgets);
 
     // Runs at every dispatch of processPendingEvents, before the events themselves.
@@ -73,15 +73,22 @@ public:
     bool menusGreyed() const { return greyed_; }
     bool menuItemDisabled(MenuItem item) const;  // as the logic set it
 
+    // While held, the command chosen in a pop-up is kept for takeHeldCommand() instead of
+    // being queued, so a caller can run it after its own follow-up work.
+    void holdPopUpCommands(bool hold) { hold_ = hold; }
+    QAction* takeHeldCommand();
+
     const QtUiWidgets& widgets() const { return w_; }
 
-private:
+  private:
     QWidget* ownerOf(std::uintptr_t handle) const;
     void applyMenuState();
 
     QtUiWidgets w_;
     std::map<MenuItem, bool> disabled_;
     bool greyed_ = false;
+    bool hold_ = false;
+    QPointer<QAction> held_;
     QElapsedTimer sinceDispatch_;
 };
 

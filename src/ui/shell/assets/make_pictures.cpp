@@ -219,6 +219,7 @@ int main(int argc, char** argv) {
     writeArray(cpp, "kAboutJpeg", about);
     cpp << "}  // namespace kerbilo::assets\n";
     std::ofstream png(argv[2], std::ios::binary);
-    png.write(reinterpret_cast<const char*>(logo.data()), static_cast<std::streamsize>(logo.size()));
+    png.write(reinterpret_cast<const char*>(logo.data()),
+              static_cast<std::streamsize>(logo.size()));
     return cpp && png ? 0 : 1;
 }
