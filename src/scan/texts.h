@@ -13,7 +13,5 @@ KERBILO_GBK_TEXT(openFilter, "可执行文件|*.exe|动态链接库文件|*.dll|
 KERBILO_GBK_TEXT(noticeTitle, "提示")
 KERBILO_GBK_TEXT(cannotOpenPrefix, "无法打开文件:")
 KERBILO_GBK_TEXT(reasonPrefix, "原因:")
-KERBILO_GBK_TEXT(unsavedQuestion, "文件修改还没有保存,是否保存修改?")
-KERBILO_GBK_TEXT(unsavedTitle, "程序未保存")
 
 }  // namespace kerbilo::scan_text
