@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "runtime/byte_ops.h"
+#include "runtime/gbk.h"
 
 namespace kerbilo::testing {
 
@@ -35,15 +36,15 @@ int CliFixture::run(std::vector<std::string> args) {
 }
 
 void CliFixture::write(const std::string& name, const ByteBuffer& data) {
-    ASSERT_TRUE(files_->writeWholeFile(path(name), data));
+    ASSERT_TRUE(files_->writeWholeFile(utf8ToGbk(path(name)), data));
 }
 
 ByteBuffer CliFixture::read(const std::string& name) {
-    return files_->tryReadWholeFile(path(name)).value_or(ByteBuffer{});
+    return files_->tryReadWholeFile(utf8ToGbk(path(name))).value_or(ByteBuffer{});
 }
 
 bool CliFixture::exists(const std::string& name) {
-    return files_->pathExists(path(name));
+    return files_->pathExists(utf8ToGbk(path(name)));
 }
 
 ByteBuffer pngResource(std::size_t bodyLength, char fill) {

@@ -1,6 +1,6 @@
 #pragma once
-// Runs kerbilo-cli commands in-process against a fresh temporary directory that serves as
-// both the program directory and the place of the test's files.
+// Runs kerbilo-cli commands in-process (names and arguments in UTF-8) against a fresh temporary
+// directory that serves as both the program directory and the place of the test's files.
 
 #include <gtest/gtest.h>
 
