@@ -15,43 +15,52 @@ const Text& kindFieldKeySuffix(KindField field) {
     static const Text head = "_head";
     static const Text tail = "_tail";
     switch (field) {
-        case KindField::Head: return head;
-        case KindField::Tail: return tail;
-        case KindField::Suffix: return config_text::suffixField();
-        case KindField::HeadFill: return config_text::headFillField();
-        case KindField::TailFill: break;
+        case KindField::Head:
+            return head;
+        case KindField::Tail:
+            return tail;
+        case KindField::Suffix:
+            return config_text::suffixField();
+        case KindField::HeadFill:
+            return config_text::headFillField();
+        case KindField::TailFill:
+            break;
     }
     return config_text::tailFillField();
 }
 
-Text kindsFilePath(const FileServices& files) { return files.programDirectory() + "/resource.config"; }
+Text kindsFilePath(const FileServices& files) {
+    return files.programDirectory() + "/resource.config";
+}
 
-Text settingsFilePath(const FileServices& files) { return files.programDirectory() + "/Resource.ini"; }
+Text settingsFilePath(const FileServices& files) {
+    return files.programDirectory() + "/Resource.ini";
+}
 
 const ByteBuffer& defaultKindsFileContent() {
-    static const ByteBuffer content = ByteBuffer::fromText(utf8ToGbk(
-        "[Config]\r\n"
-        "资源种类数=3\r\n"
-        "1=PNG\r\n"
-        "PNG_head=89504E470D0A1A0A0000000D\r\n"
-        "PNG_tail=0000000049454E44AE426082\r\n"
-        "PNG文件后缀=png\r\n"
-        "PNG头补齐=89\r\n"
-        "PNG尾补齐=\r\n"
-        "\r\n"
-        "2=JPG\r\n"
-        "JPG_head=FFD8FFE\r\n"
-        "JPG_tail=FFD9\r\n"
-        "JPG文件后缀=JPG\r\n"
-        "JPG头补齐=FF\r\n"
-        "JPG尾补齐=\r\n"
-        "\r\n"
-        "3=GIF\r\n"
-        "GIF_head=47494638\r\n"
-        "GIF_tail=003B\r\n"
-        "GIF文件后缀=png\r\n"
-        "GIF头补齐=47\r\n"
-        "GIF尾补齐="));
+    static const ByteBuffer content =
+        ByteBuffer::fromText(utf8ToGbk("[Config]\r\n"
+                                       "资源种类数=3\r\n"
+                                       "1=PNG\r\n"
+                                       "PNG_head=89504E470D0A1A0A0000000D\r\n"
+                                       "PNG_tail=0000000049454E44AE426082\r\n"
+                                       "PNG文件后缀=png\r\n"
+                                       "PNG头补齐=89\r\n"
+                                       "PNG尾补齐=\r\n"
+                                       "\r\n"
+                                       "2=JPG\r\n"
+                                       "JPG_head=FFD8FFE\r\n"
+                                       "JPG_tail=FFD9\r\n"
+                                       "JPG文件后缀=JPG\r\n"
+                                       "JPG头补齐=FF\r\n"
+                                       "JPG尾补齐=\r\n"
+                                       "\r\n"
+                                       "3=GIF\r\n"
+                                       "GIF_head=47494638\r\n"
+                                       "GIF_tail=003B\r\n"
+                                       "GIF文件后缀=png\r\n"
+                                       "GIF头补齐=47\r\n"
+                                       "GIF尾补齐="));
     return content;
 }
 
@@ -62,8 +71,8 @@ void ensureKindsFile(FileServices& files) {
 }
 
 int readKindCount(FileServices& files) {
-    return textToInt(files.readIniValue(kindsFilePath(files), kKindsSection,
-                                        config_text::kindCountKey(), ""));
+    return textToInt(
+        files.readIniValue(kindsFilePath(files), kKindsSection, config_text::kindCountKey(), ""));
 }
 
 Text readKindName(FileServices& files, int kindNumber) {

@@ -85,8 +85,8 @@ std::uint8_t* ByteBuffer::mutableData() {
 }
 
 bool operator==(const ByteBuffer& a, const ByteBuffer& b) {
-    return a.size_ == b.size_ && (a.begin_ == b.begin_ || a.size_ == 0 ||
-                                  std::memcmp(a.begin_, b.begin_, a.size_) == 0);
+    return a.size_ == b.size_ &&
+           (a.begin_ == b.begin_ || a.size_ == 0 || std::memcmp(a.begin_, b.begin_, a.size_) == 0);
 }
 
 }  // namespace kerbilo

@@ -13,7 +13,7 @@
 namespace kerbilo {
 
 class ByteBuffer {
-public:
+  public:
     ByteBuffer() = default;
     ByteBuffer(const void* data, std::size_t size);
     ByteBuffer(std::initializer_list<std::uint8_t> bytes);
@@ -29,9 +29,7 @@ public:
     const std::uint8_t* begin() const { return begin_; }
     const std::uint8_t* end() const { return begin_ + size_; }
     std::uint8_t operator[](std::size_t i) const { return begin_[i]; }
-    std::string_view view() const {
-        return {reinterpret_cast<const char*>(begin_), size_};
-    }
+    std::string_view view() const { return {reinterpret_cast<const char*>(begin_), size_}; }
 
     // Bytes [offset, offset + length) clamped to the buffer; shares storage, copies nothing.
     ByteBuffer slice(std::size_t offset, std::size_t length) const;
@@ -45,7 +43,7 @@ public:
 
     friend bool operator==(const ByteBuffer& a, const ByteBuffer& b);
 
-private:
+  private:
     std::shared_ptr<std::uint8_t[]> storage_;
     std::size_t capacity_ = 0;
     std::uint8_t* begin_ = nullptr;

@@ -70,8 +70,8 @@ ByteBuffer replaceFirstBytes(const ByteBuffer& buffer, const ByteBuffer& sought,
     const std::int64_t at = findBytesIn(buffer.data(), buffer.size(), sought.data(), sought.size());
     if (at < 0) return buffer;
     const auto pos = static_cast<std::size_t>(at);
-    return concatBytes({buffer.slice(0, pos), replacement,
-                        buffer.slice(pos + sought.size(), buffer.size())});
+    return concatBytes(
+        {buffer.slice(0, pos), replacement, buffer.slice(pos + sought.size(), buffer.size())});
 }
 
 ByteBuffer concatBytes(std::initializer_list<ByteBuffer> parts) {
@@ -116,12 +116,14 @@ bool sameBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
 
 Text bytesToText(const ByteBuffer& b) {
     const void* z = b.empty() ? nullptr : std::memchr(b.data(), 0, b.size());
-    const std::size_t n = z ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(z) - b.data())
-                            : b.size();
+    const std::size_t n =
+        z ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(z) - b.data()) : b.size();
     return Text(reinterpret_cast<const char*>(b.data()), n);
 }
 
-ByteBuffer textToBytes(std::string_view text) { return ByteBuffer::fromText(text); }
+ByteBuffer textToBytes(std::string_view text) {
+    return ByteBuffer::fromText(text);
+}
 
 Text leftText(std::string_view t, std::int64_t n) {
     if (n <= 0) return {};
@@ -228,18 +230,28 @@ std::int32_t textToInt(std::string_view text) {
         v = v * 10 + (t[i] - '0');
         if (v > limit) v = limit;  // keeps accumulating bounded; saturated below
     }
-    if (negative) return static_cast<std::int32_t>(-v < std::numeric_limits<std::int32_t>::min()
-                                                       ? std::numeric_limits<std::int32_t>::min()
-                                                       : -v);
-    return static_cast<std::int32_t>(std::min<std::int64_t>(v, std::numeric_limits<std::int32_t>::max()));
+    if (negative)
+        return static_cast<std::int32_t>(-v < std::numeric_limits<std::int32_t>::min()
+                                             ? std::numeric_limits<std::int32_t>::min()
+                                             : -v);
+    return static_cast<std::int32_t>(
+        std::min<std::int64_t>(v, std::numeric_limits<std::int32_t>::max()));
 }
 
-Text intToText(std::int64_t v) { return std::to_string(v); }
+Text intToText(std::int64_t v) {
+    return std::to_string(v);
+}
 
-Text blankText(std::int64_t n) { return n < 1 ? Text{} : Text(static_cast<std::size_t>(n), ' '); }
+Text blankText(std::int64_t n) {
+    return n < 1 ? Text{} : Text(static_cast<std::size_t>(n), ' ');
+}
 
-double remainderOf(double a, double b) { return std::fmod(a, b); }
+double remainderOf(double a, double b) {
+    return std::fmod(a, b);
+}
 
-std::int64_t truncateToInt(double v) { return static_cast<std::int64_t>(std::trunc(v)); }
+std::int64_t truncateToInt(double v) {
+    return static_cast<std::int64_t>(std::trunc(v));
+}
 
 }  // namespace kerbilo

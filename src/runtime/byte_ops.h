@@ -19,7 +19,9 @@ std::int64_t findBytesIn(const std::uint8_t* haystack, std::size_t n, const std:
 
 // ---- byte buffers ---------------------------------------------------------------------
 
-inline std::int64_t bufferLength(const ByteBuffer& b) { return static_cast<std::int64_t>(b.size()); }
+inline std::int64_t bufferLength(const ByteBuffer& b) {
+    return static_cast<std::int64_t>(b.size());
+}
 ByteBuffer leftBytes(const ByteBuffer& b, std::int64_t n);
 ByteBuffer rightBytes(const ByteBuffer& b, std::int64_t n);
 std::int64_t findBytes(const ByteBuffer& buffer, const ByteBuffer& sought);
@@ -34,7 +36,9 @@ ByteBuffer textToBytes(std::string_view text);
 
 // ---- texts ----------------------------------------------------------------------------
 
-inline std::int64_t textLength(std::string_view t) { return static_cast<std::int64_t>(t.size()); }
+inline std::int64_t textLength(std::string_view t) {
+    return static_cast<std::int64_t>(t.size());
+}
 Text leftText(std::string_view t, std::int64_t n);
 Text rightText(std::string_view t, std::int64_t n);
 Text midText(std::string_view t, std::int64_t start, std::int64_t n);
@@ -54,6 +58,8 @@ Text blankText(std::int64_t n);
 
 double remainderOf(double a, double b);
 std::int64_t truncateToInt(double v);
-inline int lowByte(std::int64_t v) { return static_cast<int>(static_cast<std::uint64_t>(v) & 0xFFu); }
+inline int lowByte(std::int64_t v) {
+    return static_cast<int>(static_cast<std::uint64_t>(v) & 0xFFu);
+}
 
 }  // namespace kerbilo

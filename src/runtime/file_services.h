@@ -13,7 +13,7 @@
 namespace kerbilo {
 
 class FileServices {
-public:
+  public:
     virtual ~FileServices() = default;
 
     // Directory of the running program, absolute, without a trailing separator.
@@ -53,7 +53,7 @@ public:
 
 // The binding to the local POSIX file system.
 class PosixFileServices final : public FileServices {
-public:
+  public:
     // programDir overrides the directory of the executable (tests, per-user settings).
     explicit PosixFileServices(std::optional<Text> programDir = std::nullopt);
 
@@ -67,7 +67,7 @@ public:
 
     void setProgramDirectory(Text dir) { programDir_ = std::move(dir); }
 
-private:
+  private:
     void fail(int err);
 
     Text programDir_;

@@ -1,13 +1,13 @@
 #include "runtime/gbk.h"
 
-#include <cerrno>
 #include <iconv.h>
+#include <cerrno>
 
 namespace kerbilo {
 namespace {
 
 class Converter {
-public:
+  public:
     Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
     ~Converter() {
         if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
@@ -44,7 +44,7 @@ public:
         return out;
     }
 
-private:
+  private:
     iconv_t cd_;
 };
 

@@ -17,8 +17,8 @@ std::string utf8ToGbk(std::string_view utf8);
 
 // Declares a function returning the GBK bytes of a Chinese literal written in UTF-8 source,
 // converted once on first use. Keeps every user-visible text readable in the source.
-#define KERBILO_GBK_TEXT(name, utf8Literal)                           \
-    inline const std::string& name() {                                \
+#define KERBILO_GBK_TEXT(name, utf8Literal)                                \
+    inline const std::string& name() {                                     \
         static const std::string text = ::kerbilo::utf8ToGbk(utf8Literal); \
-        return text;                                                  \
+        return text;                                                       \
     }

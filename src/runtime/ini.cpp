@@ -5,7 +5,9 @@
 namespace kerbilo {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
@@ -25,9 +27,9 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
 }
 
 struct Line {
-    std::size_t begin;    // offset of the first byte
-    std::size_t end;      // offset after the text, before CR LF / LF
-    std::size_t next;     // offset of the next line
+    std::size_t begin;  // offset of the first byte
+    std::size_t end;    // offset after the text, before CR LF / LF
+    std::size_t next;   // offset of the next line
     std::string_view text;
 };
 

@@ -16,7 +16,7 @@ namespace kerbilo {
 namespace {
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) ::close(fd_);
@@ -30,11 +30,13 @@ public:
         return f;
     }
 
-private:
+  private:
     int fd_;
 };
 
-std::string native(std::string_view gbkPath) { return gbkToUtf8(gbkPath); }
+std::string native(std::string_view gbkPath) {
+    return gbkToUtf8(gbkPath);
+}
 
 // Reads until end of file into buf[0, cap); returns bytes read or −1.
 std::int64_t readFully(int fd, std::uint8_t* buf, std::size_t cap) {
@@ -70,23 +72,38 @@ bool writeFully(int fd, const std::uint8_t* p, std::size_t n) {
 
 Text describeErrno(int err) {
     switch (err) {
-        case ENOENT: return utf8ToGbk("文件或文件夹不存在");
+        case ENOENT:
+            return utf8ToGbk("文件或文件夹不存在");
         case EACCES:
-        case EPERM: return utf8ToGbk("没有访问权限");
-        case EISDIR: return utf8ToGbk("这是一个文件夹,不是文件");
-        case ENOTDIR: return utf8ToGbk("路径中有一部分不是文件夹");
-        case ENOSPC: return utf8ToGbk("磁盘空间不足");
-        case EDQUOT: return utf8ToGbk("超出磁盘配额");
-        case EFBIG: return utf8ToGbk("文件过大");
-        case EROFS: return utf8ToGbk("文件系统是只读的");
-        case EEXIST: return utf8ToGbk("已经存在");
-        case ENAMETOOLONG: return utf8ToGbk("文件名过长");
-        case ENOMEM: return utf8ToGbk("内存不足");
-        case EIO: return utf8ToGbk("输入输出错误");
-        case EINVAL: return utf8ToGbk("无效的路径");
+        case EPERM:
+            return utf8ToGbk("没有访问权限");
+        case EISDIR:
+            return utf8ToGbk("这是一个文件夹,不是文件");
+        case ENOTDIR:
+            return utf8ToGbk("路径中有一部分不是文件夹");
+        case ENOSPC:
+            return utf8ToGbk("磁盘空间不足");
+        case EDQUOT:
+            return utf8ToGbk("超出磁盘配额");
+        case EFBIG:
+            return utf8ToGbk("文件过大");
+        case EROFS:
+            return utf8ToGbk("文件系统是只读的");
+        case EEXIST:
+            return utf8ToGbk("已经存在");
+        case ENAMETOOLONG:
+            return utf8ToGbk("文件名过长");
+        case ENOMEM:
+            return utf8ToGbk("内存不足");
+        case EIO:
+            return utf8ToGbk("输入输出错误");
+        case EINVAL:
+            return utf8ToGbk("无效的路径");
         case EBUSY:
-        case ETXTBSY: return utf8ToGbk("文件正被占用");
-        default: return utf8ToGbk("系统错误 ") + std::to_string(err);
+        case ETXTBSY:
+            return utf8ToGbk("文件正被占用");
+        default:
+            return utf8ToGbk("系统错误 ") + std::to_string(err);
     }
 }
 
@@ -108,7 +125,9 @@ bool enterDirectory(std::string_view gbkPath) {
 PosixFileServices::PosixFileServices(std::optional<Text> programDir)
     : programDir_(programDir ? std::move(*programDir) : executableDirectory()) {}
 
-void PosixFileServices::fail(int err) { lastError_ = describeErrno(err); }
+void PosixFileServices::fail(int err) {
+    lastError_ = describeErrno(err);
+}
 
 std::optional<ByteBuffer> PosixFileServices::tryReadWholeFile(std::string_view path) {
     if (path.empty()) {
@@ -143,7 +162,8 @@ std::optional<ByteBuffer> PosixFileServices::tryReadWholeFile(std::string_view p
             return std::nullopt;
         }
         // A file that shrank while being read gives the bytes actually read.
-        if (static_cast<std::size_t>(got) < b.size()) return b.slice(0, static_cast<std::size_t>(got));
+        if (static_cast<std::size_t>(got) < b.size())
+            return b.slice(0, static_cast<std::size_t>(got));
         return b;
     }
     // Pipes and devices have no size up front: read in growing chunks until end of data.
@@ -182,7 +202,8 @@ bool PosixFileServices::writeWholeFile(std::string_view path, std::span<const By
     const std::size_t slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string tmp = (slash == std::string::npos ? std::string() : dir) + "." + base + ".kerbilo-XXXXXX";
+    std::string tmp =
+        (slash == std::string::npos ? std::string() : dir) + "." + base + ".kerbilo-XXXXXX";
     Fd fd(::mkstemp(tmp.data()));
     if (fd.get() < 0) {
         fail(errno);

@@ -64,11 +64,17 @@ int FakeUi::addTreeItem(int parent, const Text& text, std::int64_t itemData) {
     return index;
 }
 
-Text FakeUi::treeItemText(int index) { return valid(index) ? items_[index].text : Text(); }
+Text FakeUi::treeItemText(int index) {
+    return valid(index) ? items_[index].text : Text();
+}
 
-std::int64_t FakeUi::treeItemData(int index) { return valid(index) ? items_[index].data : 0; }
+std::int64_t FakeUi::treeItemData(int index) {
+    return valid(index) ? items_[index].data : 0;
+}
 
-int FakeUi::treeItemParent(int index) { return valid(index) ? items_[index].parent : -1; }
+int FakeUi::treeItemParent(int index) {
+    return valid(index) ? items_[index].parent : -1;
+}
 
 void FakeUi::expandTreeItem(int index) {
     if (valid(index)) expanded.push_back(index);

@@ -20,14 +20,14 @@ struct ShownMessage {
 };
 
 class FakeUi : public UiServices {
-public:
+  public:
     // ---- script ----------------------------------------------------------------------
-    std::deque<int> messageAnswers;                    // empty: defaultMessageAnswer
+    std::deque<int> messageAnswers;  // empty: defaultMessageAnswer
     int defaultMessageAnswer = kResultOk;
     std::deque<std::optional<Text>> fileDialogAnswers;  // nullopt: cancel; empty queue: cancel
     std::deque<std::optional<Text>> folderAnswers;      // nullopt: cancel; empty queue: cancel
-    std::function<void()> onProcessEvents;             // runs inside processPendingEvents
-    std::function<void(Menu)> onPopUp;                 // runs inside popUpMenu
+    std::function<void()> onProcessEvents;              // runs inside processPendingEvents
+    std::function<void(Menu)> onPopUp;                  // runs inside popUpMenu
 
     // ---- record ----------------------------------------------------------------------
     std::vector<ShownMessage> messages;
@@ -69,14 +69,18 @@ public:
     void redrawControl(Control control) override { redraws.push_back(control); }
     void setWindowTitle(const Text& text) override { titles.push_back(text); }
     std::uintptr_t mainWindowHandle() override { return 0x4b42; }
-    void setMenuItemDisabled(MenuItem item, bool disabled) override { menuDisabled[item] = disabled; }
+    void setMenuItemDisabled(MenuItem item, bool disabled) override {
+        menuDisabled[item] = disabled;
+    }
     void popUpMenu(Menu menu) override;
-    void setPictureData(Pane pane, const ByteBuffer& data) override { pictures[pane].push_back(data); }
+    void setPictureData(Pane pane, const ByteBuffer& data) override {
+        pictures[pane].push_back(data);
+    }
     void processPendingEvents() override;
 
     Text title() const { return titles.empty() ? Text() : titles.back(); }
 
-private:
+  private:
     struct Item {
         Text text;
         std::int64_t data;

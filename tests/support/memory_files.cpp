@@ -14,10 +14,9 @@ MemoryFileServices::MemoryFileServices(Text programDir) : programDir_(std::move(
 bool MemoryFileServices::parentExists(std::string_view path) const {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string_view::npos) return true;  // relative to the current directory
-    Text parent(path.substr(0, slash));
-    while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
-    if (parent.empty()) parent = "/";
-    return directories.count(parent) > 0;
+    std::string_view parent = path.substr(0, slash);
+    while (parent.size() > 1 && parent.back() == '/') parent.remove_suffix(1);
+    return directories.count(parent.empty() ? Text("/") : Text(parent)) > 0;
 }
 
 std::optional<ByteBuffer> MemoryFileServices::tryReadWholeFile(std::string_view path) {

@@ -9,7 +9,7 @@
 namespace kerbilo::testing {
 
 class MemoryFileServices : public FileServices {
-public:
+  public:
     explicit MemoryFileServices(Text programDir = "/prog");
 
     std::map<Text, ByteBuffer> files;
@@ -29,7 +29,7 @@ public:
     // Content of a file as text, empty when absent.
     Text content(const Text& path) const;
 
-private:
+  private:
     bool parentExists(std::string_view path) const;
 
     Text programDir_;

@@ -55,7 +55,7 @@ enum class MenuItem {
 enum class Pane { Main, About };
 
 class UiServices {
-public:
+  public:
     virtual ~UiServices() = default;
 
     virtual int showMessage(const Text& text, MessageStyle style, const Text& title) = 0;

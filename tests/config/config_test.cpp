@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+
+#include "config/config_files.h"
+#include "config/hex_codec.h"
+#include "config/texts.h"
+#include "fake_ui.h"
+#include "memory_files.h"
+#include "printers.h"
+#include "runtime/gbk.h"
+
+namespace kerbilo {
+namespace {
+
+using testing::FakeUi;
+using testing::MemoryFileServices;
+
+ByteBuffer H(std::initializer_list<std::uint8_t> b) {
+    return ByteBuffer(b);
+}
+
+TEST(ConfigHex, DecodesByPositionWithoutValidation) {
+    struct Case {
+        std::string text;
+        ByteBuffer want;
+    } cases[] = {
+        {"89504E470D0A1A0A0000000D",
+         H({0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D})},
+        {"FFD8FFE", H({0xFF, 0xD8, 0xFF, 0x0E})},  // a lone last digit is its own value
+        {"ffd9", H({0xFF, 0xD9})},
+        {"fFd9", H({0xFF, 0xD9})},
+        {"", ByteBuffer()},
+        {"89 50", H({0x89, 0xE5, 0x00})},  // blank counts −2: −2×16+5 = −27 → E5
+        {"G1", H({0xE1})},
+        {"1", H({0x01})},
+        {"A", H({0x0A})},
+        {"GG", H({0xDE})},  // −34
+        {"\xB0"
+         "a",
+         H({0xDE})},  // 'a' behind a high byte is not upper-cased
+        {"\xB0"
+         "A",
+         H({0xEA})},  // −2×16 + 10 = −22
+    };
+    for (const auto& c : cases) EXPECT_EQ(decodeHexText(c.text, nullptr), c.want) << c.text;
+}
+
+TEST(ConfigHex, YieldsOncePerProducedByte) {
+    FakeUi ui;
+    decodeHexText("FFD8FFE", &ui);
+    EXPECT_EQ(ui.processEventsCalls, 4);
+}
+
+TEST(ConfigHex, DigitGroupValues) {
+    EXPECT_EQ(hexDigitsValue("FF"), 255);
+    EXPECT_EQ(hexDigitsValue("  "), -34);
+    EXPECT_EQ(hexDigitsValue("e"), 14);
+}
+
+TEST(ConfigHex, FormatHex) {
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {0, "0"},       {16, "10"}, {255, "FF"},
+        {4097, "1001"}, {-1, ""},   {0x7FFFFFFFFFFFFFFF, "7FFFFFFFFFFFFFFF"}};
+    for (auto [v, want] : cases) EXPECT_EQ(formatHex(v), want) << v;
+}
+
+TEST(ConfigTexts, KnownGbkBytes) {
+    EXPECT_EQ(config_text::kindCountKey(), "\xD7\xCA\xD4\xB4\xD6\xD6\xC0\xE0\xCA\xFD");
+    EXPECT_EQ(config_text::suffixField(), "\xCE\xC4\xBC\xFE\xBA\xF3\xD7\xBA");
+    EXPECT_EQ(config_text::outputFolderKey(), "\xCA\xE4\xB3\xF6\xCE\xC4\xBC\xFE\xBC\xD0");
+}
+
+std::string sha256(const ByteBuffer& data) {
+    // Hash through the system tool so the test does not depend on a crypto library.
+    char tmpl[] = "/tmp/kerbilo-sha-XXXXXX";
+    const int fd = mkstemp(tmpl);
+    if (fd < 0) return {};
+    FILE* f = fdopen(fd, "wb");
+    fwrite(data.data(), 1, data.size(), f);
+    fclose(f);
+    std::string cmd = std::string("sha256sum ") + tmpl;
+    std::array<char, 128> buf{};
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string out;
+    if (p && fgets(buf.data(), buf.size(), p)) out = std::string(buf.data()).substr(0, 64);
+    if (p) pclose(p);
+    std::remove(tmpl);
+    return out;
+}
+
+TEST(ConfigKindsFile, FirstStartWritesTheExactDefault) {
+    MemoryFileServices files("/prog");
+    ensureKindsFile(files);
+    const ByteBuffer& written = files.files.at("/prog/resource.config");
+    EXPECT_EQ(written.size(), 313u);
+    EXPECT_EQ(sha256(written), "3181bf9492601ae2bee61267c03a789607b4418bf8053048d2f561d7c5ba17bc");
+    EXPECT_EQ(files.writes, 1);
+    EXPECT_FALSE(files.pathExists("/prog/Resource.ini"));
+    EXPECT_EQ(readOutputFolder(files), "/prog");
+
+    EXPECT_EQ(readKindCount(files), 3);
+    EXPECT_EQ(readKindName(files, 2), "JPG");
+    EXPECT_EQ(readKindField(files, "JPG", KindField::Head), "FFD8FFE");
+    EXPECT_EQ(readKindSuffix(files, "GIF"), "png");
+    EXPECT_EQ(readKindField(files, "PNG", KindField::HeadFill), "89");
+    EXPECT_EQ(readKindField(files, "PNG", KindField::TailFill, "dflt"), "");
+}
+
+TEST(ConfigKindsFile, AnythingExistingIsLeftUntouched) {
+    MemoryFileServices files("/prog");
+    files.files["/prog/resource.config"] = ByteBuffer();
+    ensureKindsFile(files);
+    EXPECT_TRUE(files.files.at("/prog/resource.config").empty());
+    EXPECT_EQ(readKindCount(files), 0);
+
+    MemoryFileServices withDir("/prog");
+    withDir.directories.insert("/prog/resource.config");
+    ensureKindsFile(withDir);
+    EXPECT_EQ(withDir.writes, 0);
+}
+
+TEST(ConfigKindsFile, UnwritableProgramDirectoryMeansNoKinds) {
+    MemoryFileServices files("/prog");
+    files.unwritable.insert("/prog/resource.config");
+    ensureKindsFile(files);
+    EXPECT_EQ(readKindCount(files), 0);
+}
+
+TEST(ConfigKindsFile, ReadingRules) {
+    struct Case {
+        std::string content;
+        int count;
+    } cases[] = {
+        {"[CoNfIg]\r\n资源种类数=2\r\n", 2},
+        {"[config]\r\n资源种类数=abc\r\n", 0},
+        {"[config]\r\n资源种类数= 3\r\n", 3},
+        {"[config]\r\n资源种类数=３\r\n", 3},  // full-width digit
+        {"[other]\r\n资源种类数=3\r\n", 0},
+        {"", 0},
+    };
+    for (const auto& c : cases) {
+        MemoryFileServices files("/prog");
+        files.files["/prog/resource.config"] = ByteBuffer::fromText(utf8ToGbk(c.content));
+        EXPECT_EQ(readKindCount(files), c.count) << c.content;
+    }
+}
+
+TEST(ConfigKindsFile, KeysMatchWhateverTheCaseOfTheName) {
+    MemoryFileServices files("/prog");
+    files.files["/prog/resource.config"] = ByteBuffer::fromText(
+        utf8ToGbk("[Config]\r\n1=png\r\nPNG_head=89\r\nPNG文件后缀=\r\n2=BMP\r\n"));
+    EXPECT_EQ(readKindField(files, readKindName(files, 1), KindField::Head), "89");
+    EXPECT_EQ(readKindSuffix(files, "png"), "");     // present but empty
+    EXPECT_EQ(readKindSuffix(files, "BMP"), "BMP");  // absent: the name
+    EXPECT_EQ(readKindName(files, 3), "");
+}
+
+TEST(ConfigKindsFile, EditsCountAtTheNextRead) {
+    MemoryFileServices files("/prog");
+    ensureKindsFile(files);
+    EXPECT_EQ(readKindSuffix(files, "PNG"), "png");
+    files.files["/prog/resource.config"] =
+        ByteBuffer::fromText(utf8ToGbk("[Config]\r\nPNG文件后缀=bin\r\n"));
+    EXPECT_EQ(readKindSuffix(files, "PNG"), "bin");
+    files.files.erase("/prog/resource.config");
+    EXPECT_EQ(readKindCount(files), 0);
+}
+
+TEST(ConfigOutputFolder, DefaultsAndStoredValues) {
+    MemoryFileServices files("/prog");
+    EXPECT_EQ(readOutputFolder(files), "/prog");
+    files.files["/prog/Resource.ini"] =
+        ByteBuffer::fromText(utf8ToGbk("[Config]\r\n输出文件夹=\r\n"));
+    EXPECT_EQ(readOutputFolder(files), "");
+    const Text folder = utf8ToGbk("/导出");
+    ASSERT_TRUE(writeOutputFolder(files, folder));
+    EXPECT_EQ(readOutputFolder(files), folder);
+    EXPECT_NE(files.content("/prog/Resource.ini").find(folder), Text::npos);
+}
+
+}  // namespace
+}  // namespace kerbilo

@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "printers.h"
+#include "runtime/byte_ops.h"
+#include "runtime/gbk.h"
+
+namespace kerbilo {
+namespace {
+
+ByteBuffer B(std::string_view s) {
+    return ByteBuffer::fromText(s);
+}
+
+struct TextCase {
+    const char* what;
+    Text got;
+    Text want;
+};
+
+TEST(RuntimeText, CutsAtTheEdges) {
+    const TextCase cases[] = {
+        {"mid inside", midText("ABCDEF", 3, 2), "CD"},
+        {"mid past end", midText("ABCDEF", 5, 10), "EF"},
+        {"mid from 0", midText("ABC", 0, 1), ""},
+        {"mid from past end", midText("ABC", 4, 1), ""},
+        {"mid for 0", midText("ABC", 1, 0), ""},
+        {"mid negative count", midText("ABC", 1, -1), ""},
+        {"left longer than text", leftText("AB", 5), "AB"},
+        {"left negative", leftText("AB", -1), ""},
+        {"right one", rightText("ABC", 1), "C"},
+        {"right of empty", rightText("", 3), ""},
+        {"right longer", rightText("ABC", 9), "ABC"},
+        {"blank 3", blankText(3), "   "},
+        {"blank 0", blankText(0), ""},
+        {"concat", concatText({"a", "", "bc"}), "abc"},
+        {"int negative", intToText(-42), "-42"},
+        {"int zero", intToText(0), "0"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
+}
+
+TEST(RuntimeText, FindTextIsDoubleByteAware) {
+    EXPECT_EQ(findText("0123456789ABCDEF", "A"), 11);
+    EXPECT_EQ(findText("0123456789ABCDEF", "G"), -1);
+    EXPECT_EQ(findText("", ""), -1);
+    EXPECT_EQ(findText("X", ""), 1);
+    EXPECT_EQ(findText("AB", "ABC"), -1);
+    // 0xB0 0x41 is one character: its trailing 'A' is never a match position.
+    EXPECT_EQ(findText("\xB0"
+                       "A",
+                       "A"),
+              -1);
+    EXPECT_EQ(findText("\xB0"
+                       "AA",
+                       "A"),
+              3);
+    // A high byte as the last byte does not step past the end.
+    EXPECT_EQ(findText("A\xB0", "\xB0"), 2);
+}
+
+TEST(RuntimeText, UpperTextLeavesDoubleByteCharactersAlone) {
+    const Text chinese = utf8ToGbk("资源");
+    EXPECT_EQ(upperText(chinese + "abc" + chinese), chinese + "ABC" + chinese);
+    // Second byte 'a' (0x61) of a two-byte character stays lower case.
+    EXPECT_EQ(upperText("\x81"
+                        "a"
+                        "a"),
+              "\x81"
+              "a"
+              "A");
+    EXPECT_EQ(upperText("z{`"), "Z{`");
+}
+
+TEST(RuntimeText, CompareTextIsByteWiseUnsigned) {
+    EXPECT_EQ(compareText("abc", "abc"), 0);
+    EXPECT_LT(compareText("ab", "abc"), 0);
+    EXPECT_GT(compareText("\x80", "\x7f"), 0);
+    EXPECT_NE(compareText("A", "a"), 0);
+}
+
+TEST(RuntimeText, TextToInt) {
+    struct Case {
+        Text in;
+        std::int32_t want;
+    } cases[] = {
+        {"\xA3\xB3", 3},  // full-width digit three
+        {"", 0},
+        {"12abc", 12},
+        {"  \t-17x", -17},
+        {"+5", 5},
+        {"abc", 0},
+        {"\xA1\xA1"
+         "42",
+         42},                      // ideographic space is a blank
+        {"\xA3\xAD\xA3\xB1", -1},  // full-width minus and one
+        {"2147483647", INT32_MAX},
+        {"2147483648", INT32_MAX},
+        {"99999999999999999999", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+        {"-99999999999999999999", INT32_MIN},
+        {"- 3", 0},
+        {"3 4", 3},
+    };
+    for (const auto& c : cases) EXPECT_EQ(textToInt(c.in), c.want) << c.in;
+}
+
+TEST(RuntimeNumbers, RemainderTruncateLowByte) {
+    EXPECT_EQ(truncateToInt(15.99), 15);
+    EXPECT_EQ(truncateToInt(3.9), 3);
+    EXPECT_EQ(truncateToInt(-3.9), -3);
+    EXPECT_DOUBLE_EQ(remainderOf(255, 16), 15);
+    EXPECT_DOUBLE_EQ(remainderOf(-17, 16), -1);
+    EXPECT_EQ(lowByte(-34), 0xDE);
+    EXPECT_EQ(lowByte(-32), 0xE0);
+    EXPECT_EQ(lowByte(256 + 7), 7);
+}
+
+TEST(RuntimeBytes, FindBytesEdges) {
+    EXPECT_EQ(findBytes(B("abc"), B("abc")), 1);
+    EXPECT_EQ(findBytes(B("abc"), B("abcd")), -1);
+    EXPECT_EQ(findBytes(B("abc"), B("")), -1);
+    EXPECT_EQ(findBytes(B(""), B("a")), -1);
+    EXPECT_EQ(findBytes(B("xxabab"), B("ab")), 3);
+    EXPECT_EQ(findBytes(B("aaab"), B("aab")), 2);
+    EXPECT_EQ(findBytes(B("abc"), B("c")), 3);
+}
+
+// The block filter must agree with a plain search at every alignment and length,
+// including matches that straddle or end exactly at the last block.
+TEST(RuntimeBytes, FindBytesAgreesWithPlainSearch) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 3000; ++round) {
+        const std::size_t n = rng() % 80;
+        const std::size_t m = 1 + rng() % 6;
+        std::string hay(n, 'a'), needle(m, 'a');
+        for (auto& c : hay) c = static_cast<char>('a' + rng() % 3);
+        for (auto& c : needle) c = static_cast<char>('a' + rng() % 3);
+        const std::size_t plain = hay.find(needle);
+        const std::int64_t want =
+            plain == std::string::npos ? -1 : static_cast<std::int64_t>(plain) + 1;
+        ASSERT_EQ(findBytes(B(hay), B(needle)), want) << hay << " / " << needle;
+    }
+}
+
+TEST(RuntimeBytes, FindBytesInDoesNotReadPastTheEnd) {
+    // The haystack ends right where the pattern would complete: a read beyond would be
+    // caught by the address sanitizer, and a wrong answer here by the assertion.
+    const std::string s = std::string(40, 'x') + "ab";
+    ByteBuffer exact(s.data(), s.size() - 1);  // own allocation of exactly 41 bytes
+    EXPECT_EQ(
+        findBytesIn(exact.data(), exact.size(), reinterpret_cast<const std::uint8_t*>("ab"), 2),
+        -1);
+}
+
+TEST(RuntimeBytes, ReplaceFirstBytes) {
+    EXPECT_EQ(replaceFirstBytes(B("abXabX"), B("X"), B("YY")), B("abYYabX"));
+    EXPECT_EQ(replaceFirstBytes(B("abXabX"), B("X"), B("")), B("ababX"));
+    EXPECT_EQ(replaceFirstBytes(B("abc"), B("z"), B("Q")), B("abc"));
+    EXPECT_EQ(replaceFirstBytes(B("abc"), B(""), B("Q")), B("abc"));
+    EXPECT_EQ(replaceFirstBytes(B(""), B("a"), B("Q")), B(""));
+}
+
+TEST(RuntimeBytes, BufferOperations) {
+    EXPECT_EQ(leftBytes(B("abc"), 2), B("ab"));
+    EXPECT_EQ(leftBytes(B("abc"), 9), B("abc"));
+    EXPECT_EQ(leftBytes(B("abc"), -1), B(""));
+    EXPECT_EQ(rightBytes(B("abc"), 2), B("bc"));
+    EXPECT_EQ(rightBytes(B("abc"), 0), B(""));
+    EXPECT_EQ(concatBytes({B(""), B("")}), B(""));
+    EXPECT_EQ(concatBytes({B("a"), B(""), B("bc")}), B("abc"));
+    EXPECT_EQ(zeroBytes(3), ByteBuffer({0, 0, 0}));
+    EXPECT_EQ(zeroBytes(-2), B(""));
+    EXPECT_EQ(byteToBuffer(-34), ByteBuffer({0xDE}));
+    EXPECT_EQ(bytesToText(ByteBuffer({0x41, 0x00, 0x42})), "A");
+    EXPECT_EQ(bytesToText(B("")), "");
+    EXPECT_EQ(textToBytes("AB"), B("AB"));
+    EXPECT_EQ(bufferLength(B("")), 0);
+    EXPECT_TRUE(sameBytes(nullptr, nullptr, 0));
+}
+
+TEST(RuntimeBytes, ValueSemanticsSurviveWrites) {
+    ByteBuffer a = B("hello world");
+    ByteBuffer view = a.slice(6, 5);
+    ByteBuffer copy = a;
+    a.mutableData()[6] = 'W';
+    EXPECT_EQ(view, B("world"));
+    EXPECT_EQ(copy, B("hello world"));
+    EXPECT_EQ(a, B("hello World"));
+    // A unique owner is written in place, without a copy.
+    ByteBuffer solo = B("abc");
+    const std::uint8_t* before = solo.data();
+    solo.mutableData()[0] = 'X';
+    EXPECT_EQ(solo.data(), before);
+    EXPECT_EQ(B("abc").slice(5, 2), B(""));
+    EXPECT_EQ(B("abc").slice(1, 99), B("bc"));
+}
+
+TEST(RuntimeBytes, LargeBuffersAreUsableAndIndependent) {
+    const std::size_t n = std::size_t{40} << 20;  // above the huge-page threshold
+    ByteBuffer big = ByteBuffer::uninitialized(n);
+    ASSERT_EQ(big.size(), n);
+    std::memset(big.mutableData(), 7, n);
+    ByteBuffer tail = big.slice(n - 3, 3);
+    big = ByteBuffer();  // the slice keeps the storage alive
+    EXPECT_EQ(tail, ByteBuffer({7, 7, 7}));
+}
+
+}  // namespace
+}  // namespace kerbilo

@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "memory_files.h"
+#include "printers.h"
+#include "runtime/byte_ops.h"
+#include "runtime/file_services.h"
+#include "runtime/gbk.h"
+
+namespace kerbilo {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each implementation gets a fresh root folder it may write into.
+struct Fixture {
+    virtual ~Fixture() = default;
+    virtual FileServices& files() = 0;
+    virtual Text root() = 0;
+};
+
+struct PosixFixture : Fixture {
+    PosixFixture() {
+        char tmpl[] = "/tmp/kerbilo-files-XXXXXX";
+        dir = mkdtemp(tmpl);
+        services = std::make_unique<PosixFileServices>(utf8ToGbk(dir));
+    }
+    ~PosixFixture() override { fs::remove_all(dir); }
+    FileServices& files() override { return *services; }
+    Text root() override { return utf8ToGbk(dir); }
+    std::string dir;
+    std::unique_ptr<PosixFileServices> services;
+};
+
+struct MemoryFixture : Fixture {
+    MemoryFixture() : services("/root") {}
+    FileServices& files() override { return services; }
+    Text root() override { return "/root"; }
+    testing::MemoryFileServices services;
+};
+
+class FileServicesContract : public ::testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        if (GetParam() == "posix")
+            fx = std::make_unique<PosixFixture>();
+        else
+            fx = std::make_unique<MemoryFixture>();
+    }
+    FileServices& files() { return fx->files(); }
+    Text at(std::string_view name) { return fx->root() + "/" + std::string(name); }
+    std::unique_ptr<Fixture> fx;
+};
+
+TEST_P(FileServicesContract, ReadsBackWhatWasWritten) {
+    const ByteBuffer a = ByteBuffer::fromText("head");
+    const ByteBuffer b = ByteBuffer::fromText("tail");
+    const ByteBuffer parts[] = {a, ByteBuffer(), b};
+    ASSERT_TRUE(files().writeWholeFile(at("f.bin"), parts));
+    EXPECT_EQ(files().readWholeFile(at("f.bin")), ByteBuffer::fromText("headtail"));
+    ASSERT_TRUE(files().writeWholeFile(at("f.bin"), ByteBuffer::fromText("x")));
+    EXPECT_EQ(files().readWholeFile(at("f.bin")), ByteBuffer::fromText("x"));
+}
+
+TEST_P(FileServicesContract, EmptyFileIsReadableAndDistinctFromMissing) {
+    ASSERT_TRUE(files().writeWholeFile(at("empty"), ByteBuffer()));
+    auto got = files().tryReadWholeFile(at("empty"));
+    ASSERT_TRUE(got.has_value());
+    EXPECT_TRUE(got->empty());
+    EXPECT_FALSE(files().tryReadWholeFile(at("missing")).has_value());
+    EXPECT_FALSE(files().lastError().empty());
+    EXPECT_TRUE(files().readWholeFile(at("missing")).empty());
+    EXPECT_TRUE(files().readWholeFile("").empty());
+}
+
+TEST_P(FileServicesContract, DirectoriesAreNotFiles) {
+    ASSERT_TRUE(files().createDirectory(at("d")));
+    EXPECT_FALSE(files().createDirectory(at("d")));  // exists already
+    EXPECT_TRUE(files().pathExists(at("d")));
+    EXPECT_FALSE(files().tryReadWholeFile(at("d")).has_value());
+    EXPECT_FALSE(files().writeWholeFile(at("d"), ByteBuffer::fromText("x")));
+    EXPECT_FALSE(files().createDirectory(at("no/such/parent")));
+}
+
+TEST_P(FileServicesContract, WriteIntoMissingFolderFailsAndCreatesNothing) {
+    EXPECT_FALSE(files().writeWholeFile(at("nofolder/f"), ByteBuffer::fromText("x")));
+    EXPECT_FALSE(files().pathExists(at("nofolder")));
+    EXPECT_FALSE(files().writeWholeFile("", ByteBuffer::fromText("x")));
+}
+
+TEST_P(FileServicesContract, IniValuesFollowTheReadingRules) {
+    const Text ini = at("s.ini");
+    EXPECT_EQ(files().readIniValue(ini, "Config", "k", "dflt"), "dflt");  // missing file
+    const Text key = utf8ToGbk("资源种类数");
+    ASSERT_TRUE(files().writeWholeFile(
+        ini, ByteBuffer::fromText("[config]\r\n  " + key + "  =  3  \r\nempty=\r\n")));
+    EXPECT_EQ(files().readIniValue(ini, "Config", key, ""), "3");
+    EXPECT_EQ(files().readIniValue(ini, "Config", "empty", "dflt"), "");
+    EXPECT_EQ(files().readIniValue(ini, "Config", "absent", "dflt"), "dflt");
+    EXPECT_EQ(files().readIniValue(ini, "Config", "   ", "dflt"), "");
+    EXPECT_EQ(files().readIniValue(ini, "  ", "k", "dflt"), "");
+    EXPECT_EQ(files().readIniValue("  ", "Config", "k", "dflt"), "");
+    EXPECT_EQ(files().readIniValue("  " + ini, " Config", " " + key, ""), "3");
+}
+
+TEST_P(FileServicesContract, IniWriteCreatesThenUpdatesInPlace) {
+    const Text ini = at("Resource.ini");
+    const Text key = utf8ToGbk("输出文件夹");
+    const Text folder = utf8ToGbk("/数据/导出");
+    ASSERT_TRUE(files().writeIniValue(ini, "Config", key, folder));
+    EXPECT_EQ(files().readWholeFile(ini),
+              ByteBuffer::fromText("[Config]\r\n" + key + "=" + folder + "\r\n"));
+    ASSERT_TRUE(files().writeIniValue(ini, "Config", key, "/x"));
+    EXPECT_EQ(files().readWholeFile(ini), ByteBuffer::fromText("[Config]\r\n" + key + "=/x\r\n"));
+    EXPECT_FALSE(files().writeIniValue(at("nofolder/x.ini"), "S", "k", "v"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Runtime, FileServicesContract, ::testing::Values("posix", "memory"));
+
+class RuntimePosixFiles : public ::testing::Test {
+  protected:
+    PosixFixture fx;
+    std::string p(const std::string& name) { return fx.dir + "/" + name; }
+    static std::string slurp(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+// A write that fails half way (here: the file-size limit, as a full disk would) must
+// leave the old file exactly as it was and no temporary file behind.
+TEST_F(RuntimePosixFiles, FailedWriteLeavesTheOldFileIntact) {
+    const std::string target = p("keep.bin");
+    std::ofstream(target, std::ios::binary) << "original content";
+    const ByteBuffer big = zeroBytes(1 << 20);
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        PosixFileServices files(utf8ToGbk(fx.dir));
+        _exit(files.writeWholeFile(utf8ToGbk(target), big) ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the failing write reported success";
+    EXPECT_EQ(slurp(target), "original content");
+    int entries = 0;
+    for (auto& e : fs::directory_iterator(fx.dir)) {
+        (void)e;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1) << "a temporary file was left behind";
+}
+
+TEST_F(RuntimePosixFiles, ReplacingKeepsPermissionsAndWritesThroughLinks) {
+    const std::string target = p("mode.bin");
+    std::ofstream(target) << "a";
+    chmod(target.c_str(), 0640);
+    symlink(target.c_str(), p("link").c_str());
+    ASSERT_TRUE(fx.services->writeWholeFile(utf8ToGbk(p("link")), ByteBuffer::fromText("new")));
+    struct stat st {};
+    stat(target.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(slurp(target), "new");
+    EXPECT_TRUE(fs::is_symlink(p("link")));
+}
+
+TEST_F(RuntimePosixFiles, ChineseAndNonGbkNamesReachTheSameFile) {
+    for (const std::string name : {"资源.bin", "😀.bin"}) {
+        ASSERT_TRUE(fx.services->writeWholeFile(utf8ToGbk(p(name)), ByteBuffer::fromText("z")));
+        EXPECT_EQ(slurp(p(name)), "z") << name;
+        EXPECT_EQ(fx.services->readWholeFile(utf8ToGbk(p(name))), ByteBuffer::fromText("z"));
+    }
+}
+
+TEST_F(RuntimePosixFiles, UnreadableFileReportsWhy) {
+    EXPECT_FALSE(fx.services->tryReadWholeFile(utf8ToGbk(p("absent"))));
+    EXPECT_EQ(gbkToUtf8(fx.services->lastError()), "文件或文件夹不存在");
+    EXPECT_FALSE(fx.services->tryReadWholeFile(utf8ToGbk(fx.dir)));
+    EXPECT_EQ(gbkToUtf8(fx.services->lastError()), "这是一个文件夹,不是文件");
+}
+
+TEST(RuntimeProgramDirectory, IsAbsoluteWithoutTrailingSlash) {
+    const Text dir = executableDirectory();
+    ASSERT_FALSE(dir.empty());
+    EXPECT_EQ(dir.front(), '/');
+    EXPECT_NE(dir.back(), '/');
+    EXPECT_TRUE(fs::exists(fs::path(gbkToUtf8(dir)) / "kerbilo_runtime_tests"));
+}
+
+}  // namespace
+}  // namespace kerbilo
