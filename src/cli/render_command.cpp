@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/resource_lookup.h"
 #include "picture/picture_pane.h"
 
 namespace kerbilo::cli {
@@ -113,8 +114,17 @@ bool writeFile(const std::string& path, const ByteBuffer& data, std::string& why
 
 }  // namespace
 
-RenderSource loadResourceForRender(const ByteBuffer&, long, const std::string&) {
-    return {std::nullopt, 2, "--resource is not available yet"};
+RenderSource loadResourceForRender(const std::string& file, long number,
+                                   const std::string& configPath) {
+    std::string why;
+    const std::optional<std::string> config =
+        configPath.empty() ? std::nullopt : std::optional<std::string>(configPath);
+    std::optional<ByteBuffer> data =
+        loadResourceData(file, static_cast<int>(number), config, why);
+    if (data) return {std::move(data), 0, {}};
+    // A file that opened but has no such resource is a wrong argument, not an I/O failure.
+    const bool opened = why.find(" has no resource ") != std::string::npos;
+    return {std::nullopt, opened ? 2 : 1, why};
 }
 
 int runRender(int argc, char** argv) {
@@ -186,17 +196,16 @@ int runRender(int argc, char** argv) {
 
     ByteBuffer data;
     std::string why;
-    if (!readFile(input, data, why)) {
-        std::fprintf(stderr, "render: cannot read %s: %s\n", input.c_str(), why.c_str());
-        return 1;
-    }
     if (resource > 0) {
-        RenderSource source = loadResourceForRender(data, resource, configPath);
+        RenderSource source = loadResourceForRender(input, resource, configPath);
         if (!source.bytes) {
             std::fprintf(stderr, "render: %s\n", source.message.c_str());
             return source.exitCode != 0 ? source.exitCode : 1;
         }
         data = std::move(*source.bytes);
+    } else if (!readFile(input, data, why)) {
+        std::fprintf(stderr, "render: cannot read %s: %s\n", input.c_str(), why.c_str());
+        return 1;
     }
 
     PictureState state = PictureState::Empty;

@@ -20,8 +20,8 @@ struct RenderSource {
 };
 
 // The data of resource `number` (1-based, numbered as the catalogue numbers them) found in
-// `file` with the resource kinds of `configPath` (empty: the program's own configuration).
-RenderSource loadResourceForRender(const ByteBuffer& file, long number,
+// the file at path `file` with the resource kinds of `configPath` (empty: the program's own configuration).
+RenderSource loadResourceForRender(const std::string& file, long number,
                                    const std::string& configPath);
 
 }  // namespace kerbilo::cli

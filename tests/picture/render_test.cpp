@@ -17,6 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr std::string_view kPngOnlyKinds =
+    "[Config]\r\n\xD7\xCA\xD4\xB4\xD6\xD6\xC0\xE0\xCA\xFD=1\r\n1=PNG\r\n"
+    "PNG_head=89504E470D0A1A0A0000000D\r\nPNG_tail=0000000049454E44AE426082\r\n"
+    "PNG\xCD\xB7\xB2\xB9\xC6\xEB=89\r\n";
+
 class Render : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -153,9 +158,24 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"ResourceZero", {"IN", "-o", "OUT", "--resource", "0"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(Render, ResourceLookupNotYetAvailable) {
-    EXPECT_EQ(run({write("in", {'x'}), "-o", out(), "--resource", "1"}), 2);
-    EXPECT_NE(stderr_.find("not available yet"), std::string::npos);
+TEST_F(Render, ResourceOfAFileIsRenderedLikeItsOwnBytes) {
+    const auto png = testing::makePng(testing::patternImage(40, 20), PNG_FORMAT_RGBA);
+    testing::ByteVector file;
+    file.reserve(png.size() + 350);
+    file.resize(300, 'j');
+    file.insert(file.end(), png.begin(), png.end());
+    file.resize(file.size() + 50, 'k');
+    const std::string config = write("kinds.config",
+                                     testing::ByteVector(kPngOnlyKinds.begin(), kPngOnlyKinds.end()));
+    ASSERT_EQ(run({write("in.bin", file), "--resource", "1", "--config", config, "-o", out()}), 0)
+        << stderr_;
+    const auto image = written();
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->pixels, renderPane(testing::toBuffer(png), PaneSettings{}, 464, 312).pixels);
+
+    EXPECT_EQ(run({write("in.bin", file), "--resource", "2", "--config", config, "-o", out()}), 2);
+    EXPECT_NE(stderr_.find("has no resource 2"), std::string::npos);
+    EXPECT_EQ(run({(dir_ / "missing").string(), "--resource", "1", "-o", out()}), 1);
 }
 
 }  // namespace
