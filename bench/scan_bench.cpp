@@ -1,6 +1,8 @@
 // Scan throughput on random data with embedded pictures, against a bare memchr floor, and
 // time and peak memory for files of millions of nested resources. Prints plain figures.
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "cli/console_ui.h"
@@ -141,16 +144,57 @@ void readBench() {
     }
     close(fd);
     PosixFileServices files("/tmp");
-    double best = 1e9;
-    for (int round = 0; round < 3; ++round) {
-        const auto t0 = Clock::now();
-        const auto got = files.tryReadWholeFile(path);
-        const double s = seconds(t0, Clock::now());
-        if (got && got->size() == size && s < best) best = s;
-    }
+    auto best = [](auto&& once) {
+        double b = 1e9;
+        for (int round = 0; round < 3; ++round) {
+            const auto t0 = Clock::now();
+            if (once()) b = std::min(b, seconds(t0, Clock::now()));
+        }
+        return b;
+    };
+    // Each variant reads the whole file into a fresh allocation of its size.
+    auto readInto = [&](std::uint8_t* buf) {
+        const int in = open(path, O_RDONLY);
+        std::size_t got = 0;
+        while (got < size) {
+            const ssize_t r = ::read(in, buf + got, size - got);
+            if (r <= 0) break;
+            got += static_cast<std::size_t>(r);
+        }
+        close(in);
+        return got == size;
+    };
+    auto mapped = [&](int flags, bool huge, bool touch) {
+        void* p =
+            mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | flags, -1, 0);
+        if (p == MAP_FAILED) return false;
+        if (huge) madvise(p, size, MADV_HUGEPAGE);
+        if (touch) std::memset(p, 0, size);
+        const bool ok = readInto(static_cast<std::uint8_t*>(p));
+        munmap(p, size);
+        return ok;
+    };
+    const double mib = static_cast<double>(size) / (1 << 20);
+    const struct {
+        const char* name;
+        double s;
+    } variants[] = {
+        {"file services (mmap, huge pages)", best([&] {
+             const auto got = files.tryReadWholeFile(path);
+             return got && got->size() == size;
+         })},
+        {"new[] with 4 KiB pages", best([&] {
+             std::unique_ptr<std::uint8_t[]> b(new std::uint8_t[size]);
+             return readInto(b.get());
+         })},
+        {"mmap, no huge pages", best([&] { return mapped(0, false, false); })},
+        {"mmap, huge pages, pre-faulted", best([&] { return mapped(0, true, true); })},
+        {"mmap MAP_POPULATE, huge pages", best([&] { return mapped(MAP_POPULATE, true, false); })},
+    };
     unlink(path);
-    std::printf("reading %zu MiB from the page cache into a fresh buffer: %.3f s, %.0f MB/s\n",
-                size >> 20, best, static_cast<double>(size) / (1 << 20) / best);
+    std::printf("reading %zu MiB from the page cache into a fresh buffer\n", size >> 20);
+    for (const auto& v : variants)
+        std::printf("  %-34s %6.3f s  %6.0f MB/s\n", v.name, v.s, mib / v.s);
 }
 
 // Runs in a child so that its peak resident size is its own.
@@ -163,7 +207,11 @@ void nestedChild(std::size_t size, int out) {
     for (std::size_t i = 0; i < heads; ++i) put(p + i * head.size(), head);
     std::memset(p + heads * head.size(), 0x11, size - heads * head.size() - tail.size());
     put(p + size - tail.size(), tail);
-    const ScanResult r = scanOnce(data);
+    ScanResult r = scanOnce(data);
+    for (int round = 0; round < 2; ++round) {  // best of three: the machine is shared
+        const ScanResult again = scanOnce(data);
+        if (again.seconds < r.seconds) r = again;
+    }
     char line[128];
     const int n = std::snprintf(line, sizeof line, "%f %d\n", r.seconds, r.resources);
     if (write(out, line, static_cast<std::size_t>(n)) != n) _exit(1);

@@ -43,6 +43,10 @@ Session::Session(CliEnv& e, const std::optional<std::string>& configUtf8)
       config_(configUtf8) {}
 
 std::string utf8(const Text& gbk) {
+    // Labels and numbers are plain ASCII; millions of them need no conversion.
+    bool ascii = true;
+    for (const char c : gbk) ascii = ascii && static_cast<unsigned char>(c) < 0x80 && c != '\r';
+    if (ascii) return gbk;
     std::string s = gbkToUtf8(gbk);
     // Message texts break lines the Windows way; a terminal wants plain line feeds.
     for (std::size_t at; (at = s.find("\r\n")) != std::string::npos;) s.erase(at, 1);

@@ -11,7 +11,9 @@
 //   - a close request (requestClose, edit/commands.h) or the Exit command (requestExit) is
 //     remembered and answered Deferred; when the loop ends, the logic carries it out, with
 //     the unsaved-changes question for a close, and calls `endProgram` if the program is
-//     to end. endProgram must end the program without asking again.
+//     to end. endProgram must end the program without asking again; it runs inside the
+//     operation that ran the loop, so it should stop the event loop rather than destroy
+//     this state. edit/commands.h installs this rule (installCommandRules).
 
 #include <functional>
 

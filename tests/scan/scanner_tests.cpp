@@ -102,7 +102,7 @@ TEST_P(ScanScanner, FindsEveryResourceWithItsData) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ScanScanner, ::testing::ValuesIn(scanCases()),
+INSTANTIATE_TEST_SUITE_P(Scan, ScanScanner, ::testing::ValuesIn(scanCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ScanScannerKinds, LabelOfPosition4097IsHex1001) {
