@@ -20,6 +20,6 @@ if [ -x scripts/tsan.sh ]; then
 fi
 if [ -x fuzz/run_fuzzers.sh ]; then
     echo "== fuzzing =="
-    fuzz/run_fuzzers.sh "${FUZZ_SECONDS:-20}"
+    fuzz/run_fuzzers.sh "${FUZZ_SECONDS:-10}"
 fi
 echo "== all test stages passed =="

@@ -126,7 +126,10 @@ std::string iniAssign(std::string_view content, std::string_view section, std::s
         if (!trimBlanks(lines[i].text).empty()) after = i;
     const Line& anchor = lines[after];
     out.append(content.substr(0, anchor.next));
-    if (anchor.next == anchor.end) out.append("\r\n");  // anchor had no line end
+    if (anchor.next == anchor.end)
+        out.append("\r\n");  // anchor had no line end
+    else if (content[anchor.next - 1] != '\n')
+        out.append("\n");  // a last line ending in a lone CR would swallow the entry
     out.append(entry).append("\r\n");
     out.append(content.substr(anchor.next));
     return out;

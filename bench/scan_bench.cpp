@@ -1,0 +1,272 @@
+// Scan throughput on random data with embedded pictures, against a bare memchr floor, and
+// time and peak memory for files of millions of nested resources. Prints plain figures.
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "cli/console_ui.h"
+#include "config/config_files.h"
+#include "runtime/byte_ops.h"
+#include "scan/open.h"
+
+namespace {
+
+using namespace kerbilo;
+using Clock = std::chrono::steady_clock;
+
+// Serves the default kinds file and the generated data without touching the disk.
+class BenchFiles final : public FileServices {
+  public:
+    std::map<Text, ByteBuffer> files;
+    Text programDirectory() const override { return "/bench"; }
+    std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override {
+        auto it = files.find(Text(path));
+        if (it == files.end()) return std::nullopt;
+        return it->second;
+    }
+    using FileServices::writeWholeFile;
+    bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override {
+        files[Text(path)] = parts.empty() ? ByteBuffer{} : parts[0];
+        return true;
+    }
+    bool createDirectory(std::string_view) override { return false; }
+    bool pathExists(std::string_view path) override { return files.count(Text(path)) > 0; }
+    Text lastError() const override { return {}; }
+};
+
+double seconds(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+struct ScanResult {
+    double seconds;
+    int resources;
+};
+
+ScanResult scanOnce(const ByteBuffer& data) {
+    BenchFiles files;
+    ensureKindsFile(files);
+    files.files["/bench/data.bin"] = data;
+    cli::ConsoleUi ui;
+    ProgramState state(files, ui);
+    const auto t0 = Clock::now();
+    openAndScan(state, "/bench/data.bin");
+    const auto t1 = Clock::now();
+    return {seconds(t0, t1), state.catalogue.size()};
+}
+
+void put(std::uint8_t* p, const ByteBuffer& b) {
+    std::memcpy(p, b.data(), b.size());
+}
+
+ByteBuffer randomWithPictures(std::size_t size, int pictures) {
+    ByteBuffer b = ByteBuffer::uninitialized(size);
+    std::uint8_t* p = b.mutableData();
+    std::uint64_t x = 0x9E3779B97F4A7C15ull;
+    for (std::size_t i = 0; i + 8 <= size; i += 8) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        std::memcpy(p + i, &x, 8);
+    }
+    const ByteBuffer pngHead{0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D};
+    const ByteBuffer pngTail{0, 0, 0, 0, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    const ByteBuffer gifHead{0x47, 0x49, 0x46, 0x38, 0x39, 0x61};
+    const ByteBuffer gifTail{0x00, 0x3B};
+    const std::size_t stride = size / static_cast<std::size_t>(pictures);
+    for (int i = 0; i < pictures; ++i) {
+        std::uint8_t* at = p + static_cast<std::size_t>(i) * stride;
+        const std::size_t body = 1000 + static_cast<std::size_t>(i % 17) * 700;
+        if (i % 2 == 0) {
+            put(at, pngHead);
+            put(at + pngHead.size() + body, pngTail);
+        } else {
+            put(at, gifHead);
+            put(at + gifHead.size() + body, gifTail);
+        }
+    }
+    return b;
+}
+
+void throughputBench() {
+    const std::size_t size = std::size_t{256} << 20;
+    const int pictures = 4000;
+    const ByteBuffer data = randomWithPictures(size, pictures);
+    const double mib = static_cast<double>(size) / (1 << 20);
+
+    // Floor: one memchr pass per kind, counting that kind's head's first byte.
+    double floor = 0;
+    std::size_t hits = 0;
+    for (const std::uint8_t first : {0x89, 0xFF, 0x47}) {
+        const auto t0 = Clock::now();
+        const std::uint8_t* p = data.data();
+        const std::uint8_t* end = p + data.size();
+        while (const void* q = std::memchr(p, first, static_cast<std::size_t>(end - p))) {
+            ++hits;
+            p = static_cast<const std::uint8_t*>(q) + 1;
+        }
+        floor += seconds(t0, Clock::now());
+    }
+    ScanResult best{1e9, 0};
+    for (int round = 0; round < 3; ++round) {
+        const ScanResult r = scanOnce(data);
+        if (r.seconds < best.seconds) best = r;
+    }
+    std::printf("random %zu MiB, %d embedded PNG/GIF, default kinds\n", size >> 20, pictures);
+    std::printf("  scan:  %8.3f s  %8.0f MB/s  (%d resources)\n", best.seconds, mib / best.seconds,
+                best.resources);
+    std::printf("  floor: %8.3f s  %8.0f MB/s  (memchr of 89, FF, 47: %zu hits)\n", floor,
+                mib / floor, hits);
+    std::printf("  scan / floor throughput: %.2f (target >= 0.5)\n", floor / best.seconds);
+}
+
+void readBench() {
+    const std::size_t size = std::size_t{256} << 20;
+    char path[] = "/tmp/kerbilo-bench-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) return;
+    const ByteBuffer data = randomWithPictures(size, 10);
+    if (write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
+        close(fd);
+        unlink(path);
+        return;
+    }
+    close(fd);
+    PosixFileServices files("/tmp");
+    auto best = [](auto&& once) {
+        double b = 1e9;
+        for (int round = 0; round < 3; ++round) {
+            const auto t0 = Clock::now();
+            if (once()) b = std::min(b, seconds(t0, Clock::now()));
+        }
+        return b;
+    };
+    // Each variant reads the whole file into a fresh allocation of its size.
+    auto readInto = [&](std::uint8_t* buf) {
+        const int in = open(path, O_RDONLY);
+        std::size_t got = 0;
+        while (got < size) {
+            const ssize_t r = ::read(in, buf + got, size - got);
+            if (r <= 0) break;
+            got += static_cast<std::size_t>(r);
+        }
+        close(in);
+        return got == size;
+    };
+    auto mapped = [&](int flags, bool huge, bool touch) {
+        void* p =
+            mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | flags, -1, 0);
+        if (p == MAP_FAILED) return false;
+        if (huge) madvise(p, size, MADV_HUGEPAGE);
+        if (touch) std::memset(p, 0, size);
+        const bool ok = readInto(static_cast<std::uint8_t*>(p));
+        munmap(p, size);
+        return ok;
+    };
+    const double mib = static_cast<double>(size) / (1 << 20);
+    const struct {
+        const char* name;
+        double s;
+    } variants[] = {
+        {"file services (mmap, huge pages)", best([&] {
+             const auto got = files.tryReadWholeFile(path);
+             return got && got->size() == size;
+         })},
+        {"new[] with 4 KiB pages", best([&] {
+             std::unique_ptr<std::uint8_t[]> b(new std::uint8_t[size]);
+             return readInto(b.get());
+         })},
+        {"mmap, no huge pages", best([&] { return mapped(0, false, false); })},
+        {"mmap, huge pages, pre-faulted", best([&] { return mapped(0, true, true); })},
+        {"mmap MAP_POPULATE, huge pages", best([&] { return mapped(MAP_POPULATE, true, false); })},
+    };
+    unlink(path);
+    std::printf("reading %zu MiB from the page cache into a fresh buffer\n", size >> 20);
+    for (const auto& v : variants)
+        std::printf("  %-34s %6.3f s  %6.0f MB/s\n", v.name, v.s, mib / v.s);
+}
+
+// Runs in a child so that its peak resident size is its own.
+void nestedChild(std::size_t size, int out) {
+    const ByteBuffer head{0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D};
+    const ByteBuffer tail{0, 0, 0, 0, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    ByteBuffer data = ByteBuffer::uninitialized(size);
+    std::uint8_t* p = data.mutableData();
+    const std::size_t heads = (size - tail.size()) / head.size();
+    for (std::size_t i = 0; i < heads; ++i) put(p + i * head.size(), head);
+    std::memset(p + heads * head.size(), 0x11, size - heads * head.size() - tail.size());
+    put(p + size - tail.size(), tail);
+    ScanResult r = scanOnce(data);
+    for (int round = 0; round < 2; ++round) {  // best of three: the machine is shared
+        const ScanResult again = scanOnce(data);
+        if (again.seconds < r.seconds) r = again;
+    }
+    char line[128];
+    const int n = std::snprintf(line, sizeof line, "%f %d\n", r.seconds, r.resources);
+    if (write(out, line, static_cast<std::size_t>(n)) != n) _exit(1);
+    _exit(0);
+}
+
+struct NestedResult {
+    double seconds;
+    int resources;
+    double peakMiB;
+};
+
+NestedResult nested(std::size_t size) {
+    int pipes[2];
+    if (pipe(pipes) != 0) std::exit(1);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(pipes[0]);
+        nestedChild(size, pipes[1]);
+    }
+    close(pipes[1]);
+    char line[128] = {};
+    const ssize_t got = read(pipes[0], line, sizeof line - 1);
+    close(pipes[0]);
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    NestedResult r{0, 0, static_cast<double>(usage.ru_maxrss) / 1024};
+    if (got > 0) std::sscanf(line, "%lf %d", &r.seconds, &r.resources);
+    return r;
+}
+
+void nestedBench() {
+    std::printf("back-to-back PNG heads, one tail at the end\n");
+    NestedResult prev{};
+    for (const std::size_t mib : {32, 64}) {
+        const NestedResult r = nested(mib << 20);
+        const double budget = static_cast<double>(mib) + r.resources * 100.0 / (1 << 20);
+        std::printf(
+            "  %2zu MiB: %7.3f s  %9d resources  peak %7.1f MiB  budget %7.1f MiB "
+            "(%.1f bytes per resource above the file)\n",
+            mib, r.seconds, r.resources, r.peakMiB, budget,
+            (r.peakMiB - static_cast<double>(mib)) * (1 << 20) / r.resources);
+        if (prev.resources > 0)
+            std::printf("  64/32: time x%.2f, peak memory x%.2f (target <= 2.4)\n",
+                        r.seconds / prev.seconds, r.peakMiB / prev.peakMiB);
+        prev = r;
+    }
+}
+
+}  // namespace
+
+int main() {
+    readBench();
+    throughputBench();
+    nestedBench();
+    return 0;
+}

@@ -1,0 +1,91 @@
+// Input: head length (1–8), tail length (1–8), head fill length (0–3), the head, the tail,
+// the fill, then the file. The scan through openAndScan must find exactly what a naive
+// search from every head finds, with the data built from the fill and the file's bytes.
+
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <vector>
+
+#include "cli/console_ui.h"
+#include "config/hex_codec.h"
+#include "runtime/byte_ops.h"
+#include "runtime/gbk.h"
+#include "scan/open.h"
+#include "scan/scanner.h"
+
+namespace {
+
+using namespace kerbilo;
+
+class Files final : public FileServices {
+public:
+    std::map<Text, ByteBuffer> files;
+    Text programDirectory() const override { return "/p"; }
+    std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override {
+        auto it = files.find(Text(path));
+        if (it == files.end()) return std::nullopt;
+        return it->second;
+    }
+    using FileServices::writeWholeFile;
+    bool writeWholeFile(std::string_view, std::span<const ByteBuffer>) override { return false; }
+    bool createDirectory(std::string_view) override { return false; }
+    bool pathExists(std::string_view path) override { return files.count(Text(path)) > 0; }
+    Text lastError() const override { return {}; }
+};
+
+Text hex(const std::uint8_t* p, std::size_t n) {
+    Text t;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Text digits = formatHex(p[i]);
+        t += digits.size() == 1 ? "0" + digits : digits;
+    }
+    return t;
+}
+
+void check(bool ok) {
+    if (!ok) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 3) return 0;
+    const std::size_t headLength = 1 + data[0] % 8, tailLength = 1 + data[1] % 8;
+    const std::size_t fillLength = data[2] % 4;
+    if (size < 3 + headLength + tailLength + fillLength) return 0;
+    const std::uint8_t* head = data + 3;
+    const std::uint8_t* tail = head + headLength;
+    const std::uint8_t* fill = tail + tailLength;
+    const std::uint8_t* file = fill + fillLength;
+    const std::size_t fileLength = size - static_cast<std::size_t>(file - data);
+
+    Files files;
+    files.files["/p/resource.config"] = ByteBuffer::fromText(
+        utf8ToGbk("[Config]\r\n资源种类数=1\r\n1=K\r\nK_head=" + hex(head, headLength) +
+                  "\r\nK_tail=" + hex(tail, tailLength) + "\r\nK头补齐=" +
+                  hex(fill, fillLength) + "\r\n"));
+    files.files["/f"] = ByteBuffer(file, fileLength);
+    cli::ConsoleUi ui;
+    ProgramState state(files, ui);
+    check(openAndScan(state, "/f"));
+
+    int n = 0;
+    for (std::size_t h = 0; h < fileLength; ++h) {
+        if (h + headLength > fileLength || !sameBytes(file + h, head, headLength)) continue;
+        const std::int64_t t = findBytesIn(file + h + 1, fileLength - h - 1, tail, tailLength);
+        if (t < 0) break;
+        ++n;
+        check(n <= state.catalogue.size());
+        check(state.catalogue.openedOffset(n) == static_cast<std::int64_t>(h));
+        const std::size_t stretch = 1 + static_cast<std::size_t>(t) + tailLength;
+        check(state.catalogue.slot(n).length == static_cast<std::int64_t>(stretch));
+        const ByteBuffer expected = concatBytes(
+            {ByteBuffer(fill, fillLength), ByteBuffer(file + h + 1, stretch - 1)});
+        check(state.catalogue.data(n) == expected);
+        check(state.catalogue.dataLength(n) == bufferLength(expected));
+    }
+    check(n == state.catalogue.size());
+    check(ui.treeItemCount() == (n > 0 ? n + 1 : 0));
+    return 0;
+}

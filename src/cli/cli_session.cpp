@@ -1,0 +1,144 @@
+#include "cli/cli_session.h"
+
+#include <cerrno>
+#include <charconv>
+
+#include "config/config_files.h"
+#include "runtime/gbk.h"
+#include "scan/open.h"
+#include "scan/tree.h"
+
+namespace kerbilo::cli {
+
+KindsFileRedirect::KindsFileRedirect(FileServices& inner, std::optional<Text> kindsPath)
+    : inner_(inner), kindsPath_(std::move(kindsPath)) {}
+
+bool KindsFileRedirect::redirected(std::string_view path) const {
+    return kindsPath_ && path == kindsFilePath(inner_);
+}
+
+std::optional<ByteBuffer> KindsFileRedirect::tryReadWholeFile(std::string_view path) {
+    ownError_.reset();
+    return inner_.tryReadWholeFile(redirected(path) ? std::string_view(*kindsPath_) : path);
+}
+
+bool KindsFileRedirect::writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) {
+    ownError_.reset();
+    if (redirected(path)) {
+        ownError_ = describeErrno(EROFS);
+        return false;
+    }
+    return inner_.writeWholeFile(path, parts);
+}
+
+bool KindsFileRedirect::pathExists(std::string_view path) {
+    return inner_.pathExists(redirected(path) ? std::string_view(*kindsPath_) : path);
+}
+
+Session::Session(CliEnv& e, const std::optional<std::string>& configUtf8)
+    : env(e),
+      files(e.files, configUtf8 ? std::optional<Text>(utf8ToGbk(*configUtf8)) : std::nullopt),
+      ui(e.progress),
+      state(files, ui),
+      config_(configUtf8) {}
+
+std::string utf8(const Text& gbk) {
+    // Labels and numbers are plain ASCII; millions of them need no conversion.
+    bool ascii = true;
+    for (const char c : gbk) ascii = ascii && static_cast<unsigned char>(c) < 0x80 && c != '\r';
+    if (ascii) return gbk;
+    std::string s = gbkToUtf8(gbk);
+    // Message texts break lines the Windows way; a terminal wants plain line feeds.
+    for (std::size_t at; (at = s.find("\r\n")) != std::string::npos;) s.erase(at, 1);
+    return s;
+}
+
+bool Session::ready(const std::string& fileUtf8) {
+    if (config_) {
+        if (!env.files.tryReadWholeFile(utf8ToGbk(*config_))) {
+            env.err << "kerbilo-cli: cannot read the kinds file " << *config_ << ": "
+                    << utf8(env.files.lastError()) << "\n";
+            return false;
+        }
+    } else {
+        ensureKindsFile(files);
+    }
+    state.outputFolder = readOutputFolder(files);
+    const bool opened = openAndScan(state, utf8ToGbk(fileUtf8));
+    ui.finishProgress();
+    if (!opened) printMessages();
+    return opened;
+}
+
+int Session::itemOfResource(int n) {
+    for (int i = 0; i < ui.treeItemCount(); ++i)
+        if (ui.treeItemData(i) == n && resourceOfItem(state, i) == n) return i;
+    return -1;
+}
+
+void Session::printMessages() {
+    for (const ConsoleUi::Message& m : ui.messages)
+        env.err << utf8(m.title) << ": " << utf8(m.text) << "\n";
+    ui.messages.clear();
+}
+
+bool Args::has(const std::string& flag) const {
+    for (const std::string& f : flags)
+        if (f == flag) return true;
+    return false;
+}
+
+std::optional<std::string> Args::value(const std::string& option) const {
+    std::optional<std::string> v;
+    for (const auto& [name, value] : options)
+        if (name == option) v = value;
+    return v;
+}
+
+Args parseArgs(int argc, char** argv, const std::vector<std::string>& valued,
+               const std::vector<std::string>& switches) {
+    Args a;
+    auto in = [](const std::vector<std::string>& list, const std::string& s) {
+        for (const std::string& x : list)
+            if (x == s) return true;
+        return false;
+    };
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") {
+            for (++i; i < argc; ++i) a.positional.emplace_back(argv[i]);
+            break;
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            if (in(switches, arg)) {
+                a.flags.push_back(arg);
+            } else if (in(valued, arg)) {
+                if (i + 1 >= argc) {
+                    a.error = "option " + arg + " needs a value";
+                    return a;
+                }
+                a.options.emplace_back(arg, argv[++i]);
+            } else {
+                a.error = "unknown option " + arg;
+                return a;
+            }
+        } else {
+            a.positional.push_back(arg);
+        }
+    }
+    return a;
+}
+
+int usageError(CliEnv& env, const std::string& problem, const char* usage) {
+    env.err << "kerbilo-cli: " << problem << "\n\n" << usage;
+    return kExitUsage;
+}
+
+std::optional<int> parseResourceNumber(const std::string& text) {
+    int n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc() || end != text.data() + text.size() || n < 1) return std::nullopt;
+    return n;
+}
+
+}  // namespace kerbilo::cli

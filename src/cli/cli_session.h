@@ -1,0 +1,104 @@
+#pragma once
+// What every kerbilo-cli command shares: the environment it runs in, the file services
+// with an optional kinds file given on the command line, and one opened file.
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/console_ui.h"
+#include "runtime/file_services.h"
+#include "scan/program_state.h"
+
+namespace kerbilo::cli {
+
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+
+struct CliEnv {
+    FileServices& files;  // the real file system; its program directory holds the settings
+    std::ostream& out;
+    std::ostream& err;
+    std::FILE* progress = nullptr;  // stderr when it is a terminal
+};
+
+// Passes everything through, except that the kinds file is read from another path and
+// never written: a kinds file named on the command line is used as it is.
+class KindsFileRedirect final : public FileServices {
+  public:
+    KindsFileRedirect(FileServices& inner, std::optional<Text> kindsPath);
+
+    Text programDirectory() const override { return inner_.programDirectory(); }
+    std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override;
+    using FileServices::writeWholeFile;
+    bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override;
+    bool createDirectory(std::string_view path) override { return inner_.createDirectory(path); }
+    bool pathExists(std::string_view path) override;
+    Text lastError() const override { return ownError_ ? *ownError_ : inner_.lastError(); }
+
+  private:
+    bool redirected(std::string_view path) const;
+
+    FileServices& inner_;
+    std::optional<Text> kindsPath_;
+    std::optional<Text> ownError_;
+};
+
+class Session {
+  public:
+    Session(CliEnv& env, const std::optional<std::string>& configUtf8);
+
+    // False, with the reason on stderr, when the kinds file named by --config cannot be
+    // read or the file cannot be opened.
+    bool ready(const std::string& fileUtf8);
+
+    // The tree item of resource n, −1 when there is none.
+    int itemOfResource(int n);
+    // Prints the messages shown so far (UTF-8) to stderr and forgets them.
+    void printMessages();
+
+    CliEnv& env;
+    KindsFileRedirect files;
+    ConsoleUi ui;
+    ProgramState state;
+
+  private:
+    std::optional<std::string> config_;
+};
+
+// ---- arguments ------------------------------------------------------------------------
+
+struct Args {
+    std::vector<std::string> positional;
+    std::vector<std::pair<std::string, std::string>> options;  // in order
+    std::vector<std::string> flags;
+    std::string error;  // non-empty: a usage error
+
+    bool has(const std::string& flag) const;
+    std::optional<std::string> value(const std::string& option) const;
+};
+
+// valued: options that take a value; switches: options without one. Anything else that
+// starts with "-" is a usage error.
+Args parseArgs(int argc, char** argv, const std::vector<std::string>& valued,
+               const std::vector<std::string>& switches);
+
+// Reports a usage error with the command's usage; returns kExitUsage.
+int usageError(CliEnv& env, const std::string& problem, const char* usage);
+std::optional<int> parseResourceNumber(const std::string& text);
+std::string utf8(const Text& gbk);
+
+int listCommand(CliEnv& env, int argc, char** argv);
+int exportCommand(CliEnv& env, int argc, char** argv);
+int replaceCommand(CliEnv& env, int argc, char** argv);
+int setOutputFolderCommand(CliEnv& env, int argc, char** argv);
+// Dispatches argv[1] (argv[0] is the program); the whole command line.
+int runCli(CliEnv& env, int argc, char** argv);
+
+extern const char* const kListUsage;
+extern const char* const kExportUsage;
+extern const char* const kReplaceUsage;
+extern const char* const kSetOutputFolderUsage;
+
+}  // namespace kerbilo::cli

@@ -1,0 +1,73 @@
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+
+#include "cli/cli_session.h"
+#include "cli/commands.h"
+
+namespace kerbilo::cli {
+
+namespace {
+
+const char* const kMainUsage =
+    "usage: kerbilo-cli COMMAND [ARGS]\n"
+    "\n"
+    "Finds the resources embedded in a file by the byte signatures of resource.config,\n"
+    "as the Kerbilo window does, and exports or replaces them.\n"
+    "\n"
+    "commands:\n"
+    "  list FILE [--config PATH] [--json]             list the resources found in FILE\n"
+    "  export FILE [--out DIR] [--config PATH]         export every resource into DIR\n"
+    "  export FILE --resource N -o PATH [--config PATH]  export resource N to PATH\n"
+    "  replace FILE --resource N --with NEWFILE... -o OUT [--yes] [--config PATH]\n"
+    "                                                  replace resources, save to OUT\n"
+    "  set-output-folder DIR                           store the export-all folder\n"
+    "  render FILE --resource N -o PNG [--config PATH] draw resource N as a picture\n"
+    "\n"
+    "kerbilo-cli COMMAND --help explains a command's options.\n"
+    "Exit codes: 0 success, 1 a file could not be read or written, 2 usage error.\n";
+
+CliEnv stdEnv(FileServices& files) {
+    return {files, std::cout, std::cerr, isatty(STDERR_FILENO) ? stderr : nullptr};
+}
+
+}  // namespace
+
+int runCli(CliEnv& env, int argc, char** argv) {
+    if (argc < 2) return usageError(env, "no command given", kMainUsage);
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        env.out << kMainUsage;
+        return kExitOk;
+    }
+    if (command == "list") return listCommand(env, argc - 2, argv + 2);
+    if (command == "export") return exportCommand(env, argc - 2, argv + 2);
+    if (command == "replace") return replaceCommand(env, argc - 2, argv + 2);
+    if (command == "set-output-folder") return setOutputFolderCommand(env, argc - 2, argv + 2);
+    if (command == "render") return runRender(argc - 2, argv + 2);
+    return usageError(env, "unknown command " + command, kMainUsage);
+}
+
+int runList(int argc, char** argv) {
+    PosixFileServices files;
+    CliEnv env = stdEnv(files);
+    return listCommand(env, argc, argv);
+}
+int runExport(int argc, char** argv) {
+    PosixFileServices files;
+    CliEnv env = stdEnv(files);
+    return exportCommand(env, argc, argv);
+}
+int runReplace(int argc, char** argv) {
+    PosixFileServices files;
+    CliEnv env = stdEnv(files);
+    return replaceCommand(env, argc, argv);
+}
+int runSetOutputFolder(int argc, char** argv) {
+    PosixFileServices files;
+    CliEnv env = stdEnv(files);
+    return setOutputFolderCommand(env, argc, argv);
+}
+
+}  // namespace kerbilo::cli

@@ -1,0 +1,219 @@
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+
+#include "cli/cli_session.h"
+#include "config/config_files.h"
+#include "edit/edit.h"
+#include "runtime/gbk.h"
+
+namespace kerbilo::cli {
+
+const char* const kExportUsage =
+    "usage: kerbilo-cli export FILE [--out DIR] [--config PATH]\n"
+    "       kerbilo-cli export FILE --resource N -o PATH [--config PATH]\n"
+    "\n"
+    "Without --resource: exports every resource of FILE, as the window's export-all does,\n"
+    "to DIR/NAME/LABEL.SUFFIX (NAME the file's name, LABEL the tree label, SUFFIX the\n"
+    "kind's suffix from the kinds file). Prints how many files were written and every\n"
+    "failure with its reason.\n"
+    "With --resource: writes the data of resource N (numbered as `list` prints them) to\n"
+    "PATH.\n"
+    "\n"
+    "  --out DIR       output folder (default: the one stored in Resource.ini, else the\n"
+    "                  program directory)\n"
+    "  --resource N    export only resource N; needs -o\n"
+    "  -o PATH         target file of the single export\n"
+    "  --config PATH   read the resource kinds from PATH (nothing is written)\n"
+    "  --help          show this text\n"
+    "\n"
+    "Exit codes: 0 everything written, 1 a file could not be read or written, 2 usage error.\n";
+
+const char* const kReplaceUsage =
+    "usage: kerbilo-cli replace FILE --resource N --with NEWFILE [--resource N --with NEWFILE]...\n"
+    "                           -o OUT [--yes] [--config PATH]\n"
+    "\n"
+    "Replaces resource N (numbered as `list` prints them) by the bytes of NEWFILE in the\n"
+    "in-memory copy of FILE, pair by pair in the order given, then saves the whole copy to\n"
+    "OUT. New data not longer than the resource's stretch is written there followed by zero\n"
+    "bytes, so the file keeps its length; longer data grows the file, which needs --yes.\n"
+    "\n"
+    "  --resource N    the resource to replace; each is followed by its --with\n"
+    "  --with NEWFILE  the file whose bytes replace it\n"
+    "  -o OUT          where the modified copy is written (may be FILE itself)\n"
+    "  --yes           allow replacements that grow the file\n"
+    "  --config PATH   read the resource kinds from PATH (nothing is written)\n"
+    "  --help          show this text\n"
+    "\n"
+    "Exit codes: 0 saved, 1 a file could not be read or written or a growth was not\n"
+    "allowed (nothing is written then), 2 usage error.\n";
+
+const char* const kSetOutputFolderUsage =
+    "usage: kerbilo-cli set-output-folder DIR\n"
+    "\n"
+    "Stores DIR as the output folder of export-all in Resource.ini beside the program,\n"
+    "where the window and `kerbilo-cli export` read it.\n"
+    "\n"
+    "  --help  show this text\n"
+    "\n"
+    "Exit codes: 0 stored, 1 Resource.ini could not be written, 2 usage error.\n";
+
+namespace {
+
+std::string absolute(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[PATH_MAX];
+    if (!::getcwd(cwd, sizeof cwd)) return path;
+    return std::string(cwd) + "/" + path;
+}
+
+int exportOne(CliEnv& env, Session& session, int n, const std::string& target) {
+    const int item = session.itemOfResource(n);
+    if (item < 0) {
+        env.err << "kerbilo-cli: the file has no resource " << n << "\n";
+        return kExitUsage;
+    }
+    session.ui.select(item);
+    session.ui.fileAnswers.push_back(utf8ToGbk(target));
+    if (!exportResource(session.state)) {
+        session.printMessages();
+        return kExitFailed;
+    }
+    env.out << "wrote resource " << n << " to " << target << "\n";
+    return kExitOk;
+}
+
+}  // namespace
+
+int exportCommand(CliEnv& env, int argc, char** argv) {
+    const Args args = parseArgs(argc, argv, {"--out", "--config", "--resource", "-o"}, {"--help"});
+    if (args.has("--help")) {
+        env.out << kExportUsage;
+        return kExitOk;
+    }
+    if (!args.error.empty()) return usageError(env, args.error, kExportUsage);
+    if (args.positional.size() != 1)
+        return usageError(env, "export takes exactly one FILE", kExportUsage);
+    const std::optional<std::string> resource = args.value("--resource");
+    const std::optional<std::string> target = args.value("-o");
+    std::optional<int> n;
+    if (resource) {
+        n = parseResourceNumber(*resource);
+        if (!n) return usageError(env, "--resource needs a number from 1 on", kExportUsage);
+        if (!target) return usageError(env, "--resource needs -o PATH", kExportUsage);
+        if (args.value("--out"))
+            return usageError(env, "--out goes without --resource", kExportUsage);
+    } else if (target) {
+        return usageError(env, "-o goes with --resource", kExportUsage);
+    }
+
+    Session session(env, args.value("--config"));
+    if (!session.ready(args.positional[0])) return kExitFailed;
+    if (n) return exportOne(env, session, *n, *target);
+
+    if (const std::optional<std::string> out = args.value("--out")) {
+        std::string dir = *out;
+        while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+        session.state.outputFolder = utf8ToGbk(dir);
+    }
+    session.ui.messageAnswer = kResultOk;  // the confirmation is given by running the command
+    const ExportReport report = exportAllResources(session.state);
+    session.ui.finishProgress();
+    const std::size_t total = static_cast<std::size_t>(report.written) + report.failures.size();
+    env.out << "wrote " << report.written << " of " << total << " files to "
+            << utf8(session.state.outputFolder) << "/" << utf8(session.state.file.name) << "\n";
+    for (const ExportFailure& f : report.failures)
+        env.err << "kerbilo-cli: cannot write " << utf8(f.path) << ": " << utf8(f.reason) << "\n";
+    return report.failures.empty() ? kExitOk : kExitFailed;
+}
+
+int replaceCommand(CliEnv& env, int argc, char** argv) {
+    const Args args =
+        parseArgs(argc, argv, {"--resource", "--with", "-o", "--config"}, {"--yes", "--help"});
+    if (args.has("--help")) {
+        env.out << kReplaceUsage;
+        return kExitOk;
+    }
+    if (!args.error.empty()) return usageError(env, args.error, kReplaceUsage);
+    if (args.positional.size() != 1)
+        return usageError(env, "replace takes exactly one FILE", kReplaceUsage);
+    const std::optional<std::string> target = args.value("-o");
+    if (!target) return usageError(env, "replace needs -o OUT", kReplaceUsage);
+
+    std::vector<std::pair<int, std::string>> pairs;
+    std::optional<int> pending;
+    for (const auto& [name, value] : args.options) {
+        if (name == "--resource") {
+            if (pending) return usageError(env, "--resource without --with", kReplaceUsage);
+            pending = parseResourceNumber(value);
+            if (!pending)
+                return usageError(env, "--resource needs a number from 1 on", kReplaceUsage);
+        } else if (name == "--with") {
+            if (!pending) return usageError(env, "--with without --resource", kReplaceUsage);
+            pairs.emplace_back(*pending, value);
+            pending.reset();
+        }
+    }
+    if (pending) return usageError(env, "--resource without --with", kReplaceUsage);
+    if (pairs.empty())
+        return usageError(env, "replace needs --resource N --with NEWFILE", kReplaceUsage);
+
+    Session session(env, args.value("--config"));
+    if (!session.ready(args.positional[0])) return kExitFailed;
+    session.ui.messageAnswer = args.has("--yes") ? kResultOk : kResultCancel;
+    for (const auto& [n, with] : pairs) {
+        const int item = session.itemOfResource(n);
+        if (item < 0) {
+            env.err << "kerbilo-cli: the file has no resource " << n << "\n";
+            return kExitUsage;
+        }
+        session.ui.select(item);
+        session.ui.fileAnswers.push_back(utf8ToGbk(with));
+        const ReplaceResult result = replaceResource(session.state);
+        if (result == ReplaceResult::Declined) {
+            env.err << utf8(session.ui.messages.back().text) << "\n"
+                    << "kerbilo-cli: resource " << n
+                    << " would grow the file; give --yes to allow it\n";
+            return kExitFailed;
+        }
+        if (result != ReplaceResult::Replaced) {
+            session.printMessages();
+            return kExitFailed;
+        }
+        session.ui.messages.clear();  // a confirmed growth warning needs no echo
+    }
+    session.ui.fileAnswers.push_back(utf8ToGbk(*target));
+    if (!saveFile(session.state)) {
+        session.printMessages();
+        return kExitFailed;
+    }
+    env.out << "replaced " << pairs.size() << (pairs.size() == 1 ? " resource" : " resources")
+            << ", saved " << *target << "\n";
+    return kExitOk;
+}
+
+int setOutputFolderCommand(CliEnv& env, int argc, char** argv) {
+    const Args args = parseArgs(argc, argv, {}, {"--help"});
+    if (args.has("--help")) {
+        env.out << kSetOutputFolderUsage;
+        return kExitOk;
+    }
+    if (!args.error.empty()) return usageError(env, args.error, kSetOutputFolderUsage);
+    if (args.positional.size() != 1 || args.positional[0].empty())
+        return usageError(env, "set-output-folder takes exactly one DIR", kSetOutputFolderUsage);
+
+    Session session(env, std::nullopt);
+    std::string dir = absolute(args.positional[0]);
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    session.state.outputFolder = utf8ToGbk(dir);
+    if (!writeOutputFolder(session.files, session.state.outputFolder)) {
+        env.err << "kerbilo-cli: cannot write " << utf8(settingsFilePath(session.files)) << ": "
+                << utf8(session.files.lastError()) << "\n";
+        return kExitFailed;
+    }
+    env.out << "output folder: " << utf8(session.state.outputFolder) << "\n";
+    return kExitOk;
+}
+
+}  // namespace kerbilo::cli

@@ -1,0 +1,105 @@
+#include <string>
+
+#include "cli/cli_session.h"
+#include "scan/tree.h"
+
+namespace kerbilo::cli {
+
+const char* const kListUsage =
+    "usage: kerbilo-cli list FILE [--config PATH] [--json]\n"
+    "\n"
+    "Scans FILE for every resource kind and lists what it finds, one line per resource in\n"
+    "the order of the window's tree:\n"
+    "  number<TAB>kind<TAB>label<TAB>offset<TAB>length\n"
+    "number is the resource number, kind the kind's name, label its tree label (its\n"
+    "1-based position in the file, hexadecimal), offset the 0-based offset of its head in\n"
+    "the file, length the length of its data in bytes. Texts are UTF-8.\n"
+    "\n"
+    "  --config PATH  read the resource kinds from PATH (nothing is written); without it\n"
+    "                 resource.config beside the program is used, written with the\n"
+    "                 built-in kinds when it does not exist\n"
+    "  --json         print a JSON array of objects with the keys number, kind, label,\n"
+    "                 offset and length instead\n"
+    "  --help         show this text\n"
+    "\n"
+    "Exit codes: 0 listed, 1 the file or the kinds file cannot be read, 2 usage error.\n";
+
+namespace {
+
+void appendJsonString(std::string& out, const std::string& s) {
+    out += '"';
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+}  // namespace
+
+int listCommand(CliEnv& env, int argc, char** argv) {
+    const Args args = parseArgs(argc, argv, {"--config"}, {"--json", "--help"});
+    if (args.has("--help")) {
+        env.out << kListUsage;
+        return kExitOk;
+    }
+    if (!args.error.empty()) return usageError(env, args.error, kListUsage);
+    if (args.positional.size() != 1)
+        return usageError(env, "list takes exactly one FILE", kListUsage);
+    const bool json = args.has("--json");
+
+    Session session(env, args.value("--config"));
+    if (!session.ready(args.positional[0])) return kExitFailed;
+
+    ProgramState& state = session.state;
+    ConsoleUi& ui = session.ui;
+    std::string buffer = json ? "[" : "number\tkind\tlabel\toffset\tlength\n";
+    bool first = true;
+    // Kind names repeat for every resource of a group: convert each group's name once.
+    int groupItem = -2;
+    std::string kind;
+    const int count = ui.treeItemCount();
+    for (int i = 0; i < count; ++i) {
+        const int n = resourceOfItem(state, i);
+        if (n == 0) continue;
+        if (ui.treeItemParent(i) != groupItem) {
+            groupItem = ui.treeItemParent(i);
+            kind = utf8(kindNameOfItem(state, i));
+        }
+        const std::string number = std::to_string(n);
+        const std::string label = utf8(ui.treeItemText(i));
+        const std::string offset = std::to_string(state.catalogue.openedOffset(n));
+        const std::string length = std::to_string(state.catalogue.dataLength(n));
+        if (json) {
+            buffer += first ? "\n" : ",\n";
+            buffer += "{\"number\":" + number + ",\"kind\":";
+            appendJsonString(buffer, kind);
+            buffer += ",\"label\":";
+            appendJsonString(buffer, label);
+            buffer += ",\"offset\":" + offset + ",\"length\":" + length + "}";
+        } else {
+            buffer += number + '\t' + kind + '\t' + label + '\t' + offset + '\t' + length + '\n';
+        }
+        first = false;
+        if (buffer.size() >= (1u << 20)) {
+            env.out << buffer;
+            buffer.clear();
+        }
+    }
+    if (json) buffer += first ? "]\n" : "\n]\n";
+    env.out << buffer;
+    env.out.flush();
+    return env.out ? kExitOk : kExitFailed;
+}
+
+}  // namespace kerbilo::cli

@@ -1,0 +1,342 @@
+#include "picture/gif.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "picture/byte_reader.h"
+#include "picture/decoders.h"
+
+namespace kerbilo {
+
+using namespace picture_detail;
+
+namespace {
+
+// Skips a chain of sub-blocks starting at pos; returns the offset after its terminator,
+// or 0 when the data ends inside the chain.
+std::size_t skipSubBlocks(Bytes data, std::size_t pos) {
+    while (pos < data.size()) {
+        const std::size_t n = data[pos++];
+        if (n == 0) return pos;
+        if (n > data.size() - pos) return 0;
+        pos += n;
+    }
+    return 0;
+}
+
+class SubBlockBits {
+  public:
+    SubBlockBits(Bytes data, std::size_t pos) : data_(data), pos_(pos) {}
+
+    // False at the end of the data or of the sub-block chain.
+    bool read(int bits, int& code) {
+        while (count_ < bits) {
+            if (remaining_ == 0) {
+                if (pos_ >= data_.size()) return false;
+                remaining_ = data_[pos_++];
+                if (remaining_ == 0) {
+                    pos_ = data_.size();  // terminator: nothing follows for this image
+                    return false;
+                }
+            }
+            if (pos_ >= data_.size()) return false;
+            acc_ |= static_cast<std::uint32_t>(data_[pos_++]) << count_;
+            count_ += 8;
+            --remaining_;
+        }
+        code = static_cast<int>(acc_ & ((1u << bits) - 1));
+        acc_ >>= bits;
+        count_ -= bits;
+        return true;
+    }
+
+  private:
+    Bytes data_;
+    std::size_t pos_;
+    std::size_t remaining_ = 0;
+    std::uint32_t acc_ = 0;
+    int count_ = 0;
+};
+
+// Decodes up to out.size() indices; returns how many were produced.
+std::size_t lzwDecode(Bytes data, std::size_t pos, std::vector<std::uint8_t>& out) {
+    if (pos >= data.size()) return 0;
+    const int minCodeSize = data[pos++];
+    if (minCodeSize < 1 || minCodeSize > 8) return 0;
+    constexpr int kMaxCodes = 4096;
+    std::uint16_t prefix[kMaxCodes];
+    std::uint8_t suffix[kMaxCodes];
+    std::uint8_t first[kMaxCodes];
+    std::uint16_t length[kMaxCodes];
+    std::uint8_t stack[kMaxCodes];
+    const int clear = 1 << minCodeSize;
+    const int endOfData = clear + 1;
+    for (int i = 0; i < clear; ++i) {
+        prefix[i] = 0;
+        suffix[i] = first[i] = static_cast<std::uint8_t>(i);
+        length[i] = 1;
+    }
+    int codeSize = minCodeSize + 1;
+    int next = clear + 2;
+    int prev = -1;
+    std::size_t written = 0;
+    SubBlockBits bits(data, pos);
+    int code = 0;
+    while (written < out.size() && bits.read(codeSize, code)) {
+        if (code == clear) {
+            codeSize = minCodeSize + 1;
+            next = clear + 2;
+            prev = -1;
+            continue;
+        }
+        if (code == endOfData) break;
+        if (prev < 0) {
+            if (code >= clear) break;
+            out[written++] = static_cast<std::uint8_t>(code);
+            prev = code;
+            continue;
+        }
+        if (code > next || (code == next && next >= kMaxCodes)) break;
+        if (next < kMaxCodes) {
+            prefix[next] = static_cast<std::uint16_t>(prev);
+            suffix[next] = code == next ? first[prev] : first[code];
+            first[next] = first[prev];
+            length[next] = static_cast<std::uint16_t>(length[prev] + 1);
+            ++next;
+            if (next == (1 << codeSize) && codeSize < 12) ++codeSize;
+        }
+        // Strings can reach 4096 bytes; length[] never exceeds that because each entry is
+        // one longer than an existing one and there are 4096 entries at most.
+        int n = length[code];
+        int c = code;
+        for (int i = n - 1; i >= 0; --i) {
+            stack[i] = suffix[c];
+            c = prefix[c];
+        }
+        const std::size_t take =
+            std::min<std::size_t>(static_cast<std::size_t>(n), out.size() - written);
+        std::memcpy(out.data() + written, stack, take);
+        written += take;
+        prev = code;
+    }
+    return written;
+}
+
+// Stored row order of an interlaced image: every 8th row from 0, every 8th from 4, every
+// 4th from 2, every 2nd from 1.
+int interlacedRow(int i, int height) {
+    static constexpr int kStart[4] = {0, 4, 2, 1};
+    static constexpr int kStep[4] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass) {
+        const int rows =
+            height > kStart[pass] ? (height - kStart[pass] + kStep[pass] - 1) / kStep[pass] : 0;
+        if (i < rows) return kStart[pass] + i * kStep[pass];
+        i -= rows;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::optional<GifAnimation> GifAnimation::parse(ByteBuffer buffer, const DecodeLimits& limits) {
+    const Bytes data = bytesOf(buffer);
+    if (data.size() < 14) return std::nullopt;
+    if (std::memcmp(data.data(), "GIF87a", 6) != 0 && std::memcmp(data.data(), "GIF89a", 6) != 0)
+        return std::nullopt;
+    GifAnimation gif;
+    gif.limits_ = limits;
+    gif.width_ = le16(data, 6);
+    gif.height_ = le16(data, 8);
+    std::size_t pos = 13;
+    const std::uint8_t flags = data[10];
+    if (flags & 0x80) {
+        gif.globalPaletteEntries_ = 2 << (flags & 7);
+        gif.globalPaletteOffset_ = pos;
+        pos += 3 * static_cast<std::size_t>(gif.globalPaletteEntries_);
+        if (pos > data.size()) return std::nullopt;
+    }
+
+    GifFrame pending;  // carries the graphic control extension to the next image
+    while (pos < data.size()) {
+        const std::uint8_t introducer = data[pos];
+        if (introducer == 0x21) {
+            if (pos + 2 > data.size()) break;
+            const std::uint8_t label = data[pos + 1];
+            if (label == 0xF9 && fits(data, pos + 2, 5) && data[pos + 2] >= 4) {
+                const std::uint8_t packed = data[pos + 3];
+                pending.disposal = (packed >> 2) & 7;
+                pending.transparent = packed & 1;
+                pending.delay = le16(data, pos + 4);
+                pending.transparentIndex = data[pos + 6];
+            }
+            const std::size_t after = skipSubBlocks(data, pos + 2);
+            if (after == 0) break;
+            pos = after;
+        } else if (introducer == 0x2C) {
+            if (!fits(data, pos, 10)) break;
+            GifFrame frame = pending;
+            pending = GifFrame{};
+            frame.left = le16(data, pos + 1);
+            frame.top = le16(data, pos + 3);
+            frame.width = le16(data, pos + 5);
+            frame.height = le16(data, pos + 7);
+            const std::uint8_t packed = data[pos + 9];
+            frame.interlaced = packed & 0x40;
+            pos += 10;
+            if (packed & 0x80) {
+                frame.paletteEntries = 2 << (packed & 7);
+                frame.paletteOffset = pos;
+                pos += 3 * static_cast<std::size_t>(frame.paletteEntries);
+                if (pos > data.size()) break;
+            }
+            frame.dataOffset = pos;
+            if (pos >= data.size()) break;
+            const std::size_t after = skipSubBlocks(data, pos + 1);
+            if (after == 0) break;
+            pos = after;
+            try {
+                gif.frames_.push_back(frame);
+            } catch (const std::bad_alloc&) {
+                break;
+            }
+        } else {
+            // The trailer, a zero byte, or anything unknown ends the sequence.
+            break;
+        }
+    }
+    if (gif.frames_.empty()) return std::nullopt;
+    // A zero-sized logical screen is common in files from careless writers; the first
+    // image then decides the canvas.
+    if (gif.width_ == 0 || gif.height_ == 0) {
+        gif.width_ = gif.frames_[0].left + gif.frames_[0].width;
+        gif.height_ = gif.frames_[0].top + gif.frames_[0].height;
+    }
+    if (!limits.allows(gif.width_, gif.height_)) return std::nullopt;
+    gif.data_ = std::move(buffer);
+    return gif;
+}
+
+bool GifAnimation::decodeIndices(std::size_t i, std::vector<std::uint8_t>& indices,
+                                 std::size_t& decodedCount) const {
+    decodedCount = 0;
+    if (i >= frames_.size()) return false;
+    const GifFrame& f = frames_[i];
+    if (!limits_.allows(f.width, f.height)) return false;
+    try {
+        indices.resize(static_cast<std::size_t>(f.width) * static_cast<std::size_t>(f.height));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    decodedCount = lzwDecode(bytesOf(data_), f.dataOffset, indices);
+    return decodedCount > 0;
+}
+
+bool GifAnimation::palette(std::size_t i, Pixel (&out)[256]) const {
+    if (i >= frames_.size()) return false;
+    const GifFrame& f = frames_[i];
+    std::size_t offset = f.paletteOffset;
+    int entries = f.paletteEntries;
+    if (entries == 0) {
+        offset = globalPaletteOffset_;
+        entries = globalPaletteEntries_;
+    }
+    if (entries == 0) return false;
+    const std::uint8_t* p = data_.data() + offset;
+    for (int c = 0; c < 256; ++c)
+        out[c] = c < entries ? makePixel(p[3 * c], p[3 * c + 1], p[3 * c + 2]) : makePixel(0, 0, 0);
+    return true;
+}
+
+GifPlayer::GifPlayer(std::shared_ptr<const GifAnimation> animation)
+    : animation_(std::move(animation)) {
+    allocateImage(canvas_, animation_->width(), animation_->height(), ImageKind::Alpha, 0);
+}
+
+int GifPlayer::drawNextFrame() {
+    const GifAnimation& gif = *animation_;
+    if (canvas_.pixels.empty()) return 50;
+    if (next_ >= gif.frames().size()) {
+        next_ = 0;
+        pendingDisposal_ = 0;
+        std::fill(canvas_.pixels.begin(), canvas_.pixels.end(), Pixel{0});
+    }
+    if (pendingDisposal_ == 2) {
+        for (int y = prevY0_; y < prevY1_; ++y)
+            std::fill(&canvas_.at(prevX0_, y), &canvas_.at(prevX0_, y) + (prevX1_ - prevX0_),
+                      Pixel{0});
+    } else if (pendingDisposal_ == 3 && !saved_.empty()) {
+        const std::size_t w = static_cast<std::size_t>(prevX1_ - prevX0_);
+        for (int y = prevY0_; y < prevY1_; ++y)
+            std::copy_n(saved_.begin() +
+                            static_cast<std::ptrdiff_t>(w * static_cast<std::size_t>(y - prevY0_)),
+                        w, &canvas_.at(prevX0_, y));
+    }
+
+    const std::size_t index = next_++;
+    ++drawn_;
+    const GifFrame& f = gif.frames()[index];
+    const int x0 = std::min(f.left, canvas_.width);
+    const int y0 = std::min(f.top, canvas_.height);
+    const int x1 = std::min(f.left + f.width, canvas_.width);
+    const int y1 = std::min(f.top + f.height, canvas_.height);
+    const bool visible = x0 < x1 && y0 < y1;
+    pendingDisposal_ = visible && (f.disposal == 2 || f.disposal == 3) ? f.disposal : 0;
+    prevX0_ = x0;
+    prevY0_ = y0;
+    prevX1_ = x1;
+    prevY1_ = y1;
+    saved_.clear();
+    if (pendingDisposal_ == 3) {
+        try {
+            saved_.reserve(static_cast<std::size_t>(x1 - x0) * static_cast<std::size_t>(y1 - y0));
+        } catch (const std::bad_alloc&) {
+            pendingDisposal_ = 0;
+        }
+        if (pendingDisposal_ == 3)
+            for (int y = y0; y < y1; ++y)
+                saved_.insert(saved_.end(), &canvas_.at(x0, y), &canvas_.at(x0, y) + (x1 - x0));
+    }
+
+    Pixel palette[256];
+    std::size_t decoded = 0;
+    if (visible && gif.palette(index, palette) && gif.decodeIndices(index, indices_, decoded)) {
+        const std::size_t rowWidth = static_cast<std::size_t>(f.width);
+        const int fullRows = static_cast<int>(decoded / rowWidth);
+        const int rows = fullRows + (decoded % rowWidth != 0 ? 1 : 0);
+        for (int i = 0; i < rows; ++i) {
+            const int row = f.interlaced ? interlacedRow(i, f.height) : i;
+            const int y = f.top + row;
+            if (row < 0 || y >= y1) continue;
+            const std::uint8_t* src = indices_.data() + rowWidth * static_cast<std::size_t>(i);
+            const int count = i < fullRows ? f.width : static_cast<int>(decoded % rowWidth);
+            const int xEnd = std::min(x1, f.left + count);
+            Pixel* dst = &canvas_.at(0, y);
+            for (int x = x0; x < xEnd; ++x) {
+                const std::uint8_t c = src[x - f.left];
+                if (f.transparent && c == f.transparentIndex) continue;
+                dst[x] = palette[c];
+            }
+        }
+    }
+    return GifAnimation::delayMilliseconds(f);
+}
+
+void GifPlayer::drawFrames(std::size_t count) {
+    while (drawn_ < count) drawNextFrame();
+}
+
+std::optional<Image> decodeGifStill(Bytes data, const DecodeLimits& limits) noexcept {
+    try {
+        auto gif = GifAnimation::parse(ByteBuffer(data.data(), data.size()), limits);
+        if (!gif) return std::nullopt;
+        GifPlayer player(std::make_shared<const GifAnimation>(std::move(*gif)));
+        player.drawNextFrame();
+        if (player.canvas().empty()) return std::nullopt;
+        return player.canvas();
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace kerbilo

@@ -1,0 +1,121 @@
+#include <csetjmp>
+#include <cstdio>
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
+#include <new>
+
+#include "picture/byte_reader.h"
+#include "picture/decoders.h"
+
+namespace kerbilo {
+
+using namespace picture_detail;
+
+namespace {
+
+// Progressive files may hold thousands of tiny scans that take minutes to decode; real
+// encoders write a few dozen.
+constexpr int kMaxScans = 500;
+
+struct ErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void onError(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+void onMessage(j_common_ptr, int) {}  // warnings on corrupt data must not reach stderr
+void onOutput(j_common_ptr) {}
+
+void onProgress(j_common_ptr cinfo) {
+    auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->is_decompressor && d->input_scan_number > kMaxScans) onError(cinfo);
+}
+
+// Everything that must survive a longjmp lives outside this function's frame (the caller's
+// Image and the rows vector are set up before setjmp and only filled after it).
+bool decodeInto(Bytes data, const DecodeLimits& limits, Image& image,
+                std::vector<std::uint8_t>& row) {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    jpeg_progress_mgr progress;
+    cinfo.err = jpeg_std_error(&err.base);
+    err.base.error_exit = onError;
+    err.base.emit_message = onMessage;
+    err.base.output_message = onOutput;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    progress.progress_monitor = onProgress;
+    cinfo.progress = &progress;
+    jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    if (!limits.allows(cinfo.image_width, cinfo.image_height)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
+    jpeg_start_decompress(&cinfo);
+    if (cinfo.output_components != 4 ||
+        !allocateImage(image, static_cast<int>(cinfo.output_width),
+                       static_cast<int>(cinfo.output_height), ImageKind::Colour)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    try {
+        row.resize(std::size_t{cinfo.output_width} * 4);
+    } catch (const std::bad_alloc&) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    // Adobe writes CMYK inverted; the marker tells which way the file's values run.
+    const bool inverted = cinfo.saw_Adobe_marker;
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const int y = static_cast<int>(cinfo.output_scanline);
+        JSAMPROW rows[1] = {row.data()};
+        if (jpeg_read_scanlines(&cinfo, rows, 1) != 1) break;
+        Pixel* dst = &image.at(0, y);
+        const std::uint8_t* s = row.data();
+        for (int x = 0; x < image.width; ++x, s += 4) {
+            if (!cmyk) {
+                dst[x] = makePixel(s[2], s[1], s[0]);
+                continue;
+            }
+            int c = s[0], m = s[1], yy = s[2], k = s[3];
+            if (!inverted) {
+                c = 255 - c;
+                m = 255 - m;
+                yy = 255 - yy;
+                k = 255 - k;
+            }
+            dst[x] = makePixel(c * k / 255, m * k / 255, yy * k / 255);
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+}  // namespace
+
+std::optional<Image> decodeJpeg(Bytes data, const DecodeLimits& limits) noexcept {
+    if (data.size() < 4 || data[0] != 0xFF || data[1] != 0xD8) return std::nullopt;
+    Image image;
+    std::vector<std::uint8_t> row;
+    try {
+        if (!decodeInto(data, limits, image, row)) return std::nullopt;
+    } catch (...) {
+        return std::nullopt;
+    }
+    return image;
+}
+
+}  // namespace kerbilo

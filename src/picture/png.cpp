@@ -1,0 +1,81 @@
+#include <png.h>
+
+#include <bit>
+#include <cstring>
+#include <new>
+
+#include "picture/byte_reader.h"
+#include "picture/decoders.h"
+
+namespace kerbilo {
+
+using namespace picture_detail;
+
+namespace {
+
+// libpng's byte orders that match a native 0xAARRGGBB value in memory.
+constexpr png_uint_32 kNativeFormat =
+    std::endian::native == std::endian::little ? PNG_FORMAT_BGRA : PNG_FORMAT_ARGB;
+
+}  // namespace
+
+std::optional<Image> decodePng(Bytes data, const DecodeLimits& limits) noexcept {
+    if (data.size() < 8) return std::nullopt;
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&png, data.data(), data.size())) {
+        png_image_free(&png);
+        return std::nullopt;
+    }
+    if (!limits.allows(png.width, png.height)) {
+        png_image_free(&png);
+        return std::nullopt;
+    }
+    png.format = kNativeFormat;
+    Image image;
+    if (!allocateImage(image, static_cast<int>(png.width), static_cast<int>(png.height),
+                       ImageKind::Alpha)) {
+        png_image_free(&png);
+        return std::nullopt;
+    }
+    const bool ok =
+        png_image_finish_read(&png, nullptr, image.pixels.data(),
+                              static_cast<png_int_32>(PNG_IMAGE_ROW_STRIDE(png)), nullptr) != 0;
+    png_image_free(&png);
+    if (!ok) return std::nullopt;
+    return image;
+}
+
+ByteBuffer encodePng(const Image& image) noexcept {
+    if (image.empty() || image.pixels.size() < static_cast<std::size_t>(image.width) *
+                                                   static_cast<std::size_t>(image.height))
+        return {};
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image.width);
+    png.height = static_cast<png_uint_32>(image.height);
+    png.format = kNativeFormat;
+    std::vector<Pixel> opaque;
+    const void* pixels = image.pixels.data();
+    if (image.kind == ImageKind::Colour) {
+        // Colour images may carry junk in the alpha byte; the file must show them opaque.
+        try {
+            opaque = image.pixels;
+        } catch (const std::bad_alloc&) {
+            return {};
+        }
+        for (Pixel& p : opaque) p |= 0xFF000000u;
+        pixels = opaque.data();
+    }
+    png_alloc_size_t size = 0;
+    if (!png_image_write_to_memory(&png, nullptr, &size, 0, pixels, 0, nullptr)) return {};
+    ByteBuffer out = ByteBuffer::uninitialized(size);
+    if (out.size() != size) return {};
+    if (!png_image_write_to_memory(&png, out.mutableData(), &size, 0, pixels, 0, nullptr))
+        return {};
+    return out.slice(0, size);
+}
+
+}  // namespace kerbilo

@@ -1,0 +1,72 @@
+#pragma once
+// The resources found in the opened file. A resource's data is a view into the bytes as
+// opened (plus its kind's fills) until a replacement gives it bytes of its own; its slot is
+// where its stretch stands in the current in-memory copy, which replacements may move.
+// Entries live in a deque so that millions of them grow without a reallocation spike.
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "runtime/byte_buffer.h"
+
+namespace kerbilo {
+
+struct Slot {
+    std::int64_t offset = 0;  // 0-based, in the current in-memory copy
+    std::int64_t length = 0;  // head's first byte through tail's last byte
+    std::int64_t end() const { return offset + length; }
+};
+
+class ResourceCatalogue {
+  public:
+    // Empties the catalogue; later views refer to `opened`.
+    void reset(ByteBuffer opened);
+
+    // A kind's fills and name, shared by all its resources; returns the kind's index.
+    int addKind(Text name, ByteBuffer headFill, ByteBuffer tailFill);
+
+    // offset: 0-based head position as opened; stretch: head's first through tail's last byte.
+    void append(int kind, std::int64_t offset, std::int64_t stretch);
+
+    int size() const { return static_cast<int>(entries_.size()); }
+    bool contains(std::int64_t n) const { return n >= 1 && n <= size(); }
+
+    // 1 ≤ n ≤ size() for all of these.
+    ByteBuffer data(int n) const;
+    std::int64_t dataLength(int n) const;
+    std::int64_t labelPosition(int n) const { return at(n).openedOffset + 1; }
+    std::int64_t openedOffset(int n) const { return at(n).openedOffset; }
+    const Text& kindName(int n) const { return kinds_[static_cast<std::size_t>(at(n).kind)].name; }
+    Slot slot(int n) const { return {at(n).slotOffset, at(n).slotLength}; }
+
+    // The resource takes bytes of its own; its slot is left alone.
+    void replaceData(int n, ByteBuffer data);
+
+    // Resource n's slot becomes newLength long: slots starting at or after its old end move
+    // by the difference, slots enclosing it grow by it, the others stay.
+    void resizeSlot(int n, std::int64_t newLength);
+
+  private:
+    struct Kind {
+        Text name;
+        ByteBuffer headFill;
+        ByteBuffer tailFill;
+    };
+    struct Entry {
+        std::int64_t openedOffset;
+        std::int64_t openedStretch;
+        std::int64_t slotOffset;
+        std::int64_t slotLength;
+        std::int32_t kind;
+        std::int32_t own;  // index into owned_, −1 while the data is a view
+    };
+    const Entry& at(int n) const { return entries_[static_cast<std::size_t>(n - 1)]; }
+
+    ByteBuffer opened_;
+    std::vector<Kind> kinds_;
+    std::deque<Entry> entries_;
+    std::vector<ByteBuffer> owned_;
+};
+
+}  // namespace kerbilo

@@ -1,0 +1,180 @@
+#include <sys/stat.h>
+
+#include "cli_fixture.h"
+#include "runtime/byte_ops.h"
+#include "runtime/gbk.h"
+
+namespace kerbilo::testing {
+namespace {
+
+ByteBuffer text(const std::string& s) {
+    return ByteBuffer::fromText(s);
+}
+
+// guard PNG(30 bytes at 8) guard PNG(34 bytes at 46) guard GIF(9 bytes at 88) guard
+class CliEdit : public CliFixture {
+  protected:
+    void SetUp() override {
+        CliFixture::SetUp();
+        r1 = pngResource(6, 'a');
+        r2 = pngResource(10, 'b');
+        gif = ByteBuffer{0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x3B};
+        write("sample.bin", concatBytes({g, r1, g, r2, g, gif, g}));
+    }
+    const ByteBuffer g = text("########");
+    ByteBuffer r1, r2, gif;
+};
+
+TEST_F(CliEdit, ExportAllWritesEveryResourceIntoTheFolder) {
+    ASSERT_EQ(::mkdir(path("out").c_str(), 0755), 0);
+    ASSERT_EQ(run({"export", path("sample.bin"), "--out", path("out") + "/"}), 0) << err;
+    EXPECT_EQ(read("out/sample.bin/9.png"), r1);
+    EXPECT_EQ(read("out/sample.bin/2F.png"), r2);
+    EXPECT_EQ(read("out/sample.bin/59.png"), gif);
+    EXPECT_EQ(out, "wrote 3 of 3 files to " + path("out") + "/sample.bin\n");
+    EXPECT_EQ(err, "");
+}
+
+TEST_F(CliEdit, ExportAllDefaultsToTheStoredOutputFolder) {
+    // The program directory holds sample.bin itself, so no folder of that name can be made.
+    EXPECT_EQ(run({"export", path("sample.bin")}), 1);
+    EXPECT_NE(err.find(path("sample.bin/9.png")), std::string::npos) << err;
+    ASSERT_EQ(::mkdir(path("in").c_str(), 0755), 0);
+    write("in/app.exe", read("sample.bin"));
+    ASSERT_EQ(run({"export", path("in/app.exe")}), 0) << err;  // nothing stored: program dir
+    EXPECT_EQ(read("app.exe/9.png"), r1);
+    ASSERT_EQ(::mkdir(path("输出").c_str(), 0755), 0);
+    ASSERT_EQ(run({"set-output-folder", path("输出/")}), 0) << err;
+    EXPECT_NE(read("Resource.ini").view().find(utf8ToGbk("输出文件夹=" + path("输出"))),
+              std::string::npos);
+    ASSERT_EQ(run({"export", path("in/app.exe")}), 0) << err;
+    EXPECT_EQ(read("输出/app.exe/59.png"), gif);
+}
+
+TEST_F(CliEdit, ExportAllListsEveryFailure) {
+    EXPECT_EQ(run({"export", path("sample.bin"), "--out", path("missing")}), 1);
+    EXPECT_EQ(out, "wrote 0 of 3 files to " + path("missing") + "/sample.bin\n");
+    for (const char* name : {"/9.png: ", "/2F.png: ", "/59.png: "})
+        EXPECT_NE(err.find(std::string("sample.bin") + name + "文件或文件夹不存在"),
+                  std::string::npos)
+            << err;
+}
+
+TEST_F(CliEdit, SingleExport) {
+    ASSERT_EQ(run({"export", path("sample.bin"), "--resource", "2", "-o", path("two.png")}), 0)
+        << err;
+    EXPECT_EQ(read("two.png"), r2);
+    EXPECT_EQ(run({"export", path("sample.bin"), "--resource", "2", "-o", path("no/two.png")}), 1);
+    EXPECT_NE(err.find(path("no/two.png")), std::string::npos);
+}
+
+TEST_F(CliEdit, ReplaceShrinksInPlaceAndSaves) {
+    write("new.bin", std::string("XYZ"));
+    ASSERT_EQ(run({"replace", path("sample.bin"), "--resource", "2", "--with", path("new.bin"),
+                   "-o", path("out.bin")}),
+              0)
+        << err;
+    EXPECT_EQ(read("out.bin"), concatBytes({g, r1, g, text("XYZ"), zeroBytes(31), g, gif, g}));
+    EXPECT_EQ(read("sample.bin"), concatBytes({g, r1, g, r2, g, gif, g}));
+}
+
+TEST_F(CliEdit, ReplaceThatGrowsNeedsYes) {
+    write("big.bin", std::string(40, 'Q'));
+    const std::vector<std::string> args = {"replace", path("sample.bin"), "--resource",
+                                           "1",       "--with",           path("big.bin"),
+                                           "-o",      path("out.bin")};
+    EXPECT_EQ(run(args), 1);
+    EXPECT_NE(err.find("您欲替换的资源的大小:40超过原资源的大小:30\n如果要替换该资源"),
+              std::string::npos)
+        << err;
+    EXPECT_FALSE(exists("out.bin"));
+    std::vector<std::string> yes = args;
+    yes.push_back("--yes");
+    ASSERT_EQ(run(yes), 0) << err;
+    EXPECT_EQ(read("out.bin"), concatBytes({g, text(std::string(40, 'Q')), g, r2, g, gif, g}));
+}
+
+TEST_F(CliEdit, SeveralPairsApplyInOrderAndOutMayBeTheFile) {
+    write("a.bin", std::string("AA"));
+    write("b.bin", std::string("BBBB"));
+    ASSERT_EQ(run({"replace", path("sample.bin"), "--resource", "3", "--with", path("a.bin"),
+                   "--resource", "3", "--with", path("b.bin"), "--resource", "1", "--with",
+                   path("a.bin"), "-o", path("sample.bin")}),
+              0)
+        << err;
+    EXPECT_EQ(read("sample.bin"),
+              concatBytes({g, text("AA"), zeroBytes(28), g, r2, g, text("BBBB"), zeroBytes(5), g}));
+}
+
+TEST_F(CliEdit, ReplaceAndExportErrors) {
+    write("new.bin", std::string("N"));
+    struct Case {
+        std::vector<std::string> args;
+        int rc;
+        std::string inErr;
+    };
+    const std::vector<Case> cases = {
+        {{"replace", path("sample.bin"), "--resource", "1", "--with", path("new.bin")},
+         2,
+         "needs -o"},
+        {{"replace", path("sample.bin"), "--resource", "1", "-o", path("o")},
+         2,
+         "--resource without --with"},
+        {{"replace", path("sample.bin"), "--with", path("new.bin"), "-o", path("o")},
+         2,
+         "--with without --resource"},
+        {{"replace", path("sample.bin"), "--resource", "x", "--with", path("new.bin"), "-o",
+          path("o")},
+         2,
+         "number"},
+        {{"replace", path("sample.bin"), "--resource", "9", "--with", path("new.bin"), "-o",
+          path("o")},
+         2,
+         "no resource 9"},
+        {{"replace", path("sample.bin"), "--resource", "1", "--with", path("gone.bin"), "-o",
+          path("o")},
+         1,
+         "gone.bin"},
+        {{"replace", path("gone.bin"), "--resource", "1", "--with", path("new.bin"), "-o",
+          path("o")},
+         1,
+         "gone.bin"},
+        {{"replace", path("sample.bin"), "--resource", "1", "--with", path("new.bin"), "-o",
+          path("no/o")},
+         1,
+         "no/o"},
+        {{"export", path("sample.bin"), "-o", path("o")}, 2, "-o goes with --resource"},
+        {{"export", path("sample.bin"), "--resource", "1"}, 2, "needs -o"},
+        {{"export", path("sample.bin"), "--resource", "4", "-o", path("o")}, 2, "no resource 4"},
+        {{"export"}, 2, "usage: kerbilo-cli export"},
+        {{"set-output-folder"}, 2, "usage: kerbilo-cli set-output-folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        EXPECT_EQ(run(c.args), c.rc);
+        EXPECT_NE(err.find(c.inErr), std::string::npos) << err;
+    }
+    EXPECT_FALSE(exists("o"));
+}
+
+TEST_F(CliEdit, SetOutputFolderReportsAnUnwritableSettingsFile) {
+    ASSERT_EQ(::mkdir(path("Resource.ini").c_str(), 0755), 0);
+    EXPECT_EQ(run({"set-output-folder", path("x")}), 1);
+    EXPECT_NE(err.find("Resource.ini"), std::string::npos) << err;
+}
+
+TEST_F(CliEdit, HelpForEachCommand) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"export", {"--out", "--resource", "-o", "--config"}},
+        {"replace", {"--resource", "--with", "-o", "--yes", "--config"}},
+        {"set-output-folder", {"DIR", "Resource.ini"}},
+    };
+    for (const auto& [command, words] : cases) {
+        ASSERT_EQ(run({command, "--help"}), 0);
+        for (const std::string& w : words)
+            EXPECT_NE(out.find(w), std::string::npos) << command << w;
+    }
+}
+
+}  // namespace
+}  // namespace kerbilo::testing

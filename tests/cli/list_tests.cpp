@@ -1,0 +1,99 @@
+#include "cli_fixture.h"
+#include "config/config_files.h"
+#include "runtime/byte_ops.h"
+#include "runtime/gbk.h"
+
+namespace kerbilo::testing {
+namespace {
+
+class CliList : public CliFixture {
+  protected:
+    // Two PNGs at 5 and 5 + 30, one GIF at 4096 + 1.
+    void SetUp() override {
+        CliFixture::SetUp();
+        const ByteBuffer gif{0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x3B};
+        const std::string pad(5, 'x');
+        ByteBuffer front =
+            concatBytes({ByteBuffer::fromText(pad), pngResource(6, 'a'), pngResource(10, 'b')});
+        write(
+            "sample.bin",
+            concatBytes({front, ByteBuffer::fromText(std::string(4097 - front.size(), 'y')), gif}));
+    }
+};
+
+TEST_F(CliList, PlainOutputIsExact) {
+    ASSERT_EQ(run({"list", path("sample.bin")}), 0) << err;
+    EXPECT_EQ(out,
+              "number\tkind\tlabel\toffset\tlength\n"
+              "1\tPNG\t6\t5\t30\n"
+              "2\tPNG\t24\t35\t34\n"
+              "3\tGIF\t1002\t4097\t9\n");
+    EXPECT_EQ(err, "");
+    // The default kinds file is written beside the program when absent.
+    EXPECT_EQ(read("resource.config"), defaultKindsFileContent());
+}
+
+TEST_F(CliList, JsonOutputIsExact) {
+    ASSERT_EQ(run({"list", "--json", path("sample.bin")}), 0) << err;
+    EXPECT_EQ(out,
+              "[\n"
+              "{\"number\":1,\"kind\":\"PNG\",\"label\":\"6\",\"offset\":5,\"length\":30},\n"
+              "{\"number\":2,\"kind\":\"PNG\",\"label\":\"24\",\"offset\":35,\"length\":34},\n"
+              "{\"number\":3,\"kind\":\"GIF\",\"label\":\"1002\",\"offset\":4097,\"length\":9}\n"
+              "]\n");
+}
+
+TEST_F(CliList, ConfigOptionIsReadNotWrittenAndNamesAreUtf8) {
+    write("kinds.ini", utf8ToGbk("[Config]\r\n资源种类数=1\r\n1=图片\r\n图片_head=4749\r\n"
+                                 "图片_tail=3B\r\n图片头补齐=47\r\n"));
+    ASSERT_EQ(run({"list", path("sample.bin"), "--config", path("kinds.ini")}), 0) << err;
+    EXPECT_EQ(out, "number\tkind\tlabel\toffset\tlength\n1\t图片\t1002\t4097\t9\n");
+    EXPECT_FALSE(exists("resource.config"));
+    ASSERT_EQ(run({"list", path("sample.bin"), "--json", "--config", path("kinds.ini")}), 0);
+    EXPECT_NE(out.find("\"kind\":\"图片\""), std::string::npos);
+}
+
+TEST_F(CliList, EmptyFileListsOnlyTheHeader) {
+    write("empty", std::string());
+    ASSERT_EQ(run({"list", path("empty")}), 0);
+    EXPECT_EQ(out, "number\tkind\tlabel\toffset\tlength\n");
+    ASSERT_EQ(run({"list", path("empty"), "--json"}), 0);
+    EXPECT_EQ(out, "[]\n");
+}
+
+TEST_F(CliList, ExitCodesForUnreadableFilesAndUsageErrors) {
+    struct Case {
+        std::vector<std::string> args;
+        int rc;
+        const char* inErr;
+    };
+    const std::vector<Case> cases = {
+        {{"list", path("missing.bin")}, 1, "missing.bin"},
+        {{"list", path("sample.bin"), "--config", path("missing.ini")}, 1, "missing.ini"},
+        {{"list", dir_}, 1, "不是文件"},
+        {{"list"}, 2, "usage: kerbilo-cli list"},
+        {{"list", "a", "b"}, 2, "usage: kerbilo-cli list"},
+        {{"list", path("sample.bin"), "--bogus"}, 2, "unknown option --bogus"},
+        {{"list", path("sample.bin"), "--config"}, 2, "needs a value"},
+        {{"frobnicate"}, 2, "usage: kerbilo-cli COMMAND"},
+        {{}, 2, "usage: kerbilo-cli COMMAND"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "" : c.args.back());
+        EXPECT_EQ(run(c.args), c.rc);
+        EXPECT_NE(err.find(c.inErr), std::string::npos) << err;
+        EXPECT_EQ(out, "");
+    }
+}
+
+TEST_F(CliList, HelpExplainsEveryOption) {
+    ASSERT_EQ(run({"list", "--help"}), 0);
+    for (const char* word : {"--config", "--json", "number", "offset", "length"})
+        EXPECT_NE(out.find(word), std::string::npos) << word;
+    ASSERT_EQ(run({"--help"}), 0);
+    for (const char* word : {"list", "export", "replace", "set-output-folder", "render"})
+        EXPECT_NE(out.find(word), std::string::npos) << word;
+}
+
+}  // namespace
+}  // namespace kerbilo::testing

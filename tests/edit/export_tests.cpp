@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include "edit/commands.h"
+#include "edit/edit.h"
+#include "runtime/byte_ops.h"
+#include "scan_helpers.h"
+
+namespace kerbilo::testing {
+namespace {
+
+class EditExport : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        w.files.directories.insert("/out");
+        w.state.outputFolder = "/out";
+        // PNG at 1-based 1 and 0x1A, GIF (suffix png) at 0x39.
+        gif = join({bytes({0x47, 0x49, 0x46, 0x38}), filler(3), bytes({0x00, 0x3B})});
+        file = join({png(filler(1)), png(filler(1)), filler(6), gif});
+        ASSERT_TRUE(w.open(file, "/data/app.exe"));
+    }
+    ScanWorld w;
+    ByteBuffer gif, file;
+};
+
+TEST_F(EditExport, SingleExportUsesKindFilterAndWritesTheData) {
+    w.ui.select(2);
+    w.ui.fileDialogAnswers.push_back(Text("/out/one.png"));
+    EXPECT_TRUE(exportResource(w.state));
+    ASSERT_EQ(w.ui.dialogsShown.size(), 1u);
+    EXPECT_EQ(w.ui.dialogsShown[0].filter, gbk("PNG格式资源文件|*.png"));
+    EXPECT_EQ(w.ui.dialogsShown[0].defaultExtension, "png");
+    EXPECT_EQ(w.ui.dialogsShown[0].mode, FileDialogMode::Save);
+    EXPECT_EQ(w.files.files["/out/one.png"], png(filler(1)));
+
+    const int writes = w.files.writes;
+    EXPECT_FALSE(exportResource(w.state));  // cancelled
+    w.ui.select(0);                         // a group node: no dialog
+    EXPECT_FALSE(exportResource(w.state));
+    EXPECT_EQ(w.ui.dialogsShown.size(), 2u);
+    EXPECT_EQ(w.files.writes, writes);
+    EXPECT_FALSE(w.state.file.modified);
+}
+
+TEST_F(EditExport, SingleExportFailureNamesPathAndReason) {
+    w.ui.select(1);
+    w.ui.fileDialogAnswers.push_back(Text("/nowhere/x.png"));
+    EXPECT_FALSE(exportResource(w.state));
+    ASSERT_EQ(w.ui.messages.size(), 1u);
+    EXPECT_EQ(w.ui.messages[0].title, gbk("提示"));
+    EXPECT_EQ(w.ui.messages[0].text,
+              gbk("无法写出文件:/nowhere/x.png\r\n原因:") + w.files.lastError());
+}
+
+TEST_F(EditExport, ExportAllWritesEveryNodeWithExactNames) {
+    const int writes = w.files.writes;
+    EXPECT_TRUE(exportAllResources(w.state).confirmed);
+    ASSERT_EQ(w.ui.messages.size(), 1u);
+    EXPECT_EQ(w.ui.messages[0].text, gbk("是否确认导出该文件所有解析出来的资源文件?"));
+    EXPECT_EQ(w.ui.messages[0].style, MessageStyle::OkCancel);
+    EXPECT_EQ(w.files.files["/out/app.exe/1.png"], png(filler(1)));
+    EXPECT_EQ(w.files.files["/out/app.exe/1A.png"], png(filler(1)));
+    EXPECT_EQ(w.files.files["/out/app.exe/39.png"], gif);
+    EXPECT_EQ(w.files.writes - writes, 3);
+    const std::vector<Text> status = {gbk("正在写出:1"), gbk("正在写出:1A"), gbk("正在写出:39")};
+    EXPECT_EQ(std::vector<Text>(w.ui.statusTexts.end() - 3, w.ui.statusTexts.end()), status);
+    EXPECT_FALSE(w.state.busy);
+}
+
+TEST_F(EditExport, ExportAllDeclinedWritesNothing) {
+    const int writes = w.files.writes;
+    w.ui.messageAnswers.push_back(kResultCancel);
+    EXPECT_FALSE(exportAllResources(w.state).confirmed);
+    EXPECT_EQ(w.files.writes, writes);
+}
+
+TEST_F(EditExport, SuffixEditsCountAtTheNextExportAndEmptySuffixEndsInDot) {
+    exportAllResources(w.state);
+    Text kinds = w.files.content("/prog/resource.config");
+    kinds.replace(kinds.find(gbk("GIF文件后缀=png")), gbk("GIF文件后缀=png").size(),
+                  gbk("GIF文件后缀="));
+    w.files.files["/prog/resource.config"] = ByteBuffer::fromText(kinds);
+    exportAllResources(w.state);
+    EXPECT_EQ(w.files.files["/out/app.exe/39."], gif);
+    w.ui.select(4);
+    exportResource(w.state);
+    EXPECT_EQ(w.ui.dialogsShown.back().filter, gbk("GIF格式资源文件|*."));
+    EXPECT_EQ(w.ui.dialogsShown.back().defaultExtension, "");
+}
+
+TEST_F(EditExport, ReplacedResourceExportsItsNewBytesWithoutZeroFill) {
+    w.files.files["/data/small"] = bytes({1, 2, 3});
+    w.ui.fileDialogAnswers.push_back(Text("/data/small"));
+    w.ui.select(1);
+    replaceResource(w.state);
+    exportAllResources(w.state);
+    EXPECT_EQ(w.files.files["/out/app.exe/1.png"], bytes({1, 2, 3}));
+}
+
+TEST_F(EditExport, FailuresAreCountedAndTheFirstIsNamed) {
+    w.state.outputFolder = "/data";  // the opened file's own folder: no directory app.exe
+    const ExportReport report = exportAllResources(w.state);
+    EXPECT_EQ(report.written, 0);
+    ASSERT_EQ(report.failures.size(), 3u);
+    EXPECT_EQ(report.failures[0].path, "/data/app.exe/1.png");
+    ASSERT_EQ(w.ui.messages.size(), 2u);
+    EXPECT_EQ(w.ui.messages[1].text, gbk("共3个文件中有3个没有写出。\r\n第一个没有写出的文件:"
+                                         "/data/app.exe/1.png\r\n原因:") +
+                                         report.failures[0].reason);
+    EXPECT_EQ(w.ui.statusTexts.back(), gbk("正在写出:39"));
+}
+
+TEST_F(EditExport, RootOutputFolderGivesDoubleSlash) {
+    w.state.outputFolder = "/";
+    EXPECT_EQ(exportAllResources(w.state).written, 3);
+    EXPECT_EQ(w.files.files.count("//app.exe/1.png"), 1u);
+    EXPECT_EQ(w.files.files.count("//app.exe/39.png"), 1u);
+}
+
+TEST_F(EditExport, PartialFailureReportsOnlyTheFailedOne) {
+    w.files.unwritable.insert("/out/app.exe/1A.png");
+    const ExportReport report = exportAllResources(w.state);
+    EXPECT_EQ(report.written, 2);
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_NE(w.ui.messages.back().text.find(gbk("共3个文件中有1个没有写出")), Text::npos);
+}
+
+TEST_F(EditExport, CommandsDuringExportAllAreRefusedAndCloseIsDeferred) {
+    installCommandRules(w.state);
+    int ended = 0;
+    w.state.endProgram = [&] { ++ended; };
+    w.state.file.modified = true;
+    std::vector<CloseDecision> decisions;
+    w.ui.onProcessEvents = [&] {
+        runMenuCommand(w.state, MenuItem::Open);
+        runMenuCommand(w.state, MenuItem::ExportResource);
+        EXPECT_FALSE(saveFile(w.state));
+        decisions.push_back(requestClose(w.state));
+    };
+    w.ui.messageAnswers = {kResultOk, kResultNo};  // export all: OK; close question: No
+    exportAllResources(w.state);
+    EXPECT_EQ(w.ui.dialogsShown.size(), 0u);
+    EXPECT_EQ(decisions.front(), CloseDecision::Deferred);
+    ASSERT_EQ(w.ui.messages.size(), 2u);
+    EXPECT_EQ(w.ui.messages[1].text, gbk("文件修改还没有保存,是否保存修改?"));
+    EXPECT_EQ(ended, 1);
+}
+
+}  // namespace
+}  // namespace kerbilo::testing

@@ -1,0 +1,141 @@
+#include <png.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "picture/decoders.h"
+#include "test_images.h"
+
+namespace kerbilo {
+namespace {
+
+using testing::JpegKind;
+using testing::makeJpeg;
+using testing::makePng;
+using testing::patternImage;
+
+Image withAlpha(int w, int h) {
+    Image image = patternImage(w, h, ImageKind::Alpha);
+    for (std::size_t i = 0; i < image.pixels.size(); ++i)
+        image.pixels[i] =
+            (image.pixels[i] & 0xFFFFFF) | (static_cast<Pixel>((i * 41) & 0xFF) << 24);
+    return image;
+}
+
+struct PngCase {
+    const char* name;
+    unsigned format;
+};
+// Names the case in test listings instead of a byte dump.
+void PrintTo(const PngCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Png : public ::testing::TestWithParam<PngCase> {};
+
+// Whatever the stored colour type and depth, the result is straight 8-bit BGRA.
+TEST_P(Png, DecodesToStraightAlpha) {
+    Image source = withAlpha(7, 5);
+    if (GetParam().format == PNG_FORMAT_GRAY)
+        for (Pixel& p : source.pixels) p = makePixel(pixelRed(p), pixelRed(p), pixelRed(p));
+    const auto image = decodePng(makePng(source, GetParam().format));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->kind, ImageKind::Alpha);
+    ASSERT_EQ(image->width, 7);
+    ASSERT_EQ(image->height, 5);
+    for (std::size_t i = 0; i < source.pixels.size(); ++i) {
+        const Pixel want = GetParam().format == PNG_FORMAT_GRAY ? source.pixels[i] | 0xFF000000u
+                                                                : source.pixels[i];
+        ASSERT_EQ(image->pixels[i], want) << "pixel " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ColourTypes, Png,
+                         ::testing::Values(PngCase{"Rgba8", PNG_FORMAT_RGBA},
+                                           PngCase{"Gray8", PNG_FORMAT_GRAY}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PngRefused, TruncatedAndCorrupt) {
+    auto bytes = makePng(withAlpha(9, 9), PNG_FORMAT_RGBA);
+    auto truncated = bytes;
+    truncated.resize(bytes.size() / 2);
+    EXPECT_FALSE(decodePng(truncated));
+    auto corrupt = bytes;
+    corrupt[bytes.size() / 2] ^= 0x55;  // breaks the data chunk's CRC
+    EXPECT_FALSE(decodePng(corrupt));
+    DecodeLimits small;
+    small.maxDimension = 8;
+    EXPECT_FALSE(decodePng(bytes, small));
+}
+
+TEST(Png, EncoderRoundTripsThroughDecoder) {
+    const Image source = withAlpha(6, 4);
+    const ByteBuffer file = encodePng(source);
+    const auto back = decodePng(bytesOf(file));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->pixels, source.pixels);
+}
+
+Image smoothImage(int w, int h) {
+    // JPEG keeps smooth gradients within a few levels, so the tolerance can stay tight.
+    Image image;
+    image.width = w;
+    image.height = h;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) image.pixels.push_back(makePixel(x * 8, y * 8, 128));
+    return image;
+}
+
+int maxDifference(const Image& a, const Image& b) {
+    int worst = 0;
+    for (std::size_t i = 0; i < a.pixels.size(); ++i) {
+        worst = std::max(worst, std::abs(pixelRed(a.pixels[i]) - pixelRed(b.pixels[i])));
+        worst = std::max(worst, std::abs(pixelGreen(a.pixels[i]) - pixelGreen(b.pixels[i])));
+        worst = std::max(worst, std::abs(pixelBlue(a.pixels[i]) - pixelBlue(b.pixels[i])));
+    }
+    return worst;
+}
+
+struct JpegCase {
+    const char* name;
+    JpegKind kind;
+};
+// Names the case in test listings instead of a byte dump.
+void PrintTo(const JpegCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Jpeg : public ::testing::TestWithParam<JpegCase> {};
+
+TEST_P(Jpeg, DecodesCloseToSource) {
+    Image source = smoothImage(32, 24);
+    if (GetParam().kind == JpegKind::Gray)
+        for (Pixel& p : source.pixels) p = makePixel(pixelRed(p), pixelRed(p), pixelRed(p));
+    const auto image = decodeJpeg(makeJpeg(source, GetParam().kind));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->kind, ImageKind::Colour);
+    ASSERT_EQ(image->width, 32);
+    ASSERT_EQ(image->height, 24);
+    EXPECT_LE(maxDifference(*image, source), 12);
+    for (Pixel p : image->pixels) ASSERT_EQ(pixelAlpha(p), 255);
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, Jpeg,
+                         ::testing::Values(JpegCase{"Colour", JpegKind::Colour},
+                                           JpegCase{"Gray", JpegKind::Gray},
+                                           JpegCase{"Cmyk", JpegKind::Cmyk},
+                                           JpegCase{"Progressive", JpegKind::Progressive}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(JpegRefused, DamagedHeadersAndLimits) {
+    const auto bytes = makeJpeg(smoothImage(16, 16), JpegKind::Colour);
+    EXPECT_FALSE(decodeJpeg(testing::ByteVector(bytes.begin(), bytes.begin() + 20)));
+    EXPECT_FALSE(decodeJpeg(testing::ByteVector{0xFF, 0xD8, 0xFF, 0xD9, 0, 0, 0, 0}));
+    DecodeLimits small;
+    small.maxPixels = 255;
+    EXPECT_FALSE(decodeJpeg(bytes, small));
+}
+
+}  // namespace
+}  // namespace kerbilo

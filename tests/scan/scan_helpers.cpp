@@ -1,0 +1,71 @@
+#include "scan_helpers.h"
+
+#include "config/config_files.h"
+#include "runtime/byte_ops.h"
+#include "runtime/gbk.h"
+#include "scan/open.h"
+#include "scan/tree.h"
+
+namespace kerbilo::testing {
+
+ByteBuffer bytes(std::initializer_list<std::uint8_t> b) {
+    return ByteBuffer(b);
+}
+
+ByteBuffer join(std::initializer_list<ByteBuffer> parts) {
+    return concatBytes(parts);
+}
+
+ByteBuffer filler(std::size_t n, std::uint8_t value) {
+    std::string s(n, static_cast<char>(value));
+    return ByteBuffer::fromText(s);
+}
+
+ByteBuffer pngHead() {
+    return bytes({0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D});
+}
+ByteBuffer pngTail() {
+    return bytes({0, 0, 0, 0, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82});
+}
+ByteBuffer png(const ByteBuffer& body) {
+    return join({pngHead(), body, pngTail()});
+}
+
+ByteBuffer kindsFile(std::initializer_list<std::string> lines) {
+    std::string text = "[Config]\r\n";
+    for (const std::string& l : lines) text += l + "\r\n";
+    return ByteBuffer::fromText(utf8ToGbk(text));
+}
+
+Text gbk(const char* utf8) {
+    return utf8ToGbk(utf8);
+}
+
+ScanWorld::ScanWorld() {
+    files.directories.insert("/data");
+    ensureKindsFile(files);
+}
+
+bool ScanWorld::open(const ByteBuffer& data, const Text& path) {
+    files.files[path] = data;
+    return openAndScan(state, path);
+}
+
+std::vector<Listed> ScanWorld::listed() {
+    std::vector<Listed> out;
+    for (int i = 0; i < ui.treeItemCount(); ++i) {
+        const int n = resourceOfItem(state, i);
+        if (n == 0) continue;
+        out.push_back({n, gbkToUtf8(kindNameOfItem(state, i)), ui.treeItemText(i),
+                       state.catalogue.openedOffset(n), state.catalogue.data(n)});
+    }
+    return out;
+}
+
+int ScanWorld::itemOfResource(int n) {
+    for (int i = 0; i < ui.treeItemCount(); ++i)
+        if (ui.treeItemData(i) == n) return i;
+    return -1;
+}
+
+}  // namespace kerbilo::testing
