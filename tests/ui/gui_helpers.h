@@ -40,8 +40,16 @@ void whenModal(std::function<void(T*)> act) {
 }
 
 inline void whenPopUp(std::function<void(QMenu*)> act) {
-    whenShown([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); },
-              [act](QWidget* w) { act(static_cast<QMenu*>(w)); });
+    // Only once it is laid out can an item be clicked where it is.
+    whenShown(
+        []() -> QWidget* {
+            auto* m = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            return m && m->isVisible() && !m->actions().isEmpty() &&
+                           !m->actionGeometry(m->actions().first()).isEmpty()
+                       ? m
+                       : nullptr;
+        },
+        [act](QWidget* w) { act(static_cast<QMenu*>(w)); });
 }
 
 inline QLineEdit* fileNameEdit(QFileDialog* dialog) {
@@ -53,8 +61,10 @@ inline void pressButton(QMessageBox* box, QMessageBox::StandardButton which) {
 }
 
 // Chooses an item the way a user does, so exec() reports it (QAction::trigger() would not).
+// By keyboard: a menu ignores a click until the mouse has moved since it opened.
 inline void choose(QMenu* menu, QAction* item) {
-    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
+    menu->setActiveAction(item);
+    QTest::keyClick(menu, Qt::Key_Return);
 }
 inline void choose(QMenu* menu, const QString& text) {
     for (QAction* a : menu->actions())

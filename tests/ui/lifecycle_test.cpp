@@ -9,7 +9,6 @@
 #include <fstream>
 
 #include "config/config_files.h"
-#include "fake_ui.h"
 #include "memory_files.h"
 #include "runtime/gbk.h"
 #include "ui/shell/lifecycle.h"
@@ -141,39 +140,6 @@ TEST(CreationSteps, KeepAnExistingKindsFileAndDefaultTheOutputFolder) {
     EXPECT_EQ(open.initialFolder, "");
     EXPECT_EQ(output, "/prog");
     EXPECT_EQ(save.initialFolder, "/prog");
-}
-
-struct CloseCase {
-    const char* name;
-    bool modified;
-    int answer;
-    bool saveWrites;
-    bool closes;
-    int saves;
-};
-
-TEST(CloseQuestion, EveryAnswer) {
-    const CloseCase cases[] = {
-        {"nothing unsaved", false, kResultCancel, false, true, 0},
-        {"yes, saved", true, kResultYes, true, true, 1},
-        {"yes, save cancelled or failed", true, kResultYes, false, false, 1},
-        {"no", true, kResultNo, false, true, 0},
-        {"cancel or escape", true, kResultCancel, false, false, 0},
-    };
-    for (const CloseCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakeUi ui;
-        ui.messageAnswers.push_back(c.answer);
-        int saves = 0;
-        EXPECT_EQ(mayClose(ui, c.modified, [&] { return ++saves, c.saveWrites; }), c.closes);
-        EXPECT_EQ(saves, c.saves);
-        ASSERT_EQ(ui.messages.size(), c.modified ? 1u : 0u);
-        if (c.modified) {
-            EXPECT_EQ(ui.messages[0].text, utf8ToGbk("文件修改还没有保存,是否保存修改?"));
-            EXPECT_EQ(ui.messages[0].title, utf8ToGbk("程序未保存"));
-            EXPECT_EQ(ui.messages[0].style, MessageStyle::YesNoCancel);
-        }
-    }
 }
 
 }  // namespace

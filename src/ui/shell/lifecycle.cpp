@@ -106,17 +106,4 @@ FileDialogSettings initialDialog(FileDialogMode mode) {
     return d;
 }
 
-bool mayClose(UiServices& ui, bool modified, const std::function<bool()>& save) {
-    if (!modified) return true;
-    switch (ui.showMessage(shell_text::unsavedText(), MessageStyle::YesNoCancel,
-                           shell_text::unsavedTitle())) {
-        case kResultYes:
-            return save && save();
-        case kResultNo:
-            return true;
-        default:
-            return false;
-    }
-}
-
 }  // namespace kerbilo

@@ -37,8 +37,4 @@ void runCreationSteps(CreationTargets& targets, const Text& desktop);
 // The dialogs as the window creates them: both with the initial filter.
 FileDialogSettings initialDialog(FileDialogMode mode);
 
-// The close question. True when the window may close: nothing unsaved, "No", or "Yes"
-// followed by a save that wrote the file.
-bool mayClose(UiServices& ui, bool modified, const std::function<bool()>& save);
-
 }  // namespace kerbilo

@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     kerbilo::PosixFileServices files(programDir);
     kerbilo::Program program(files);
 
-    kerbilo::MainWindow window(program.commands(), program.renderers());
+    kerbilo::MainWindow window(program.commands(), kerbilo::Program::renderers());
     program.attach(window);
     window.show();
     window.activateWindow();

@@ -20,7 +20,6 @@
 #include "ui/services/qt/qt_text.h"
 #include "ui/shell/about_window.h"
 #include "ui/shell/assets.h"
-#include "ui/shell/lifecycle.h"
 #include "ui/shell/shell_texts.h"
 
 namespace kerbilo {
@@ -122,38 +121,39 @@ QAction* MainWindow::addItem(QMenu* menu, MenuItem item, const Text& text, QKeyS
         action->setShortcut(key);
         action->setShortcutContext(Qt::WindowShortcut);
     }
-    connect(action, &QAction::triggered, this, [this, run = std::move(run)] { runCommand(run); });
+    connect(action, &QAction::triggered, this, std::move(run));
     actions_[item] = action;
     return action;
 }
 
+void MainWindow::runMenuCommand(MenuItem item) {
+    if (commands_.menuCommand) commands_.menuCommand(item);
+    // A loop that ran inside the command has ended: the menus come back.
+    syncBusyLook();
+}
+
 void MainWindow::buildMenus() {
-    // Looks the command up when it runs, so a command replaced later still counts.
-    auto call = [](const std::function<void()>& f) {
-        return [command = &f] {
-            if (*command) (*command)();
-        };
-    };
+    auto logic = [this](MenuItem item) { return [this, item] { runMenuCommand(item); }; };
     QMenu* file = menuBar()->addMenu(toQt(shell_text::fileMenu()));
     addItem(file, MenuItem::Open, shell_text::openItem(), QKeySequence(Qt::CTRL | Qt::Key_O),
-            call(commands_.open));
+            logic(MenuItem::Open));
     file->addSeparator();
     addItem(file, MenuItem::SetOutputFolder, shell_text::outputFolderItem(),
-            QKeySequence(Qt::Key_F7), call(commands_.setOutputFolder));
+            QKeySequence(Qt::Key_F7), logic(MenuItem::SetOutputFolder));
     addItem(file, MenuItem::Save, shell_text::saveItem(), QKeySequence(Qt::CTRL | Qt::Key_S),
-            [this] {
-                if (commands_.save) commands_.save();
-            });
+            logic(MenuItem::Save));
     file->addSeparator();
-    addItem(file, MenuItem::Exit, shell_text::exitItem(), {}, [this] { endProgram(); });
+    addItem(file, MenuItem::Exit, shell_text::exitItem(), {}, [this] {
+        if (!commands_.requestExit || commands_.requestExit()) endProgram();
+    });
 
     QMenu* edit = menuBar()->addMenu(toQt(shell_text::editMenu()));
     addItem(edit, MenuItem::ReplaceResource, shell_text::replaceItem(), {},
-            call(commands_.replace));
+            logic(MenuItem::ReplaceResource));
     addItem(edit, MenuItem::ExportResource, shell_text::exportItem(), {},
-            call(commands_.exportOne));
+            logic(MenuItem::ExportResource));
     addItem(edit, MenuItem::ExportAllResources, shell_text::exportAllItem(), {},
-            call(commands_.exportAll));
+            logic(MenuItem::ExportAllResources));
 
     QMenu* help = menuBar()->addMenu(toQt(shell_text::helpMenu()));
     addItem(help, MenuItem::About, shell_text::aboutItem(), QKeySequence(Qt::Key_F1),
@@ -174,19 +174,15 @@ void MainWindow::endProgram() {
     QCoreApplication::exit(0);
 }
 
+void MainWindow::openDropped(const Text& dropped) {
+    if (busy()) return;
+    if (commands_.filesDropped) commands_.filesDropped(dropped);
+    syncBusyLook();
+}
+
 void MainWindow::showAbout() {
     AboutWindow about(this, renderers_);
     about.exec();
-}
-
-void MainWindow::runCommand(const std::function<void()>& command) {
-    if (busy()) return;
-    command();
-    syncBusyLook();
-    if (closePending_ && !busy()) {
-        closePending_ = false;
-        QTimer::singleShot(0, this, &QWidget::close);
-    }
 }
 
 void MainWindow::syncBusyLook() {
@@ -202,14 +198,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    if (busy()) {
-        // The running loop still uses the window; close once it has ended.
-        closePending_ = true;
-        event->ignore();
-        return;
-    }
-    const bool modified = commands_.modified && commands_.modified();
-    if (mayClose(*ui_, modified, commands_.save)) {
+    // While a loop runs the logic remembers the request and ends the program afterwards.
+    const CloseAnswer answer =
+        commands_.requestClose ? commands_.requestClose() : CloseAnswer::Close;
+    if (answer == CloseAnswer::Close) {
         ending_ = true;
         event->accept();
     } else {
@@ -235,11 +227,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
     if (!dropped) return;
     event->acceptProposedAction();
     // The drag source waits for the drop to finish; the scan runs after it has.
-    QTimer::singleShot(0, this, [this, text = *dropped] {
-        runCommand([this, &text] {
-            if (commands_.filesDropped) commands_.filesDropped(text);
-        });
-    });
+    QTimer::singleShot(0, this, [this, text = *dropped] { openDropped(text); });
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -247,14 +235,17 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         static_cast<QMouseEvent*>(event)->button() != Qt::RightButton || busy() ||
         !commands_.treeRightButtonPressed)
         return QMainWindow::eventFilter(watched, event);
-    // The pop-up first, then the press selects the item under it, then the chosen command
-    // runs on that selection.
-    ui_->holdPopUpCommands(true);
-    commands_.treeRightButtonPressed();
-    ui_->holdPopUpCommands(false);
-    QPointer<QAction> chosen = ui_->takeHeldCommand();
-    static_cast<TreeView*>(tree_)->press(static_cast<QMouseEvent*>(event));
-    if (chosen && chosen->isEnabled()) chosen->trigger();
+    // The logic orders the pop-up, the press reaching the tree and the chosen command; the
+    // press is handed over when it says so, and only once.
+    auto* press = static_cast<QMouseEvent*>(event);
+    bool delivered = false;
+    commands_.treeRightButtonPressed([this, press, &delivered] {
+        if (delivered) return;
+        delivered = true;
+        static_cast<TreeView*>(tree_)->press(press);
+    });
+    if (!delivered) static_cast<TreeView*>(tree_)->press(press);
+    syncBusyLook();
     return true;
 }
 

@@ -33,6 +33,8 @@ class MainWindow final : public QMainWindow {
     void registerDropTarget() { setAcceptDrops(true); }
     // Ends the program without the close question.
     void endProgram();
+    // Opens dropped files as a drop does, unless a long loop is running.
+    void openDropped(const Text& dropped);
     // Shows the About window; returns when it is closed.
     void showAbout();
 
@@ -58,9 +60,7 @@ class MainWindow final : public QMainWindow {
     void buildMenus();
     QAction* addItem(QMenu* menu, MenuItem item, const Text& text, QKeySequence key,
                      std::function<void()> run);
-    // Runs a command unless a long loop is still letting events through; afterwards
-    // undoes the busy look and carries out a close that arrived meanwhile.
-    void runCommand(const std::function<void()>& command);
+    void runMenuCommand(MenuItem item);
     bool busy() const { return commands_.busy && commands_.busy(); }
     void syncBusyLook();
 
@@ -77,7 +77,6 @@ class MainWindow final : public QMainWindow {
     std::map<Menu, QMenu*> menus_;
     std::unique_ptr<QtUiServices> ui_;
     bool ending_ = false;
-    bool closePending_ = false;
 };
 
 }  // namespace kerbilo

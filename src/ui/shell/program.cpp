@@ -1,34 +1,113 @@
 #include "ui/shell/program.h"
 
+#include <QtGui/QImage>
+
+#include "config/config_files.h"
+#include "edit/commands.h"
+#include "picture/picture_pane.h"
+#include "scan/open.h"
+#include "scan/tree.h"
 #include "ui/shell/lifecycle.h"
 
 namespace kerbilo {
 
-Program::Program(FileServices& files)
-    : files_(files),
-      openDialog_(initialDialog(FileDialogMode::Open)),
-      saveDialog_(initialDialog(FileDialogMode::Save)) {}
+namespace {
+
+// The picture library's pane behind the window's picture widget.
+class PaneRenderer final : public PictureRenderer {
+  public:
+    explicit PaneRenderer(PictureFit fit) {
+        pane_.setDisplayMode(fit == PictureFit::Stretch ? DisplayMode::Stretched
+                                                        : DisplayMode::Centred);
+        // Runs on the pane's worker; frameReady only posts to the GUI thread.
+        pane_.setFrameReadyCallback([this] {
+            if (frameReady) frameReady();
+        });
+    }
+    void setData(const ByteBuffer& data) override { pane_.setData(data); }
+    QImage compose(QSize size, QColor background) override {
+        pane_.setBackground(static_cast<Pixel>(background.rgb()));
+        const Image image = pane_.compose(size.width(), size.height());
+        if (image.empty()) return {};
+        QImage out(image.width, image.height, QImage::Format_ARGB32);
+        for (int y = 0; y < image.height; ++y)
+            std::copy_n(&image.pixels[static_cast<std::size_t>(y) * image.width], image.width,
+                        reinterpret_cast<Pixel*>(out.scanLine(y)));
+        return out;
+    }
+
+  private:
+    PicturePane pane_;
+};
+
+}  // namespace
+
+Program::Program(FileServices& files) : files_(files) {}
 
 Program::~Program() = default;
 
-ShellCommands Program::commands() {
-    ShellCommands c;
-    c.windowCreated = [this] {
-        CreationTargets t;
-        t.clearModified = [this] { modified_ = false; };
-        t.openDialog = &openDialog_;
-        t.saveDialog = &saveDialog_;
-        t.outputFolder = &outputFolder_;
-        t.files = &files_;
-        t.registerDropTarget = [this] { window_->registerDropTarget(); };
-        runCreationSteps(t, desktopFolder());
-    };
-    c.modified = [this] { return modified_; };
-    return c;
+RendererFactory Program::renderers() {
+    return [](PictureFit fit) { return std::make_unique<PaneRenderer>(fit); };
 }
 
-RendererFactory Program::renderers() {
-    return makeQtImageRenderer;
+void Program::attach(MainWindow& window) {
+    window_ = &window;
+    ui_ = std::make_unique<ProgressObserver>(
+        window.ui(), [this] { return state_->file.bytes.size(); },
+        [this] { return readKindCount(files_); }, [this] { return state_->catalogue.size(); });
+    state_ = std::make_unique<ProgramState>(files_, *ui_);
+    state_->openDialog = initialDialog(FileDialogMode::Open);
+    state_->saveDialog = initialDialog(FileDialogMode::Save);
+    // Runs inside the operation that ran a loop: stop the event loop, keep the state.
+    state_->endProgram = [this] { window_->endProgram(); };
+    installCommandRules(*state_);
+}
+
+ShellCommands Program::commands() {
+    ShellCommands c;
+    c.menuCommand = [this](MenuItem item) {
+        if (item == MenuItem::Open) ui_->beginScan();
+        if (item == MenuItem::ExportAllResources) ui_->beginExport();
+        runMenuCommand(*state_, item);
+    };
+    c.filesDropped = [this](const Text& dropped) {
+        ui_->beginScan();
+        filesDroppedCommand(*state_, dropped);
+    };
+    // The tree's current item can change before the window is attached.
+    c.showSelected = [this] {
+        if (state_) showSelectedResource(*state_);
+    };
+    c.treeRightButtonPressed = [this](const std::function<void()>& letPressReachTree) {
+        treeRightButtonPressed(*state_, letPressReachTree);
+    };
+    c.windowCreated = [this] {
+        ProgramState& s = *state_;
+        s.desktopFolder = desktopFolder();
+        CreationTargets t;
+        t.clearModified = [&s] { s.file.modified = false; };
+        t.openDialog = &s.openDialog;
+        t.saveDialog = &s.saveDialog;
+        t.outputFolder = &s.outputFolder;
+        t.files = &files_;
+        t.registerDropTarget = [this] { window_->registerDropTarget(); };
+        runCreationSteps(t, s.desktopFolder);
+    };
+    c.requestClose = [this] {
+        switch (requestClose(*state_)) {
+            case CloseDecision::Close:
+                return CloseAnswer::Close;
+            case CloseDecision::Stay:
+                return CloseAnswer::Stay;
+            case CloseDecision::Deferred:
+                break;
+        }
+        return CloseAnswer::Deferred;
+    };
+    c.requestExit = [this] { return requestExit(*state_); };
+    c.busy = [this] { return !commandsAllowed(*state_); };
+    c.progress = [this] { return ui_->share(); };
+    return c;
 }
 
 }  // namespace kerbilo

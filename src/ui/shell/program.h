@@ -1,11 +1,13 @@
 #pragma once
-// The program-wide state and the operations behind the window's commands.
+// The program-wide state and the binding of the window's commands to the operations of
+// the scanning and editing libraries.
 
 #include <memory>
 
 #include "runtime/file_services.h"
-#include "ui/services/ui_services.h"
+#include "scan/program_state.h"
 #include "ui/shell/main_window.h"
+#include "ui/shell/progress_observer.h"
 #include "ui/shell/shell_commands.h"
 
 namespace kerbilo {
@@ -15,22 +17,18 @@ class Program {
     explicit Program(FileServices& files);
     ~Program();
 
+    // The window is created with these, then attached.
     ShellCommands commands();
-    RendererFactory renderers();
-    // The window, known once it exists.
-    void attach(MainWindow& window) {
-        window_ = &window;
-        ui_ = &window.ui();
-    }
+    static RendererFactory renderers();
+    void attach(MainWindow& window);
+
+    ProgramState& state() { return *state_; }
 
   private:
     FileServices& files_;
     MainWindow* window_ = nullptr;
-    UiServices* ui_ = nullptr;
-    bool modified_ = false;
-    FileDialogSettings openDialog_;
-    FileDialogSettings saveDialog_;
-    Text outputFolder_;
+    std::unique_ptr<ProgressObserver> ui_;
+    std::unique_ptr<ProgramState> state_;
 };
 
 }  // namespace kerbilo

@@ -6,24 +6,28 @@
 #include <functional>
 
 #include "runtime/byte_buffer.h"
+#include "ui/services/ui_services.h"
 
 namespace kerbilo {
 
+enum class CloseAnswer { Close, Stay, Deferred };
+
 struct ShellCommands {
-    std::function<void()> open;
+    // Open, SetOutputFolder, Save, ReplaceResource, ExportResource, ExportAllResources.
+    std::function<void(MenuItem)> menuCommand;
     std::function<void(const Text& dropped)> filesDropped;
-    std::function<void()> setOutputFolder;
-    std::function<bool()> save;  // true only when the file was written
-    std::function<void()> replace;
-    std::function<void()> exportOne;
-    std::function<void()> exportAll;
-    std::function<void()> showSelected;            // current tree item changed, double click
-    std::function<void()> treeRightButtonPressed;  // shows the Edit pop-up
+    std::function<void()> showSelected;  // current tree item changed, double click
+    // Shows the Edit pop-up, then calls letPressReachTree, then runs the chosen command.
+    std::function<void(const std::function<void()>& letPressReachTree)> treeRightButtonPressed;
 
     // Window-created steps: they need the window's services, so the window calls them.
     std::function<void()> windowCreated;
+    // Deferred: a long loop is running; the logic ends the program itself afterwards if
+    // the close is then allowed.
+    std::function<CloseAnswer()> requestClose;
+    // True: end now. False: deferred like a close.
+    std::function<bool()> requestExit;
 
-    std::function<bool()> modified;
     // A scan or export of all resources is letting events through.
     std::function<bool()> busy;
     // Share of the long loop done, 0 … 1; negative when it tells none.

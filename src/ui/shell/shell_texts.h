@@ -23,9 +23,6 @@ KERBILO_GBK_TEXT(helpMenu, "帮助")
 KERBILO_GBK_TEXT(aboutItem, "关于")
 KERBILO_GBK_TEXT(updateItem, "更新支持库")
 
-KERBILO_GBK_TEXT(unsavedText, "文件修改还没有保存,是否保存修改?")
-KERBILO_GBK_TEXT(unsavedTitle, "程序未保存")
-
 KERBILO_GBK_TEXT(aboutTitle, "关于Kerbilo")
 KERBILO_GBK_TEXT(aboutNotice,
                  "本程序可用于修改文件内资源文件\r\n但不建议修改第三方文件版权信息\r\n"

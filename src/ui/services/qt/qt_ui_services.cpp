@@ -4,7 +4,6 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QMimeData>
-#include <QtCore/QTimer>
 #include <QtCore/QUrl>
 #include <QtGui/QAction>
 #include <QtGui/QCursor>
@@ -256,20 +255,9 @@ void QtUiServices::popUpMenu(Menu menu) {
     }
     QAction* chosen = popup.exec(QCursor::pos() + QPoint(3, 3));
     if (!chosen) return;
-    QPointer<QAction> action = target[chosen];
-    if (hold_) {
-        held_ = action;
-        return;
-    }
-    QTimer::singleShot(0, w_.window, [action] {
-        if (action && action->isEnabled()) action->trigger();
-    });
-}
-
-QAction* QtUiServices::takeHeldCommand() {
-    QAction* action = held_;
-    held_ = nullptr;
-    return action;
+    // Delivered once the pop-up has closed, before this returns: a caller that must let
+    // something happen first (the press reaching the tree) parks the command meanwhile.
+    if (QAction* action = target[chosen]; action && action->isEnabled()) action->trigger();
 }
 
 void QtUiServices::setPictureData(Pane pane, const ByteBuffer& data) {

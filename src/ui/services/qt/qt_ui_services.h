@@ -73,11 +73,6 @@ class QtUiServices final : public UiServices {
     bool menusGreyed() const { return greyed_; }
     bool menuItemDisabled(MenuItem item) const;  // as the logic set it
 
-    // While held, the command chosen in a pop-up is kept for takeHeldCommand() instead of
-    // being queued, so a caller can run it after its own follow-up work.
-    void holdPopUpCommands(bool hold) { hold_ = hold; }
-    QAction* takeHeldCommand();
-
     const QtUiWidgets& widgets() const { return w_; }
 
   private:
@@ -87,8 +82,7 @@ class QtUiServices final : public UiServices {
     QtUiWidgets w_;
     std::map<MenuItem, bool> disabled_;
     bool greyed_ = false;
-    bool hold_ = false;
-    QPointer<QAction> held_;
+
     QElapsedTimer sinceDispatch_;
 };
 

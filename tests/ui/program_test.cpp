@@ -1,0 +1,166 @@
+// The window wired to the real scanning and editing operations over in-memory files: the
+// close question with a save that succeeds, is cancelled or fails, and a close that
+// arrives during a scan.
+
+#include <gtest/gtest.h>
+
+#include <QtCore/QDir>
+#include <QtCore/QTemporaryDir>
+#include <QtGui/QAction>
+#include <QtWidgets/QTreeView>
+
+#include "gui_helpers.h"
+#include "memory_files.h"
+#include "runtime/gbk.h"
+#include "ui/services/qt/qt_text.h"
+#include "ui/shell/main_window.h"
+#include "ui/shell/program.h"
+
+namespace kerbilo::testing {
+namespace {
+
+// The default PNG kind's head and tail.
+const std::string kPngHead("\x89PNG\r\n\x1a\n\0\0\0\x0d", 12);
+const std::string kPngTail("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+
+// `count` tiny PNG-shaped runs: head, a byte, tail.
+ByteBuffer pngRuns(int count) {
+    std::string bytes = "lead";
+    for (int i = 0; i < count; ++i) bytes.append(kPngHead).append("x").append(kPngTail);
+    return ByteBuffer::fromText(bytes);
+}
+
+class Wired : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        files.directories.insert(fromQt(dir.path()));
+        files.files["/prog/app.exe"] = pngRuns(3);
+        program = std::make_unique<Program>(files);
+        window = std::make_unique<MainWindow>(program->commands(), Program::renderers());
+        program->attach(*window);
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        window->created();
+    }
+    void TearDown() override {
+        window.reset();
+        // Ending the program asked the application to quit; clear that for the next test.
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
+    void dropAndWait(const Text& path) { window->openDropped(path); }
+    ProgramState& state() { return program->state(); }
+
+    QTemporaryDir dir;
+    MemoryFileServices files{"/prog"};
+    std::unique_ptr<Program> program;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(Wired, CreationWritesTheKindsFileAndOpensAFile) {
+    EXPECT_TRUE(files.files.count("/prog/resource.config"));
+    EXPECT_TRUE(window->acceptDrops());
+    EXPECT_EQ(state().saveDialog.initialFolder, "/prog");
+    dropAndWait("/prog/app.exe");
+    EXPECT_EQ(window->windowTitle(), "Kerbilo - /prog/app.exe");
+    EXPECT_EQ(state().catalogue.size(), 3);
+    EXPECT_EQ(window->ui().treeItemCount(), 4);
+}
+
+struct CloseCase {
+    const char* name;
+    QMessageBox::StandardButton answer;  // NoButton: Escape
+    enum { None, Saves, Cancels, Fails } save;
+    bool closes;
+};
+
+TEST_F(Wired, CloseQuestionOnEveryPath) {
+    const CloseCase cases[] = {
+        {"yes, saved", QMessageBox::Yes, CloseCase::Saves, true},
+        {"yes, save cancelled", QMessageBox::Yes, CloseCase::Cancels, false},
+        {"yes, save failed", QMessageBox::Yes, CloseCase::Fails, false},
+        {"no", QMessageBox::No, CloseCase::None, true},
+        {"cancel", QMessageBox::Cancel, CloseCase::None, false},
+        {"escape", QMessageBox::NoButton, CloseCase::None, false},
+    };
+    for (const CloseCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        dropAndWait("/prog/app.exe");
+        state().file.modified = true;
+        window->ui().setMenuItemDisabled(MenuItem::Save, false);
+        const Text target = fromQt(dir.filePath("saved.exe"));
+        if (c.save == CloseCase::Fails) files.unwritable.insert(target);
+        files.files.erase(target);
+        QString question;
+        whenModal<QMessageBox>([&](QMessageBox* box) {
+            question = box->text();
+            if (c.answer == QMessageBox::NoButton) return QTest::keyClick(box, Qt::Key_Escape);
+            if (c.save != CloseCase::None)
+                whenModal<QFileDialog>([&](QFileDialog* d) {
+                    if (c.save == CloseCase::Cancels) return d->reject();
+                    if (c.save == CloseCase::Fails)
+                        whenModal<QMessageBox>([](QMessageBox* error) { error->accept(); });
+                    fileNameEdit(d)->setText(toQt(target));
+                    static_cast<QDialog*>(d)->accept();
+                });
+            pressButton(box, c.answer);
+        });
+        EXPECT_EQ(window->close(), c.closes);
+        EXPECT_EQ(question, QString::fromUtf8("文件修改还没有保存,是否保存修改?"));
+        EXPECT_EQ(files.files.count(target), c.save == CloseCase::Saves ? 1u : 0u);
+        EXPECT_EQ(state().file.modified, c.save != CloseCase::Saves);
+        if (!c.closes) EXPECT_TRUE(window->action(MenuItem::Save)->isEnabled());
+        files.unwritable.clear();
+    }
+}
+
+TEST_F(Wired, ExitAsksNothingEvenWhenModified) {
+    dropAndWait("/prog/app.exe");
+    state().file.modified = true;
+    window->action(MenuItem::Exit)->trigger();
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(Wired, CloseDuringAScanWaitsForItsEnd) {
+    files.files["/prog/big.bin"] = pngRuns(5000);
+    window->ui().minDispatchIntervalMs = 0;
+    bool visibleInside = false, greyedInside = false;
+    int treeInside = 0;
+    QTimer::singleShot(0, window.get(), [&] {
+        greyedInside = !window->action(MenuItem::Open)->isEnabled();
+        window->close();
+        visibleInside = window->isVisible();
+        treeInside = window->ui().treeItemCount();
+    });
+    dropAndWait("/prog/big.bin");
+    EXPECT_TRUE(greyedInside);
+    EXPECT_TRUE(visibleInside);
+    EXPECT_LT(treeInside, 5001);
+    EXPECT_EQ(window->ui().treeItemCount(), 5001) << "the scan ran to its end";
+    EXPECT_FALSE(window->isVisible()) << "then the deferred close was carried out";
+}
+
+TEST_F(Wired, RightClickOnAResourceExportsThatResource) {
+    dropAndWait("/prog/app.exe");
+    auto* tree = window->tree();
+    tree->expandAll();
+    const QModelIndex second = tree->model()->index(1, 0, tree->model()->index(0, 0));
+    const Text target = fromQt(dir.filePath("one.png"));
+    whenPopUp([&](QMenu* m) {
+        whenModal<QFileDialog>([&](QFileDialog* d) {
+            fileNameEdit(d)->setText(toQt(target));
+            static_cast<QDialog*>(d)->accept();
+        });
+        choose(m, QString::fromUtf8("导出资源"));
+    });
+    QTest::mousePress(tree->viewport(), Qt::RightButton, {}, tree->visualRect(second).center());
+    ASSERT_TRUE(files.files.count(target));
+    EXPECT_EQ(files.files[target], state().catalogue.data(2));
+    EXPECT_EQ(window->pane()->data(), state().catalogue.data(2));
+}
+
+}  // namespace
+}  // namespace kerbilo::testing
