@@ -112,7 +112,9 @@ TEST_F(Wired, CloseQuestionOnEveryPath) {
         EXPECT_EQ(question, QString::fromUtf8("文件修改还没有保存,是否保存修改?"));
         EXPECT_EQ(files.files.count(target), c.save == CloseCase::Saves ? 1u : 0u);
         EXPECT_EQ(state().file.modified, c.save != CloseCase::Saves);
-        if (!c.closes) EXPECT_TRUE(window->action(MenuItem::Save)->isEnabled());
+        if (!c.closes) {
+            EXPECT_TRUE(window->action(MenuItem::Save)->isEnabled());
+        }
         files.unwritable.clear();
     }
 }
