@@ -13,6 +13,8 @@
 #include "memory_files.h"
 #include "runtime/gbk.h"
 #include "ui/services/qt/qt_text.h"
+#include "ui/shell/about_window.h"
+#include "ui/shell/assets.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/program.h"
 
@@ -162,6 +164,27 @@ TEST_F(Wired, RightClickOnAResourceExportsThatResource) {
     ASSERT_TRUE(files.files.count(target));
     EXPECT_EQ(files.files[target], state().catalogue.data(2));
     EXPECT_EQ(window->pane()->data(), state().catalogue.data(2));
+}
+
+}  // namespace
+}  // namespace kerbilo::testing
+
+namespace kerbilo::testing {
+namespace {
+
+// Both panes through the picture library: the logo centred, the About picture stretched.
+TEST(WiredPanes, LogoAndAboutPictureAreDrawn) {
+    PictureWidget logo(Program::renderers()(PictureFit::CentreShrink));
+    logo.resize(464, 312);
+    logo.setData(logoPicture());
+    const QImage shown = logo.composed();
+    EXPECT_EQ(shown.pixelColor(0, 0), logo.palette().window().color()) << "centred, not stretched";
+    EXPECT_NE(shown.pixelColor(232, 156), logo.palette().window().color());
+
+    AboutWindow about(nullptr, Program::renderers());
+    const QImage picture = about.picture()->composed();
+    ASSERT_EQ(picture.size(), QSize(128, 128));
+    EXPECT_NE(picture.pixelColor(1, 1), about.palette().window().color()) << "stretched";
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ AboutWindow::AboutWindow(QWidget* owner, const RendererFactory& renderers)
         toQt(shell_text::aboutNotice()).replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
         this);
     notice->setObjectName(QStringLiteral("notice"));
-    notice->setAttribute(Qt::WA_TranslucentBackground);
+    notice->setAutoFillBackground(false);  // a label paints no background of its own
     notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     notice->setGeometry(138, 28, 222, 76);
     // Six lines in 76 pixels: the font follows the box, not the desktop's default.
