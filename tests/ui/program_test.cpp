@@ -8,7 +8,10 @@
 #include <QtCore/QTemporaryDir>
 #include <QtGui/QAction>
 #include <QtWidgets/QTreeView>
+#include <atomic>
+#include <thread>
 
+#include "fake_ui.h"
 #include "gui_helpers.h"
 #include "memory_files.h"
 #include "runtime/gbk.h"
@@ -17,6 +20,7 @@
 #include "ui/shell/assets.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/program.h"
+#include "ui/shell/progress_observer.h"
 
 namespace kerbilo::testing {
 namespace {
@@ -185,6 +189,78 @@ TEST(WiredPanes, LogoAndAboutPictureAreDrawn) {
     const QImage picture = about.picture()->composed();
     ASSERT_EQ(picture.size(), QSize(128, 128));
     EXPECT_NE(picture.pixelColor(1, 1), about.palette().window().color()) << "stretched";
+}
+
+}  // namespace
+}  // namespace kerbilo::testing
+
+namespace kerbilo::testing {
+namespace {
+
+TEST(QtTexts, DialogsReadChinese) {
+    ASSERT_TRUE(installChineseQtTexts()) << "qtbase_zh_CN.qm missing (qt6-translations-l10n)";
+    QFileDialog open(nullptr);
+    open.setOption(QFileDialog::DontUseNativeDialog);
+    open.setAcceptMode(QFileDialog::AcceptOpen);
+    EXPECT_EQ(open.windowTitle(), QString::fromUtf8("打开"));
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Save);
+    EXPECT_EQ(box.button(QMessageBox::Save)->text(), QString::fromUtf8("保存"));
+}
+
+// A renderer whose worker announces frames from its own thread, as a GIF's does.
+class ThreadedRenderer final : public PictureRenderer {
+  public:
+    explicit ThreadedRenderer(std::atomic<int>& composes) : composes_(composes) {}
+    ~ThreadedRenderer() override {
+        if (worker_.joinable()) worker_.join();
+    }
+    void setData(const ByteBuffer&) override {
+        worker_ = std::thread([this] {
+            for (int i = 0; i < 3; ++i) frameReady();
+        });
+    }
+    QImage compose(QSize size, QColor) override {
+        ++composes_;
+        return QImage(size, QImage::Format_ARGB32);
+    }
+
+  private:
+    std::atomic<int>& composes_;
+    std::thread worker_;
+};
+
+TEST(WiredPanes, FramesFromAWorkerArePaintedOnTheGuiThread) {
+    std::atomic<int> composes{0};
+    PictureWidget pane(std::make_unique<ThreadedRenderer>(composes));
+    pane.resize(50, 50);
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    QCoreApplication::processEvents();
+    const int before = composes;
+    pane.setData(ByteBuffer::fromText("GIF89a"));
+    EXPECT_TRUE(waitUntil([&] { return composes > before; }));
+}
+
+TEST(Progress, FollowsTheStatusTextsOfAScanAndAnExport) {
+    FakeUi fake;
+    std::size_t size = 1000;
+    ProgressObserver observer(
+        fake, [&] { return size; }, [] { return 2; }, [] { return 4; });
+    observer.beginScan();
+    observer.setStatusText(0, utf8ToGbk("正在解析程序内:PNG格式文件"));
+    observer.setStatusText(0, utf8ToGbk("正在解析:") + "500");
+    EXPECT_DOUBLE_EQ(observer.share(), 0.25);
+    observer.setStatusText(0, utf8ToGbk("正在解析程序内:GIF格式文件"));
+    observer.setStatusText(0, utf8ToGbk("正在解析:") + "1000");
+    EXPECT_DOUBLE_EQ(observer.share(), 1.0);
+    EXPECT_EQ(fake.statusTexts.size(), 4u) << "every text still reaches the window";
+
+    observer.beginExport();
+    observer.setStatusText(0, utf8ToGbk("正在写出:") + "1");
+    EXPECT_DOUBLE_EQ(observer.share(), 0.25);
+    observer.setStatusText(1, utf8ToGbk("正在写出:") + "2");
+    EXPECT_DOUBLE_EQ(observer.share(), 0.25) << "only part 0 counts";
 }
 
 }  // namespace

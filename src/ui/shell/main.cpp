@@ -1,8 +1,5 @@
 // Kerbilo's desktop program: start-up, the window, the event loop.
 
-#include <QtCore/QLibraryInfo>
-#include <QtCore/QLocale>
-#include <QtCore/QTranslator>
 #include <QtWidgets/QApplication>
 
 #include "runtime/file_services.h"
@@ -14,11 +11,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kerbilo"));
     QApplication::setDesktopFileName(QStringLiteral("kerbilo"));
-    // Qt's own dialogs and buttons speak the program's language, whatever the desktop's.
-    QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
-                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTexts);
+    kerbilo::installChineseQtTexts();
 
     const kerbilo::Text programDir = kerbilo::programDirectory();
     kerbilo::enterDirectory(programDir);

@@ -1,7 +1,10 @@
 #include "ui/shell/main_window.h"
 
+#include <QtCore/QLibraryInfo>
+#include <QtCore/QLocale>
 #include <QtCore/QMimeData>
 #include <QtCore/QTimer>
+#include <QtCore/QTranslator>
 #include <QtGui/QAction>
 #include <QtGui/QCloseEvent>
 #include <QtGui/QKeySequence>
@@ -35,6 +38,14 @@ class TreeView final : public QTreeView {
     void press(QMouseEvent* event) { mousePressEvent(event); }
 };
 }  // namespace
+
+bool installChineseQtTexts() {
+    static QTranslator texts;
+    if (!texts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                    QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return QCoreApplication::installTranslator(&texts);
+}
 
 MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     : QMainWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |

@@ -17,6 +17,10 @@ class QStatusBar;
 
 namespace kerbilo {
 
+// Qt's own dialogs and buttons speak the program's language, whatever the desktop's.
+// False when Qt's Chinese translations are not installed (qt6-translations-l10n).
+bool installChineseQtTexts();
+
 using RendererFactory = std::function<std::unique_ptr<PictureRenderer>(PictureFit)>;
 
 class MainWindow final : public QMainWindow {
