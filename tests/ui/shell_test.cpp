@@ -11,6 +11,7 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QProgressBar>
+#include <QtWidgets/QScrollBar>
 #include <QtWidgets/QStatusBar>
 #include <QtWidgets/QTreeView>
 #include <string>
@@ -424,6 +425,33 @@ TEST_F(Shell, BusyLoopGreysMenusAndRefusesCommandsAndDrops) {
     EXPECT_TRUE(window->action(MenuItem::Open)->isEnabled());
     EXPECT_FALSE(window->action(MenuItem::Save)->isEnabled()) << "the logic's state comes back";
     EXPECT_EQ(log, (std::vector<std::string>{"open", "close?"}));
+}
+
+}  // namespace
+}  // namespace kerbilo::testing
+
+namespace kerbilo::testing {
+namespace {
+
+// The view's own work for a huge group: expanding lays out every row, scrolling must not.
+TEST_F(Shell, AMillionResourcesExpandAndScrollQuickly) {
+    ui().clearTree();
+    const int group = ui().addTreeItem(-1, "PNG");
+    for (int i = 1; i <= 1000000; ++i) ui().addTreeItem(group, "1A2B3C", i);
+    QElapsedTimer clock;
+    clock.start();
+    ui().expandTreeItem(group);
+    QCoreApplication::processEvents();
+    const qint64 expandMs = clock.restart();
+    QTreeView* tree = window->tree();
+    for (int step = 0; step < 20; ++step) {
+        tree->verticalScrollBar()->setValue(tree->verticalScrollBar()->maximum() * step / 19);
+        tree->viewport()->repaint();
+    }
+    const qint64 scrollMs = clock.elapsed();
+    EXPECT_LT(expandMs, 8000) << expandMs << " ms to expand";
+    EXPECT_LT(scrollMs, 2000) << scrollMs << " ms for 20 scrolled repaints";
+    EXPECT_EQ(ui().treeItemData(1000000), 1000000);
 }
 
 }  // namespace
