@@ -12,12 +12,13 @@ function(kerbilo_library name)
     kerbilo_set_warnings(${name})
 endfunction()
 
-# A test executable links only what it tests; its cases are registered one by one.
+# A test executable links only what it tests; its cases are registered one by one, named
+# <Module>.<Suite>.<Case> so that ctest's output maps to the source folders.
 function(kerbilo_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LINKS" ${ARGN})
+    cmake_parse_arguments(ARG "" "MODULE" "SOURCES;LINKS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LINKS} GTest::gtest GTest::gtest_main GTest::gmock)
     kerbilo_set_warnings(${name})
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    gtest_discover_tests(${name} TEST_PREFIX "${ARG_MODULE}." DISCOVERY_TIMEOUT 60
         PROPERTIES ENVIRONMENT "KERBILO_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
 endfunction()

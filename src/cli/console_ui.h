@@ -1,14 +1,14 @@
 #pragma once
 // The UI services bound to a console: status texts become a progress line on stderr (only
 // when it is a terminal), dialogs and questions are answered from what the command line
-// gave, messages are kept for the command to print. The tree is stored compactly, 24
-// bytes per item, because a file can hold millions of nested resources.
+// gave, messages are kept for the command to print.
 
 #include <chrono>
 #include <cstdio>
 #include <deque>
 #include <vector>
 
+#include "ui/services/preorder_tree.h"
 #include "ui/services/ui_services.h"
 
 namespace kerbilo::cli {
@@ -30,7 +30,7 @@ class ConsoleUi final : public UiServices {
     };
     std::vector<Message> messages;
 
-    void select(int index) { selected_ = index; }
+    void select(int index) { tree_.select(index); }
     // Ends the progress line so that later output starts on a clean line.
     void finishProgress();
 
@@ -39,14 +39,16 @@ class ConsoleUi final : public UiServices {
     bool showFileDialog(FileDialogSettings& settings) override;
     std::optional<Text> chooseFolder(const Text& prompt, std::uintptr_t owner) override;
     void setStatusText(int part, const Text& text) override;
-    void clearTree() override;
-    int addTreeItem(int parent, const Text& text, std::int64_t itemData = 0) override;
-    int treeItemCount() override { return static_cast<int>(items_.size()); }
-    Text treeItemText(int index) override;
-    std::int64_t treeItemData(int index) override;
-    int treeItemParent(int index) override;
+    void clearTree() override { tree_.clear(); }
+    int addTreeItem(int parent, const Text& text, std::int64_t itemData = 0) override {
+        return tree_.add(parent, text, itemData);
+    }
+    int treeItemCount() override { return tree_.count(); }
+    Text treeItemText(int index) override { return tree_.text(index); }
+    std::int64_t treeItemData(int index) override { return tree_.data(index); }
+    int treeItemParent(int index) override { return tree_.parent(index); }
     void expandTreeItem(int) override {}
-    int selectedTreeItem() override { return valid(selected_) ? selected_ : -1; }
+    int selectedTreeItem() override { return tree_.selected(); }
     void redrawControl(Control) override {}
     void setWindowTitle(const Text&) override {}
     std::uintptr_t mainWindowHandle() override { return 0; }
@@ -56,24 +58,7 @@ class ConsoleUi final : public UiServices {
     void processPendingEvents() override {}
 
   private:
-    static constexpr std::size_t kInline = 11;
-    static constexpr std::uint8_t kLongText = 0xFF;
-    struct Item {
-        std::int64_t data;
-        std::int32_t parent;
-        std::uint8_t length;  // kLongText: text holds an index into longTexts_
-        char text[kInline];
-    };
-    static_assert(sizeof(Item) == 24);
-
-    bool valid(int i) const { return i >= 0 && i < static_cast<int>(items_.size()); }
-    int depth(int i) const;
-    Item makeItem(int parent, const Text& text, std::int64_t data);
-
-    std::deque<Item> items_;  // pre-order
-    std::vector<Text> longTexts_;
-    int lastTopLevel_ = -1;
-    int selected_ = -1;
+    PreorderTree tree_;
 
     std::FILE* progress_;
     bool progressShown_ = false;

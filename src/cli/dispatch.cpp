@@ -23,7 +23,9 @@ const char* const kMainUsage =
     "  replace FILE --resource N --with NEWFILE... -o OUT [--yes] [--config PATH]\n"
     "                                                  replace resources, save to OUT\n"
     "  set-output-folder DIR                           store the export-all folder\n"
-    "  render FILE --resource N -o PNG [--config PATH] draw resource N as a picture\n"
+    "  render INPUT -o OUT.png [--resource N] [--size WxH] [--stretch]\n"
+    "         [--background RRGGBB] [--frame K] [--config PATH]\n"
+    "                                                  draw the picture pane as a PNG\n"
     "\n"
     "kerbilo-cli COMMAND --help explains a command's options.\n"
     "Exit codes: 0 success, 1 a file could not be read or written, 2 usage error.\n";

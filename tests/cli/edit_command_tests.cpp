@@ -12,7 +12,7 @@ ByteBuffer text(const std::string& s) {
 }
 
 // guard PNG(30 bytes at 8) guard PNG(34 bytes at 46) guard GIF(9 bytes at 88) guard
-class CliEdit : public CliFixture {
+class Edit : public CliFixture {
   protected:
     void SetUp() override {
         CliFixture::SetUp();
@@ -25,7 +25,7 @@ class CliEdit : public CliFixture {
     ByteBuffer r1, r2, gif;
 };
 
-TEST_F(CliEdit, ExportAllWritesEveryResourceIntoTheFolder) {
+TEST_F(Edit, ExportAllWritesEveryResourceIntoTheFolder) {
     ASSERT_EQ(::mkdir(path("out").c_str(), 0755), 0);
     ASSERT_EQ(run({"export", path("sample.bin"), "--out", path("out") + "/"}), 0) << err;
     EXPECT_EQ(read("out/sample.bin/9.png"), r1);
@@ -35,7 +35,7 @@ TEST_F(CliEdit, ExportAllWritesEveryResourceIntoTheFolder) {
     EXPECT_EQ(err, "");
 }
 
-TEST_F(CliEdit, ExportAllDefaultsToTheStoredOutputFolder) {
+TEST_F(Edit, ExportAllDefaultsToTheStoredOutputFolder) {
     // The program directory holds sample.bin itself, so no folder of that name can be made.
     EXPECT_EQ(run({"export", path("sample.bin")}), 1);
     EXPECT_NE(err.find(path("sample.bin/9.png")), std::string::npos) << err;
@@ -51,7 +51,7 @@ TEST_F(CliEdit, ExportAllDefaultsToTheStoredOutputFolder) {
     EXPECT_EQ(read("输出/app.exe/59.png"), gif);
 }
 
-TEST_F(CliEdit, ExportAllListsEveryFailure) {
+TEST_F(Edit, ExportAllListsEveryFailure) {
     EXPECT_EQ(run({"export", path("sample.bin"), "--out", path("missing")}), 1);
     EXPECT_EQ(out, "wrote 0 of 3 files to " + path("missing") + "/sample.bin\n");
     for (const char* name : {"/9.png: ", "/2F.png: ", "/59.png: "})
@@ -60,7 +60,7 @@ TEST_F(CliEdit, ExportAllListsEveryFailure) {
             << err;
 }
 
-TEST_F(CliEdit, SingleExport) {
+TEST_F(Edit, SingleExport) {
     ASSERT_EQ(run({"export", path("sample.bin"), "--resource", "2", "-o", path("two.png")}), 0)
         << err;
     EXPECT_EQ(read("two.png"), r2);
@@ -68,7 +68,7 @@ TEST_F(CliEdit, SingleExport) {
     EXPECT_NE(err.find(path("no/two.png")), std::string::npos);
 }
 
-TEST_F(CliEdit, ReplaceShrinksInPlaceAndSaves) {
+TEST_F(Edit, ReplaceShrinksInPlaceAndSaves) {
     write("new.bin", std::string("XYZ"));
     ASSERT_EQ(run({"replace", path("sample.bin"), "--resource", "2", "--with", path("new.bin"),
                    "-o", path("out.bin")}),
@@ -78,7 +78,7 @@ TEST_F(CliEdit, ReplaceShrinksInPlaceAndSaves) {
     EXPECT_EQ(read("sample.bin"), concatBytes({g, r1, g, r2, g, gif, g}));
 }
 
-TEST_F(CliEdit, ReplaceThatGrowsNeedsYes) {
+TEST_F(Edit, ReplaceThatGrowsNeedsYes) {
     write("big.bin", std::string(40, 'Q'));
     const std::vector<std::string> args = {"replace", path("sample.bin"), "--resource",
                                            "1",       "--with",           path("big.bin"),
@@ -94,7 +94,7 @@ TEST_F(CliEdit, ReplaceThatGrowsNeedsYes) {
     EXPECT_EQ(read("out.bin"), concatBytes({g, text(std::string(40, 'Q')), g, r2, g, gif, g}));
 }
 
-TEST_F(CliEdit, SeveralPairsApplyInOrderAndOutMayBeTheFile) {
+TEST_F(Edit, SeveralPairsApplyInOrderAndOutMayBeTheFile) {
     write("a.bin", std::string("AA"));
     write("b.bin", std::string("BBBB"));
     ASSERT_EQ(run({"replace", path("sample.bin"), "--resource", "3", "--with", path("a.bin"),
@@ -106,7 +106,7 @@ TEST_F(CliEdit, SeveralPairsApplyInOrderAndOutMayBeTheFile) {
               concatBytes({g, text("AA"), zeroBytes(28), g, r2, g, text("BBBB"), zeroBytes(5), g}));
 }
 
-TEST_F(CliEdit, ReplaceAndExportErrors) {
+TEST_F(Edit, ReplaceAndExportErrors) {
     write("new.bin", std::string("N"));
     struct Case {
         std::vector<std::string> args;
@@ -157,13 +157,13 @@ TEST_F(CliEdit, ReplaceAndExportErrors) {
     EXPECT_FALSE(exists("o"));
 }
 
-TEST_F(CliEdit, SetOutputFolderReportsAnUnwritableSettingsFile) {
+TEST_F(Edit, SetOutputFolderReportsAnUnwritableSettingsFile) {
     ASSERT_EQ(::mkdir(path("Resource.ini").c_str(), 0755), 0);
     EXPECT_EQ(run({"set-output-folder", path("x")}), 1);
     EXPECT_NE(err.find("Resource.ini"), std::string::npos) << err;
 }
 
-TEST_F(CliEdit, HelpForEachCommand) {
+TEST_F(Edit, HelpForEachCommand) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
         {"export", {"--out", "--resource", "-o", "--config"}},
         {"replace", {"--resource", "--with", "-o", "--yes", "--config"}},

@@ -6,7 +6,7 @@
 namespace kerbilo::testing {
 namespace {
 
-class CliList : public CliFixture {
+class List : public CliFixture {
   protected:
     // Two PNGs at 5 and 5 + 30, one GIF at 4096 + 1.
     void SetUp() override {
@@ -21,7 +21,7 @@ class CliList : public CliFixture {
     }
 };
 
-TEST_F(CliList, PlainOutputIsExact) {
+TEST_F(List, PlainOutputIsExact) {
     ASSERT_EQ(run({"list", path("sample.bin")}), 0) << err;
     EXPECT_EQ(out,
               "number\tkind\tlabel\toffset\tlength\n"
@@ -33,7 +33,7 @@ TEST_F(CliList, PlainOutputIsExact) {
     EXPECT_EQ(read("resource.config"), defaultKindsFileContent());
 }
 
-TEST_F(CliList, JsonOutputIsExact) {
+TEST_F(List, JsonOutputIsExact) {
     ASSERT_EQ(run({"list", "--json", path("sample.bin")}), 0) << err;
     EXPECT_EQ(out,
               "[\n"
@@ -43,7 +43,7 @@ TEST_F(CliList, JsonOutputIsExact) {
               "]\n");
 }
 
-TEST_F(CliList, ConfigOptionIsReadNotWrittenAndNamesAreUtf8) {
+TEST_F(List, ConfigOptionIsReadNotWrittenAndNamesAreUtf8) {
     write("kinds.ini", utf8ToGbk("[Config]\r\n资源种类数=1\r\n1=图片\r\n图片_head=4749\r\n"
                                  "图片_tail=3B\r\n图片头补齐=47\r\n"));
     ASSERT_EQ(run({"list", path("sample.bin"), "--config", path("kinds.ini")}), 0) << err;
@@ -53,7 +53,7 @@ TEST_F(CliList, ConfigOptionIsReadNotWrittenAndNamesAreUtf8) {
     EXPECT_NE(out.find("\"kind\":\"图片\""), std::string::npos);
 }
 
-TEST_F(CliList, EmptyFileListsOnlyTheHeader) {
+TEST_F(List, EmptyFileListsOnlyTheHeader) {
     write("empty", std::string());
     ASSERT_EQ(run({"list", path("empty")}), 0);
     EXPECT_EQ(out, "number\tkind\tlabel\toffset\tlength\n");
@@ -61,7 +61,7 @@ TEST_F(CliList, EmptyFileListsOnlyTheHeader) {
     EXPECT_EQ(out, "[]\n");
 }
 
-TEST_F(CliList, ExitCodesForUnreadableFilesAndUsageErrors) {
+TEST_F(List, ExitCodesForUnreadableFilesAndUsageErrors) {
     struct Case {
         std::vector<std::string> args;
         int rc;
@@ -86,7 +86,7 @@ TEST_F(CliList, ExitCodesForUnreadableFilesAndUsageErrors) {
     }
 }
 
-TEST_F(CliList, HelpExplainsEveryOption) {
+TEST_F(List, HelpExplainsEveryOption) {
     ASSERT_EQ(run({"list", "--help"}), 0);
     for (const char* word : {"--config", "--json", "number", "offset", "length"})
         EXPECT_NE(out.find(word), std::string::npos) << word;

@@ -21,7 +21,7 @@ ByteBuffer H(std::initializer_list<std::uint8_t> b) {
     return ByteBuffer(b);
 }
 
-TEST(ConfigHex, DecodesByPositionWithoutValidation) {
+TEST(Hex, DecodesByPositionWithoutValidation) {
     struct Case {
         std::string text;
         ByteBuffer want;
@@ -47,26 +47,26 @@ TEST(ConfigHex, DecodesByPositionWithoutValidation) {
     for (const auto& c : cases) EXPECT_EQ(decodeHexText(c.text, nullptr), c.want) << c.text;
 }
 
-TEST(ConfigHex, YieldsOncePerProducedByte) {
+TEST(Hex, YieldsOncePerProducedByte) {
     FakeUi ui;
     decodeHexText("FFD8FFE", &ui);
     EXPECT_EQ(ui.processEventsCalls, 4);
 }
 
-TEST(ConfigHex, DigitGroupValues) {
+TEST(Hex, DigitGroupValues) {
     EXPECT_EQ(hexDigitsValue("FF"), 255);
     EXPECT_EQ(hexDigitsValue("  "), -34);
     EXPECT_EQ(hexDigitsValue("e"), 14);
 }
 
-TEST(ConfigHex, FormatHex) {
+TEST(Hex, FormatHex) {
     const std::pair<std::int64_t, const char*> cases[] = {
         {0, "0"},       {16, "10"}, {255, "FF"},
         {4097, "1001"}, {-1, ""},   {0x7FFFFFFFFFFFFFFF, "7FFFFFFFFFFFFFFF"}};
     for (auto [v, want] : cases) EXPECT_EQ(formatHex(v), want) << v;
 }
 
-TEST(ConfigTexts, KnownGbkBytes) {
+TEST(Texts, KnownGbkBytes) {
     EXPECT_EQ(config_text::kindCountKey(), "\xD7\xCA\xD4\xB4\xD6\xD6\xC0\xE0\xCA\xFD");
     EXPECT_EQ(config_text::suffixField(), "\xCE\xC4\xBC\xFE\xBA\xF3\xD7\xBA");
     EXPECT_EQ(config_text::outputFolderKey(), "\xCA\xE4\xB3\xF6\xCE\xC4\xBC\xFE\xBC\xD0");
@@ -90,7 +90,7 @@ std::string sha256(const ByteBuffer& data) {
     return out;
 }
 
-TEST(ConfigKindsFile, FirstStartWritesTheExactDefault) {
+TEST(KindsFile, FirstStartWritesTheExactDefault) {
     MemoryFileServices files("/prog");
     ensureKindsFile(files);
     const ByteBuffer& written = files.files.at("/prog/resource.config");
@@ -108,7 +108,7 @@ TEST(ConfigKindsFile, FirstStartWritesTheExactDefault) {
     EXPECT_EQ(readKindField(files, "PNG", KindField::TailFill, "dflt"), "");
 }
 
-TEST(ConfigKindsFile, AnythingExistingIsLeftUntouched) {
+TEST(KindsFile, AnythingExistingIsLeftUntouched) {
     MemoryFileServices files("/prog");
     files.files["/prog/resource.config"] = ByteBuffer();
     ensureKindsFile(files);
@@ -121,14 +121,14 @@ TEST(ConfigKindsFile, AnythingExistingIsLeftUntouched) {
     EXPECT_EQ(withDir.writes, 0);
 }
 
-TEST(ConfigKindsFile, UnwritableProgramDirectoryMeansNoKinds) {
+TEST(KindsFile, UnwritableProgramDirectoryMeansNoKinds) {
     MemoryFileServices files("/prog");
     files.unwritable.insert("/prog/resource.config");
     ensureKindsFile(files);
     EXPECT_EQ(readKindCount(files), 0);
 }
 
-TEST(ConfigKindsFile, ReadingRules) {
+TEST(KindsFile, ReadingRules) {
     struct Case {
         std::string content;
         int count;
@@ -147,7 +147,7 @@ TEST(ConfigKindsFile, ReadingRules) {
     }
 }
 
-TEST(ConfigKindsFile, KeysMatchWhateverTheCaseOfTheName) {
+TEST(KindsFile, KeysMatchWhateverTheCaseOfTheName) {
     MemoryFileServices files("/prog");
     files.files["/prog/resource.config"] = ByteBuffer::fromText(
         utf8ToGbk("[Config]\r\n1=png\r\nPNG_head=89\r\nPNG文件后缀=\r\n2=BMP\r\n"));
@@ -157,7 +157,7 @@ TEST(ConfigKindsFile, KeysMatchWhateverTheCaseOfTheName) {
     EXPECT_EQ(readKindName(files, 3), "");
 }
 
-TEST(ConfigKindsFile, EditsCountAtTheNextRead) {
+TEST(KindsFile, EditsCountAtTheNextRead) {
     MemoryFileServices files("/prog");
     ensureKindsFile(files);
     EXPECT_EQ(readKindSuffix(files, "PNG"), "png");
@@ -168,7 +168,7 @@ TEST(ConfigKindsFile, EditsCountAtTheNextRead) {
     EXPECT_EQ(readKindCount(files), 0);
 }
 
-TEST(ConfigOutputFolder, DefaultsAndStoredValues) {
+TEST(OutputFolder, DefaultsAndStoredValues) {
     MemoryFileServices files("/prog");
     EXPECT_EQ(readOutputFolder(files), "/prog");
     files.files["/prog/Resource.ini"] =

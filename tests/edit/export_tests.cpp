@@ -8,7 +8,7 @@
 namespace kerbilo::testing {
 namespace {
 
-class EditExport : public ::testing::Test {
+class Export : public ::testing::Test {
   protected:
     void SetUp() override {
         w.files.directories.insert("/out");
@@ -22,7 +22,7 @@ class EditExport : public ::testing::Test {
     ByteBuffer gif, file;
 };
 
-TEST_F(EditExport, SingleExportUsesKindFilterAndWritesTheData) {
+TEST_F(Export, SingleExportUsesKindFilterAndWritesTheData) {
     w.ui.select(2);
     w.ui.fileDialogAnswers.push_back(Text("/out/one.png"));
     EXPECT_TRUE(exportResource(w.state));
@@ -41,7 +41,7 @@ TEST_F(EditExport, SingleExportUsesKindFilterAndWritesTheData) {
     EXPECT_FALSE(w.state.file.modified);
 }
 
-TEST_F(EditExport, SingleExportFailureNamesPathAndReason) {
+TEST_F(Export, SingleExportFailureNamesPathAndReason) {
     w.ui.select(1);
     w.ui.fileDialogAnswers.push_back(Text("/nowhere/x.png"));
     EXPECT_FALSE(exportResource(w.state));
@@ -51,7 +51,7 @@ TEST_F(EditExport, SingleExportFailureNamesPathAndReason) {
               gbk("无法写出文件:/nowhere/x.png\r\n原因:") + w.files.lastError());
 }
 
-TEST_F(EditExport, ExportAllWritesEveryNodeWithExactNames) {
+TEST_F(Export, ExportAllWritesEveryNodeWithExactNames) {
     const int writes = w.files.writes;
     EXPECT_TRUE(exportAllResources(w.state).confirmed);
     ASSERT_EQ(w.ui.messages.size(), 1u);
@@ -66,14 +66,14 @@ TEST_F(EditExport, ExportAllWritesEveryNodeWithExactNames) {
     EXPECT_FALSE(w.state.busy);
 }
 
-TEST_F(EditExport, ExportAllDeclinedWritesNothing) {
+TEST_F(Export, ExportAllDeclinedWritesNothing) {
     const int writes = w.files.writes;
     w.ui.messageAnswers.push_back(kResultCancel);
     EXPECT_FALSE(exportAllResources(w.state).confirmed);
     EXPECT_EQ(w.files.writes, writes);
 }
 
-TEST_F(EditExport, SuffixEditsCountAtTheNextExportAndEmptySuffixEndsInDot) {
+TEST_F(Export, SuffixEditsCountAtTheNextExportAndEmptySuffixEndsInDot) {
     exportAllResources(w.state);
     Text kinds = w.files.content("/prog/resource.config");
     kinds.replace(kinds.find(gbk("GIF文件后缀=png")), gbk("GIF文件后缀=png").size(),
@@ -87,7 +87,7 @@ TEST_F(EditExport, SuffixEditsCountAtTheNextExportAndEmptySuffixEndsInDot) {
     EXPECT_EQ(w.ui.dialogsShown.back().defaultExtension, "");
 }
 
-TEST_F(EditExport, ReplacedResourceExportsItsNewBytesWithoutZeroFill) {
+TEST_F(Export, ReplacedResourceExportsItsNewBytesWithoutZeroFill) {
     w.files.files["/data/small"] = bytes({1, 2, 3});
     w.ui.fileDialogAnswers.push_back(Text("/data/small"));
     w.ui.select(1);
@@ -96,7 +96,7 @@ TEST_F(EditExport, ReplacedResourceExportsItsNewBytesWithoutZeroFill) {
     EXPECT_EQ(w.files.files["/out/app.exe/1.png"], bytes({1, 2, 3}));
 }
 
-TEST_F(EditExport, FailuresAreCountedAndTheFirstIsNamed) {
+TEST_F(Export, FailuresAreCountedAndTheFirstIsNamed) {
     w.state.outputFolder = "/data";  // the opened file's own folder: no directory app.exe
     const ExportReport report = exportAllResources(w.state);
     EXPECT_EQ(report.written, 0);
@@ -109,14 +109,14 @@ TEST_F(EditExport, FailuresAreCountedAndTheFirstIsNamed) {
     EXPECT_EQ(w.ui.statusTexts.back(), gbk("正在写出:39"));
 }
 
-TEST_F(EditExport, RootOutputFolderGivesDoubleSlash) {
+TEST_F(Export, RootOutputFolderGivesDoubleSlash) {
     w.state.outputFolder = "/";
     EXPECT_EQ(exportAllResources(w.state).written, 3);
     EXPECT_EQ(w.files.files.count("//app.exe/1.png"), 1u);
     EXPECT_EQ(w.files.files.count("//app.exe/39.png"), 1u);
 }
 
-TEST_F(EditExport, PartialFailureReportsOnlyTheFailedOne) {
+TEST_F(Export, PartialFailureReportsOnlyTheFailedOne) {
     w.files.unwritable.insert("/out/app.exe/1A.png");
     const ExportReport report = exportAllResources(w.state);
     EXPECT_EQ(report.written, 2);
@@ -124,7 +124,7 @@ TEST_F(EditExport, PartialFailureReportsOnlyTheFailedOne) {
     EXPECT_NE(w.ui.messages.back().text.find(gbk("共3个文件中有1个没有写出")), Text::npos);
 }
 
-TEST_F(EditExport, CommandsDuringExportAllAreRefusedAndCloseIsDeferred) {
+TEST_F(Export, CommandsDuringExportAllAreRefusedAndCloseIsDeferred) {
     installCommandRules(w.state);
     int ended = 0;
     w.state.endProgram = [&] { ++ended; };

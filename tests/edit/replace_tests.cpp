@@ -16,7 +16,7 @@ ByteBuffer guard() {
     return filler(8, 0xEE);
 }
 
-class EditReplace : public ::testing::Test {
+class Replace : public ::testing::Test {
   protected:
     void SetUp() override {
         w.setKinds(kindsFile(
@@ -37,7 +37,7 @@ class EditReplace : public ::testing::Test {
     ScanWorld w;
 };
 
-TEST_F(EditReplace, ShrinkingEqualAndGrowingWriteTheSlotOnly) {
+TEST_F(Replace, ShrinkingEqualAndGrowingWriteTheSlotOnly) {
     struct Case {
         const char* name;
         ByteBuffer data;
@@ -72,7 +72,7 @@ TEST_F(EditReplace, ShrinkingEqualAndGrowingWriteTheSlotOnly) {
     }
 }
 
-TEST_F(EditReplace, GrowthWarningTextAndCancelKeepsBytesButMarksModified) {
+TEST_F(Replace, GrowthWarningTextAndCancelKeepsBytesButMarksModified) {
     openSlots({res(296, 0x11)});  // a 300-byte resource
     const ByteBuffer before = w.state.file.bytes;
     w.ui.messageAnswers.push_back(kResultCancel);
@@ -89,7 +89,7 @@ TEST_F(EditReplace, GrowthWarningTextAndCancelKeepsBytesButMarksModified) {
     EXPECT_FALSE(w.ui.isDisabled(MenuItem::Save));
 }
 
-TEST_F(EditReplace, IdenticalTwinsAreEachReplacedInTheirOwnPlace) {
+TEST_F(Replace, IdenticalTwinsAreEachReplacedInTheirOwnPlace) {
     const ByteBuffer twin = res(5, 0x66);
     openSlots({twin, twin});
     replace(2, bytes({9, 9}));
@@ -100,7 +100,7 @@ TEST_F(EditReplace, IdenticalTwinsAreEachReplacedInTheirOwnPlace) {
                                         filler(7, 0), guard()}));
 }
 
-TEST_F(EditReplace, SecondReplacementFitsTheWholeSlot) {
+TEST_F(Replace, SecondReplacementFitsTheWholeSlot) {
     openSlots({res(6, 0x11), res(2, 0x22)});
     replace(1, bytes({1, 2}));
     EXPECT_TRUE(w.ui.messages.empty());
@@ -115,7 +115,7 @@ TEST_F(EditReplace, SecondReplacementFitsTheWholeSlot) {
               join({guard(), filler(11, 0x44), guard(), res(2, 0x22), guard()}));
 }
 
-TEST_F(EditReplace, FillsThatDifferFromTheFileStillReplaceTheSlot) {
+TEST_F(Replace, FillsThatDifferFromTheFileStillReplaceTheSlot) {
     w.setKinds(kindsFile(
         {"资源种类数=1", "1=A", "A_head=AA01", "A_tail=02BB", "A头补齐=7777", "A尾补齐=99"}));
     ScanWorld& x = w;
@@ -127,7 +127,7 @@ TEST_F(EditReplace, FillsThatDifferFromTheFileStillReplaceTheSlot) {
     EXPECT_EQ(x.state.file.bytes, join({guard(), bytes({5, 5, 5}), filler(4, 0), guard()}));
 }
 
-TEST_F(EditReplace, UnreadableFileChangesNothingAndEmptyFileZeroFills) {
+TEST_F(Replace, UnreadableFileChangesNothingAndEmptyFileZeroFills) {
     openSlots({res(3, 0x11), res(4, 0x22)});
     const ByteBuffer before = w.state.file.bytes;
     w.files.unreadable.insert("/data/new.bin");
@@ -147,7 +147,7 @@ TEST_F(EditReplace, UnreadableFileChangesNothingAndEmptyFileZeroFills) {
     EXPECT_TRUE(w.ui.lastPicture()->empty());
 }
 
-TEST_F(EditReplace, GrowingAnInnerResourceGrowsItsEncloserAndMovesFollowers) {
+TEST_F(Replace, GrowingAnInnerResourceGrowsItsEncloserAndMovesFollowers) {
     // Outer A encloses inner B: A's stretch ends at B's tail.
     const ByteBuffer inner = res(2, 0x22);
     const ByteBuffer outer = join({bytes({0xAA, 0x01}), filler(3, 0x11), inner});
@@ -164,7 +164,7 @@ TEST_F(EditReplace, GrowingAnInnerResourceGrowsItsEncloserAndMovesFollowers) {
                                         res(1, 0x33), guard()}));
 }
 
-TEST_F(EditReplace, RescanOfTheSavedFileFindsTheNewDataWhereItWasPut) {
+TEST_F(Replace, RescanOfTheSavedFileFindsTheNewDataWhereItWasPut) {
     openSlots({res(2, 0x11), res(3, 0x22), res(4, 0x33)});
     replace(1, res(10, 0x44));
     w.files.files["/data/saved.bin"] = w.state.file.bytes;
@@ -177,7 +177,7 @@ TEST_F(EditReplace, RescanOfTheSavedFileFindsTheNewDataWhereItWasPut) {
     EXPECT_EQ(got[1].data, res(3, 0x22));
 }
 
-TEST_F(EditReplace, FilterAndSelectionRules) {
+TEST_F(Replace, FilterAndSelectionRules) {
     w.setKinds(kindsFile({"资源种类数=2", "1=A", "A_head=AA01", "A_tail=02BB", "A头补齐=AA",
                           "A文件后缀=bin", "2=B", "B_head=CC", "B_tail=DD", "B头补齐=CC"}));
     ASSERT_TRUE(w.open(join({res(1, 0x11), bytes({0xCC, 0x00, 0xDD})})));

@@ -10,7 +10,7 @@
 namespace kerbilo::testing {
 namespace {
 
-class EditSave : public ::testing::Test {
+class Save : public ::testing::Test {
   protected:
     void SetUp() override {
         w.files.directories.insert("/out");
@@ -23,7 +23,7 @@ class EditSave : public ::testing::Test {
     ScanWorld w;
 };
 
-TEST_F(EditSave, CancelledKeepsTheFlagAndSave) {
+TEST_F(Save, CancelledKeepsTheFlagAndSave) {
     EXPECT_FALSE(saveFile(w.state));
     EXPECT_EQ(w.ui.dialogsShown.back().filter, gbk("所有类型文件|*.*"));
     EXPECT_EQ(w.ui.dialogsShown.back().defaultExtension, ".exe");
@@ -32,7 +32,7 @@ TEST_F(EditSave, CancelledKeepsTheFlagAndSave) {
     EXPECT_FALSE(w.ui.isDisabled(MenuItem::Save));
 }
 
-TEST_F(EditSave, FailingWriteReportsAndKeepsTheFlagAndSave) {
+TEST_F(Save, FailingWriteReportsAndKeepsTheFlagAndSave) {
     w.files.unwritable.insert("/out/x.exe");
     w.ui.fileDialogAnswers.push_back(Text("/out/x.exe"));
     EXPECT_FALSE(saveFile(w.state));
@@ -42,7 +42,7 @@ TEST_F(EditSave, FailingWriteReportsAndKeepsTheFlagAndSave) {
     EXPECT_FALSE(w.ui.isDisabled(MenuItem::Save));
 }
 
-TEST_F(EditSave, SucceedingWritesTheCopyAndClearsTheFlag) {
+TEST_F(Save, SucceedingWritesTheCopyAndClearsTheFlag) {
     w.ui.fileDialogAnswers.push_back(Text("/out/x.exe"));
     EXPECT_TRUE(saveFile(w.state));
     EXPECT_EQ(w.files.files["/out/x.exe"],
@@ -57,7 +57,7 @@ TEST_F(EditSave, SucceedingWritesTheCopyAndClearsTheFlag) {
     EXPECT_EQ(w.files.files["/data/app.exe"], w.files.files["/out/x.exe"]);
 }
 
-TEST_F(EditSave, CloseQuestionClosesOnlyAfterASave) {
+TEST_F(Save, CloseQuestionClosesOnlyAfterASave) {
     struct Case {
         const char* name;
         int answer;
@@ -87,7 +87,7 @@ TEST_F(EditSave, CloseQuestionClosesOnlyAfterASave) {
     EXPECT_TRUE(w.ui.messages.empty());
 }
 
-TEST_F(EditSave, CloseAndExitDuringAScanAreCarriedOutAfterIt) {
+TEST_F(Save, CloseAndExitDuringAScanAreCarriedOutAfterIt) {
     installCommandRules(w.state);
     int ended = 0;
     w.state.endProgram = [&] { ++ended; };
@@ -99,7 +99,7 @@ TEST_F(EditSave, CloseAndExitDuringAScanAreCarriedOutAfterIt) {
     EXPECT_TRUE(w.ui.messages.empty());  // Exit asks nothing
 }
 
-TEST_F(EditSave, MenuCommandChosenInThePopUpRunsAfterThePress) {
+TEST_F(Save, MenuCommandChosenInThePopUpRunsAfterThePress) {
     w.ui.select(-1);
     w.ui.onPopUp = [&](Menu) { runMenuCommand(w.state, MenuItem::ExportResource); };
     w.ui.fileDialogAnswers = {Text("/out/r.png")};
@@ -108,13 +108,13 @@ TEST_F(EditSave, MenuCommandChosenInThePopUpRunsAfterThePress) {
     EXPECT_FALSE(runMenuCommand(w.state, MenuItem::About));
 }
 
-TEST(EditFindExtension, FromTheLastDotOn) {
+TEST(FindExtension, FromTheLastDotOn) {
     const std::vector<std::pair<Text, Text>> cases = {
         {"app.exe", ".exe"}, {"a.tar.gz", ".gz"}, {"noext", ""}, {"", ""}, {"dot.", "."}};
     for (const auto& [name, ext] : cases) EXPECT_EQ(findExtension(name), ext) << name;
 }
 
-TEST(EditOutputFolder, ChosenStoredWithGbkBytesCancelledWritesNothing) {
+TEST(OutputFolder, ChosenStoredWithGbkBytesCancelledWritesNothing) {
     ScanWorld w;
     EXPECT_FALSE(setOutputFolder(w.state));  // cancelled
     EXPECT_FALSE(w.files.pathExists("/prog/Resource.ini"));

@@ -18,19 +18,19 @@ namespace {
 using namespace std::chrono_literals;
 
 ByteBuffer animation(int frames, int delay, int size) {
-    std::vector<testing::GifFrameSpec> specs;
+    std::vector<testing::GifFrameSpec> images;
     for (int i = 0; i < frames; ++i) {
         testing::GifFrameSpec f;
         f.width = f.height = size;
         f.delay = delay;
         f.disposal = i % 4;
         f.indices.assign(static_cast<std::size_t>(size * size), static_cast<std::uint8_t>(i % 4));
-        specs.push_back(f);
+        images.push_back(f);
     }
     return testing::toBuffer(testing::makeGif(
         size, size,
         {makePixel(255, 0, 0), makePixel(0, 255, 0), makePixel(0, 0, 255), makePixel(0, 0, 0)},
-        specs));
+        images));
 }
 
 TEST(Threads, SwitchingDataWhileAnimating) {

@@ -30,7 +30,7 @@ struct BmpSpec {
     std::vector<std::uint32_t> values;  // per pixel, top row first: index or 0xRRGGBB
 };
 // File header + 40-byte info header + palette + rows; no file header when `dibOnly`.
-ByteVector makeBmp(const BmpSpec& spec, bool dibOnly = false);
+ByteVector makeBmp(const BmpSpec& layout, bool dibOnly = false);
 
 struct IconEntrySpec {
     int directoryWidth = 0;  // the byte in the directory (0 means 256)

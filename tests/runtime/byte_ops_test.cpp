@@ -22,7 +22,7 @@ struct TextCase {
     Text want;
 };
 
-TEST(RuntimeText, CutsAtTheEdges) {
+TEST(Text, CutsAtTheEdges) {
     const TextCase cases[] = {
         {"mid inside", midText("ABCDEF", 3, 2), "CD"},
         {"mid past end", midText("ABCDEF", 5, 10), "EF"},
@@ -44,7 +44,7 @@ TEST(RuntimeText, CutsAtTheEdges) {
     for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
 }
 
-TEST(RuntimeText, FindTextIsDoubleByteAware) {
+TEST(Text, FindTextIsDoubleByteAware) {
     EXPECT_EQ(findText("0123456789ABCDEF", "A"), 11);
     EXPECT_EQ(findText("0123456789ABCDEF", "G"), -1);
     EXPECT_EQ(findText("", ""), -1);
@@ -63,7 +63,7 @@ TEST(RuntimeText, FindTextIsDoubleByteAware) {
     EXPECT_EQ(findText("A\xB0", "\xB0"), 2);
 }
 
-TEST(RuntimeText, UpperTextLeavesDoubleByteCharactersAlone) {
+TEST(Text, UpperTextLeavesDoubleByteCharactersAlone) {
     const Text chinese = utf8ToGbk("资源");
     EXPECT_EQ(upperText(chinese + "abc" + chinese), chinese + "ABC" + chinese);
     // Second byte 'a' (0x61) of a two-byte character stays lower case.
@@ -76,14 +76,14 @@ TEST(RuntimeText, UpperTextLeavesDoubleByteCharactersAlone) {
     EXPECT_EQ(upperText("z{`"), "Z{`");
 }
 
-TEST(RuntimeText, CompareTextIsByteWiseUnsigned) {
+TEST(Text, CompareTextIsByteWiseUnsigned) {
     EXPECT_EQ(compareText("abc", "abc"), 0);
     EXPECT_LT(compareText("ab", "abc"), 0);
     EXPECT_GT(compareText("\x80", "\x7f"), 0);
     EXPECT_NE(compareText("A", "a"), 0);
 }
 
-TEST(RuntimeText, TextToInt) {
+TEST(Text, TextToInt) {
     struct Case {
         Text in;
         std::int32_t want;
@@ -109,7 +109,7 @@ TEST(RuntimeText, TextToInt) {
     for (const auto& c : cases) EXPECT_EQ(textToInt(c.in), c.want) << c.in;
 }
 
-TEST(RuntimeNumbers, RemainderTruncateLowByte) {
+TEST(Numbers, RemainderTruncateLowByte) {
     EXPECT_EQ(truncateToInt(15.99), 15);
     EXPECT_EQ(truncateToInt(3.9), 3);
     EXPECT_EQ(truncateToInt(-3.9), -3);
@@ -120,7 +120,7 @@ TEST(RuntimeNumbers, RemainderTruncateLowByte) {
     EXPECT_EQ(lowByte(256 + 7), 7);
 }
 
-TEST(RuntimeBytes, FindBytesEdges) {
+TEST(Bytes, FindBytesEdges) {
     EXPECT_EQ(findBytes(B("abc"), B("abc")), 1);
     EXPECT_EQ(findBytes(B("abc"), B("abcd")), -1);
     EXPECT_EQ(findBytes(B("abc"), B("")), -1);
@@ -132,7 +132,7 @@ TEST(RuntimeBytes, FindBytesEdges) {
 
 // The block filter must agree with a plain search at every alignment and length,
 // including matches that straddle or end exactly at the last block.
-TEST(RuntimeBytes, FindBytesAgreesWithPlainSearch) {
+TEST(Bytes, FindBytesAgreesWithPlainSearch) {
     std::mt19937 rng(7);
     for (int round = 0; round < 3000; ++round) {
         const std::size_t n = rng() % 80;
@@ -147,7 +147,7 @@ TEST(RuntimeBytes, FindBytesAgreesWithPlainSearch) {
     }
 }
 
-TEST(RuntimeBytes, FindBytesInDoesNotReadPastTheEnd) {
+TEST(Bytes, FindBytesInDoesNotReadPastTheEnd) {
     // The haystack ends right where the pattern would complete: a read beyond would be
     // caught by the address sanitizer, and a wrong answer here by the assertion.
     const std::string s = std::string(40, 'x') + "ab";
@@ -157,7 +157,7 @@ TEST(RuntimeBytes, FindBytesInDoesNotReadPastTheEnd) {
         -1);
 }
 
-TEST(RuntimeBytes, ReplaceFirstBytes) {
+TEST(Bytes, ReplaceFirstBytes) {
     EXPECT_EQ(replaceFirstBytes(B("abXabX"), B("X"), B("YY")), B("abYYabX"));
     EXPECT_EQ(replaceFirstBytes(B("abXabX"), B("X"), B("")), B("ababX"));
     EXPECT_EQ(replaceFirstBytes(B("abc"), B("z"), B("Q")), B("abc"));
@@ -165,7 +165,7 @@ TEST(RuntimeBytes, ReplaceFirstBytes) {
     EXPECT_EQ(replaceFirstBytes(B(""), B("a"), B("Q")), B(""));
 }
 
-TEST(RuntimeBytes, BufferOperations) {
+TEST(Bytes, BufferOperations) {
     EXPECT_EQ(leftBytes(B("abc"), 2), B("ab"));
     EXPECT_EQ(leftBytes(B("abc"), 9), B("abc"));
     EXPECT_EQ(leftBytes(B("abc"), -1), B(""));
@@ -183,7 +183,7 @@ TEST(RuntimeBytes, BufferOperations) {
     EXPECT_TRUE(sameBytes(nullptr, nullptr, 0));
 }
 
-TEST(RuntimeBytes, ValueSemanticsSurviveWrites) {
+TEST(Bytes, ValueSemanticsSurviveWrites) {
     ByteBuffer a = B("hello world");
     ByteBuffer view = a.slice(6, 5);
     ByteBuffer copy = a;
@@ -200,7 +200,7 @@ TEST(RuntimeBytes, ValueSemanticsSurviveWrites) {
     EXPECT_EQ(B("abc").slice(1, 99), B("bc"));
 }
 
-TEST(RuntimeBytes, LargeBuffersAreUsableAndIndependent) {
+TEST(Bytes, LargeBuffersAreUsableAndIndependent) {
     const std::size_t n = std::size_t{40} << 20;  // above the huge-page threshold
     ByteBuffer big = ByteBuffer::uninitialized(n);
     ASSERT_EQ(big.size(), n);

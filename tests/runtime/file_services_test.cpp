@@ -124,9 +124,9 @@ TEST_P(FileServicesContract, IniWriteCreatesThenUpdatesInPlace) {
     EXPECT_FALSE(files().writeIniValue(at("nofolder/x.ini"), "S", "k", "v"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Runtime, FileServicesContract, ::testing::Values("posix", "memory"));
+INSTANTIATE_TEST_SUITE_P(Impl, FileServicesContract, ::testing::Values("posix", "memory"));
 
-class RuntimePosixFiles : public ::testing::Test {
+class PosixFiles : public ::testing::Test {
   protected:
     PosixFixture fx;
     std::string p(const std::string& name) { return fx.dir + "/" + name; }
@@ -138,7 +138,7 @@ class RuntimePosixFiles : public ::testing::Test {
 
 // A write that fails half way (here: the file-size limit, as a full disk would) must
 // leave the old file exactly as it was and no temporary file behind.
-TEST_F(RuntimePosixFiles, FailedWriteLeavesTheOldFileIntact) {
+TEST_F(PosixFiles, FailedWriteLeavesTheOldFileIntact) {
     const std::string target = p("keep.bin");
     std::ofstream(target, std::ios::binary) << "original content";
     const ByteBuffer big = zeroBytes(1 << 20);
@@ -165,7 +165,7 @@ TEST_F(RuntimePosixFiles, FailedWriteLeavesTheOldFileIntact) {
     EXPECT_EQ(entries, 1) << "a temporary file was left behind";
 }
 
-TEST_F(RuntimePosixFiles, ReplacingKeepsPermissionsAndWritesThroughLinks) {
+TEST_F(PosixFiles, ReplacingKeepsPermissionsAndWritesThroughLinks) {
     const std::string target = p("mode.bin");
     std::ofstream(target) << "a";
     chmod(target.c_str(), 0640);
@@ -178,7 +178,7 @@ TEST_F(RuntimePosixFiles, ReplacingKeepsPermissionsAndWritesThroughLinks) {
     EXPECT_TRUE(fs::is_symlink(p("link")));
 }
 
-TEST_F(RuntimePosixFiles, ChineseAndNonGbkNamesReachTheSameFile) {
+TEST_F(PosixFiles, ChineseAndNonGbkNamesReachTheSameFile) {
     for (const std::string name : {"资源.bin", "😀.bin"}) {
         ASSERT_TRUE(fx.services->writeWholeFile(utf8ToGbk(p(name)), ByteBuffer::fromText("z")));
         EXPECT_EQ(slurp(p(name)), "z") << name;
@@ -186,14 +186,14 @@ TEST_F(RuntimePosixFiles, ChineseAndNonGbkNamesReachTheSameFile) {
     }
 }
 
-TEST_F(RuntimePosixFiles, UnreadableFileReportsWhy) {
+TEST_F(PosixFiles, UnreadableFileReportsWhy) {
     EXPECT_FALSE(fx.services->tryReadWholeFile(utf8ToGbk(p("absent"))));
     EXPECT_EQ(gbkToUtf8(fx.services->lastError()), "文件或文件夹不存在");
     EXPECT_FALSE(fx.services->tryReadWholeFile(utf8ToGbk(fx.dir)));
     EXPECT_EQ(gbkToUtf8(fx.services->lastError()), "这是一个文件夹,不是文件");
 }
 
-TEST(RuntimeProgramDirectory, IsAbsoluteWithoutTrailingSlash) {
+TEST(ProgramDirectory, IsAbsoluteWithoutTrailingSlash) {
     const Text dir = executableDirectory();
     ASSERT_FALSE(dir.empty());
     EXPECT_EQ(dir.front(), '/');

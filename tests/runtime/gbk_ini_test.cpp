@@ -6,7 +6,7 @@
 namespace kerbilo {
 namespace {
 
-TEST(RuntimeGbk, KnownBytesBothWays) {
+TEST(Gbk, KnownBytesBothWays) {
     EXPECT_EQ(utf8ToGbk("资源种类数"), "\xD7\xCA\xD4\xB4\xD6\xD6\xC0\xE0\xCA\xFD");
     EXPECT_EQ(utf8ToGbk("格式资源"), "\xB8\xF1\xCA\xBD\xD7\xCA\xD4\xB4");
     EXPECT_EQ(gbkToUtf8("\xCE\xC4\xBC\xFE"), "文件");
@@ -14,13 +14,13 @@ TEST(RuntimeGbk, KnownBytesBothWays) {
     EXPECT_EQ(utf8ToGbk(""), "");
 }
 
-TEST(RuntimeGbk, NamesOutsideGbkRoundTrip) {
+TEST(Gbk, NamesOutsideGbkRoundTrip) {
     for (const char* name : {"emoji-😀.png", "한국어", "Ελληνικά", "mixed 资源 ü"}) {
         EXPECT_EQ(gbkToUtf8(utf8ToGbk(name)), name);
     }
 }
 
-TEST(RuntimeGbk, InvalidBytesPassThrough) {
+TEST(Gbk, InvalidBytesPassThrough) {
     // A Linux file name need not be valid UTF-8; it must still name the same file.
     const std::string odd =
         "a\xFF"
@@ -44,7 +44,7 @@ const std::string kIni =
     "[CONFIG]\r\n"
     "late=never\r\n";
 
-TEST(RuntimeIni, LookupRules) {
+TEST(Ini, LookupRules) {
     const std::string ini = utf8ToGbk(kIni);
     struct Case {
         std::string section, key;
@@ -65,7 +65,7 @@ TEST(RuntimeIni, LookupRules) {
     for (const auto& c : cases) EXPECT_EQ(iniLookup(ini, c.section, c.key), c.want) << c.key;
 }
 
-TEST(RuntimeIni, LfOnlyLinesAndLongValues) {
+TEST(Ini, LfOnlyLinesAndLongValues) {
     EXPECT_EQ(iniLookup("[a]\nk=v\n", "a", "k"), "v");
     const std::string longValue(20000, 'x');
     const auto got = iniLookup("[a]\r\nk=" + longValue, "a", "k");
@@ -73,7 +73,7 @@ TEST(RuntimeIni, LfOnlyLinesAndLongValues) {
     EXPECT_EQ(got->size(), kIniValueLimit);
 }
 
-TEST(RuntimeIni, AssignKeepsOtherLinesByteForByte) {
+TEST(Ini, AssignKeepsOtherLinesByteForByte) {
     const std::string before = "; top\r\n[Config]\r\nA = 1 \r\nB=2\r\n\r\n[Next]\nC=3\n";
     EXPECT_EQ(iniAssign(before, "config", "b", "two"),
               "; top\r\n[Config]\r\nA = 1 \r\nb=two\r\n\r\n[Next]\nC=3\n");

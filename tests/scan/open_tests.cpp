@@ -8,7 +8,7 @@
 namespace kerbilo::testing {
 namespace {
 
-TEST(ScanOpen, OpensAndScansWithTitleNameAndFlags) {
+TEST(Open, OpensAndScansWithTitleNameAndFlags) {
     ScanWorld w;
     w.state.file.modified = true;
     ASSERT_TRUE(w.open(join({filler(10), png(filler(4))}), "/data/app.exe"));
@@ -22,7 +22,7 @@ TEST(ScanOpen, OpensAndScansWithTitleNameAndFlags) {
     EXPECT_FALSE(w.state.busy);
 }
 
-TEST(ScanOpen, CatalogueDataIsAViewIntoTheOpenedBytes) {
+TEST(Open, CatalogueDataIsAViewIntoTheOpenedBytes) {
     ScanWorld w;
     w.open(join({filler(10), png(filler(4)), png(filler(5))}));
     const ByteBuffer d = w.state.catalogue.data(2);
@@ -37,7 +37,7 @@ struct UnreadableCase {
     void (*prepare)(ScanWorld&);
 };
 
-TEST(ScanOpen, UnreadableFileShowsWhyAndChangesNothing) {
+TEST(Open, UnreadableFileShowsWhyAndChangesNothing) {
     const std::vector<UnreadableCase> cases = {
         {"missing", [](ScanWorld&) {}},
         {"no permission",
@@ -72,7 +72,7 @@ TEST(ScanOpen, UnreadableFileShowsWhyAndChangesNothing) {
     }
 }
 
-TEST(ScanOpen, EmptyReadableFileOpens) {
+TEST(Open, EmptyReadableFileOpens) {
     ScanWorld w;
     w.open(png(filler(4)), "/data/a.bin");
     EXPECT_TRUE(w.open({}, "/data/empty"));
@@ -83,7 +83,7 @@ TEST(ScanOpen, EmptyReadableFileOpens) {
     EXPECT_EQ(w.ui.statusText, gbk("文件解析已经完成"));
 }
 
-TEST(ScanOpen, OpenCommandUsesDialogAndCancelChangesNothing) {
+TEST(Open, OpenCommandUsesDialogAndCancelChangesNothing) {
     ScanWorld w;
     w.files.files["/data/x.exe"] = png(filler(2));
     w.state.file.modified = true;
@@ -100,7 +100,7 @@ TEST(ScanOpen, OpenCommandUsesDialogAndCancelChangesNothing) {
     EXPECT_EQ(w.state.catalogue.size(), 1);
 }
 
-TEST(ScanOpen, DropOpensFirstPathLikeTheMenu) {
+TEST(Open, DropOpensFirstPathLikeTheMenu) {
     ScanWorld a, b;
     const ByteBuffer data = join({png(filler(2)), png(filler(3))});
     a.files.files["/data/x.exe"] = data;
@@ -113,7 +113,7 @@ TEST(ScanOpen, DropOpensFirstPathLikeTheMenu) {
     EXPECT_EQ(a.ui.statusTexts, b.ui.statusTexts);
 }
 
-TEST(ScanOpen, OpeningTwiceRebuildsTheSameCatalogue) {
+TEST(Open, OpeningTwiceRebuildsTheSameCatalogue) {
     ScanWorld w;
     const ByteBuffer data = join({png(filler(2)), filler(3), png(filler(3))});
     w.open(data);
@@ -123,7 +123,7 @@ TEST(ScanOpen, OpeningTwiceRebuildsTheSameCatalogue) {
     EXPECT_EQ(w.ui.treeItemCount(), 3);
 }
 
-TEST(ScanOpen, FileNameOfTakesTheLastComponent) {
+TEST(Open, FileNameOfTakesTheLastComponent) {
     const std::vector<std::pair<Text, Text>> cases = {
         {"/data/app.exe", "app.exe"},
         {"app", "app"},
@@ -136,7 +136,7 @@ TEST(ScanOpen, FileNameOfTakesTheLastComponent) {
     for (const auto& [path, name] : cases) EXPECT_EQ(fileNameOf(path), name) << path;
 }
 
-TEST(ScanBusy, CommandsDuringScanAreRefused) {
+TEST(Busy, CommandsDuringScanAreRefused) {
     ScanWorld w;
     w.files.files["/data/other"] = png(filler(9));
     w.ui.fileDialogAnswers.push_back(Text("/data/other"));
@@ -159,7 +159,7 @@ TEST(ScanBusy, CommandsDuringScanAreRefused) {
     EXPECT_TRUE(commandsAllowed(w.state));
 }
 
-TEST(ScanBusy, DeferredWorkRunsOnceWhenTheScanEnds) {
+TEST(Busy, DeferredWorkRunsOnceWhenTheScanEnds) {
     ScanWorld w;
     std::vector<bool> busyAtHook;
     w.state.afterLoop = [&](ProgramState& s) { busyAtHook.push_back(s.busy); };
@@ -167,7 +167,7 @@ TEST(ScanBusy, DeferredWorkRunsOnceWhenTheScanEnds) {
     EXPECT_EQ(busyAtHook, std::vector<bool>{false});
 }
 
-TEST(ScanBusy, SelectionDuringScanSeesNodesPublishedSoFar) {
+TEST(Busy, SelectionDuringScanSeesNodesPublishedSoFar) {
     ScanWorld w;
     std::vector<int> shownSizes;
     w.ui.onProcessEvents = [&] {

@@ -83,9 +83,9 @@ void PrintTo(const ScanCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class ScanScanner : public ::testing::TestWithParam<ScanCase> {};
+class Scanner : public ::testing::TestWithParam<ScanCase> {};
 
-TEST_P(ScanScanner, FindsEveryResourceWithItsData) {
+TEST_P(Scanner, FindsEveryResourceWithItsData) {
     const ScanCase& c = GetParam();
     ScanWorld w;
     if (!c.kinds.empty()) w.setKinds(c.kinds);
@@ -102,10 +102,10 @@ TEST_P(ScanScanner, FindsEveryResourceWithItsData) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Scan, ScanScanner, ::testing::ValuesIn(scanCases()),
+INSTANTIATE_TEST_SUITE_P(Table, Scanner, ::testing::ValuesIn(scanCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ScanScannerKinds, LabelOfPosition4097IsHex1001) {
+TEST(ScannerKinds, LabelOfPosition4097IsHex1001) {
     ScanWorld w;
     w.open(join({filler(4096), png(filler(3))}));
     ASSERT_EQ(w.ui.treeItemCount(), 2);
@@ -113,7 +113,7 @@ TEST(ScanScannerKinds, LabelOfPosition4097IsHex1001) {
     EXPECT_EQ(w.ui.treeItemText(1), "1001");
 }
 
-TEST(ScanScannerKinds, StatusTextsInOrderIncludingHeadWithoutTail) {
+TEST(ScannerKinds, StatusTextsInOrderIncludingHeadWithoutTail) {
     ScanWorld w;
     w.setKinds(kindsFile({"资源种类数=2", "1=A", "A_head=AA", "A_tail=CC", "A头补齐=AA", "2=B",
                           "B_head=BB", "B_tail=DD"}));
@@ -128,7 +128,7 @@ TEST(ScanScannerKinds, StatusTextsInOrderIncludingHeadWithoutTail) {
     EXPECT_EQ(w.listed()[1].number, 2);
 }
 
-TEST(ScanScannerKinds, SkippedKindsShowNothingAndKeepNumbering) {
+TEST(ScannerKinds, SkippedKindsShowNothingAndKeepNumbering) {
     ScanWorld w;
     w.setKinds(kindsFile({"资源种类数=5", "1=A", "A_head=AA", "A_tail=CC", "A头补齐=AA",
                           "2=", "3=NoHead", "NoHead_tail=CC", "4=NoTail", "NoTail_head=AA", "5=E",
@@ -145,7 +145,7 @@ TEST(ScanScannerKinds, SkippedKindsShowNothingAndKeepNumbering) {
     EXPECT_EQ(got[1].number, 2);
 }
 
-TEST(ScanScannerKinds, KindsOneAndThreeOnlyGiveTwoGroupsWithRunningNumbers) {
+TEST(ScannerKinds, KindsOneAndThreeOnlyGiveTwoGroupsWithRunningNumbers) {
     ScanWorld w;  // default kinds: PNG, JPG, GIF
     const ByteBuffer gif =
         join({bytes({0x47, 0x49, 0x46, 0x38, 0x39, 0x61}), filler(4), bytes({0x00, 0x3B})});
@@ -159,7 +159,7 @@ TEST(ScanScannerKinds, KindsOneAndThreeOnlyGiveTwoGroupsWithRunningNumbers) {
     EXPECT_EQ(w.ui.expanded, std::vector<int>{0});
 }
 
-TEST(ScanScannerKinds, EmptyFileShowsEveryKindAndNoGroup) {
+TEST(ScannerKinds, EmptyFileShowsEveryKindAndNoGroup) {
     ScanWorld w;
     w.open({});
     EXPECT_EQ(w.ui.statusTexts.size(), 4u);
@@ -170,7 +170,7 @@ TEST(ScanScannerKinds, EmptyFileShowsEveryKindAndNoGroup) {
 
 // The tail found for one head is reused by later heads; the result must equal the naive
 // search from each head for any arrangement of heads and tails.
-TEST(ScanScannerKinds, TailReuseMatchesNaiveSearch) {
+TEST(ScannerKinds, TailReuseMatchesNaiveSearch) {
     std::uint32_t seed = 12345;
     for (int round = 0; round < 200; ++round) {
         std::vector<std::uint8_t> data(64);

@@ -7,7 +7,7 @@
 namespace kerbilo::testing {
 namespace {
 
-TEST(ScanTree, SelectionShowsResourcesOnlyAndKeepsThePicture) {
+TEST(Tree, SelectionShowsResourcesOnlyAndKeepsThePicture) {
     ScanWorld w;
     w.open(join({png(filler(2)), png(filler(3))}));
     showSelectedResource(w.state);  // nothing selected
@@ -23,7 +23,7 @@ TEST(ScanTree, SelectionShowsResourcesOnlyAndKeepsThePicture) {
     EXPECT_EQ(w.ui.pictures[Pane::Main].size(), 1u);
 }
 
-TEST(ScanTree, RightClickPopsUpThenSelectsThenRunsTheChosenCommand) {
+TEST(Tree, RightClickPopsUpThenSelectsThenRunsTheChosenCommand) {
     ScanWorld w;
     w.open(join({png(filler(2)), png(filler(3))}));
     w.ui.select(1);
@@ -47,7 +47,7 @@ TEST(ScanTree, RightClickPopsUpThenSelectsThenRunsTheChosenCommand) {
     EXPECT_FALSE(parkCommand(w.state, [] {}));  // menu closed: commands run directly
 }
 
-TEST(ScanTree, RightClickDismissedRunsNothing) {
+TEST(Tree, RightClickDismissedRunsNothing) {
     ScanWorld w;
     int presses = 0;
     treeRightButtonPressed(w.state, [&] { ++presses; });
@@ -55,7 +55,7 @@ TEST(ScanTree, RightClickDismissedRunsNothing) {
     EXPECT_EQ(w.ui.popUps, std::vector<Menu>{Menu::Edit});
 }
 
-TEST(ScanCatalogue, ResizeSlotMovesFollowersAndGrowsEnclosers) {
+TEST(Catalogue, ResizeSlotMovesFollowersAndGrowsEnclosers) {
     ResourceCatalogue c;
     c.reset(filler(100));
     const int k = c.addKind("A", bytes({0x11}), {});

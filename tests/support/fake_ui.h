@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/services/preorder_tree.h"
 #include "ui/services/ui_services.h"
 
 namespace kerbilo::testing {
@@ -51,21 +52,23 @@ class FakeUi : public UiServices {
         auto it = pictures.find(pane);
         return it == pictures.end() || it->second.empty() ? nullptr : &it->second.back();
     }
-    void select(int index) { selected_ = index; }
+    void select(int index) { tree_.select(index); }
 
     // ---- UiServices ------------------------------------------------------------------
     int showMessage(const Text& text, MessageStyle style, const Text& title) override;
     bool showFileDialog(FileDialogSettings& settings) override;
     std::optional<Text> chooseFolder(const Text& prompt, std::uintptr_t owner) override;
     void setStatusText(int part, const Text& text) override;
-    void clearTree() override;
-    int addTreeItem(int parent, const Text& text, std::int64_t itemData = 0) override;
-    int treeItemCount() override { return static_cast<int>(items_.size()); }
-    Text treeItemText(int index) override;
-    std::int64_t treeItemData(int index) override;
-    int treeItemParent(int index) override;
+    void clearTree() override { tree_.clear(); }
+    int addTreeItem(int parent, const Text& text, std::int64_t itemData = 0) override {
+        return tree_.add(parent, text, itemData);
+    }
+    int treeItemCount() override { return tree_.count(); }
+    Text treeItemText(int index) override { return tree_.text(index); }
+    std::int64_t treeItemData(int index) override { return tree_.data(index); }
+    int treeItemParent(int index) override { return tree_.parent(index); }
     void expandTreeItem(int index) override;
-    int selectedTreeItem() override { return valid(selected_) ? selected_ : -1; }
+    int selectedTreeItem() override { return tree_.selected(); }
     void redrawControl(Control control) override { redraws.push_back(control); }
     void setWindowTitle(const Text& text) override { titles.push_back(text); }
     std::uintptr_t mainWindowHandle() override { return 0x4b42; }
@@ -81,17 +84,7 @@ class FakeUi : public UiServices {
     Text title() const { return titles.empty() ? Text() : titles.back(); }
 
   private:
-    struct Item {
-        Text text;
-        std::int64_t data;
-        int parent;
-        int depth;
-    };
-    bool valid(int i) const { return i >= 0 && i < static_cast<int>(items_.size()); }
-
-    std::vector<Item> items_;  // in pre-order
-    int lastTopLevel_ = -1;
-    int selected_ = -1;
+    PreorderTree tree_;
     bool inEvents_ = false;
 };
 
