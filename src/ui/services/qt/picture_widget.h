@@ -23,7 +23,8 @@ class PictureRenderer {
 
 enum class PictureFit { CentreShrink, Stretch };
 
-// Decodes with Qt's own image readers: the stand-in until a decoder of our own is wired.
+// Decodes with Qt's own image readers: a light renderer for tests and tools; the program
+// uses the picture library's pane.
 std::unique_ptr<PictureRenderer> makeQtImageRenderer(PictureFit fit);
 
 class PictureWidget final : public QWidget {
