@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -79,12 +81,29 @@ using ProgramDirectory = TempHome;
 
 TEST_F(ProgramDirectory, BesideAWritableExecutableElsePerUser) {
     EXPECT_EQ(programDirectoryFor(home, home, ""), home);
-    if (::geteuid() == 0) GTEST_SKIP() << "root can write everywhere";
     fs::create_directories(home + "/bin");
     ::chmod((home + "/bin").c_str(), 0555);
-    EXPECT_EQ(programDirectoryFor(home + "/bin", home, ""), home + "/.config/kerbilo");
-    EXPECT_TRUE(fs::is_directory(home + "/.config/kerbilo"));
-    EXPECT_EQ(programDirectoryFor(home + "/bin", home, home + "/x"), home + "/x/kerbilo");
+    const auto readOnlyCase = [&] {
+        return programDirectoryFor(home + "/bin", home, "") == home + "/.config/kerbilo" &&
+               fs::is_directory(home + "/.config/kerbilo") &&
+               programDirectoryFor(home + "/bin", home, home + "/x") == home + "/x/kerbilo";
+    };
+    if (::geteuid() != 0) {
+        EXPECT_TRUE(readOnlyCase());
+        return;
+    }
+    // Root writes everywhere, so the read-only case runs as an ordinary user in a child.
+    ::chmod(home.c_str(), 0777);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        ::_exit(readOnlyCase() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrong folder, 2: could not drop privileges";
 }
 
 TEST_F(ProgramDirectory, UnknownExecutableFolderGoesPerUser) {
