@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "ui/services/preorder_tree.h"
-#include "ui/services/ui_services.h"
 
 namespace kerbilo::cli {
 
-class ConsoleUi final : public UiServices {
+class ConsoleUi final : public TreeKeepingUi {
   public:
     explicit ConsoleUi(std::FILE* progress = nullptr) : progress_(progress) {}
     ~ConsoleUi() override { finishProgress(); }
@@ -30,7 +29,6 @@ class ConsoleUi final : public UiServices {
     };
     std::vector<Message> messages;
 
-    void select(int index) { tree_.select(index); }
     // Ends the progress line so that later output starts on a clean line.
     void finishProgress();
 
@@ -39,16 +37,7 @@ class ConsoleUi final : public UiServices {
     bool showFileDialog(FileDialogSettings& settings) override;
     std::optional<Text> chooseFolder(const Text& prompt, std::uintptr_t owner) override;
     void setStatusText(int part, const Text& text) override;
-    void clearTree() override { tree_.clear(); }
-    int addTreeItem(int parent, const Text& text, std::int64_t itemData = 0) override {
-        return tree_.add(parent, text, itemData);
-    }
-    int treeItemCount() override { return tree_.count(); }
-    Text treeItemText(int index) override { return tree_.text(index); }
-    std::int64_t treeItemData(int index) override { return tree_.data(index); }
-    int treeItemParent(int index) override { return tree_.parent(index); }
     void expandTreeItem(int) override {}
-    int selectedTreeItem() override { return tree_.selected(); }
     void redrawControl(Control) override {}
     void setWindowTitle(const Text&) override {}
     std::uintptr_t mainWindowHandle() override { return 0; }
@@ -58,8 +47,6 @@ class ConsoleUi final : public UiServices {
     void processPendingEvents() override {}
 
   private:
-    PreorderTree tree_;
-
     std::FILE* progress_;
     bool progressShown_ = false;
     std::chrono::steady_clock::time_point lastProgress_{};

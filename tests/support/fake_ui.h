@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "ui/services/preorder_tree.h"
-#include "ui/services/ui_services.h"
 
 namespace kerbilo::testing {
 
@@ -20,7 +19,7 @@ struct ShownMessage {
     Text title;
 };
 
-class FakeUi : public UiServices {
+class FakeUi : public TreeKeepingUi {
   public:
     // ---- script ----------------------------------------------------------------------
     std::deque<int> messageAnswers;  // empty: defaultMessageAnswer
@@ -52,23 +51,13 @@ class FakeUi : public UiServices {
         auto it = pictures.find(pane);
         return it == pictures.end() || it->second.empty() ? nullptr : &it->second.back();
     }
-    void select(int index) { tree_.select(index); }
 
     // ---- UiServices ------------------------------------------------------------------
     int showMessage(const Text& text, MessageStyle style, const Text& title) override;
     bool showFileDialog(FileDialogSettings& settings) override;
     std::optional<Text> chooseFolder(const Text& prompt, std::uintptr_t owner) override;
     void setStatusText(int part, const Text& text) override;
-    void clearTree() override { tree_.clear(); }
-    int addTreeItem(int parent, const Text& text, std::int64_t itemData = 0) override {
-        return tree_.add(parent, text, itemData);
-    }
-    int treeItemCount() override { return tree_.count(); }
-    Text treeItemText(int index) override { return tree_.text(index); }
-    std::int64_t treeItemData(int index) override { return tree_.data(index); }
-    int treeItemParent(int index) override { return tree_.parent(index); }
     void expandTreeItem(int index) override;
-    int selectedTreeItem() override { return tree_.selected(); }
     void redrawControl(Control control) override { redraws.push_back(control); }
     void setWindowTitle(const Text& text) override { titles.push_back(text); }
     std::uintptr_t mainWindowHandle() override { return 0x4b42; }
@@ -84,7 +73,6 @@ class FakeUi : public UiServices {
     Text title() const { return titles.empty() ? Text() : titles.back(); }
 
   private:
-    PreorderTree tree_;
     bool inEvents_ = false;
 };
 

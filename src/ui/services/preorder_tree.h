@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/byte_buffer.h"
+#include "ui/services/ui_services.h"
 
 namespace kerbilo {
 
@@ -47,6 +48,26 @@ class PreorderTree {
     std::vector<Text> longTexts_;
     int lastTopLevel_ = -1;
     int selected_ = -1;
+};
+
+// The tree operations of the UI services over a PreorderTree, for bindings that keep the
+// tree themselves instead of in a widget (the console, the test double).
+class TreeKeepingUi : public UiServices {
+  public:
+    void select(int index) { tree_.select(index); }
+
+    void clearTree() override { tree_.clear(); }
+    int addTreeItem(int parent, const Text& text, std::int64_t itemData = 0) override {
+        return tree_.add(parent, text, itemData);
+    }
+    int treeItemCount() override { return tree_.count(); }
+    Text treeItemText(int index) override { return tree_.text(index); }
+    std::int64_t treeItemData(int index) override { return tree_.data(index); }
+    int treeItemParent(int index) override { return tree_.parent(index); }
+    int selectedTreeItem() override { return tree_.selected(); }
+
+  protected:
+    PreorderTree tree_;
 };
 
 }  // namespace kerbilo
