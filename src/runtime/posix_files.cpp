@@ -15,6 +15,9 @@
 namespace kerbilo {
 namespace {
 
+// Not an errno value: a path that names something other than a file or a disk.
+constexpr int kNotAFile = -1;
+
 class Fd {
   public:
     explicit Fd(int fd) : fd_(fd) {}
@@ -72,6 +75,8 @@ bool writeFully(int fd, const std::uint8_t* p, std::size_t n) {
 
 Text describeErrno(int err) {
     switch (err) {
+        case kNotAFile:
+            return utf8ToGbk("不是普通文件(管道、套接字或字符设备)");
         case ENOENT:
             return utf8ToGbk("文件或文件夹不存在");
         case EACCES:
@@ -134,7 +139,8 @@ std::optional<ByteBuffer> PosixFileServices::tryReadWholeFile(std::string_view p
         fail(ENOENT);
         return std::nullopt;
     }
-    Fd fd(::open(native(path).c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; regular files ignore it.
+    Fd fd(::open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
         fail(errno);
         return std::nullopt;
@@ -148,38 +154,30 @@ std::optional<ByteBuffer> PosixFileServices::tryReadWholeFile(std::string_view p
         fail(EISDIR);
         return std::nullopt;
     }
-    if (S_ISREG(st.st_mode)) {
-        if (st.st_size == 0) return ByteBuffer{};
-        ByteBuffer b = ByteBuffer::uninitialized(static_cast<std::size_t>(st.st_size));
-        std::uint8_t* w = b.mutableData();
-        if (!w) {
-            fail(ENOMEM);
-            return std::nullopt;
-        }
-        const std::int64_t got = readFully(fd.get(), w, b.size());
-        if (got < 0) {
-            fail(errno);
-            return std::nullopt;
-        }
-        // A file that shrank while being read gives the bytes actually read.
-        if (static_cast<std::size_t>(got) < b.size())
-            return b.slice(0, static_cast<std::size_t>(got));
-        return b;
+    // A disk image on a block device has no st_size; its size is where its end is.
+    off_t size = st.st_size;
+    if (S_ISBLK(st.st_mode)) size = ::lseek(fd.get(), 0, SEEK_END);
+    if (!S_ISREG(st.st_mode) &&
+        !(S_ISBLK(st.st_mode) && size >= 0 && ::lseek(fd.get(), 0, SEEK_SET) == 0)) {
+        // Pipes, sockets and character devices may never end (/dev/zero) or block forever.
+        fail(kNotAFile);
+        return std::nullopt;
     }
-    // Pipes and devices have no size up front: read in growing chunks until end of data.
-    std::vector<std::uint8_t> acc;
-    std::uint8_t chunk[65536];
-    for (;;) {
-        const ssize_t r = ::read(fd.get(), chunk, sizeof chunk);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            fail(errno);
-            return std::nullopt;
-        }
-        if (r == 0) break;
-        acc.insert(acc.end(), chunk, chunk + r);
+    if (size == 0) return ByteBuffer{};
+    ByteBuffer b = ByteBuffer::uninitialized(static_cast<std::size_t>(size));
+    std::uint8_t* w = b.mutableData();
+    if (!w) {
+        fail(ENOMEM);
+        return std::nullopt;
     }
-    return ByteBuffer(acc.data(), acc.size());
+    const std::int64_t got = readFully(fd.get(), w, b.size());
+    if (got < 0) {
+        fail(errno);
+        return std::nullopt;
+    }
+    // A file that shrank while being read gives the bytes actually read.
+    if (static_cast<std::size_t>(got) < b.size()) return b.slice(0, static_cast<std::size_t>(got));
+    return b;
 }
 
 bool PosixFileServices::writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) {

@@ -193,6 +193,18 @@ TEST_F(PosixFiles, UnreadableFileReportsWhy) {
     EXPECT_EQ(gbkToUtf8(fx.services->lastError()), "这是一个文件夹,不是文件");
 }
 
+// A dropped FIFO must not hang the window waiting for a writer, and /dev/zero must not
+// be read until memory runs out: neither is a file.
+TEST_F(PosixFiles, PipesAndCharacterDevicesAreRefusedAtOnce) {
+    const std::string fifo = p("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(fx.services->tryReadWholeFile(utf8ToGbk(fifo)));
+    EXPECT_EQ(gbkToUtf8(fx.services->lastError()), "不是普通文件(管道、套接字或字符设备)");
+    EXPECT_FALSE(fx.services->tryReadWholeFile("/dev/zero"));
+    std::ofstream(p("plain")) << "ok";
+    EXPECT_EQ(fx.services->readWholeFile(utf8ToGbk(p("plain"))), ByteBuffer::fromText("ok"));
+}
+
 TEST(ProgramDirectory, IsAbsoluteWithoutTrailingSlash) {
     const Text dir = executableDirectory();
     ASSERT_FALSE(dir.empty());
