@@ -58,8 +58,11 @@ ReplaceResult applyReplacement(ProgramState& state, int itemIndex, const ByteBuf
             MessageStyle::OkCancelInformation, edit_text::noticeTitle());
         if (answer != kResultOk) return ReplaceResult::Declined;
         const ByteBuffer& bytes = state.file.bytes;
-        state.file.bytes =
+        ByteBuffer grown =
             concatBytes({bytes.slice(0, off), newData, bytes.slice(off + oldLength, bytes.size())});
+        // An allocation that failed gives an empty buffer: keep the copy rather than lose it.
+        if (grown.size() != bytes.size() - oldLength + newLength) return ReplaceResult::Declined;
+        state.file.bytes = std::move(grown);
         state.catalogue.resizeSlot(n, bufferLength(newData));
     }
     state.catalogue.replaceData(n, newData);
