@@ -227,7 +227,9 @@ bool PosixFileServices::writeWholeFile(std::string_view path, std::span<const By
         if (part.empty()) continue;
         if (!writeFully(fd.get(), part.data(), part.size())) return abandon(errno);
     }
-    if (::fsync(fd.get()) != 0) return abandon(errno);
+    // Replacing a file: its new content must be on disk before the rename makes it the only
+    // copy. A new file has nothing to lose, and export all writes thousands of them.
+    if (exists && ::fsync(fd.get()) != 0) return abandon(errno);
     if (::close(fd.release()) != 0) return abandon(errno);
     if (::rename(tmp.c_str(), target.c_str()) != 0) return abandon(errno);
     return true;
