@@ -51,25 +51,28 @@ int runCli(CliEnv& env, int argc, char** argv) {
     return usageError(env, "unknown command " + command, kMainUsage);
 }
 
-int runList(int argc, char** argv) {
+namespace {
+
+// Each command runs against the real file system and the process's own streams.
+int onConsole(int (*command)(CliEnv&, int, char**), int argc, char** argv) {
     PosixFileServices files;
     CliEnv env = stdEnv(files);
-    return listCommand(env, argc, argv);
+    return command(env, argc, argv);
+}
+
+}  // namespace
+
+int runList(int argc, char** argv) {
+    return onConsole(listCommand, argc, argv);
 }
 int runExport(int argc, char** argv) {
-    PosixFileServices files;
-    CliEnv env = stdEnv(files);
-    return exportCommand(env, argc, argv);
+    return onConsole(exportCommand, argc, argv);
 }
 int runReplace(int argc, char** argv) {
-    PosixFileServices files;
-    CliEnv env = stdEnv(files);
-    return replaceCommand(env, argc, argv);
+    return onConsole(replaceCommand, argc, argv);
 }
 int runSetOutputFolder(int argc, char** argv) {
-    PosixFileServices files;
-    CliEnv env = stdEnv(files);
-    return setOutputFolderCommand(env, argc, argv);
+    return onConsole(setOutputFolderCommand, argc, argv);
 }
 
 }  // namespace kerbilo::cli
