@@ -19,7 +19,7 @@ namespace {
 using namespace kerbilo;
 
 class Files final : public FileServices {
-public:
+  public:
     std::map<Text, ByteBuffer> files;
     Text programDirectory() const override { return "/p"; }
     std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override {
@@ -61,10 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t fileLength = size - static_cast<std::size_t>(file - data);
 
     Files files;
-    files.files["/p/resource.config"] = ByteBuffer::fromText(
-        utf8ToGbk("[Config]\r\n资源种类数=1\r\n1=K\r\nK_head=" + hex(head, headLength) +
-                  "\r\nK_tail=" + hex(tail, tailLength) + "\r\nK头补齐=" +
-                  hex(fill, fillLength) + "\r\n"));
+    files.files["/p/resource.config"] = ByteBuffer::fromText(utf8ToGbk(
+        "[Config]\r\n资源种类数=1\r\n1=K\r\nK_head=" + hex(head, headLength) +
+        "\r\nK_tail=" + hex(tail, tailLength) + "\r\nK头补齐=" + hex(fill, fillLength) + "\r\n"));
     files.files["/f"] = ByteBuffer(file, fileLength);
     cli::ConsoleUi ui;
     ProgramState state(files, ui);
@@ -80,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(state.catalogue.openedOffset(n) == static_cast<std::int64_t>(h));
         const std::size_t stretch = 1 + static_cast<std::size_t>(t) + tailLength;
         check(state.catalogue.slot(n).length == static_cast<std::int64_t>(stretch));
-        const ByteBuffer expected = concatBytes(
-            {ByteBuffer(fill, fillLength), ByteBuffer(file + h + 1, stretch - 1)});
+        const ByteBuffer expected =
+            concatBytes({ByteBuffer(fill, fillLength), ByteBuffer(file + h + 1, stretch - 1)});
         check(state.catalogue.data(n) == expected);
         check(state.catalogue.dataLength(n) == bufferLength(expected));
     }

@@ -119,8 +119,7 @@ RenderSource loadResourceForRender(const std::string& file, long number,
     std::string why;
     const std::optional<std::string> config =
         configPath.empty() ? std::nullopt : std::optional<std::string>(configPath);
-    std::optional<ByteBuffer> data =
-        loadResourceData(file, static_cast<int>(number), config, why);
+    std::optional<ByteBuffer> data = loadResourceData(file, static_cast<int>(number), config, why);
     if (data) return {std::move(data), 0, {}};
     // A file that opened but has no such resource is a wrong argument, not an I/O failure.
     const bool opened = why.find(" has no resource ") != std::string::npos;

@@ -20,7 +20,8 @@ struct RenderSource {
 };
 
 // The data of resource `number` (1-based, numbered as the catalogue numbers them) found in
-// the file at path `file` with the resource kinds of `configPath` (empty: the program's own configuration).
+// the file at path `file` with the resource kinds of `configPath` (empty: the program's own
+// configuration).
 RenderSource loadResourceForRender(const std::string& file, long number,
                                    const std::string& configPath);
 

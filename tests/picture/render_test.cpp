@@ -165,8 +165,8 @@ TEST_F(Render, ResourceOfAFileIsRenderedLikeItsOwnBytes) {
     file.resize(300, 'j');
     file.insert(file.end(), png.begin(), png.end());
     file.resize(file.size() + 50, 'k');
-    const std::string config = write("kinds.config",
-                                     testing::ByteVector(kPngOnlyKinds.begin(), kPngOnlyKinds.end()));
+    const std::string config =
+        write("kinds.config", testing::ByteVector(kPngOnlyKinds.begin(), kPngOnlyKinds.end()));
     ASSERT_EQ(run({write("in.bin", file), "--resource", "1", "--config", config, "-o", out()}), 0)
         << stderr_;
     const auto image = written();
