@@ -8,7 +8,7 @@ PACKAGES=(
     build-essential cmake ninja-build pkg-config git python3
     libpng-dev libjpeg-dev zlib1g-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    clang-14 libclang-rt-14-dev
+    clang-14 libclang-rt-14-dev clang-format
     qt6-base-dev qt6-translations-l10n libgl-dev
     fonts-wqy-microhei xvfb xdotool x11-apps
 )

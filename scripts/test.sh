@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 unset QT_QPA_PLATFORMTHEME  # the gtk3 theme plugin kills offscreen Qt tests
 
 scripts/setup.sh
+echo "== source format =="
+scripts/check_format.sh
 echo "== tests =="
 ctest --test-dir build --output-on-failure -j2 --timeout 300
 
