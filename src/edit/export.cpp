@@ -43,6 +43,7 @@ ExportReport exportAllResources(ProgramState& state) {
     runBusyLoop(state, [&] {
         const int items = ui.treeItemCount();
         for (int item = 0; item < items; ++item) {
+            state.progress.share = static_cast<double>(item) / items;
             ui.processPendingEvents();
             const int n = resourceOfItem(state, item);
             if (n == 0) continue;

@@ -10,7 +10,9 @@ namespace kerbilo {
 
 void runBusyLoop(ProgramState& state, const std::function<void()>& work) {
     state.busy = true;
+    state.progress = {0, 0, 1};
     work();
+    state.progress = {};
     state.busy = false;
     if (state.afterLoop) state.afterLoop(state);
 }
@@ -43,7 +45,12 @@ bool openAndScan(ProgramState& state, const Text& path) {
     ui.clearTree();
     state.catalogue.reset(state.file.bytes);
     runBusyLoop(state, [&] {
-        for (int k = 1; k <= kinds; ++k) scanKind(state, k);
+        for (int k = 1; k <= kinds; ++k) {
+            state.progress.base = static_cast<double>(k - 1) / kinds;
+            state.progress.span = 1.0 / kinds;
+            state.progress.share = state.progress.base;
+            scanKind(state, k);
+        }
         ui.setStatusText(0, scan_text::parsingDone());
         if (ui.treeItemCount() > 0) ui.expandTreeItem(0);
         ui.redrawControl(Control::Tree);

@@ -29,6 +29,13 @@ struct LoadedFile {
     bool modified = false;
 };
 
+// How far a running loop (opening and scanning, export all) is, for a progress bar.
+struct LoopProgress {
+    double share = -1;  // 0 … 1 while a loop runs, −1 otherwise
+    double base = 0;    // the part of the loop finished before the current kind's scan
+    double span = 1;    // the part of the loop the current kind's scan stands for
+};
+
 struct ProgramState {
     ProgramState(FileServices& f, UiServices& u) : files(f), ui(u) {}
 
@@ -43,6 +50,7 @@ struct ProgramState {
     Text desktopFolder;
 
     bool busy = false;
+    LoopProgress progress;
     bool closeRequested = false;  // a close arrived during a loop
     bool exitRequested = false;   // Exit arrived during a loop
     std::function<void()> endProgram;

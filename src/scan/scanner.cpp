@@ -65,6 +65,10 @@ void scanKind(ProgramState& state, int k) {
             status.resize(prefixLength);
             status += intToText(headAt + 1);
             ui.setStatusText(0, status);
+            LoopProgress& progress = state.progress;
+            if (progress.share >= 0)
+                progress.share = progress.base + progress.span * static_cast<double>(headAt + 1) /
+                                                     static_cast<double>(bytes.size());
         },
         [&](const KindMatch& m) { state.catalogue.append(kind, m.offset, m.stretch); });
 

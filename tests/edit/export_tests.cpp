@@ -66,6 +66,15 @@ TEST_F(Export, ExportAllWritesEveryNodeWithExactNames) {
     EXPECT_FALSE(w.state.busy);
 }
 
+// Tree: PNG group, two nodes, GIF group, one node: five items in all.
+TEST_F(Export, ExportAllProgressCountsTreeItems) {
+    std::vector<double> shares;
+    w.ui.onProcessEvents = [&] { shares.push_back(w.state.progress.share); };
+    exportAllResources(w.state);
+    EXPECT_EQ(shares, (std::vector<double>{0, 0.2, 0.4, 0.6, 0.8}));
+    EXPECT_EQ(w.state.progress.share, -1);
+}
+
 TEST_F(Export, ExportAllDeclinedWritesNothing) {
     const int writes = w.files.writes;
     w.ui.messageAnswers.push_back(kResultCancel);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "runtime/byte_ops.h"
 #include "scan/open.h"
 #include "scan/tree.h"
@@ -179,6 +181,34 @@ TEST(Busy, SelectionDuringScanSeesNodesPublishedSoFar) {
     w.open(join({png(filler(2)), png(filler(3))}));
     ASSERT_NE(w.ui.lastPicture(), nullptr);
     EXPECT_EQ(*w.ui.lastPicture(), png(filler(2)));
+}
+
+}  // namespace
+}  // namespace kerbilo::testing
+
+namespace kerbilo::testing {
+namespace {
+
+// The share a progress bar shows runs from 0 to the last head's place, kind after kind,
+// never backwards, and is withdrawn when the scan ends.
+TEST(Busy, ProgressFollowsTheScanAcrossKinds) {
+    ScanWorld w;
+    std::vector<double> shares;
+    w.ui.onProcessEvents = [&] { shares.push_back(w.state.progress.share); };
+    const ByteBuffer data = join({filler(500), png(filler(3)), filler(500), png(filler(4))});
+    w.open(data);
+    ASSERT_FALSE(shares.empty());
+    EXPECT_EQ(shares.front(), 0.0);
+    for (std::size_t i = 1; i < shares.size(); ++i) {
+        EXPECT_GE(shares[i], shares[i - 1]) << i;
+        EXPECT_LE(shares[i], 1.0);
+    }
+    // Three default kinds: the PNG heads move the share inside the first third; the other
+    // kinds find nothing but still take it to the start of their own third.
+    EXPECT_TRUE(
+        std::any_of(shares.begin(), shares.end(), [](double s) { return s > 0.1 && s < 1.0 / 3; }));
+    EXPECT_DOUBLE_EQ(*std::max_element(shares.begin(), shares.end()), 2.0 / 3);
+    EXPECT_EQ(w.state.progress.share, -1) << "no loop runs any more";
 }
 
 }  // namespace

@@ -20,7 +20,6 @@
 #include "ui/shell/assets.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/program.h"
-#include "ui/shell/progress_observer.h"
 
 namespace kerbilo::testing {
 namespace {
@@ -240,27 +239,6 @@ TEST(WiredPanes, FramesFromAWorkerArePaintedOnTheGuiThread) {
     const int before = composes;
     pane.setData(ByteBuffer::fromText("GIF89a"));
     EXPECT_TRUE(waitUntil([&] { return composes > before; }));
-}
-
-TEST(Progress, FollowsTheStatusTextsOfAScanAndAnExport) {
-    FakeUi fake;
-    std::size_t size = 1000;
-    ProgressObserver observer(
-        fake, [&] { return size; }, [] { return 2; }, [] { return 4; });
-    observer.beginScan();
-    observer.setStatusText(0, utf8ToGbk("正在解析程序内:PNG格式文件"));
-    observer.setStatusText(0, utf8ToGbk("正在解析:") + "500");
-    EXPECT_DOUBLE_EQ(observer.share(), 0.25);
-    observer.setStatusText(0, utf8ToGbk("正在解析程序内:GIF格式文件"));
-    observer.setStatusText(0, utf8ToGbk("正在解析:") + "1000");
-    EXPECT_DOUBLE_EQ(observer.share(), 1.0);
-    EXPECT_EQ(fake.statusTexts.size(), 4u) << "every text still reaches the window";
-
-    observer.beginExport();
-    observer.setStatusText(0, utf8ToGbk("正在写出:") + "1");
-    EXPECT_DOUBLE_EQ(observer.share(), 0.25);
-    observer.setStatusText(1, utf8ToGbk("正在写出:") + "2");
-    EXPECT_DOUBLE_EQ(observer.share(), 0.25) << "only part 0 counts";
 }
 
 }  // namespace

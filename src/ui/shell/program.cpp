@@ -2,7 +2,6 @@
 
 #include <QtGui/QImage>
 
-#include "config/config_files.h"
 #include "edit/commands.h"
 #include "picture/picture_pane.h"
 #include "scan/open.h"
@@ -52,10 +51,7 @@ RendererFactory Program::renderers() {
 
 void Program::attach(MainWindow& window) {
     window_ = &window;
-    ui_ = std::make_unique<ProgressObserver>(
-        window.ui(), [this] { return state_->file.bytes.size(); },
-        [this] { return readKindCount(files_); }, [this] { return state_->catalogue.size(); });
-    state_ = std::make_unique<ProgramState>(files_, *ui_);
+    state_ = std::make_unique<ProgramState>(files_, window.ui());
     state_->openDialog = initialDialog(FileDialogMode::Open);
     state_->saveDialog = initialDialog(FileDialogMode::Save);
     // Runs inside the operation that ran a loop: stop the event loop, keep the state.
@@ -65,15 +61,8 @@ void Program::attach(MainWindow& window) {
 
 ShellCommands Program::commands() {
     ShellCommands c;
-    c.menuCommand = [this](MenuItem item) {
-        if (item == MenuItem::Open) ui_->beginScan();
-        if (item == MenuItem::ExportAllResources) ui_->beginExport();
-        runMenuCommand(*state_, item);
-    };
-    c.filesDropped = [this](const Text& dropped) {
-        ui_->beginScan();
-        filesDroppedCommand(*state_, dropped);
-    };
+    c.menuCommand = [this](MenuItem item) { runMenuCommand(*state_, item); };
+    c.filesDropped = [this](const Text& dropped) { filesDroppedCommand(*state_, dropped); };
     // The tree's current item can change before the window is attached.
     c.showSelected = [this] {
         if (state_) showSelectedResource(*state_);
@@ -106,7 +95,7 @@ ShellCommands Program::commands() {
     };
     c.requestExit = [this] { return requestExit(*state_); };
     c.busy = [this] { return !commandsAllowed(*state_); };
-    c.progress = [this] { return ui_->share(); };
+    c.progress = [this] { return state_->progress.share; };
     return c;
 }
 

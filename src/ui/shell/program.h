@@ -7,7 +7,6 @@
 #include "runtime/file_services.h"
 #include "scan/program_state.h"
 #include "ui/shell/main_window.h"
-#include "ui/shell/progress_observer.h"
 #include "ui/shell/shell_commands.h"
 
 namespace kerbilo {
@@ -27,7 +26,6 @@ class Program {
   private:
     FileServices& files_;
     MainWindow* window_ = nullptr;
-    std::unique_ptr<ProgressObserver> ui_;
     std::unique_ptr<ProgramState> state_;
 };
 
