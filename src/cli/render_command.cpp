@@ -1,17 +1,14 @@
 #include "cli/render_command.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string_view>
-#include <vector>
 
 #include "cli/resource_lookup.h"
 #include "picture/picture_pane.h"
+#include "runtime/file_services.h"
+#include "runtime/gbk.h"
 
 namespace kerbilo::cli {
 
@@ -76,40 +73,24 @@ bool parseColour(std::string_view text, Pixel& out) {
     return true;
 }
 
+// The program's own file services: the same reading rules as opening a file in the
+// window, and an output PNG that replaces an existing one only once fully written.
 bool readFile(const std::string& path, ByteBuffer& out, std::string& why) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        why = "is a directory";
+    PosixFileServices files;
+    std::optional<ByteBuffer> data = files.tryReadWholeFile(utf8ToGbk(path));
+    if (!data) {
+        why = gbkToUtf8(files.lastError());
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        why = std::strerror(errno);
-        return false;
-    }
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        why = "read error";
-        return false;
-    }
-    out = ByteBuffer(bytes.data(), bytes.size());
+    out = std::move(*data);
     return true;
 }
 
 bool writeFile(const std::string& path, const ByteBuffer& data, std::string& why) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        why = std::strerror(errno);
-        return false;
-    }
-    out.write(reinterpret_cast<const char*>(data.data()),
-              static_cast<std::streamsize>(data.size()));
-    out.close();
-    if (!out) {
-        why = "write error";
-        return false;
-    }
-    return true;
+    PosixFileServices files;
+    if (files.writeWholeFile(utf8ToGbk(path), data)) return true;
+    why = gbkToUtf8(files.lastError());
+    return false;
 }
 
 }  // namespace
