@@ -134,6 +134,18 @@ int usageError(CliEnv& env, const std::string& problem, const char* usage) {
     return kExitUsage;
 }
 
+std::optional<int> checkFileCommand(CliEnv& env, const Args& args, const char* name,
+                                    const char* usage) {
+    if (args.has("--help")) {
+        env.out << usage;
+        return kExitOk;
+    }
+    if (!args.error.empty()) return usageError(env, args.error, usage);
+    if (args.positional.size() != 1)
+        return usageError(env, std::string(name) + " takes exactly one FILE", usage);
+    return std::nullopt;
+}
+
 std::optional<int> parseResourceNumber(const std::string& text) {
     int n = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);

@@ -86,6 +86,11 @@ Args parseArgs(int argc, char** argv, const std::vector<std::string>& valued,
 
 // Reports a usage error with the command's usage; returns kExitUsage.
 int usageError(CliEnv& env, const std::string& problem, const char* usage);
+
+// What every command on one FILE checks first: --help, argument errors, exactly one FILE.
+// An exit code when the command is already done, nothing when it should go on.
+std::optional<int> checkFileCommand(CliEnv& env, const Args& args, const char* name,
+                                    const char* usage);
 std::optional<int> parseResourceNumber(const std::string& text);
 std::string utf8(const Text& gbk);
 

@@ -88,13 +88,8 @@ int exportOne(CliEnv& env, Session& session, int n, const std::string& target) {
 
 int exportCommand(CliEnv& env, int argc, char** argv) {
     const Args args = parseArgs(argc, argv, {"--out", "--config", "--resource", "-o"}, {"--help"});
-    if (args.has("--help")) {
-        env.out << kExportUsage;
-        return kExitOk;
-    }
-    if (!args.error.empty()) return usageError(env, args.error, kExportUsage);
-    if (args.positional.size() != 1)
-        return usageError(env, "export takes exactly one FILE", kExportUsage);
+    if (const std::optional<int> done = checkFileCommand(env, args, "export", kExportUsage))
+        return *done;
     const std::optional<std::string> resource = args.value("--resource");
     const std::optional<std::string> target = args.value("-o");
     std::optional<int> n;
@@ -131,13 +126,8 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
 int replaceCommand(CliEnv& env, int argc, char** argv) {
     const Args args =
         parseArgs(argc, argv, {"--resource", "--with", "-o", "--config"}, {"--yes", "--help"});
-    if (args.has("--help")) {
-        env.out << kReplaceUsage;
-        return kExitOk;
-    }
-    if (!args.error.empty()) return usageError(env, args.error, kReplaceUsage);
-    if (args.positional.size() != 1)
-        return usageError(env, "replace takes exactly one FILE", kReplaceUsage);
+    if (const std::optional<int> done = checkFileCommand(env, args, "replace", kReplaceUsage))
+        return *done;
     const std::optional<std::string> target = args.value("-o");
     if (!target) return usageError(env, "replace needs -o OUT", kReplaceUsage);
 

@@ -49,13 +49,8 @@ void appendJsonString(std::string& out, const std::string& s) {
 
 int listCommand(CliEnv& env, int argc, char** argv) {
     const Args args = parseArgs(argc, argv, {"--config"}, {"--json", "--help"});
-    if (args.has("--help")) {
-        env.out << kListUsage;
-        return kExitOk;
-    }
-    if (!args.error.empty()) return usageError(env, args.error, kListUsage);
-    if (args.positional.size() != 1)
-        return usageError(env, "list takes exactly one FILE", kListUsage);
+    if (const std::optional<int> done = checkFileCommand(env, args, "list", kListUsage))
+        return *done;
     const bool json = args.has("--json");
 
     Session session(env, args.value("--config"));
