@@ -17,6 +17,7 @@
 
 #include "cli/console_ui.h"
 #include "config/config_files.h"
+#include "memory_files.h"
 #include "runtime/byte_ops.h"
 #include "scan/open.h"
 
@@ -24,26 +25,6 @@ namespace {
 
 using namespace kerbilo;
 using Clock = std::chrono::steady_clock;
-
-// Serves the default kinds file and the generated data without touching the disk.
-class BenchFiles final : public FileServices {
-  public:
-    std::map<Text, ByteBuffer> files;
-    Text programDirectory() const override { return "/bench"; }
-    std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override {
-        auto it = files.find(Text(path));
-        if (it == files.end()) return std::nullopt;
-        return it->second;
-    }
-    using FileServices::writeWholeFile;
-    bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override {
-        files[Text(path)] = parts.empty() ? ByteBuffer{} : parts[0];
-        return true;
-    }
-    bool createDirectory(std::string_view) override { return false; }
-    bool pathExists(std::string_view path) override { return files.count(Text(path)) > 0; }
-    Text lastError() const override { return {}; }
-};
 
 double seconds(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double>(b - a).count();
@@ -54,16 +35,19 @@ struct ScanResult {
     int resources;
 };
 
+// Opens the data as kerbilo-cli list does, with the default kinds, without the disk.
 ScanResult scanOnce(const ByteBuffer& data) {
-    BenchFiles files;
+    testing::MemoryFileServices files("/bench");
     ensureKindsFile(files);
     files.files["/bench/data.bin"] = data;
     cli::ConsoleUi ui;
-    ProgramState state(files, ui);
+    NoProgress progress;
+    Services services{files, ui, progress};
+    Document doc;
     const auto t0 = Clock::now();
-    openAndScan(state, "/bench/data.bin");
+    openFile(services, doc, "/bench/data.bin");
     const auto t1 = Clock::now();
-    return {seconds(t0, t1), state.catalogue.size()};
+    return {seconds(t0, t1), doc.catalogue.size()};
 }
 
 void put(std::uint8_t* p, const ByteBuffer& b) {

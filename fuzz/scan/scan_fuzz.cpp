@@ -4,11 +4,11 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <map>
 #include <vector>
 
 #include "cli/console_ui.h"
 #include "config/hex_codec.h"
+#include "memory_files.h"
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
 #include "scan/open.h"
@@ -17,22 +17,6 @@
 namespace {
 
 using namespace kerbilo;
-
-class Files final : public FileServices {
-  public:
-    std::map<Text, ByteBuffer> files;
-    Text programDirectory() const override { return "/p"; }
-    std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override {
-        auto it = files.find(Text(path));
-        if (it == files.end()) return std::nullopt;
-        return it->second;
-    }
-    using FileServices::writeWholeFile;
-    bool writeWholeFile(std::string_view, std::span<const ByteBuffer>) override { return false; }
-    bool createDirectory(std::string_view) override { return false; }
-    bool pathExists(std::string_view path) override { return files.count(Text(path)) > 0; }
-    Text lastError() const override { return {}; }
-};
 
 Text hex(const std::uint8_t* p, std::size_t n) {
     Text t;
@@ -60,14 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* file = fill + fillLength;
     const std::size_t fileLength = size - static_cast<std::size_t>(file - data);
 
-    Files files;
+    testing::MemoryFileServices files("/p");
     files.files["/p/resource.config"] = ByteBuffer::fromText(utf8ToGbk(
         "[Config]\r\n资源种类数=1\r\n1=K\r\nK_head=" + hex(head, headLength) +
         "\r\nK_tail=" + hex(tail, tailLength) + "\r\nK头补齐=" + hex(fill, fillLength) + "\r\n"));
     files.files["/f"] = ByteBuffer(file, fileLength);
     cli::ConsoleUi ui;
-    ProgramState state(files, ui);
-    check(openAndScan(state, "/f"));
+    NoProgress progress;
+    Services services{files, ui, progress};
+    Document state;
+    check(openFile(services, state, "/f").opened);
 
     int n = 0;
     for (std::size_t h = 0; h < fileLength; ++h) {

@@ -17,6 +17,10 @@ bool KindsFileRedirect::redirected(std::string_view path) const {
     return kindsPath_ && path == kindsFilePath(inner_);
 }
 
+std::string KindsFileRedirect::kindsFileName() const {
+    return utf8(kindsPath_ ? *kindsPath_ : kindsFilePath(inner_));
+}
+
 std::optional<ByteBuffer> KindsFileRedirect::tryReadWholeFile(std::string_view path) {
     ownError_.reset();
     return inner_.tryReadWholeFile(redirected(path) ? std::string_view(*kindsPath_) : path);
@@ -39,7 +43,6 @@ Session::Session(CliEnv& e, const std::optional<std::string>& configUtf8)
     : env(e),
       files(e.files, configUtf8 ? std::optional<Text>(utf8ToGbk(*configUtf8)) : std::nullopt),
       ui(e.progress),
-      state(files, ui),
       config_(configUtf8) {}
 
 std::string utf8(const Text& gbk) {
@@ -63,23 +66,24 @@ bool Session::ready(const std::string& fileUtf8) {
     } else {
         ensureKindsFile(files);
     }
-    state.outputFolder = readOutputFolder(files);
-    const bool opened = openAndScan(state, utf8ToGbk(fileUtf8));
+    outputFolder = readOutputFolder(files);
+    Services s = services();
+    const OpenResult opened = openFile(s, doc, utf8ToGbk(fileUtf8));
     ui.finishProgress();
-    if (!opened) printMessages();
-    return opened;
+    if (!opened.opened) {
+        env.err << "kerbilo-cli: cannot open " << fileUtf8 << ": " << utf8(opened.reason) << "\n";
+        return false;
+    }
+    if (opened.kindsScanned == 0)
+        env.err << "kerbilo-cli: no resource kinds could be read from " << files.kindsFileName()
+                << "; nothing is searched for\n";
+    return true;
 }
 
 int Session::itemOfResource(int n) {
     for (int i = 0; i < ui.treeItemCount(); ++i)
-        if (ui.treeItemData(i) == n && resourceOfItem(state, i) == n) return i;
+        if (ui.treeItemData(i) == n && resourceOfItem(ui, doc.catalogue, i) == n) return i;
     return -1;
-}
-
-void Session::printMessages() {
-    for (const ConsoleUi::Message& m : ui.messages)
-        env.err << utf8(m.title) << ": " << utf8(m.text) << "\n";
-    ui.messages.clear();
 }
 
 bool Args::has(const std::string& flag) const {
@@ -95,8 +99,7 @@ std::optional<std::string> Args::value(const std::string& option) const {
     return v;
 }
 
-Args parseArgs(int argc, char** argv, const std::vector<std::string>& valued,
-               const std::vector<std::string>& switches) {
+Args parseArgs(int argc, char** argv, const ArgRules& rules) {
     Args a;
     auto in = [](const std::vector<std::string>& list, const std::string& s) {
         for (const std::string& x : list)
@@ -104,26 +107,38 @@ Args parseArgs(int argc, char** argv, const std::vector<std::string>& valued,
         return false;
     };
     for (int i = 0; i < argc; ++i) {
-        const std::string arg = argv[i];
+        std::string arg = argv[i];
         if (arg == "--") {
             for (++i; i < argc; ++i) a.positional.emplace_back(argv[i]);
             break;
         }
-        if (arg.size() > 1 && arg[0] == '-') {
-            if (in(switches, arg)) {
-                a.flags.push_back(arg);
-            } else if (in(valued, arg)) {
-                if (i + 1 >= argc) {
-                    a.error = "option " + arg + " needs a value";
-                    return a;
-                }
-                a.options.emplace_back(arg, argv[++i]);
-            } else {
-                a.error = "unknown option " + arg;
+        if (arg.size() < 2 || arg[0] != '-') {
+            a.positional.push_back(arg);
+            continue;
+        }
+        std::optional<std::string> inlineValue;
+        if (const std::size_t eq = arg.find('=');
+            rules.inlineValues && arg.starts_with("--") && eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        for (const auto& [alias, name] : rules.aliases)
+            if (arg == alias) arg = name;
+        if (in(rules.switches, arg)) {
+            if (inlineValue) {
+                a.error = "option " + arg + " takes no value";
                 return a;
             }
+            a.flags.push_back(arg);
+        } else if (in(rules.valued, arg)) {
+            if (!inlineValue && i + 1 >= argc) {
+                a.error = "option " + arg + " needs a value";
+                return a;
+            }
+            a.options.emplace_back(arg, inlineValue ? *inlineValue : argv[++i]);
         } else {
-            a.positional.push_back(arg);
+            a.error = "unknown option " + arg;
+            return a;
         }
     }
     return a;

@@ -1,6 +1,6 @@
 #pragma once
-// What every kerbilo-cli command shares: the environment it runs in, the file services
-// with an optional kinds file given on the command line, and one opened file.
+// What every kerbilo-cli command shares: the environment it runs in, the arguments, the
+// file services with an optional kinds file given on the command line, and one opened file.
 
 #include <memory>
 #include <optional>
@@ -10,7 +10,8 @@
 
 #include "cli/console_ui.h"
 #include "runtime/file_services.h"
-#include "scan/program_state.h"
+#include "runtime/progress.h"
+#include "scan/document.h"
 
 namespace kerbilo::cli {
 
@@ -37,6 +38,9 @@ class KindsFileRedirect final : public FileServices {
     bool pathExists(std::string_view path) override;
     Text lastError() const override { return ownError_ ? *ownError_ : inner_.lastError(); }
 
+    // The kinds file in use, as a UTF-8 path for messages.
+    std::string kindsFileName() const;
+
   private:
     bool redirected(std::string_view path) const;
 
@@ -45,23 +49,25 @@ class KindsFileRedirect final : public FileServices {
     std::optional<Text> ownError_;
 };
 
+// One file opened with the program's settings (or a kinds file given by --config).
 class Session {
   public:
     Session(CliEnv& env, const std::optional<std::string>& configUtf8);
 
     // False, with the reason on stderr, when the kinds file named by --config cannot be
-    // read or the file cannot be opened.
+    // read or the file cannot be opened. Says on stderr when no kind could be read.
     bool ready(const std::string& fileUtf8);
 
     // The tree item of resource n, −1 when there is none.
     int itemOfResource(int n);
-    // Prints the messages shown so far (UTF-8) to stderr and forgets them.
-    void printMessages();
+    Services services() { return {files, ui, progress}; }
 
     CliEnv& env;
     KindsFileRedirect files;
     ConsoleUi ui;
-    ProgramState state;
+    NoProgress progress;
+    Document doc;
+    Text outputFolder;
 
   private:
     std::optional<std::string> config_;
@@ -79,10 +85,16 @@ struct Args {
     std::optional<std::string> value(const std::string& option) const;
 };
 
-// valued: options that take a value; switches: options without one. Anything else that
-// starts with "-" is a usage error.
-Args parseArgs(int argc, char** argv, const std::vector<std::string>& valued,
-               const std::vector<std::string>& switches);
+struct ArgRules {
+    std::vector<std::string> valued;    // options that take a value
+    std::vector<std::string> switches;  // options without one
+    // Other spellings of an option: {alias, name}.
+    std::vector<std::pair<std::string, std::string>> aliases;
+    bool inlineValues = false;  // also --name=value
+};
+
+// Anything else that starts with "-" is a usage error.
+Args parseArgs(int argc, char** argv, const ArgRules& rules);
 
 // Reports a usage error with the command's usage; returns kExitUsage.
 int usageError(CliEnv& env, const std::string& problem, const char* usage);
@@ -98,12 +110,8 @@ int listCommand(CliEnv& env, int argc, char** argv);
 int exportCommand(CliEnv& env, int argc, char** argv);
 int replaceCommand(CliEnv& env, int argc, char** argv);
 int setOutputFolderCommand(CliEnv& env, int argc, char** argv);
+int renderCommand(CliEnv& env, int argc, char** argv);
 // Dispatches argv[1] (argv[0] is the program); the whole command line.
 int runCli(CliEnv& env, int argc, char** argv);
-
-extern const char* const kListUsage;
-extern const char* const kExportUsage;
-extern const char* const kReplaceUsage;
-extern const char* const kSetOutputFolderUsage;
 
 }  // namespace kerbilo::cli

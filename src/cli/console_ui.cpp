@@ -1,30 +1,24 @@
 #include "cli/console_ui.h"
 
-#include <cstring>
-
 #include "runtime/gbk.h"
 
 namespace kerbilo::cli {
 
-int ConsoleUi::showMessage(const Text& text, MessageStyle style, const Text& title) {
+int ConsoleUi::showMessage(const Text&, MessageStyle style, const Text&) {
     finishProgress();
-    messages.push_back({text, style, title});
-    return messageAnswer;
+    // As a box closed without pressing a button: Cancel where there is one.
+    return style == MessageStyle::OkInformation ? kResultOk : kResultCancel;
 }
 
-bool ConsoleUi::showFileDialog(FileDialogSettings& settings) {
-    if (fileAnswers.empty()) return false;
-    settings.fileName = fileAnswers.front();
-    fileAnswers.pop_front();
-    return true;
-}
-
-std::optional<Text> ConsoleUi::chooseFolder(const Text&, std::uintptr_t) {
-    return folderAnswer;
+bool ConsoleUi::menuItemDisabled(MenuItem item) const {
+    const auto it = disabled_.find(item);
+    return it != disabled_.end() && it->second;
 }
 
 void ConsoleUi::setStatusText(int part, const Text& text) {
-    if (part != 0 || !progress_) return;
+    if (part != 0) return;
+    status_ = text;
+    if (!progress_) return;
     // Millions of heads give millions of texts; the terminal sees a few per second.
     const auto now = std::chrono::steady_clock::now();
     if (progressShown_ && now - lastProgress_ < std::chrono::milliseconds(100)) return;

@@ -1,10 +1,6 @@
-#include <unistd.h>
-
-#include <iostream>
 #include <string>
 
 #include "cli/cli_session.h"
-#include "cli/commands.h"
 
 namespace kerbilo::cli {
 
@@ -30,10 +26,6 @@ const char* const kMainUsage =
     "kerbilo-cli COMMAND --help explains a command's options.\n"
     "Exit codes: 0 success, 1 a file could not be read or written, 2 usage error.\n";
 
-CliEnv stdEnv(FileServices& files) {
-    return {files, std::cout, std::cerr, isatty(STDERR_FILENO) ? stderr : nullptr};
-}
-
 }  // namespace
 
 int runCli(CliEnv& env, int argc, char** argv) {
@@ -47,32 +39,8 @@ int runCli(CliEnv& env, int argc, char** argv) {
     if (command == "export") return exportCommand(env, argc - 2, argv + 2);
     if (command == "replace") return replaceCommand(env, argc - 2, argv + 2);
     if (command == "set-output-folder") return setOutputFolderCommand(env, argc - 2, argv + 2);
-    if (command == "render") return runRender(argc - 2, argv + 2);
+    if (command == "render") return renderCommand(env, argc - 2, argv + 2);
     return usageError(env, "unknown command " + command, kMainUsage);
-}
-
-namespace {
-
-// Each command runs against the real file system and the process's own streams.
-int onConsole(int (*command)(CliEnv&, int, char**), int argc, char** argv) {
-    PosixFileServices files;
-    CliEnv env = stdEnv(files);
-    return command(env, argc, argv);
-}
-
-}  // namespace
-
-int runList(int argc, char** argv) {
-    return onConsole(listCommand, argc, argv);
-}
-int runExport(int argc, char** argv) {
-    return onConsole(exportCommand, argc, argv);
-}
-int runReplace(int argc, char** argv) {
-    return onConsole(replaceCommand, argc, argv);
-}
-int runSetOutputFolder(int argc, char** argv) {
-    return onConsole(setOutputFolderCommand, argc, argv);
 }
 
 }  // namespace kerbilo::cli

@@ -69,15 +69,14 @@ std::string absolute(const std::string& path) {
 }
 
 int exportOne(CliEnv& env, Session& session, int n, const std::string& target) {
-    const int item = session.itemOfResource(n);
-    if (item < 0) {
+    if (session.itemOfResource(n) < 0) {
         env.err << "kerbilo-cli: the file has no resource " << n << "\n";
         return kExitUsage;
     }
-    session.ui.select(item);
-    session.ui.fileAnswers.push_back(utf8ToGbk(target));
-    if (!exportResource(session.state)) {
-        session.printMessages();
+    const WriteResult written =
+        exportResourceTo(session.files, session.doc.catalogue, n, utf8ToGbk(target));
+    if (!written.written) {
+        env.err << "kerbilo-cli: cannot write " << target << ": " << utf8(written.reason) << "\n";
         return kExitFailed;
     }
     env.out << "wrote resource " << n << " to " << target << "\n";
@@ -87,7 +86,8 @@ int exportOne(CliEnv& env, Session& session, int n, const std::string& target) {
 }  // namespace
 
 int exportCommand(CliEnv& env, int argc, char** argv) {
-    const Args args = parseArgs(argc, argv, {"--out", "--config", "--resource", "-o"}, {"--help"});
+    const Args args =
+        parseArgs(argc, argv, {{"--out", "--config", "--resource", "-o"}, {"--help"}});
     if (const std::optional<int> done = checkFileCommand(env, args, "export", kExportUsage))
         return *done;
     const std::optional<std::string> resource = args.value("--resource");
@@ -110,14 +110,14 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
     if (const std::optional<std::string> out = args.value("--out")) {
         std::string dir = *out;
         while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-        session.state.outputFolder = utf8ToGbk(dir);
+        session.outputFolder = utf8ToGbk(dir);
     }
-    session.ui.messageAnswer = kResultOk;  // the confirmation is given by running the command
-    const ExportReport report = exportAllResources(session.state);
+    Services services = session.services();
+    const ExportReport report = exportAllInto(services, session.doc, session.outputFolder);
     session.ui.finishProgress();
     const std::size_t total = static_cast<std::size_t>(report.written) + report.failures.size();
     env.out << "wrote " << report.written << " of " << total << " files to "
-            << utf8(session.state.outputFolder) << "/" << utf8(session.state.file.name) << "\n";
+            << utf8(session.outputFolder) << "/" << utf8(session.doc.file.name) << "\n";
     for (const ExportFailure& f : report.failures)
         env.err << "kerbilo-cli: cannot write " << utf8(f.path) << ": " << utf8(f.reason) << "\n";
     return report.failures.empty() ? kExitOk : kExitFailed;
@@ -125,7 +125,7 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
 
 int replaceCommand(CliEnv& env, int argc, char** argv) {
     const Args args =
-        parseArgs(argc, argv, {"--resource", "--with", "-o", "--config"}, {"--yes", "--help"});
+        parseArgs(argc, argv, {{"--resource", "--with", "-o", "--config"}, {"--yes", "--help"}});
     if (const std::optional<int> done = checkFileCommand(env, args, "replace", kReplaceUsage))
         return *done;
     const std::optional<std::string> target = args.value("-o");
@@ -151,31 +151,34 @@ int replaceCommand(CliEnv& env, int argc, char** argv) {
 
     Session session(env, args.value("--config"));
     if (!session.ready(args.positional[0])) return kExitFailed;
-    session.ui.messageAnswer = args.has("--yes") ? kResultOk : kResultCancel;
+    const Growth growth = args.has("--yes") ? Growth::Allow : Growth::Refuse;
     for (const auto& [n, with] : pairs) {
-        const int item = session.itemOfResource(n);
-        if (item < 0) {
+        if (session.itemOfResource(n) < 0) {
             env.err << "kerbilo-cli: the file has no resource " << n << "\n";
             return kExitUsage;
         }
-        session.ui.select(item);
-        session.ui.fileAnswers.push_back(utf8ToGbk(with));
-        const ReplaceResult result = replaceResource(session.state);
-        if (result == ReplaceResult::Declined) {
-            env.err << utf8(session.ui.messages.back().text) << "\n"
+        const std::optional<ByteBuffer> data = session.files.tryReadWholeFile(utf8ToGbk(with));
+        if (!data) {
+            env.err << "kerbilo-cli: cannot read " << with << ": "
+                    << utf8(session.files.lastError()) << "\n";
+            return kExitFailed;
+        }
+        const PutResult put = putResourceData(session.doc, n, *data, growth);
+        if (put.status == PutStatus::NeedsGrowth) {
+            env.err << utf8(growthWarning(put.newLength, put.slotLength)) << "\n"
                     << "kerbilo-cli: resource " << n
                     << " would grow the file; give --yes to allow it\n";
             return kExitFailed;
         }
-        if (result != ReplaceResult::Replaced) {
-            session.printMessages();
+        if (put.status == PutStatus::OutOfMemory) {
+            env.err << "kerbilo-cli: not enough memory to replace resource " << n
+                    << "; nothing was written\n";
             return kExitFailed;
         }
-        session.ui.messages.clear();  // a confirmed growth warning needs no echo
     }
-    session.ui.fileAnswers.push_back(utf8ToGbk(*target));
-    if (!saveFile(session.state)) {
-        session.printMessages();
+    const WriteResult saved = saveCopy(session.files, session.doc.file, utf8ToGbk(*target));
+    if (!saved.written) {
+        env.err << "kerbilo-cli: cannot save " << *target << ": " << utf8(saved.reason) << "\n";
         return kExitFailed;
     }
     env.out << "replaced " << pairs.size() << (pairs.size() == 1 ? " resource" : " resources")
@@ -184,7 +187,7 @@ int replaceCommand(CliEnv& env, int argc, char** argv) {
 }
 
 int setOutputFolderCommand(CliEnv& env, int argc, char** argv) {
-    const Args args = parseArgs(argc, argv, {}, {"--help"});
+    const Args args = parseArgs(argc, argv, {{}, {"--help"}});
     if (args.has("--help")) {
         env.out << kSetOutputFolderUsage;
         return kExitOk;
@@ -193,16 +196,16 @@ int setOutputFolderCommand(CliEnv& env, int argc, char** argv) {
     if (args.positional.size() != 1 || args.positional[0].empty())
         return usageError(env, "set-output-folder takes exactly one DIR", kSetOutputFolderUsage);
 
-    Session session(env, std::nullopt);
     std::string dir = absolute(args.positional[0]);
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    session.state.outputFolder = utf8ToGbk(dir);
-    if (!writeOutputFolder(session.files, session.state.outputFolder)) {
-        env.err << "kerbilo-cli: cannot write " << utf8(settingsFilePath(session.files)) << ": "
-                << utf8(session.files.lastError()) << "\n";
+    Text folder;
+    const WriteResult stored = storeOutputFolder(env.files, folder, utf8ToGbk(dir));
+    if (!stored.written) {
+        env.err << "kerbilo-cli: cannot write " << utf8(settingsFilePath(env.files)) << ": "
+                << utf8(stored.reason) << "\n";
         return kExitFailed;
     }
-    env.out << "output folder: " << utf8(session.state.outputFolder) << "\n";
+    env.out << "output folder: " << utf8(folder) << "\n";
     return kExitOk;
 }
 

@@ -48,7 +48,7 @@ void appendJsonString(std::string& out, const std::string& s) {
 }  // namespace
 
 int listCommand(CliEnv& env, int argc, char** argv) {
-    const Args args = parseArgs(argc, argv, {"--config"}, {"--json", "--help"});
+    const Args args = parseArgs(argc, argv, {{"--config"}, {"--json", "--help"}});
     if (const std::optional<int> done = checkFileCommand(env, args, "list", kListUsage))
         return *done;
     const bool json = args.has("--json");
@@ -56,7 +56,7 @@ int listCommand(CliEnv& env, int argc, char** argv) {
     Session session(env, args.value("--config"));
     if (!session.ready(args.positional[0])) return kExitFailed;
 
-    ProgramState& state = session.state;
+    const ResourceCatalogue& catalogue = session.doc.catalogue;
     ConsoleUi& ui = session.ui;
     std::string buffer = json ? "[" : "number\tkind\tlabel\toffset\tlength\n";
     bool first = true;
@@ -65,16 +65,16 @@ int listCommand(CliEnv& env, int argc, char** argv) {
     std::string kind;
     const int count = ui.treeItemCount();
     for (int i = 0; i < count; ++i) {
-        const int n = resourceOfItem(state, i);
+        const int n = resourceOfItem(ui, catalogue, i);
         if (n == 0) continue;
         if (ui.treeItemParent(i) != groupItem) {
             groupItem = ui.treeItemParent(i);
-            kind = utf8(kindNameOfItem(state, i));
+            kind = utf8(kindNameOfItem(ui, i));
         }
         const std::string number = std::to_string(n);
         const std::string label = utf8(ui.treeItemText(i));
-        const std::string offset = std::to_string(state.catalogue.openedOffset(n));
-        const std::string length = std::to_string(state.catalogue.dataLength(n));
+        const std::string offset = std::to_string(catalogue.openedOffset(n));
+        const std::string length = std::to_string(catalogue.dataLength(n));
         if (json) {
             buffer += first ? "\n" : ",\n";
             buffer += "{\"number\":" + number + ",\"kind\":";

@@ -3,11 +3,13 @@
 #include <iostream>
 
 #include "cli/cli_session.h"
-#include "cli/commands.h"
+#include "runtime/program_directory.h"
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    kerbilo::PosixFileServices files;
+    // The same settings as the window's: resource.config and Resource.ini beside the
+    // executable, or in the per-user folder when the executable's folder is not writable.
+    kerbilo::PosixFileServices files(kerbilo::programDirectory());
     kerbilo::cli::CliEnv env{files, std::cout, std::cerr, isatty(STDERR_FILENO) ? stderr : nullptr};
     return kerbilo::cli::runCli(env, argc, argv);
 }

@@ -3,7 +3,6 @@
 #include <iterator>
 
 #include "runtime/byte_ops.h"
-#include "ui/services/ui_services.h"
 
 namespace kerbilo {
 
@@ -21,7 +20,7 @@ std::int64_t hexDigitsValue(std::string_view group) {
     return v;
 }
 
-ByteBuffer decodeHexText(std::string_view text, UiServices* ui) {
+ByteBuffer decodeHexText(std::string_view text, Progress& progress) {
     const std::int64_t L = textLength(text);
     if (L == 0) return {};
     ByteBuffer out = ByteBuffer::uninitialized(static_cast<std::size_t>((L + 1) / 2));
@@ -29,7 +28,7 @@ ByteBuffer decodeHexText(std::string_view text, UiServices* ui) {
     if (!w) return {};
     for (std::int64_t i = 1; i <= L; i += 2) {
         *w++ = static_cast<std::uint8_t>(lowByte(hexDigitsValue(midText(text, i, 2))));
-        if (ui) ui->processPendingEvents();
+        progress.step();
     }
     return out;
 }

@@ -6,14 +6,13 @@
 #include <string_view>
 
 #include "runtime/byte_buffer.h"
+#include "runtime/progress.h"
 
 namespace kerbilo {
 
-class UiServices;
-
-// Two-byte groups by position; a lone last digit is a group of its own. Lets pending
-// events run once per produced byte when ui is given.
-ByteBuffer decodeHexText(std::string_view text, UiServices* ui);
+// Two-byte groups by position; a lone last digit is a group of its own. One progress step
+// per produced byte, so a window stays responsive over a very long signature.
+ByteBuffer decodeHexText(std::string_view text, Progress& progress);
 // Value of a one- or two-byte group; every non-digit counts −2.
 std::int64_t hexDigitsValue(std::string_view group);
 // Upper-case digits without leading zeros; empty for a negative value.

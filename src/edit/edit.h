@@ -1,73 +1,82 @@
 #pragma once
-// Replacing, exporting, saving and the output folder. Every command returns at once while
-// a loop is running (see scan/program_state.h); results tell callers such as kerbilo-cli
-// what happened, the window may ignore them.
+// Replacing, exporting, saving and the output folder, without dialogs or questions: each
+// operation takes the state it works on and returns what happened and why. The window's
+// menu commands ask the user first and report afterwards; kerbilo-cli takes the answers
+// from its command line.
 
 #include <cstdint>
 #include <vector>
 
-#include "scan/program_state.h"
+#include "scan/document.h"
 
 namespace kerbilo {
 
-// ---- replacement ----------------------------------------------------------------------
-
-enum class ReplaceResult {
-    Replaced,
-    NotAResource,  // no selection, a group node, nothing opened
-    Cancelled,     // the file dialog
-    Unreadable,    // the chosen file; a message said why
-    Declined,      // the size warning; the file stays marked modified
-    Refused,       // busy
+// The outcome of writing one file.
+struct WriteResult {
+    bool written = false;
+    Text reason;  // why not (Chinese, GBK)
 };
 
-// The "替换资源" command: asks for a file and puts it in the selected resource's slot.
-ReplaceResult replaceResource(ProgramState& state);
+// ---- replacement ----------------------------------------------------------------------
 
-// Puts newData in the slot of the resource at tree item itemIndex: zero-filled when it is
-// not longer than the slot, otherwise (after the size warning) in place of the slot, so
-// the copy grows and later slots move.
-ReplaceResult applyReplacement(ProgramState& state, int itemIndex, const ByteBuffer& newData);
+enum class Growth { Refuse, Allow };
+
+enum class PutStatus {
+    Put,          // the data stands in the resource's slot; the catalogue holds it
+    NeedsGrowth,  // longer than the slot and growth refused: nothing changed
+    OutOfMemory,  // the copy could not be made: nothing changed
+};
+
+struct PutResult {
+    PutStatus status = PutStatus::Put;
+    std::int64_t newLength = 0;   // L: the new data
+    std::int64_t slotLength = 0;  // S: the slot it goes into
+};
+
+// Puts data in the slot of resource n (1 ≤ n ≤ catalogue size): zero-filled when it is not
+// longer than the slot, otherwise (growth allowed) in place of the slot, so the copy grows
+// and later slots move. Leaves the modified flag and the window to the caller.
+PutResult putResourceData(Document& doc, int n, const ByteBuffer& data, Growth growth);
+
+// The question asked before a replacement grows the file: L, S and the warning.
+Text growthWarning(std::int64_t newLength, std::int64_t slotLength);
 
 // ---- export ---------------------------------------------------------------------------
 
-// The "导出资源" command; true when the selected resource was written.
-bool exportResource(ProgramState& state);
+// Writes the data of resource n to path.
+WriteResult exportResourceTo(FileServices& files, const ResourceCatalogue& catalogue, int n,
+                             const Text& path);
 
 struct ExportFailure {
     Text path;
     Text reason;
 };
 struct ExportReport {
-    bool confirmed = false;
+    bool confirmed = false;  // the export ran (the window asks first)
     int written = 0;
     std::vector<ExportFailure> failures;
 };
 
-// The "导出全部资源" command: every resource node to
-// output folder/file name/node text.suffix; one message afterwards when any write failed.
-ExportReport exportAllResources(ProgramState& state);
+// Every resource node of the tree to outputFolder/file name/node text.suffix, in tree
+// order, with the status text "正在写出:" + node text after each and a progress step
+// before each.
+ExportReport exportAllInto(Services& services, const Document& doc, const Text& outputFolder);
 
-// A kind's export suffix, read afresh from resource.config.
-Text suffixOfItem(ProgramState& state, int item);
+// A kind's export suffix for a resource item, read afresh from resource.config.
+Text suffixOfItem(FileServices& files, UiServices& ui, int item);
 
 // ---- saving ---------------------------------------------------------------------------
 
-// The "保存文件" command; true only when the whole copy was written. The modified flag is
-// cleared and Save disabled only then.
-bool saveFile(ProgramState& state);
+// Writes the whole in-memory copy to path.
+WriteResult saveCopy(FileServices& files, const LoadedFile& file, const Text& path);
 
 // From the last "." of name on, dot included; empty when there is none.
 Text findExtension(const Text& name);
 
 // ---- output folder --------------------------------------------------------------------
 
-// The "设置输出文件夹" command; true when a folder was chosen (it is then in use, and
-// stored in Resource.ini if that could be written).
-bool setOutputFolder(ProgramState& state);
-
-// The folder chooser owned by owner; the path without a trailing separator except for
-// "/". False, with folder emptied, when nothing was chosen.
-bool browseForFolder(UiServices& ui, std::uintptr_t owner, const Text& prompt, Text& folder);
+// Makes folder the output folder for the rest of the run, then stores it in Resource.ini;
+// the result says whether it was stored (a read-only program folder keeps it for the run).
+WriteResult storeOutputFolder(FileServices& files, Text& outputFolder, const Text& folder);
 
 }  // namespace kerbilo

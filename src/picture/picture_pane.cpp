@@ -54,22 +54,6 @@ Content decodeContent(const ByteBuffer& data, bool animated, const DecodeLimits&
 
 }  // namespace
 
-const char* pictureStateName(PictureState state) noexcept {
-    switch (state) {
-        case PictureState::Empty:
-            return "empty";
-        case PictureState::NotRecognised:
-            return "not recognised";
-        case PictureState::Undecodable:
-            return "could not be decoded";
-        case PictureState::Still:
-            return "picture";
-        case PictureState::Animated:
-            return "animation";
-    }
-    return "";
-}
-
 Image renderPane(const ByteBuffer& data, const PaneSettings& settings, int width, int height,
                  std::size_t frames, PictureState* state) {
     const Content c = decodeContent(data, settings.animated, settings.limits, frames);

@@ -32,8 +32,6 @@ enum class PictureState {
     Animated,       // a GIF with more than one image and animation on
 };
 
-const char* pictureStateName(PictureState state) noexcept;
-
 struct PaneSettings {
     DisplayMode mode = DisplayMode::Centred;
     Pixel background = kDefaultPaneBackground;

@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -12,6 +13,8 @@ namespace {
 // Large buffers come straight from mmap with transparent huge pages requested: filling a
 // 1 GiB file otherwise spends more time in 4 KiB page faults than in reading.
 constexpr std::size_t kHugeThreshold = std::size_t{32} << 20;
+
+std::atomic<std::size_t> failingFrom{0};
 
 std::shared_ptr<std::uint8_t[]> mapLarge(std::size_t n) {
     void* p = mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -29,9 +32,15 @@ std::shared_ptr<std::uint8_t[]> mapLarge(std::size_t n) {
 
 }  // namespace
 
+void failAllocationsFrom(std::size_t bytes) {
+    failingFrom = bytes;
+}
+
 ByteBuffer ByteBuffer::uninitialized(std::size_t n) {
     ByteBuffer b;
     if (n == 0) return b;
+    if (const std::size_t limit = failingFrom.load(std::memory_order_relaxed); limit && n >= limit)
+        return b;
     if (n >= kHugeThreshold) {
         b.storage_ = mapLarge(n);
         if (!b.storage_) return ByteBuffer{};

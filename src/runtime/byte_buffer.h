@@ -38,9 +38,6 @@ class ByteBuffer {
     // Returns nullptr for the empty buffer.
     std::uint8_t* mutableData();
 
-    // True when this value is the only owner of its storage (no copy made on write).
-    bool unshared() const { return !storage_ || storage_.use_count() == 1; }
-
     friend bool operator==(const ByteBuffer& a, const ByteBuffer& b);
 
   private:
@@ -49,6 +46,10 @@ class ByteBuffer {
     std::uint8_t* begin_ = nullptr;
     std::size_t size_ = 0;
 };
+
+// For tests of what happens when memory runs out: from now on every buffer allocation of
+// at least `bytes` bytes fails as a real one would (0 switches this off again).
+void failAllocationsFrom(std::size_t bytes);
 
 // Text is GBK bytes without zero bytes; lengths and positions count bytes.
 using Text = std::string;

@@ -54,8 +54,8 @@ class FileServices {
 // The binding to the local POSIX file system.
 class PosixFileServices final : public FileServices {
   public:
-    // programDir overrides the directory of the executable (tests, per-user settings).
-    explicit PosixFileServices(std::optional<Text> programDir = std::nullopt);
+    // programDir is where the settings files live (runtime/program_directory.h).
+    explicit PosixFileServices(Text programDir);
 
     Text programDirectory() const override { return programDir_; }
     std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override;
@@ -64,8 +64,6 @@ class PosixFileServices final : public FileServices {
     bool createDirectory(std::string_view path) override;
     bool pathExists(std::string_view path) override;
     Text lastError() const override { return lastError_; }
-
-    void setProgramDirectory(Text dir) { programDir_ = std::move(dir); }
 
   private:
     void fail(int err);

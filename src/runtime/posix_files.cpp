@@ -127,8 +127,7 @@ bool enterDirectory(std::string_view gbkPath) {
     return !gbkPath.empty() && ::chdir(native(gbkPath).c_str()) == 0;
 }
 
-PosixFileServices::PosixFileServices(std::optional<Text> programDir)
-    : programDir_(programDir ? std::move(*programDir) : executableDirectory()) {}
+PosixFileServices::PosixFileServices(Text programDir) : programDir_(std::move(programDir)) {}
 
 void PosixFileServices::fail(int err) {
     lastError_ = describeErrno(err);

@@ -37,7 +37,6 @@ class ResourceCatalogue {
     std::int64_t dataLength(int n) const;
     std::int64_t labelPosition(int n) const { return at(n).openedOffset + 1; }
     std::int64_t openedOffset(int n) const { return at(n).openedOffset; }
-    const Text& kindName(int n) const { return kinds_[static_cast<std::size_t>(at(n).kind)].name; }
     Slot slot(int n) const { return {at(n).slotOffset, at(n).slotLength}; }
 
     // The resource takes bytes of its own; its slot is left alone.

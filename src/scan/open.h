@@ -1,17 +1,23 @@
 #pragma once
-#include "scan/program_state.h"
+// Opening a file: read it, make it the loaded file, scan it for every kind. No dialog and
+// no message: the result says what happened, and the caller tells the user.
+
+#include "scan/document.h"
 
 namespace kerbilo {
 
-// Opens and scans the file at path. When it cannot be read, shows why ("提示", OK) and
-// leaves everything as it was. False when refused (busy) or unreadable.
-bool openAndScan(ProgramState& state, const Text& path);
+struct OpenResult {
+    bool opened = false;
+    Text reason;           // why the file could not be read (Chinese, GBK)
+    int kindCount = 0;     // "资源种类数" as read
+    int kindsScanned = 0;  // kinds with a name, a head and a tail
+};
 
-// The Open menu command: asks for a file in the open dialog, then openAndScan.
-void openCommand(ProgramState& state);
-
-// Files dropped on the main window: opens the first of them.
-void filesDroppedCommand(ProgramState& state, const Text& droppedText);
+// Reads the file at path, then (only when that worked) clears the modified flag, disables
+// Save, takes the bytes and the name, shows the path in the title, rebuilds the catalogue
+// and the tree kind by kind, shows the completion text and expands the first group. A file
+// that cannot be read changes nothing.
+OpenResult openFile(Services& services, Document& doc, const Text& path);
 
 // The last component of path; empty when there is none or it exceeds 255 bytes.
 Text fileNameOf(const Text& path);

@@ -9,12 +9,13 @@
 namespace kerbilo {
 
 void findKindMatches(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
-                     const ByteBuffer& tail, const std::function<void(std::int64_t)>& onHead,
+                     const ByteBuffer& tail, Progress& progress,
+                     const std::function<void(std::int64_t)>& onHead,
                      const std::function<void(const KindMatch&)>& onMatch) {
     std::size_t from = 0;      // next head search start
     std::int64_t tailAt = -1;  // first tail at or after the last tail search start
     for (;;) {
-        onHead(-1);
+        progress.step();
         if (from >= n) return;
         const std::int64_t h = findBytesIn(data + from, n - from, head.data(), head.size());
         if (h < 0) return;
@@ -36,44 +37,40 @@ void findKindMatches(const std::uint8_t* data, std::size_t n, const ByteBuffer& 
     }
 }
 
-void scanKind(ProgramState& state, int k) {
-    FileServices& files = state.files;
-    UiServices& ui = state.ui;
+bool scanKind(Services& services, Document& doc, int k) {
+    FileServices& files = services.files;
+    UiServices& ui = services.ui;
+    Progress& progress = services.progress;
     const Text name = readKindName(files, k);
-    if (name.empty()) return;
-    const ByteBuffer head = decodeHexText(readKindField(files, name, KindField::Head), &ui);
-    const ByteBuffer tail = decodeHexText(readKindField(files, name, KindField::Tail), &ui);
-    ByteBuffer headFill = decodeHexText(readKindField(files, name, KindField::HeadFill), &ui);
-    ByteBuffer tailFill = decodeHexText(readKindField(files, name, KindField::TailFill), &ui);
-    if (head.empty() || tail.empty()) return;
+    if (name.empty()) return false;
+    const ByteBuffer head = decodeHexText(readKindField(files, name, KindField::Head), progress);
+    const ByteBuffer tail = decodeHexText(readKindField(files, name, KindField::Tail), progress);
+    ByteBuffer headFill = decodeHexText(readKindField(files, name, KindField::HeadFill), progress);
+    ByteBuffer tailFill = decodeHexText(readKindField(files, name, KindField::TailFill), progress);
+    if (head.empty() || tail.empty()) return false;
     ui.setStatusText(
         0, concatText({scan_text::parsingKindPrefix(), name, scan_text::parsingKindSuffix()}));
 
-    const int before = state.catalogue.size();
-    const int kind = state.catalogue.addKind(name, std::move(headFill), std::move(tailFill));
+    ResourceCatalogue& catalogue = doc.catalogue;
+    const int before = catalogue.size();
+    const int kind = catalogue.addKind(name, std::move(headFill), std::move(tailFill));
     // The scan reads the bytes as opened; events it lets run cannot change them (busy).
-    const ByteBuffer bytes = state.file.bytes;
+    const ByteBuffer bytes = doc.file.bytes;
     Text status = scan_text::parsingPrefix();
     const std::size_t prefixLength = status.size();
     findKindMatches(
-        bytes.data(), bytes.size(), head, tail,
+        bytes.data(), bytes.size(), head, tail, progress,
         [&](std::int64_t headAt) {
-            if (headAt < 0) {
-                ui.processPendingEvents();
-                return;
-            }
             status.resize(prefixLength);
             status += intToText(headAt + 1);
             ui.setStatusText(0, status);
-            LoopProgress& progress = state.progress;
-            if (progress.share >= 0)
-                progress.share = progress.base + progress.span * static_cast<double>(headAt + 1) /
-                                                     static_cast<double>(bytes.size());
+            progress.reached(headAt + 1);
         },
-        [&](const KindMatch& m) { state.catalogue.append(kind, m.offset, m.stretch); });
+        [&](const KindMatch& m) { catalogue.append(kind, m.offset, m.stretch); });
 
-    const int added = state.catalogue.size() - before;
-    if (added >= 1) publishKindGroup(state, name, before, added);
+    const int added = catalogue.size() - before;
+    if (added >= 1) publishKindGroup(services, catalogue, name, before, added);
+    return true;
 }
 
 }  // namespace kerbilo

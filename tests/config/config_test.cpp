@@ -6,7 +6,6 @@
 #include "config/config_files.h"
 #include "config/hex_codec.h"
 #include "config/texts.h"
-#include "fake_ui.h"
 #include "memory_files.h"
 #include "printers.h"
 #include "runtime/gbk.h"
@@ -14,7 +13,6 @@
 namespace kerbilo {
 namespace {
 
-using testing::FakeUi;
 using testing::MemoryFileServices;
 
 ByteBuffer H(std::initializer_list<std::uint8_t> b) {
@@ -44,13 +42,19 @@ TEST(Hex, DecodesByPositionWithoutValidation) {
          "A",
          H({0xEA})},  // −2×16 + 10 = −22
     };
-    for (const auto& c : cases) EXPECT_EQ(decodeHexText(c.text, nullptr), c.want) << c.text;
+    NoProgress none;
+    for (const auto& c : cases) EXPECT_EQ(decodeHexText(c.text, none), c.want) << c.text;
 }
 
 TEST(Hex, YieldsOncePerProducedByte) {
-    FakeUi ui;
-    decodeHexText("FFD8FFE", &ui);
-    EXPECT_EQ(ui.processEventsCalls, 4);
+    struct Steps final : Progress {
+        int steps = 0;
+        void step() override { ++steps; }
+        void beginStage(double, std::int64_t) override {}
+        void reached(std::int64_t) override {}
+    } progress;
+    decodeHexText("FFD8FFE", progress);
+    EXPECT_EQ(progress.steps, 4);
 }
 
 TEST(Hex, DigitGroupValues) {

@@ -4,12 +4,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/render_command.h"
 #include "picture/decoders.h"
 #include "picture/picture_pane.h"
+#include "runtime/file_services.h"
 #include "test_images.h"
 
 namespace kerbilo {
@@ -45,9 +47,13 @@ class Render : public ::testing::Test {
     int run(std::vector<std::string> args) {
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
-        ::testing::internal::CaptureStderr();
-        const int code = cli::runRender(static_cast<int>(argv.size()), argv.data());
-        stderr_ = ::testing::internal::GetCapturedStderr();
+        // The program directory is the test's own folder, so --resource without --config
+        // writes its default kinds file there.
+        PosixFileServices files(dir_.string());
+        std::ostringstream out, err;
+        cli::CliEnv env{files, out, err, nullptr};
+        const int code = cli::renderCommand(env, static_cast<int>(argv.size()), argv.data());
+        stderr_ = err.str();
         return code;
     }
 

@@ -1,131 +1,80 @@
+// Opening without dialogs: what the result says, and that a file that cannot be read
+// leaves the document and the window as they were.
+
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
-#include "runtime/byte_ops.h"
+#include "runtime/gbk.h"
 #include "scan/open.h"
-#include "scan/tree.h"
 #include "scan_helpers.h"
 
 namespace kerbilo::testing {
 namespace {
 
-TEST(Open, OpensAndScansWithTitleNameAndFlags) {
-    ScanWorld w;
-    w.state.file.modified = true;
-    ASSERT_TRUE(w.open(join({filler(10), png(filler(4))}), "/data/app.exe"));
-    EXPECT_EQ(w.ui.title(), "Kerbilo - /data/app.exe");
-    EXPECT_EQ(w.state.file.name, "app.exe");
-    EXPECT_FALSE(w.state.file.modified);
-    EXPECT_TRUE(w.ui.isDisabled(MenuItem::Save));
-    EXPECT_EQ(w.ui.statusText, gbk("文件解析已经完成"));
-    EXPECT_EQ(w.ui.expanded, std::vector<int>{0});
-    EXPECT_EQ(w.ui.redraws, std::vector<Control>{Control::Tree});
-    EXPECT_FALSE(w.state.busy);
+TEST(OpenFile, ResultCountsKindsAndOpensTheFile) {
+    DocWorld w;
+    w.files.files["/data/a.bin"] = join({filler(3), png(filler(4))});
+    const OpenResult r = openFile(w.services, w.doc, "/data/a.bin");
+    EXPECT_TRUE(r.opened);
+    EXPECT_EQ(r.reason, "");
+    EXPECT_EQ(r.kindCount, 3);
+    EXPECT_EQ(r.kindsScanned, 3);
+    EXPECT_EQ(w.doc.file.name, "a.bin");
+    EXPECT_EQ(w.doc.catalogue.size(), 1);
+    EXPECT_EQ(w.ui.title(), "Kerbilo - /data/a.bin");
 }
 
-TEST(Open, CatalogueDataIsAViewIntoTheOpenedBytes) {
-    ScanWorld w;
-    w.open(join({filler(10), png(filler(4)), png(filler(5))}));
-    const ByteBuffer d = w.state.catalogue.data(2);
-    EXPECT_EQ(d.data(), w.state.file.bytes.data() + 10 + 28);
-    // Changing the in-memory copy detaches it; the view keeps the bytes as opened.
-    w.state.file.bytes.mutableData()[10] = 0;
-    EXPECT_EQ(w.state.catalogue.data(1), png(filler(4)));
-}
-
-struct UnreadableCase {
-    const char* name;
-    void (*prepare)(ScanWorld&);
-};
-
-TEST(Open, UnreadableFileShowsWhyAndChangesNothing) {
-    const std::vector<UnreadableCase> cases = {
-        {"missing", [](ScanWorld&) {}},
-        {"no permission",
-         [](ScanWorld& w) {
-             w.files.files["/data/b.bin"] = png(filler(1));
-             w.files.unreadable.insert("/data/b.bin");
-         }},
-        {"directory", [](ScanWorld& w) { w.files.directories.insert("/data/b.bin"); }},
+TEST(OpenFile, KindsThatCannotBeScannedAreNotCounted) {
+    struct Case {
+        const char* name;
+        ByteBuffer kinds;  // empty: no resource.config at all
+        int count;
+        int scanned;
     };
-    for (const UnreadableCase& c : cases) {
+    const Case cases[] = {
+        {"no kinds file", {}, 0, 0},
+        {"count is letters", kindsFile({"资源种类数=abc"}), 0, 0},
+        {"kinds without signatures", kindsFile({"资源种类数=2", "1=A", "2=B", "B_head=AA"}), 2, 0},
+        {"one of two complete", kindsFile({"资源种类数=2", "1=A", "A_head=AA", "A_tail=BB", "2=B"}),
+         2, 1},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ScanWorld w;
-        w.open(png(filler(4)), "/data/a.bin");
-        w.state.file.modified = true;
-        w.ui.setMenuItemDisabled(MenuItem::Save, false);
-        const std::size_t titles = w.ui.titles.size(), statuses = w.ui.statusTexts.size();
-        c.prepare(w);
-        EXPECT_FALSE(openAndScan(w.state, "/data/b.bin"));
-        ASSERT_EQ(w.ui.messages.size(), 1u);
-        EXPECT_EQ(w.ui.messages[0].title, gbk("提示"));
-        EXPECT_EQ(w.ui.messages[0].style, MessageStyle::OkInformation);
-        EXPECT_NE(w.ui.messages[0].text.find("/data/b.bin"), Text::npos);
-        EXPECT_NE(w.ui.messages[0].text.find(w.files.lastError()), Text::npos);
-        EXPECT_EQ(w.ui.titles.size(), titles);
-        EXPECT_EQ(w.ui.statusTexts.size(), statuses);
-        EXPECT_EQ(w.state.file.name, "a.bin");
-        EXPECT_EQ(w.state.file.bytes, png(filler(4)));
-        EXPECT_TRUE(w.state.file.modified);
-        EXPECT_FALSE(w.ui.isDisabled(MenuItem::Save));
-        EXPECT_EQ(w.state.catalogue.size(), 1);
-        EXPECT_EQ(w.ui.treeItemCount(), 2);
+        DocWorld w;
+        if (c.kinds.empty())
+            w.files.files.erase("/prog/resource.config");
+        else
+            w.setKinds(c.kinds);
+        w.files.files["/data/a.bin"] = filler(10);
+        const OpenResult r = openFile(w.services, w.doc, "/data/a.bin");
+        EXPECT_TRUE(r.opened);
+        EXPECT_EQ(r.kindCount, c.count);
+        EXPECT_EQ(r.kindsScanned, c.scanned);
     }
 }
 
-TEST(Open, EmptyReadableFileOpens) {
-    ScanWorld w;
-    w.open(png(filler(4)), "/data/a.bin");
-    EXPECT_TRUE(w.open({}, "/data/empty"));
-    EXPECT_TRUE(w.ui.messages.empty());
-    EXPECT_EQ(w.state.file.name, "empty");
-    EXPECT_EQ(w.ui.treeItemCount(), 0);
-    EXPECT_EQ(w.state.catalogue.size(), 0);
-    EXPECT_EQ(w.ui.statusText, gbk("文件解析已经完成"));
+TEST(OpenFile, UnreadableFileGivesTheReasonAndChangesNothing) {
+    DocWorld w;
+    ASSERT_TRUE(w.open(png(filler(4)), "/data/a.bin"));
+    w.doc.file.modified = true;
+    w.ui.setMenuItemDisabled(MenuItem::Save, false);
+    const std::size_t titles = w.ui.titles.size();
+    w.files.files["/data/b.bin"] = png(filler(1));
+    w.files.unreadable.insert("/data/b.bin");
+
+    const OpenResult r = openFile(w.services, w.doc, "/data/b.bin");
+    EXPECT_FALSE(r.opened);
+    EXPECT_EQ(r.reason, w.files.lastError());
+    EXPECT_FALSE(r.reason.empty());
+    EXPECT_TRUE(w.ui.messages.empty()) << "the operation shows no message";
+    EXPECT_EQ(w.ui.titles.size(), titles);
+    EXPECT_EQ(w.doc.file.name, "a.bin");
+    EXPECT_EQ(w.doc.file.bytes, png(filler(4)));
+    EXPECT_TRUE(w.doc.file.modified);
+    EXPECT_FALSE(w.ui.isDisabled(MenuItem::Save));
+    EXPECT_EQ(w.doc.catalogue.size(), 1);
 }
 
-TEST(Open, OpenCommandUsesDialogAndCancelChangesNothing) {
-    ScanWorld w;
-    w.files.files["/data/x.exe"] = png(filler(2));
-    w.state.file.modified = true;
-    openCommand(w.state);  // no answer scripted: cancelled
-    ASSERT_EQ(w.ui.dialogsShown.size(), 1u);
-    EXPECT_EQ(w.ui.dialogsShown[0].filter,
-              gbk("可执行文件|*.exe|动态链接库文件|*.dll|所有类型文件|*.*"));
-    EXPECT_TRUE(w.state.file.modified);
-    EXPECT_TRUE(w.ui.titles.empty());
-
-    w.ui.fileDialogAnswers.push_back(Text("/data/x.exe"));
-    openCommand(w.state);
-    EXPECT_EQ(w.ui.title(), "Kerbilo - /data/x.exe");
-    EXPECT_EQ(w.state.catalogue.size(), 1);
-}
-
-TEST(Open, DropOpensFirstPathLikeTheMenu) {
-    ScanWorld a, b;
-    const ByteBuffer data = join({png(filler(2)), png(filler(3))});
-    a.files.files["/data/x.exe"] = data;
-    b.files.files["/data/x.exe"] = data;
-    a.ui.fileDialogAnswers.push_back(Text("/data/x.exe"));
-    openCommand(a.state);
-    filesDroppedCommand(b.state, "/data/x.exe\r\n/data/other.exe\r\n");
-    EXPECT_EQ(a.ui.title(), b.ui.title());
-    EXPECT_EQ(a.listed(), b.listed());
-    EXPECT_EQ(a.ui.statusTexts, b.ui.statusTexts);
-}
-
-TEST(Open, OpeningTwiceRebuildsTheSameCatalogue) {
-    ScanWorld w;
-    const ByteBuffer data = join({png(filler(2)), filler(3), png(filler(3))});
-    w.open(data);
-    const std::vector<Listed> first = w.listed();
-    w.open(data);
-    EXPECT_EQ(w.listed(), first);
-    EXPECT_EQ(w.ui.treeItemCount(), 3);
-}
-
-TEST(Open, FileNameOfTakesTheLastComponent) {
+TEST(OpenFile, FileNameOfTakesTheLastComponent) {
     const std::vector<std::pair<Text, Text>> cases = {
         {"/data/app.exe", "app.exe"},
         {"app", "app"},
@@ -138,77 +87,18 @@ TEST(Open, FileNameOfTakesTheLastComponent) {
     for (const auto& [path, name] : cases) EXPECT_EQ(fileNameOf(path), name) << path;
 }
 
-TEST(Busy, CommandsDuringScanAreRefused) {
-    ScanWorld w;
-    w.files.files["/data/other"] = png(filler(9));
-    w.ui.fileDialogAnswers.push_back(Text("/data/other"));
-    int yields = 0;
-    bool sawBusy = true;
-    w.ui.onProcessEvents = [&] {
-        ++yields;
-        sawBusy = sawBusy && w.state.busy && !commandsAllowed(w.state);
-        openCommand(w.state);
-        filesDroppedCommand(w.state, "/data/other");
-        EXPECT_FALSE(openAndScan(w.state, "/data/other"));
-    };
-    w.open(join({png(filler(2)), png(filler(3))}));
-    EXPECT_GT(yields, 0);
-    EXPECT_TRUE(sawBusy);
-    EXPECT_TRUE(w.ui.dialogsShown.empty());
-    EXPECT_EQ(w.ui.titles.size(), 1u);
-    EXPECT_EQ(w.state.catalogue.size(), 2);
-    EXPECT_FALSE(w.state.busy);
-    EXPECT_TRUE(commandsAllowed(w.state));
-}
-
-TEST(Busy, DeferredWorkRunsOnceWhenTheScanEnds) {
-    ScanWorld w;
-    std::vector<bool> busyAtHook;
-    w.state.afterLoop = [&](ProgramState& s) { busyAtHook.push_back(s.busy); };
-    w.open(png(filler(2)));
-    EXPECT_EQ(busyAtHook, std::vector<bool>{false});
-}
-
-TEST(Busy, SelectionDuringScanSeesNodesPublishedSoFar) {
-    ScanWorld w;
-    std::vector<int> shownSizes;
-    w.ui.onProcessEvents = [&] {
-        if (w.ui.treeItemCount() >= 2) {
-            w.ui.select(1);
-            showSelectedResource(w.state);
-        }
-    };
-    w.open(join({png(filler(2)), png(filler(3))}));
-    ASSERT_NE(w.ui.lastPicture(), nullptr);
-    EXPECT_EQ(*w.ui.lastPicture(), png(filler(2)));
-}
-
-}  // namespace
-}  // namespace kerbilo::testing
-
-namespace kerbilo::testing {
-namespace {
-
-// The share a progress bar shows runs from 0 to the last head's place, kind after kind,
-// never backwards, and is withdrawn when the scan ends.
-TEST(Busy, ProgressFollowsTheScanAcrossKinds) {
-    ScanWorld w;
-    std::vector<double> shares;
-    w.ui.onProcessEvents = [&] { shares.push_back(w.state.progress.share); };
-    const ByteBuffer data = join({filler(500), png(filler(3)), filler(500), png(filler(4))});
-    w.open(data);
-    ASSERT_FALSE(shares.empty());
-    EXPECT_EQ(shares.front(), 0.0);
-    for (std::size_t i = 1; i < shares.size(); ++i) {
-        EXPECT_GE(shares[i], shares[i - 1]) << i;
-        EXPECT_LE(shares[i], 1.0);
-    }
-    // Three default kinds: the PNG heads move the share inside the first third; the other
-    // kinds find nothing but still take it to the start of their own third.
-    EXPECT_TRUE(
-        std::any_of(shares.begin(), shares.end(), [](double s) { return s > 0.1 && s < 1.0 / 3; }));
-    EXPECT_DOUBLE_EQ(*std::max_element(shares.begin(), shares.end()), 2.0 / 3);
-    EXPECT_EQ(w.state.progress.share, -1) << "no loop runs any more";
+// One step before every head search and one per tree node: the window repaints often
+// enough however many resources a file holds.
+TEST(OpenFile, ScanAndTreeFillingLetEventsRun) {
+    DocWorld w;
+    w.setKinds(kindsFile({"资源种类数=1", "1=A", "A_head=AA", "A_tail=BB", "A头补齐=AA"}));
+    ByteBuffer file;
+    for (int i = 0; i < 50; ++i) file = join({file, bytes({0xAA, 0x01, 0xBB})});
+    const int before = w.ui.processEventsCalls;
+    ASSERT_TRUE(w.open(file));
+    EXPECT_EQ(w.doc.catalogue.size(), 50);
+    // 3 signature bytes (no tail fill), 51 head searches, 50 tree nodes.
+    EXPECT_EQ(w.ui.processEventsCalls - before, 3 + 51 + 50);
 }
 
 }  // namespace

@@ -41,31 +41,31 @@ Text gbk(const char* utf8) {
     return utf8ToGbk(utf8);
 }
 
-ScanWorld::ScanWorld() {
-    files.directories.insert("/data");
-    ensureKindsFile(files);
-}
-
-bool ScanWorld::open(const ByteBuffer& data, const Text& path) {
-    files.files[path] = data;
-    return openAndScan(state, path);
-}
-
-std::vector<Listed> ScanWorld::listed() {
+std::vector<Listed> listed(UiServices& ui, const ResourceCatalogue& catalogue) {
     std::vector<Listed> out;
     for (int i = 0; i < ui.treeItemCount(); ++i) {
-        const int n = resourceOfItem(state, i);
+        const int n = resourceOfItem(ui, catalogue, i);
         if (n == 0) continue;
-        out.push_back({n, gbkToUtf8(kindNameOfItem(state, i)), ui.treeItemText(i),
-                       state.catalogue.openedOffset(n), state.catalogue.data(n)});
+        out.push_back({n, gbkToUtf8(kindNameOfItem(ui, i)), ui.treeItemText(i),
+                       catalogue.openedOffset(n), catalogue.data(n)});
     }
     return out;
 }
 
-int ScanWorld::itemOfResource(int n) {
+int itemOfResource(UiServices& ui, int n) {
     for (int i = 0; i < ui.treeItemCount(); ++i)
         if (ui.treeItemData(i) == n) return i;
     return -1;
+}
+
+DocWorld::DocWorld() {
+    files.directories.insert("/data");
+    ensureKindsFile(files);
+}
+
+bool DocWorld::open(const ByteBuffer& data, const Text& path) {
+    files.files[path] = data;
+    return openFile(services, doc, path).opened;
 }
 
 }  // namespace kerbilo::testing

@@ -1,13 +1,13 @@
 #pragma once
-// A program state over in-memory files and the scripted UI, with builders for files that
-// hold resources at known places.
+// Builders for files that hold resources at known places, and a document over in-memory
+// files and the scripted UI for the operations of the scanning and editing libraries.
 
 #include <string>
 #include <vector>
 
 #include "fake_ui.h"
 #include "memory_files.h"
-#include "scan/program_state.h"
+#include "scan/document.h"
 
 namespace kerbilo::testing {
 
@@ -22,6 +22,8 @@ ByteBuffer pngTail();
 // resource.config text (UTF-8 here, stored as GBK) from "key=value" lines.
 ByteBuffer kindsFile(std::initializer_list<std::string> lines);
 
+Text gbk(const char* utf8);
+
 struct Listed {
     int number;
     Text kind;
@@ -31,20 +33,39 @@ struct Listed {
     friend bool operator==(const Listed&, const Listed&) = default;
 };
 
-struct ScanWorld {
-    MemoryFileServices files;
-    FakeUi ui;
-    ProgramState state{files, ui};
+// The tree as the user sees it: every resource node with its group's kind.
+std::vector<Listed> listed(UiServices& ui, const ResourceCatalogue& catalogue);
+// The tree item of resource n, −1 when there is none.
+int itemOfResource(UiServices& ui, int n);
 
-    ScanWorld();  // with the default kinds file
-    void setKinds(ByteBuffer content) { files.files["/prog/resource.config"] = std::move(content); }
-    // Puts data at /data/app.exe and opens it.
-    bool open(const ByteBuffer& data, const Text& path = "/data/app.exe");
-    // The tree as the user sees it: every resource node with its group's kind.
-    std::vector<Listed> listed();
-    int itemOfResource(int n);
+// Progress as the window sees it: a step lets the scripted UI's events run, and the share
+// is kept as the progress bar would show it.
+class TestProgress final : public Progress {
+  public:
+    explicit TestProgress(UiServices& ui) : ui_(ui) { meter.begin(); }
+    void step() override { ui_.processPendingEvents(); }
+    void beginStage(double weight, std::int64_t total) override { meter.beginStage(weight, total); }
+    void reached(std::int64_t position) override { meter.reached(position); }
+    ProgressMeter meter;
+
+  private:
+    UiServices& ui_;
 };
 
-Text gbk(const char* utf8);
+// One document and the services the operations reach the world through.
+struct DocWorld {
+    MemoryFileServices files;
+    FakeUi ui;
+    TestProgress progress{ui};
+    Document doc;
+    Services services{files, ui, progress};
+
+    DocWorld();  // with the default kinds file
+    void setKinds(ByteBuffer content) { files.files["/prog/resource.config"] = std::move(content); }
+    // Puts data at path and opens it.
+    bool open(const ByteBuffer& data, const Text& path = "/data/app.exe");
+    std::vector<Listed> listed() { return testing::listed(ui, doc.catalogue); }
+    int itemOfResource(int n) { return testing::itemOfResource(ui, n); }
+};
 
 }  // namespace kerbilo::testing

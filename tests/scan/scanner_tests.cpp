@@ -87,7 +87,7 @@ class Scanner : public ::testing::TestWithParam<ScanCase> {};
 
 TEST_P(Scanner, FindsEveryResourceWithItsData) {
     const ScanCase& c = GetParam();
-    ScanWorld w;
+    DocWorld w;
     if (!c.kinds.empty()) w.setKinds(c.kinds);
     ASSERT_TRUE(w.open(c.file));
     const std::vector<Listed> got = w.listed();
@@ -98,7 +98,7 @@ TEST_P(Scanner, FindsEveryResourceWithItsData) {
         EXPECT_EQ(got[i].offset, c.found[i].offset);
         EXPECT_EQ(got[i].label, formatHex(c.found[i].offset + 1));
         EXPECT_EQ(got[i].data, c.found[i].data);
-        EXPECT_EQ(w.state.catalogue.dataLength(got[i].number), bufferLength(c.found[i].data));
+        EXPECT_EQ(w.doc.catalogue.dataLength(got[i].number), bufferLength(c.found[i].data));
     }
 }
 
@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Scanner, ::testing::ValuesIn(scanCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ScannerKinds, LabelOfPosition4097IsHex1001) {
-    ScanWorld w;
+    DocWorld w;
     w.open(join({filler(4096), png(filler(3))}));
     ASSERT_EQ(w.ui.treeItemCount(), 2);
     EXPECT_EQ(w.ui.treeItemText(0), gbk("PNG格式资源"));
@@ -114,7 +114,7 @@ TEST(ScannerKinds, LabelOfPosition4097IsHex1001) {
 }
 
 TEST(ScannerKinds, StatusTextsInOrderIncludingHeadWithoutTail) {
-    ScanWorld w;
+    DocWorld w;
     w.setKinds(kindsFile({"资源种类数=2", "1=A", "A_head=AA", "A_tail=CC", "A头补齐=AA", "2=B",
                           "B_head=BB", "B_tail=DD"}));
     w.open(bytes({0xAA, 0xCC, 0x00, 0xAA, 0xBB, 0xDD}));
@@ -129,7 +129,7 @@ TEST(ScannerKinds, StatusTextsInOrderIncludingHeadWithoutTail) {
 }
 
 TEST(ScannerKinds, SkippedKindsShowNothingAndKeepNumbering) {
-    ScanWorld w;
+    DocWorld w;
     w.setKinds(kindsFile({"资源种类数=5", "1=A", "A_head=AA", "A_tail=CC", "A头补齐=AA",
                           "2=", "3=NoHead", "NoHead_tail=CC", "4=NoTail", "NoTail_head=AA", "5=E",
                           "E_head=AA", "E_tail=CC", "E头补齐=AA"}));
@@ -146,7 +146,7 @@ TEST(ScannerKinds, SkippedKindsShowNothingAndKeepNumbering) {
 }
 
 TEST(ScannerKinds, KindsOneAndThreeOnlyGiveTwoGroupsWithRunningNumbers) {
-    ScanWorld w;  // default kinds: PNG, JPG, GIF
+    DocWorld w;  // default kinds: PNG, JPG, GIF
     const ByteBuffer gif =
         join({bytes({0x47, 0x49, 0x46, 0x38, 0x39, 0x61}), filler(4), bytes({0x00, 0x3B})});
     w.open(join({png(filler(2)), filler(5), png(filler(3)), gif, png(filler(1))}));
@@ -160,12 +160,12 @@ TEST(ScannerKinds, KindsOneAndThreeOnlyGiveTwoGroupsWithRunningNumbers) {
 }
 
 TEST(ScannerKinds, EmptyFileShowsEveryKindAndNoGroup) {
-    ScanWorld w;
+    DocWorld w;
     w.open({});
     EXPECT_EQ(w.ui.statusTexts.size(), 4u);
     EXPECT_EQ(w.ui.treeItemCount(), 0);
     EXPECT_TRUE(w.ui.expanded.empty());
-    EXPECT_EQ(w.state.catalogue.size(), 0);
+    EXPECT_EQ(w.doc.catalogue.size(), 0);
 }
 
 // The tail found for one head is reused by later heads; the result must equal the naive
@@ -180,8 +180,9 @@ TEST(ScannerKinds, TailReuseMatchesNaiveSearch) {
         }
         const ByteBuffer head = bytes({0xAA}), tail = bytes({0xCC, 0x01});
         std::vector<KindMatch> fast;
+        NoProgress progress;
         findKindMatches(
-            data.data(), data.size(), head, tail, [](std::int64_t) {},
+            data.data(), data.size(), head, tail, progress, [](std::int64_t) {},
             [&](const KindMatch& m) { fast.push_back(m); });
         std::vector<KindMatch> naive;
         for (std::size_t h = 0; h < data.size(); ++h) {

@@ -87,7 +87,7 @@ class Shell : public ::testing::Test {
     std::unique_ptr<MainWindow> window;
     std::vector<std::string> log;
     std::function<void(MenuItem)> onCommand;
-    CloseAnswer closeAnswer = CloseAnswer::Close;
+    CloseDecision closeAnswer = CloseDecision::Close;
     bool exitNow = true;
     bool busy = false;
     double progress = -1;
@@ -313,8 +313,9 @@ TEST_F(ShellTree, DoubleClickShowsLikeSelection) {
 }
 
 TEST_F(Shell, CloseFollowsTheLogicsAnswer) {
-    const std::pair<CloseAnswer, bool> cases[] = {
-        {CloseAnswer::Stay, false}, {CloseAnswer::Deferred, false}, {CloseAnswer::Close, true}};
+    const std::pair<CloseDecision, bool> cases[] = {{CloseDecision::Stay, false},
+                                                    {CloseDecision::Deferred, false},
+                                                    {CloseDecision::Close, true}};
     for (auto [answer, closes] : cases) {
         closeAnswer = answer;
         log.clear();
@@ -325,11 +326,11 @@ TEST_F(Shell, CloseFollowsTheLogicsAnswer) {
 }
 
 TEST_F(Shell, EscapeRequestsClosing) {
-    closeAnswer = CloseAnswer::Stay;
+    closeAnswer = CloseDecision::Stay;
     QTest::keyClick(window.get(), Qt::Key_Escape);
     EXPECT_EQ(log, std::vector<std::string>{"close?"});
     EXPECT_TRUE(window->isVisible());
-    closeAnswer = CloseAnswer::Close;
+    closeAnswer = CloseDecision::Close;
     QTest::keyClick(window.get(), Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible());
 }
@@ -339,7 +340,7 @@ TEST_F(Shell, ExitEndsAtOnceOrWhenTheLogicSaysSo) {
     window->action(MenuItem::Exit)->trigger();
     EXPECT_TRUE(window->isVisible()) << "deferred";
     exitNow = true;
-    closeAnswer = CloseAnswer::Stay;
+    closeAnswer = CloseDecision::Stay;
     window->action(MenuItem::Exit)->trigger();
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(log, (std::vector<std::string>{"exit?", "exit?"})) << "no close question";
@@ -398,7 +399,7 @@ TEST_F(Shell, BusyLoopGreysMenusAndRefusesCommandsAndDrops) {
                                               window->progressBar()->value() == 250);
             if (greyed && !closeSent) {
                 closeSent = true;
-                closeAnswer = CloseAnswer::Deferred;
+                closeAnswer = CloseDecision::Deferred;
                 window->close();
                 visibleAfterClose = window->isVisible();
                 const std::size_t before = log.size();

@@ -1,16 +1,13 @@
 #include "ui/shell/lifecycle.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "app/texts.h"
 #include "config/config_files.h"
 #include "runtime/gbk.h"
-#include "ui/shell/shell_texts.h"
 
 namespace kerbilo {
 
@@ -73,21 +70,6 @@ Text desktopFolder() {
     return desktopFolder(env("HOME"), env("XDG_CONFIG_HOME"));
 }
 
-Text programDirectoryFor(const Text& executableDir, std::string_view home,
-                         std::string_view xdgConfigHome) {
-    if (!executableDir.empty() && ::access(gbkToUtf8(executableDir).c_str(), W_OK) == 0)
-        return executableDir;
-    if (home.empty() && xdgConfigHome.empty()) return executableDir;
-    const std::string dir = configHome(home, xdgConfigHome) + "/kerbilo";
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    return utf8ToGbk(dir);
-}
-
-Text programDirectory() {
-    return programDirectoryFor(executableDirectory(), env("HOME"), env("XDG_CONFIG_HOME"));
-}
-
 void runCreationSteps(CreationTargets& t, const Text& desktop) {
     if (t.clearModified) t.clearModified();
     if (t.openDialog) t.openDialog->initialFolder = desktop;
@@ -102,7 +84,7 @@ void runCreationSteps(CreationTargets& t, const Text& desktop) {
 FileDialogSettings initialDialog(FileDialogMode mode) {
     FileDialogSettings d;
     d.mode = mode;
-    d.filter = shell_text::dialogFilter();
+    d.filter = app_text::openFilter();
     return d;
 }
 

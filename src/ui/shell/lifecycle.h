@@ -15,12 +15,6 @@ namespace kerbilo {
 Text desktopFolder(std::string_view home, std::string_view xdgConfigHome);
 Text desktopFolder();  // from the process environment
 
-// Where the two settings files live: beside the executable when that folder is writable
-// (a copy run from its build folder), else $XDG_CONFIG_HOME/kerbilo, created if missing.
-Text programDirectoryFor(const Text& executableDir, std::string_view home,
-                         std::string_view xdgConfigHome);
-Text programDirectory();  // from the process environment
-
 // The state the creation steps set, wherever it lives.
 struct CreationTargets {
     std::function<void()> clearModified;

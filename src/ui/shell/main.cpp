@@ -3,6 +3,7 @@
 #include <QtWidgets/QApplication>
 
 #include "runtime/file_services.h"
+#include "runtime/program_directory.h"
 #include "ui/shell/lifecycle.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/program.h"

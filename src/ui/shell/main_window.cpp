@@ -210,9 +210,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     // While a loop runs the logic remembers the request and ends the program afterwards.
-    const CloseAnswer answer =
-        commands_.requestClose ? commands_.requestClose() : CloseAnswer::Close;
-    if (answer == CloseAnswer::Close) {
+    const CloseDecision answer =
+        commands_.requestClose ? commands_.requestClose() : CloseDecision::Close;
+    if (answer == CloseDecision::Close) {
         ending_ = true;
         event->accept();
     } else {

@@ -2,10 +2,8 @@
 
 #include <QtGui/QImage>
 
-#include "edit/commands.h"
+#include "app/commands.h"
 #include "picture/picture_pane.h"
-#include "scan/open.h"
-#include "scan/tree.h"
 #include "ui/shell/lifecycle.h"
 
 namespace kerbilo {
@@ -56,7 +54,6 @@ void Program::attach(MainWindow& window) {
     state_->saveDialog = initialDialog(FileDialogMode::Save);
     // Runs inside the operation that ran a loop: stop the event loop, keep the state.
     state_->endProgram = [this] { window_->endProgram(); };
-    installCommandRules(*state_);
 }
 
 ShellCommands Program::commands() {
@@ -82,20 +79,10 @@ ShellCommands Program::commands() {
         t.registerDropTarget = [this] { window_->registerDropTarget(); };
         runCreationSteps(t, s.desktopFolder);
     };
-    c.requestClose = [this] {
-        switch (requestClose(*state_)) {
-            case CloseDecision::Close:
-                return CloseAnswer::Close;
-            case CloseDecision::Stay:
-                return CloseAnswer::Stay;
-            case CloseDecision::Deferred:
-                break;
-        }
-        return CloseAnswer::Deferred;
-    };
+    c.requestClose = [this] { return requestClose(*state_); };
     c.requestExit = [this] { return requestExit(*state_); };
     c.busy = [this] { return !commandsAllowed(*state_); };
-    c.progress = [this] { return state_->progress.share; };
+    c.progress = [this] { return state_->progress.share(); };
     return c;
 }
 

@@ -4,8 +4,8 @@
 
 #include <memory>
 
+#include "app/program_state.h"
 #include "runtime/file_services.h"
-#include "scan/program_state.h"
 #include "ui/shell/main_window.h"
 #include "ui/shell/shell_commands.h"
 

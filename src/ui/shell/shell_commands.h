@@ -5,12 +5,11 @@
 
 #include <functional>
 
+#include "app/close_decision.h"
 #include "runtime/byte_buffer.h"
 #include "ui/services/ui_services.h"
 
 namespace kerbilo {
-
-enum class CloseAnswer { Close, Stay, Deferred };
 
 struct ShellCommands {
     // Open, SetOutputFolder, Save, ReplaceResource, ExportResource, ExportAllResources.
@@ -24,7 +23,7 @@ struct ShellCommands {
     std::function<void()> windowCreated;
     // Deferred: a long loop is running; the logic ends the program itself afterwards if
     // the close is then allowed.
-    std::function<CloseAnswer()> requestClose;
+    std::function<CloseDecision()> requestClose;
     // True: end now. False: deferred like a close.
     std::function<bool()> requestExit;
 

@@ -7,8 +7,8 @@ namespace kerbilo::shell_text {
 KERBILO_GBK_TEXT(title, "Kerbilo")
 KERBILO_GBK_TEXT(treeRoot, "文件资源列表")
 KERBILO_GBK_TEXT(browseGroup, "资源浏览")
-KERBILO_GBK_TEXT(welcome, "欢迎使用Kerbilo 1.2版")
-KERBILO_GBK_TEXT(dialogFilter, "可执行文件|*.exe|动态链接库文件|*.dll|所有类型文件|*.*")
+// The version comes from the project, major.minor, as the status bar has always shown it.
+KERBILO_GBK_TEXT(welcome, "欢迎使用Kerbilo " KERBILO_DISPLAY_VERSION "版")
 
 KERBILO_GBK_TEXT(fileMenu, "文件")
 KERBILO_GBK_TEXT(openItem, "打开")

@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "edit/commands.h"
-#include "edit/edit.h"
+#include "app/commands.h"
+#include "app_helpers.h"
 #include "runtime/byte_ops.h"
-#include "scan/open.h"
-#include "scan/tree.h"
-#include "scan_helpers.h"
 
 namespace kerbilo::testing {
 namespace {
@@ -88,7 +85,6 @@ TEST_F(Save, CloseQuestionClosesOnlyAfterASave) {
 }
 
 TEST_F(Save, CloseAndExitDuringAScanAreCarriedOutAfterIt) {
-    installCommandRules(w.state);
     int ended = 0;
     w.state.endProgram = [&] { ++ended; };
     bool exitNow = true;

@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "edit/edit.h"
+#include "app/commands.h"
+#include "app_helpers.h"
 #include "runtime/byte_ops.h"
-#include "scan/open.h"
-#include "scan_helpers.h"
 
 namespace kerbilo::testing {
 namespace {

@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "edit/commands.h"
-#include "edit/edit.h"
+#include "app/commands.h"
+#include "app_helpers.h"
 #include "runtime/byte_ops.h"
-#include "scan_helpers.h"
 
 namespace kerbilo::testing {
 namespace {
@@ -69,10 +68,10 @@ TEST_F(Export, ExportAllWritesEveryNodeWithExactNames) {
 // Tree: PNG group, two nodes, GIF group, one node: five items in all.
 TEST_F(Export, ExportAllProgressCountsTreeItems) {
     std::vector<double> shares;
-    w.ui.onProcessEvents = [&] { shares.push_back(w.state.progress.share); };
+    w.ui.onProcessEvents = [&] { shares.push_back(w.state.progress.share()); };
     exportAllResources(w.state);
     EXPECT_EQ(shares, (std::vector<double>{0, 0.2, 0.4, 0.6, 0.8}));
-    EXPECT_EQ(w.state.progress.share, -1);
+    EXPECT_EQ(w.state.progress.share(), -1);
 }
 
 TEST_F(Export, ExportAllDeclinedWritesNothing) {
@@ -134,7 +133,6 @@ TEST_F(Export, PartialFailureReportsOnlyTheFailedOne) {
 }
 
 TEST_F(Export, CommandsDuringExportAllAreRefusedAndCloseIsDeferred) {
-    installCommandRules(w.state);
     int ended = 0;
     w.state.endProgram = [&] { ++ended; };
     w.state.file.modified = true;

@@ -1,0 +1,213 @@
+#include "app/commands.h"
+
+#include "app/texts.h"
+#include "runtime/byte_ops.h"
+#include "scan/open.h"
+#include "scan/tree.h"
+#include "ui/services/dropped_files.h"
+
+namespace kerbilo {
+
+namespace {
+
+void showFailure(ProgramState& state, const Text& prefix, const Text& subject, const Text& reason) {
+    state.ui.showMessage(app_text::cannotMessage(prefix, subject, reason),
+                         MessageStyle::OkInformation, app_text::noticeTitle());
+}
+
+// The resource's kind filter: group text + "文件|*." + suffix.
+Text kindFilter(ProgramState& state, int item) {
+    return concatText({state.ui.treeItemText(state.ui.treeItemParent(item)),
+                       app_text::filterKindMiddle(), suffixOfItem(state.files, state.ui, item)});
+}
+
+}  // namespace
+
+// ---- opening --------------------------------------------------------------------------
+
+bool openAndScan(ProgramState& state, const Text& path) {
+    if (!commandsAllowed(state)) return false;
+    OpenResult result;
+    runBusyLoop(state, [&] {
+        Services services = state.services();
+        result = openFile(services, state, path);
+    });
+    if (!result.opened) showFailure(state, app_text::cannotOpenPrefix(), path, result.reason);
+    return result.opened;
+}
+
+void openCommand(ProgramState& state) {
+    if (!commandsAllowed(state)) return;
+    state.openDialog.filter = app_text::openFilter();
+    if (!state.ui.showFileDialog(state.openDialog)) return;
+    openAndScan(state, state.openDialog.fileName);
+}
+
+void filesDroppedCommand(ProgramState& state, const Text& droppedText) {
+    if (!commandsAllowed(state)) return;
+    openAndScan(state, firstDroppedPath(droppedText));
+}
+
+int resourceOfItem(ProgramState& state, int item) {
+    return kerbilo::resourceOfItem(state.ui, state.catalogue, item);
+}
+
+void showSelectedResource(ProgramState& state) {
+    kerbilo::showSelectedResource(state.ui, state.catalogue);
+}
+
+// ---- replacement ----------------------------------------------------------------------
+
+ReplaceResult replaceResource(ProgramState& state) {
+    if (!commandsAllowed(state)) return ReplaceResult::Refused;
+    UiServices& ui = state.ui;
+    const int item = ui.selectedTreeItem();
+    if (resourceOfItem(state, item) == 0) return ReplaceResult::NotAResource;
+    state.openDialog.filter =
+        concatText({kindFilter(state, item), "|", app_text::filterAllFiles()});
+    if (!ui.showFileDialog(state.openDialog)) return ReplaceResult::Cancelled;
+    const Text path = state.openDialog.fileName;
+    const std::optional<ByteBuffer> data = state.files.tryReadWholeFile(path);
+    if (!data) {
+        showFailure(state, app_text::cannotReadPrefix(), path, state.files.lastError());
+        return ReplaceResult::Unreadable;
+    }
+    return applyReplacement(state, ui.selectedTreeItem(), *data);
+}
+
+ReplaceResult applyReplacement(ProgramState& state, int itemIndex, const ByteBuffer& newData) {
+    UiServices& ui = state.ui;
+    const int n = resourceOfItem(state, itemIndex);
+    if (n == 0) return ReplaceResult::NotAResource;
+    state.file.modified = true;
+    ui.setMenuItemDisabled(MenuItem::Save, false);
+
+    PutResult put = putResourceData(state, n, newData, Growth::Refuse);
+    if (put.status == PutStatus::NeedsGrowth) {
+        const int answer =
+            ui.showMessage(growthWarning(put.newLength, put.slotLength),
+                           MessageStyle::OkCancelInformation, app_text::noticeTitle());
+        if (answer != kResultOk) return ReplaceResult::Declined;
+        put = putResourceData(state, n, newData, Growth::Allow);
+    }
+    if (put.status == PutStatus::OutOfMemory) {
+        showFailure(state, app_text::cannotReplacePrefix(), ui.treeItemText(itemIndex),
+                    app_text::outOfMemory());
+        return ReplaceResult::OutOfMemory;
+    }
+    ui.setPictureData(Pane::Main, state.catalogue.data(n));
+    return ReplaceResult::Replaced;
+}
+
+// ---- export ---------------------------------------------------------------------------
+
+bool exportResource(ProgramState& state) {
+    if (!commandsAllowed(state)) return false;
+    UiServices& ui = state.ui;
+    const int item = ui.selectedTreeItem();
+    const int n = resourceOfItem(state, item);
+    if (n == 0) return false;
+    state.saveDialog.filter = kindFilter(state, item);
+    state.saveDialog.defaultExtension = suffixOfItem(state.files, ui, item);
+    if (!ui.showFileDialog(state.saveDialog)) return false;
+    const Text path = state.saveDialog.fileName;
+    const WriteResult written = exportResourceTo(state.files, state.catalogue, n, path);
+    if (!written.written) showFailure(state, app_text::cannotWritePrefix(), path, written.reason);
+    return written.written;
+}
+
+ExportReport exportAllResources(ProgramState& state) {
+    ExportReport report;
+    if (!commandsAllowed(state)) return report;
+    UiServices& ui = state.ui;
+    if (ui.showMessage(app_text::exportAllQuestion(), MessageStyle::OkCancel,
+                       app_text::noticeTitle()) != kResultOk)
+        return report;
+    runBusyLoop(state, [&] {
+        Services services = state.services();
+        report = exportAllInto(services, state, state.outputFolder);
+        if (report.failures.empty()) return;
+        const auto failed = static_cast<std::int64_t>(report.failures.size());
+        const ExportFailure& first = report.failures.front();
+        ui.showMessage(concatText({app_text::failedCountStart(), intToText(report.written + failed),
+                                   app_text::failedCountMiddle(), intToText(failed),
+                                   app_text::failedCountEnd(), "\r\n",
+                                   app_text::cannotMessage(app_text::firstFailedPrefix(),
+                                                           first.path, first.reason)}),
+                       MessageStyle::OkInformation, app_text::noticeTitle());
+    });
+    return report;
+}
+
+// ---- saving and the output folder -----------------------------------------------------
+
+bool saveFile(ProgramState& state) {
+    if (!commandsAllowed(state)) return false;
+    UiServices& ui = state.ui;
+    state.saveDialog.filter = app_text::filterAllFiles();
+    state.saveDialog.defaultExtension = findExtension(state.file.name);
+    if (!ui.showFileDialog(state.saveDialog)) return false;
+    const Text path = state.saveDialog.fileName;
+    const WriteResult saved = saveCopy(state.files, state.file, path);
+    if (!saved.written) {
+        showFailure(state, app_text::cannotSavePrefix(), path, saved.reason);
+        return false;
+    }
+    state.file.modified = false;
+    ui.setMenuItemDisabled(MenuItem::Save, true);
+    return true;
+}
+
+bool browseForFolder(UiServices& ui, std::uintptr_t owner, const Text& prompt, Text& folder) {
+    folder.clear();
+    std::optional<Text> chosen = ui.chooseFolder(prompt, owner);
+    if (!chosen) return false;
+    Text path = chosen->substr(0, chosen->find('\0'));
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (path.empty()) return false;
+    folder = std::move(path);
+    return true;
+}
+
+bool setOutputFolder(ProgramState& state) {
+    if (!commandsAllowed(state)) return false;
+    Text folder;
+    if (!browseForFolder(state.ui, state.ui.mainWindowHandle(), app_text::folderPrompt(), folder))
+        return false;
+    // A read-only program folder keeps the choice for this run only, as before.
+    storeOutputFolder(state.files, state.outputFolder, folder);
+    return true;
+}
+
+// ---- routing --------------------------------------------------------------------------
+
+bool runMenuCommand(ProgramState& state, MenuItem item) {
+    std::function<void()> command;
+    switch (item) {
+        case MenuItem::Open:
+            command = [&state] { openCommand(state); };
+            break;
+        case MenuItem::SetOutputFolder:
+            command = [&state] { setOutputFolder(state); };
+            break;
+        case MenuItem::Save:
+            command = [&state] { saveFile(state); };
+            break;
+        case MenuItem::ReplaceResource:
+            command = [&state] { replaceResource(state); };
+            break;
+        case MenuItem::ExportResource:
+            command = [&state] { exportResource(state); };
+            break;
+        case MenuItem::ExportAllResources:
+            command = [&state] { exportAllResources(state); };
+            break;
+        default:
+            return false;
+    }
+    if (parkCommand(state, command)) return true;
+    if (commandsAllowed(state)) command();
+    return true;
+}
+
+}  // namespace kerbilo

@@ -1,0 +1,81 @@
+#pragma once
+// The menu commands: each asks the dialogs and questions the window needs, runs the
+// operation of the scanning or editing library, and shows what went wrong. Every command
+// returns at once while a loop is running (see app/program_state.h). The results tell
+// tests what happened; the window ignores them.
+
+#include <cstdint>
+
+#include "app/program_state.h"
+#include "edit/edit.h"
+
+namespace kerbilo {
+
+// ---- opening --------------------------------------------------------------------------
+
+// Opens and scans the file at path in a busy loop. When it cannot be read, shows why
+// ("提示", OK) and leaves everything as it was. False when refused (busy) or unreadable.
+bool openAndScan(ProgramState& state, const Text& path);
+
+// The Open menu command: asks for a file in the open dialog, then openAndScan.
+void openCommand(ProgramState& state);
+
+// Files dropped on the main window: opens the first of them.
+void filesDroppedCommand(ProgramState& state, const Text& droppedText);
+
+// The tree's current item changed or was double-clicked: shows its resource.
+void showSelectedResource(ProgramState& state);
+
+// The resource number of tree item `item`, or 0 when it is no resource of this catalogue.
+int resourceOfItem(ProgramState& state, int item);
+
+// ---- replacement ----------------------------------------------------------------------
+
+enum class ReplaceResult {
+    Replaced,
+    NotAResource,  // no selection, a group node, nothing opened
+    Cancelled,     // the file dialog
+    Unreadable,    // the chosen file; a message said why
+    Declined,      // the size warning; the file stays marked modified
+    OutOfMemory,   // a message said so; nothing changed but the modified flag
+    Refused,       // busy
+};
+
+// The "替换资源" command: asks for a file and puts it in the selected resource's slot.
+ReplaceResult replaceResource(ProgramState& state);
+
+// Marks the file modified and enables Save, then puts newData in the slot of the resource
+// at tree item itemIndex, asking first with the size warning when it is longer.
+ReplaceResult applyReplacement(ProgramState& state, int itemIndex, const ByteBuffer& newData);
+
+// ---- export ---------------------------------------------------------------------------
+
+// The "导出资源" command; true when the selected resource was written.
+bool exportResource(ProgramState& state);
+
+// The "导出全部资源" command: asks, then every resource node to
+// output folder/file name/node text.suffix; one message afterwards when any write failed.
+ExportReport exportAllResources(ProgramState& state);
+
+// ---- saving and the output folder -----------------------------------------------------
+
+// The "保存文件" command; true only when the whole copy was written. The modified flag is
+// cleared and Save disabled only then.
+bool saveFile(ProgramState& state);
+
+// The "设置输出文件夹" command; true when a folder was chosen (it is then in use, and
+// stored in Resource.ini if that could be written).
+bool setOutputFolder(ProgramState& state);
+
+// The folder chooser owned by owner; the path without a trailing separator except for
+// "/". False, with folder emptied, when nothing was chosen.
+bool browseForFolder(UiServices& ui, std::uintptr_t owner, const Text& prompt, Text& folder);
+
+// ---- routing --------------------------------------------------------------------------
+
+// Runs the command of a menu item (parked while the right-click pop-up is open, refused
+// while busy); false for the items the shell carries out itself (Exit, About,
+// UpdateLibraries).
+bool runMenuCommand(ProgramState& state, MenuItem item);
+
+}  // namespace kerbilo

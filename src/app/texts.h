@@ -1,0 +1,33 @@
+#pragma once
+// Every GBK text the menu commands show, readable as Chinese. The window's shell shows some
+// of them too (the dialogs' first filter), so they are written once, here.
+#include "runtime/byte_buffer.h"
+#include "runtime/gbk.h"
+
+namespace kerbilo::app_text {
+
+KERBILO_GBK_TEXT(openFilter, "可执行文件|*.exe|动态链接库文件|*.dll|所有类型文件|*.*")
+KERBILO_GBK_TEXT(filterKindMiddle, "文件|*.")
+KERBILO_GBK_TEXT(filterAllFiles, "所有类型文件|*.*")
+KERBILO_GBK_TEXT(noticeTitle, "提示")
+KERBILO_GBK_TEXT(reasonPrefix, "原因:")
+KERBILO_GBK_TEXT(cannotOpenPrefix, "无法打开文件:")
+KERBILO_GBK_TEXT(cannotReadPrefix, "无法读取文件:")
+KERBILO_GBK_TEXT(cannotWritePrefix, "无法写出文件:")
+KERBILO_GBK_TEXT(cannotSavePrefix, "无法保存文件:")
+KERBILO_GBK_TEXT(cannotReplacePrefix, "无法替换资源:")
+KERBILO_GBK_TEXT(outOfMemory, "内存不足")
+KERBILO_GBK_TEXT(exportAllQuestion, "是否确认导出该文件所有解析出来的资源文件?")
+KERBILO_GBK_TEXT(failedCountStart, "共")
+KERBILO_GBK_TEXT(failedCountMiddle, "个文件中有")
+KERBILO_GBK_TEXT(failedCountEnd, "个没有写出。")
+KERBILO_GBK_TEXT(firstFailedPrefix, "第一个没有写出的文件:")
+KERBILO_GBK_TEXT(folderPrompt, "请选择一个文件夹输出资源")
+KERBILO_GBK_TEXT(unsavedQuestion, "文件修改还没有保存,是否保存修改?")
+KERBILO_GBK_TEXT(unsavedTitle, "程序未保存")
+
+// "无法…:" + subject, then on a new line "原因:" + reason: every failure message says what
+// could not be done to what, and why.
+Text cannotMessage(const Text& prefix, const Text& subject, const Text& reason);
+
+}  // namespace kerbilo::app_text

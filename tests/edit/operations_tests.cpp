@@ -1,0 +1,141 @@
+// The editing operations without dialogs: each returns what happened and why, and a
+// failure (out of memory included) changes nothing. Guard bytes around every slot show that
+// nothing outside the target stretch moves.
+
+#include <gtest/gtest.h>
+
+#include "edit/edit.h"
+#include "runtime/byte_ops.h"
+#include "scan_helpers.h"
+
+namespace kerbilo::testing {
+namespace {
+
+// Kind A: head AA 01, tail 02 BB.
+ByteBuffer res(std::size_t body, std::uint8_t fill) {
+    return join({bytes({0xAA, 0x01}), filler(body, fill), bytes({0x02, 0xBB})});
+}
+ByteBuffer guard() {
+    return filler(8, 0xEE);
+}
+
+class Operations : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        w.setKinds(kindsFile(
+            {"资源种类数=1", "1=A", "A_head=AA01", "A_tail=02BB", "A头补齐=AA", "A文件后缀=bin"}));
+        r1 = res(4, 0x11);
+        r2 = res(6, 0x22);
+        file = join({guard(), r1, guard(), r2, guard()});
+        ASSERT_TRUE(w.open(file));
+    }
+    void TearDown() override { failAllocationsFrom(0); }
+    DocWorld w;
+    ByteBuffer r1, r2, file;
+};
+
+TEST_F(Operations, PutWritesTheSlotOrSaysWhyNot) {
+    struct Case {
+        const char* name;
+        ByteBuffer data;
+        Growth growth;
+        PutStatus status;
+        ByteBuffer slotAfter;  // what then stands where resource 2 stood
+    };
+    const std::vector<Case> cases = {
+        {"shrink", bytes({1, 2}), Growth::Refuse, PutStatus::Put,
+         join({bytes({1, 2}), filler(8, 0)})},
+        {"equal", filler(10, 0x44), Growth::Refuse, PutStatus::Put, filler(10, 0x44)},
+        {"grow allowed", filler(12, 0x55), Growth::Allow, PutStatus::Put, filler(12, 0x55)},
+        {"grow refused", filler(12, 0x55), Growth::Refuse, PutStatus::NeedsGrowth, r2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        const PutResult put = putResourceData(w.doc, 2, c.data, c.growth);
+        EXPECT_EQ(put.status, c.status);
+        EXPECT_EQ(put.newLength, bufferLength(c.data));
+        EXPECT_EQ(put.slotLength, 10);
+        EXPECT_EQ(w.doc.file.bytes, join({guard(), r1, guard(), c.slotAfter, guard()}));
+        EXPECT_EQ(w.doc.catalogue.data(2), c.status == PutStatus::Put ? c.data : r2);
+        EXPECT_EQ(w.doc.catalogue.data(1), r1);
+        EXPECT_FALSE(w.doc.file.modified) << "the flag is the command's";
+    }
+}
+
+// The copy of the file cannot be made: a shrinking put detaches from the bytes as opened,
+// a growing one builds a longer copy. Either way nothing changes.
+TEST_F(Operations, PutOutOfMemoryChangesNothing) {
+    for (const ByteBuffer& data : {bytes({1}), filler(30, 0x66)}) {
+        SCOPED_TRACE(data.size());
+        SetUp();
+        failAllocationsFrom(bufferLength(file) - 1);
+        const PutResult put = putResourceData(w.doc, 2, data, Growth::Allow);
+        failAllocationsFrom(0);
+        EXPECT_EQ(put.status, PutStatus::OutOfMemory);
+        EXPECT_EQ(w.doc.file.bytes, file);
+        EXPECT_EQ(w.doc.catalogue.data(2), r2);
+        EXPECT_EQ(w.doc.catalogue.slot(2).length, 10);
+    }
+}
+
+TEST_F(Operations, GrowthWarningNamesBothSizes) {
+    EXPECT_EQ(growthWarning(301, 300),
+              gbk("您欲替换的资源的大小:301超过原资源的大小:300\r\n"
+                  "如果要替换该资源有可能导致原文件不能正确的运行,您是否要执行替换"));
+}
+
+TEST_F(Operations, WritesReportTheReasonOfAFailure) {
+    w.files.directories.insert("/out");
+    struct Case {
+        const char* name;
+        std::function<WriteResult(const Text&)> write;
+        ByteBuffer expected;
+    };
+    const std::vector<Case> cases = {
+        {"export one",
+         [&](const Text& p) { return exportResourceTo(w.files, w.doc.catalogue, 2, p); }, r2},
+        {"save", [&](const Text& p) { return saveCopy(w.files, w.doc.file, p); }, file},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const WriteResult ok = c.write("/out/x");
+        EXPECT_TRUE(ok.written);
+        EXPECT_EQ(ok.reason, "");
+        EXPECT_EQ(w.files.files["/out/x"], c.expected);
+        const WriteResult failed = c.write("/nowhere/x");
+        EXPECT_FALSE(failed.written);
+        EXPECT_FALSE(failed.reason.empty());
+        EXPECT_EQ(failed.reason, w.files.lastError());
+    }
+}
+
+TEST_F(Operations, ExportAllWritesEveryNodeAndListsFailures) {
+    w.files.directories.insert("/out");
+    w.files.unwritable.insert("/out/app.exe/19.bin");
+    const ExportReport report = exportAllInto(w.services, w.doc, "/out");
+    EXPECT_EQ(report.written, 1);
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_EQ(report.failures[0].path, "/out/app.exe/19.bin");
+    EXPECT_FALSE(report.failures[0].reason.empty());
+    EXPECT_EQ(w.files.files["/out/app.exe/9.bin"], r1);
+    EXPECT_EQ(w.ui.statusTexts.back(), gbk("正在写出:19"));
+    EXPECT_TRUE(w.ui.messages.empty());
+}
+
+TEST_F(Operations, OutputFolderIsUsedEvenWhenItCannotBeStored) {
+    Text folder;
+    WriteResult stored = storeOutputFolder(w.files, folder, "/out");
+    EXPECT_TRUE(stored.written);
+    EXPECT_EQ(folder, "/out");
+    EXPECT_NE(w.files.content("/prog/Resource.ini").find("/out"), Text::npos);
+
+    w.files.unwritable.insert("/prog/Resource.ini");
+    stored = storeOutputFolder(w.files, folder, "/elsewhere");
+    EXPECT_FALSE(stored.written);
+    EXPECT_FALSE(stored.reason.empty());
+    EXPECT_EQ(folder, "/elsewhere");
+}
+
+}  // namespace
+}  // namespace kerbilo::testing
