@@ -142,8 +142,9 @@ int renderCommand(CliEnv& env, int argc, char** argv) {
     }
 
     PictureState state = PictureState::Empty;
-    const Image pane =
-        renderPane(data, o.settings, o.width, o.height, static_cast<std::size_t>(o.frame), &state);
+    DecodeFailure failure = DecodeFailure::None;
+    const Image pane = renderPane(data, o.settings, o.width, o.height,
+                                  static_cast<std::size_t>(o.frame), &state, &failure);
     if (pane.empty()) {
         env.err << "kerbilo-cli: out of memory for a " << o.width << "x" << o.height << " pane\n";
         return kExitFailed;
@@ -154,7 +155,8 @@ int renderCommand(CliEnv& env, int argc, char** argv) {
     } else if (state == PictureState::Undecodable) {
         env.err << "kerbilo-cli: " << o.input << ": recognised as "
                 << pictureFormatName(recognisePicture(bytesOf(data)))
-                << " but could not be decoded; writing the background only\n";
+                << " but could not be decoded (" << decodeFailureText(failure)
+                << "); writing the background only\n";
     }
     const ByteBuffer png = encodePng(pane);
     if (png.empty()) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <new>
 
 #include "picture/byte_reader.h"
@@ -89,25 +90,34 @@ bool readDibPixels(Bytes data, std::uint64_t pixelOffset, std::uint64_t paletteO
 
 using namespace picture_detail;
 
-std::optional<Image> decodeBmp(Bytes data, const DecodeLimits& limits) noexcept {
-    if (data.size() < 54 || data[0] != 'B' || data[1] != 'M') return std::nullopt;
+Decoded decodeBmp(Bytes data, const DecodeLimits& limits) noexcept {
+    if (data.size() < 2 || data[0] != 'B' || data[1] != 'M') return DecodeFailure::NotRecognised;
+    if (data.size() < 54) return DecodeFailure::Truncated;
     const std::uint32_t pixelOffset = le32(data, 10);
     DibInfo info;
-    if (!readDibInfo(data.subspan(14), info)) return std::nullopt;
-    if (info.compression != 0) return std::nullopt;
+    if (!readDibInfo(data.subspan(14), info)) return DecodeFailure::Unsupported;
+    if (info.compression != 0) return DecodeFailure::Unsupported;
     const int bits = info.bitCount;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return std::nullopt;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
+        return DecodeFailure::Unsupported;
     const bool topDown = info.height < 0;
     const std::int64_t height = topDown ? -static_cast<std::int64_t>(info.height) : info.height;
-    if (!limits.allows(info.width, height)) return std::nullopt;
+    if (!limits.allows(info.width, height)) return DecodeFailure::OverLimits;
     std::uint32_t paletteCount = 0;
     if (bits <= 8) paletteCount = info.coloursUsed != 0 ? info.coloursUsed : (1u << bits);
+    const std::uint64_t paletteOffset = 14 + std::uint64_t{info.headerSize};
+    // A header may claim any size: the rows and the palette must be there before a single
+    // pixel is allocated.
+    if (!fits(data, pixelOffset,
+              dibRowBytes(info.width, bits) * static_cast<std::uint64_t>(height)) ||
+        !fits(data, paletteOffset,
+              std::uint64_t{std::min(paletteCount, 1u << std::min(bits, 8))} * 4))
+        return DecodeFailure::Truncated;
     Image image;
     if (!allocateImage(image, info.width, static_cast<int>(height), ImageKind::Colour))
-        return std::nullopt;
-    if (!readDibPixels(data, pixelOffset, 14 + std::uint64_t{info.headerSize}, paletteCount, bits,
-                       topDown, image))
-        return std::nullopt;
+        return DecodeFailure::OutOfMemory;
+    if (!readDibPixels(data, pixelOffset, paletteOffset, paletteCount, bits, topDown, image))
+        return DecodeFailure::Truncated;
     // 32-bit rows carry an unused fourth byte; the result is an opaque colour image.
     if (bits == 32)
         for (Pixel& p : image.pixels) p |= 0xFF000000u;

@@ -2,7 +2,7 @@
 
 namespace kerbilo {
 
-std::optional<Image> decodePicture(Bytes data, const DecodeLimits& limits) noexcept {
+Decoded decodePicture(Bytes data, const DecodeLimits& limits) noexcept {
     switch (recognisePicture(data)) {
         case PictureFormat::Bmp:
             return decodeBmp(data, limits);
@@ -21,7 +21,27 @@ std::optional<Image> decodePicture(Bytes data, const DecodeLimits& limits) noexc
         case PictureFormat::None:
             break;
     }
-    return std::nullopt;
+    return DecodeFailure::NotRecognised;
+}
+
+const char* decodeFailureText(DecodeFailure failure) noexcept {
+    switch (failure) {
+        case DecodeFailure::None:
+            return "no failure";
+        case DecodeFailure::NotRecognised:
+            return "not a picture format";
+        case DecodeFailure::Truncated:
+            return "the data ends too early";
+        case DecodeFailure::Unsupported:
+            return "a variant that is not supported";
+        case DecodeFailure::OverLimits:
+            return "larger than the picture limits";
+        case DecodeFailure::OutOfMemory:
+            return "out of memory";
+        case DecodeFailure::Corrupt:
+            break;
+    }
+    return "corrupt data";
 }
 
 }  // namespace kerbilo

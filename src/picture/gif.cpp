@@ -139,11 +139,17 @@ int interlacedRow(int i, int height) {
 
 }  // namespace
 
-std::optional<GifAnimation> GifAnimation::parse(ByteBuffer buffer, const DecodeLimits& limits) {
-    const Bytes data = bytesOf(buffer);
-    if (data.size() < 14) return std::nullopt;
-    if (std::memcmp(data.data(), "GIF87a", 6) != 0 && std::memcmp(data.data(), "GIF89a", 6) != 0)
+std::optional<GifAnimation> GifAnimation::parse(ByteBuffer buffer, const DecodeLimits& limits,
+                                                DecodeFailure* why) {
+    const auto fail = [why](DecodeFailure failure) {
+        if (why) *why = failure;
         return std::nullopt;
+    };
+    const Bytes data = bytesOf(buffer);
+    if (data.size() < 6 ||
+        (std::memcmp(data.data(), "GIF87a", 6) != 0 && std::memcmp(data.data(), "GIF89a", 6) != 0))
+        return fail(DecodeFailure::NotRecognised);
+    if (data.size() < 14) return fail(DecodeFailure::Truncated);
     GifAnimation gif;
     gif.limits_ = limits;
     gif.width_ = le16(data, 6);
@@ -154,7 +160,7 @@ std::optional<GifAnimation> GifAnimation::parse(ByteBuffer buffer, const DecodeL
         gif.globalPaletteEntries_ = 2 << (flags & 7);
         gif.globalPaletteOffset_ = pos;
         pos += 3 * static_cast<std::size_t>(gif.globalPaletteEntries_);
-        if (pos > data.size()) return std::nullopt;
+        if (pos > data.size()) return fail(DecodeFailure::Truncated);
     }
 
     GifFrame pending;  // carries the graphic control extension to the next image
@@ -205,14 +211,19 @@ std::optional<GifAnimation> GifAnimation::parse(ByteBuffer buffer, const DecodeL
             break;
         }
     }
-    if (gif.frames_.empty()) return std::nullopt;
+    // No image at all: the data ended before the first one did, or something that is no
+    // GIF block stood where it should have begun.
+    if (gif.frames_.empty())
+        return fail(pos >= data.size() || data[pos] == 0x2C || data[pos] == 0x21
+                        ? DecodeFailure::Truncated
+                        : DecodeFailure::Corrupt);
     // A zero-sized logical screen is common in files from careless writers; the first
     // image then decides the canvas.
     if (gif.width_ == 0 || gif.height_ == 0) {
         gif.width_ = gif.frames_[0].left + gif.frames_[0].width;
         gif.height_ = gif.frames_[0].top + gif.frames_[0].height;
     }
-    if (!limits.allows(gif.width_, gif.height_)) return std::nullopt;
+    if (!limits.allows(gif.width_, gif.height_)) return fail(DecodeFailure::OverLimits);
     gif.data_ = std::move(buffer);
     return gif;
 }
@@ -326,16 +337,17 @@ void GifPlayer::drawFrames(std::size_t count) {
     while (drawn_ < count) drawNextFrame();
 }
 
-std::optional<Image> decodeGifStill(Bytes data, const DecodeLimits& limits) noexcept {
+Decoded decodeGifStill(Bytes data, const DecodeLimits& limits) noexcept {
     try {
-        auto gif = GifAnimation::parse(ByteBuffer(data.data(), data.size()), limits);
-        if (!gif) return std::nullopt;
+        DecodeFailure why = DecodeFailure::Corrupt;
+        auto gif = GifAnimation::parse(ByteBuffer(data.data(), data.size()), limits, &why);
+        if (!gif) return why;
         GifPlayer player(std::make_shared<const GifAnimation>(std::move(*gif)));
         player.drawNextFrame();
-        if (player.canvas().empty()) return std::nullopt;
+        if (player.canvas().empty()) return DecodeFailure::OutOfMemory;
         return player.canvas();
     } catch (...) {
-        return std::nullopt;
+        return DecodeFailure::OutOfMemory;
     }
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "picture/decoders.h"
 #include "picture/image.h"
 #include "runtime/byte_buffer.h"
 
@@ -34,8 +35,9 @@ struct GifFrame {
 class GifAnimation {
   public:
     // Nothing for data that is not a GIF, is truncated before its first image has ended,
-    // or whose logical screen exceeds the limits.
-    static std::optional<GifAnimation> parse(ByteBuffer data, const DecodeLimits& limits = {});
+    // or whose logical screen exceeds the limits; `why` then says which.
+    static std::optional<GifAnimation> parse(ByteBuffer data, const DecodeLimits& limits = {},
+                                             DecodeFailure* why = nullptr);
 
     int width() const { return width_; }
     int height() const { return height_; }

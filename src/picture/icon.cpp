@@ -13,15 +13,18 @@ constexpr std::size_t kDirectoryHeader = 6;
 constexpr std::size_t kEntrySize = 16;
 constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
-std::optional<Image> decodeBitmapEntry(Bytes dib, const DecodeLimits& limits) {
+Decoded decodeBitmapEntry(Bytes dib, const DecodeLimits& limits) {
     DibInfo info;
-    if (!readDibInfo(dib, info) || info.compression != 0) return std::nullopt;
+    if (dib.size() < 40) return DecodeFailure::Truncated;
+    if (!readDibInfo(dib, info) || info.compression != 0) return DecodeFailure::Unsupported;
     const int bits = info.bitCount;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return std::nullopt;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
+        return DecodeFailure::Unsupported;
     // The stored height counts the colour bitmap and the mask below it.
     const std::int64_t width = info.width;
     const std::int64_t height = info.height / 2;
-    if (info.height < 0 || !limits.allows(width, height)) return std::nullopt;
+    if (info.height < 0) return DecodeFailure::Unsupported;
+    if (!limits.allows(width, height)) return DecodeFailure::OverLimits;
     std::uint32_t paletteCount = 0;
     if (bits <= 8) paletteCount = info.coloursUsed != 0 ? info.coloursUsed : (1u << bits);
     if (bits <= 8 && paletteCount > (1u << bits)) paletteCount = 1u << bits;
@@ -30,13 +33,14 @@ std::optional<Image> decodeBitmapEntry(Bytes dib, const DecodeLimits& limits) {
     const std::uint64_t maskOffset =
         colourOffset + dibRowBytes(width, bits) * static_cast<std::uint64_t>(height);
     const std::uint64_t maskRow = dibRowBytes(width, 1);
-    if (!fits(dib, maskOffset, maskRow * static_cast<std::uint64_t>(height))) return std::nullopt;
+    if (!fits(dib, maskOffset, maskRow * static_cast<std::uint64_t>(height)))
+        return DecodeFailure::Truncated;
 
     Image image;
     if (!allocateImage(image, static_cast<int>(width), static_cast<int>(height), ImageKind::Icon))
-        return std::nullopt;
+        return DecodeFailure::OutOfMemory;
     if (!readDibPixels(dib, colourOffset, paletteOffset, paletteCount, bits, false, image))
-        return std::nullopt;
+        return DecodeFailure::Truncated;
 
     // 32-bit entries made for alpha-aware systems carry real alpha and an all-zero mask;
     // older ones leave the alpha byte zero and rely on the mask alone.
@@ -72,14 +76,15 @@ int chooseIconEntry(Bytes data) noexcept {
     return static_cast<int>(count - 1);
 }
 
-std::optional<Image> decodeIcon(Bytes data, const DecodeLimits& limits) noexcept {
+Decoded decodeIcon(Bytes data, const DecodeLimits& limits) noexcept {
     const PictureFormat format = recognisePicture(data);
-    if (format != PictureFormat::Ico && format != PictureFormat::Cur) return std::nullopt;
+    if (format != PictureFormat::Ico && format != PictureFormat::Cur)
+        return DecodeFailure::NotRecognised;
     const int chosen = chooseIconEntry(data);
-    if (chosen < 0) return std::nullopt;
+    if (chosen < 0) return DecodeFailure::Truncated;
     const std::size_t e = kDirectoryHeader + static_cast<std::size_t>(chosen) * kEntrySize;
     const std::uint32_t offset = le32(data, e + 12);
-    if (offset >= data.size()) return std::nullopt;
+    if (offset >= data.size()) return DecodeFailure::Truncated;
     // The stored entry size is wrong often enough in the wild that only the end of the
     // data bounds the entry.
     const Bytes entry = data.subspan(offset);
@@ -91,7 +96,7 @@ std::optional<Image> decodeIcon(Bytes data, const DecodeLimits& limits) noexcept
         }
         return decodeBitmapEntry(entry, limits);
     } catch (...) {
-        return std::nullopt;
+        return DecodeFailure::OutOfMemory;
     }
 }
 

@@ -2,6 +2,8 @@
 #include <cstdio>
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
+// The message codes tell what kind of failure a libjpeg error was.
+#include <jerror.h>
 
 #include <new>
 
@@ -34,10 +36,30 @@ void onProgress(j_common_ptr cinfo) {
     if (d->is_decompressor && d->input_scan_number > kMaxScans) onError(cinfo);
 }
 
+// What a libjpeg error means for the user.
+DecodeFailure failureOf(int messageCode) {
+    switch (messageCode) {
+        case JERR_OUT_OF_MEMORY:
+            return DecodeFailure::OutOfMemory;
+        case JERR_INPUT_EMPTY:
+        case JERR_INPUT_EOF:
+        case JERR_NO_IMAGE:
+            return DecodeFailure::Truncated;
+        case JERR_NOT_COMPILED:
+        case JERR_ARITH_NOTIMPL:
+        case JERR_BAD_PRECISION:
+        case JERR_CONVERSION_NOTIMPL:
+        case JERR_NOTIMPL:
+            return DecodeFailure::Unsupported;
+        default:
+            return DecodeFailure::Corrupt;
+    }
+}
+
 // Everything that must survive a longjmp lives outside this function's frame (the caller's
 // Image and the rows vector are set up before setjmp and only filled after it).
-bool decodeInto(Bytes data, const DecodeLimits& limits, Image& image,
-                std::vector<std::uint8_t>& row) {
+DecodeFailure decodeInto(Bytes data, const DecodeLimits& limits, Image& image,
+                         std::vector<std::uint8_t>& row) {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     jpeg_progress_mgr progress;
@@ -46,8 +68,11 @@ bool decodeInto(Bytes data, const DecodeLimits& limits, Image& image,
     err.base.emit_message = onMessage;
     err.base.output_message = onOutput;
     if (setjmp(err.jump)) {
+        const DecodeFailure why = cinfo.input_scan_number > kMaxScans
+                                      ? DecodeFailure::Unsupported
+                                      : failureOf(err.base.msg_code);
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return why;
     }
     jpeg_create_decompress(&cinfo);
     progress.progress_monitor = onProgress;
@@ -55,26 +80,29 @@ bool decodeInto(Bytes data, const DecodeLimits& limits, Image& image,
     jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return DecodeFailure::Truncated;
     }
     if (!limits.allows(cinfo.image_width, cinfo.image_height)) {
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return DecodeFailure::OverLimits;
     }
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
     jpeg_start_decompress(&cinfo);
-    if (cinfo.output_components != 4 ||
-        !allocateImage(image, static_cast<int>(cinfo.output_width),
+    if (cinfo.output_components != 4) {
+        jpeg_destroy_decompress(&cinfo);
+        return DecodeFailure::Unsupported;
+    }
+    if (!allocateImage(image, static_cast<int>(cinfo.output_width),
                        static_cast<int>(cinfo.output_height), ImageKind::Colour)) {
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return DecodeFailure::OutOfMemory;
     }
     try {
         row.resize(std::size_t{cinfo.output_width} * 4);
     } catch (const std::bad_alloc&) {
         jpeg_destroy_decompress(&cinfo);
-        return false;
+        return DecodeFailure::OutOfMemory;
     }
     // Adobe writes CMYK inverted; the marker tells which way the file's values run.
     const bool inverted = cinfo.saw_Adobe_marker;
@@ -101,19 +129,22 @@ bool decodeInto(Bytes data, const DecodeLimits& limits, Image& image,
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
-    return true;
+    return DecodeFailure::None;
 }
 
 }  // namespace
 
-std::optional<Image> decodeJpeg(Bytes data, const DecodeLimits& limits) noexcept {
-    if (data.size() < 4 || data[0] != 0xFF || data[1] != 0xD8) return std::nullopt;
+Decoded decodeJpeg(Bytes data, const DecodeLimits& limits) noexcept {
+    if (data.size() < 2 || data[0] != 0xFF || data[1] != 0xD8) return DecodeFailure::NotRecognised;
+    if (data.size() < 4) return DecodeFailure::Truncated;
     Image image;
     std::vector<std::uint8_t> row;
     try {
-        if (!decodeInto(data, limits, image, row)) return std::nullopt;
+        if (const DecodeFailure why = decodeInto(data, limits, image, row);
+            why != DecodeFailure::None)
+            return why;
     } catch (...) {
-        return std::nullopt;
+        return DecodeFailure::OutOfMemory;
     }
     return image;
 }

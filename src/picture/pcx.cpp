@@ -30,44 +30,45 @@ bool unpackRuns(Bytes data, std::size_t pos, std::size_t end, std::vector<std::u
 
 }  // namespace
 
-std::optional<Image> decodePcx(Bytes data, const DecodeLimits& limits) noexcept {
+Decoded decodePcx(Bytes data, const DecodeLimits& limits) noexcept {
     const PictureFormat format = recognisePicture(data);
-    if (format != PictureFormat::Pcx256 && format != PictureFormat::PcxMono) return std::nullopt;
-    if (data.size() <= kHeaderSize) return std::nullopt;
+    if (format != PictureFormat::Pcx256 && format != PictureFormat::PcxMono)
+        return DecodeFailure::NotRecognised;
+    if (data.size() <= kHeaderSize) return DecodeFailure::Truncated;
     const std::int64_t width = std::int64_t{le16(data, 8)} - le16(data, 4) + 1;
     const std::int64_t height = std::int64_t{le16(data, 10)} - le16(data, 6) + 1;
     const int planes = u8(data, 65);
     const std::size_t bytesPerLine = le16(data, 66);
-    if (!limits.allows(width, height)) return std::nullopt;
+    if (!limits.allows(width, height)) return DecodeFailure::OverLimits;
 
     const bool mono = format == PictureFormat::PcxMono;
     std::size_t end = data.size();
     if (mono) {
-        if (planes != 1 || bytesPerLine * 8 < static_cast<std::uint64_t>(width))
-            return std::nullopt;
+        if (planes != 1) return DecodeFailure::Unsupported;
+        if (bytesPerLine * 8 < static_cast<std::uint64_t>(width)) return DecodeFailure::Corrupt;
     } else {
         // 256-colour images keep their palette in the last 769 bytes.
-        if (data.size() < kHeaderSize + kPaletteSize) return std::nullopt;
-        if (planes != 1 && planes != 3) return std::nullopt;
-        if (bytesPerLine < static_cast<std::uint64_t>(width)) return std::nullopt;
+        if (data.size() < kHeaderSize + kPaletteSize) return DecodeFailure::Truncated;
+        if (planes != 1 && planes != 3) return DecodeFailure::Unsupported;
+        if (bytesPerLine < static_cast<std::uint64_t>(width)) return DecodeFailure::Corrupt;
         if (planes == 1) end = data.size() - kPaletteSize;
     }
     const std::uint64_t lineBytes = bytesPerLine * static_cast<std::uint64_t>(planes);
     // Each input byte yields at most 63 output bytes; a plane larger than that bound
     // cannot be complete, so refuse it before allocating.
     if (lineBytes * static_cast<std::uint64_t>(height) > std::uint64_t{63} * (end - kHeaderSize))
-        return std::nullopt;
+        return DecodeFailure::Truncated;
 
     Image image;
     std::vector<std::uint8_t> raw;
     try {
         raw.resize(lineBytes * static_cast<std::uint64_t>(height));
     } catch (const std::bad_alloc&) {
-        return std::nullopt;
+        return DecodeFailure::OutOfMemory;
     }
-    if (!unpackRuns(data, kHeaderSize, end, raw)) return std::nullopt;
+    if (!unpackRuns(data, kHeaderSize, end, raw)) return DecodeFailure::Truncated;
     if (!allocateImage(image, static_cast<int>(width), static_cast<int>(height), ImageKind::Colour))
-        return std::nullopt;
+        return DecodeFailure::OutOfMemory;
 
     const std::uint8_t* palette = data.data() + data.size() - 768;
     for (int y = 0; y < image.height; ++y) {

@@ -9,6 +9,7 @@ namespace {
 struct Content {
     PictureState state = PictureState::Empty;
     PictureFormat format = PictureFormat::None;
+    DecodeFailure failure = DecodeFailure::None;  // why an Undecodable picture is so
     std::shared_ptr<const Image> image;
     std::unique_ptr<GifPlayer> player;  // set when more frames are to follow
     int delay = 0;                      // of the frame in image
@@ -21,17 +22,21 @@ Content decodeContent(const ByteBuffer& data, bool animated, const DecodeLimits&
     c.format = recognisePicture(bytesOf(data));
     if (c.format == PictureFormat::None) {
         c.state = PictureState::NotRecognised;
+        c.failure = DecodeFailure::NotRecognised;
         return c;
     }
     c.state = PictureState::Undecodable;
     try {
         if (c.format == PictureFormat::Gif) {
-            auto gif = GifAnimation::parse(data, limits);
+            auto gif = GifAnimation::parse(data, limits, &c.failure);
             if (!gif) return c;
             const bool still = gif->isStill() || !animated;
             auto player =
                 std::make_unique<GifPlayer>(std::make_shared<const GifAnimation>(std::move(*gif)));
-            if (player->canvas().empty()) return c;
+            if (player->canvas().empty()) {
+                c.failure = DecodeFailure::OutOfMemory;
+                return c;
+            }
             c.delay = player->drawNextFrame();
             if (!still)
                 while (player->framesDrawn() < frames) c.delay = player->drawNextFrame();
@@ -40,14 +45,18 @@ Content decodeContent(const ByteBuffer& data, bool animated, const DecodeLimits&
             if (!still) c.player = std::move(player);
             return c;
         }
-        auto image = decodePicture(bytesOf(data), limits);
-        if (!image) return c;
+        Decoded image = decodePicture(bytesOf(data), limits);
+        if (!image) {
+            c.failure = image.failure();
+            return c;
+        }
         c.image = std::make_shared<const Image>(std::move(*image));
         c.state = PictureState::Still;
     } catch (...) {
         c.image.reset();
         c.player.reset();
         c.state = PictureState::Undecodable;
+        c.failure = DecodeFailure::OutOfMemory;
     }
     return c;
 }
@@ -55,9 +64,10 @@ Content decodeContent(const ByteBuffer& data, bool animated, const DecodeLimits&
 }  // namespace
 
 Image renderPane(const ByteBuffer& data, const PaneSettings& settings, int width, int height,
-                 std::size_t frames, PictureState* state) {
+                 std::size_t frames, PictureState* state, DecodeFailure* failure) {
     const Content c = decodeContent(data, settings.animated, settings.limits, frames);
     if (state) *state = c.state;
+    if (failure) *failure = c.failure;
     return composePane(c.image.get(), settings.mode, settings.background, width, height);
 }
 
@@ -93,6 +103,7 @@ void PicturePane::setData(ByteBuffer data) {
     Content c = decodeContent(data_, animated_, limits_, 1);
     state_ = c.state;
     format_ = c.format;
+    failure_ = c.failure;
     if (c.image) publish(std::move(c.image));
     if (c.player) {
         try {

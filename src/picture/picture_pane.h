@@ -41,8 +41,10 @@ struct PaneSettings {
 
 // What a pane with these settings shows for the data once `frames` frames of an animation
 // have been drawn (1 is the first image; still pictures ignore it). No threads involved.
+// `failure` says why an Undecodable picture could not be decoded.
 Image renderPane(const ByteBuffer& data, const PaneSettings& settings, int width, int height,
-                 std::size_t frames = 1, PictureState* state = nullptr);
+                 std::size_t frames = 1, PictureState* state = nullptr,
+                 DecodeFailure* failure = nullptr);
 
 class PicturePane {
   public:
@@ -74,6 +76,7 @@ class PicturePane {
 
     PictureState state() const { return state_; }
     PictureFormat format() const { return format_; }
+    DecodeFailure failure() const { return failure_; }
     bool animating() const { return worker_.joinable(); }
     // Frames handed over since the data was set, the first image included.
     std::size_t framesShown() const { return framesShown_.load(); }
@@ -95,6 +98,7 @@ class PicturePane {
     DecodeLimits limits_;
     PictureState state_ = PictureState::Empty;
     PictureFormat format_ = PictureFormat::None;
+    DecodeFailure failure_ = DecodeFailure::None;
 
     mutable std::mutex frameMutex_;  // guards shown_ and frameReady_
     std::shared_ptr<const Image> shown_;

@@ -17,33 +17,53 @@ namespace {
 constexpr png_uint_32 kNativeFormat =
     std::endian::native == std::endian::little ? PNG_FORMAT_BGRA : PNG_FORMAT_ARGB;
 
+constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+
+// libpng's simplified reader says only that it failed. Following the chunk lengths tells
+// whether the data simply ends before the last chunk does.
+DecodeFailure failureOf(Bytes data, const png_image& png) {
+    if (std::strstr(png.message, "memory") != nullptr) return DecodeFailure::OutOfMemory;
+    std::uint64_t at = 8;
+    while (at + 8 <= data.size()) {
+        const std::uint64_t length = (std::uint64_t{data[at]} << 24) | (data[at + 1] << 16) |
+                                     (data[at + 2] << 8) | data[at + 3];
+        const bool end = std::memcmp(data.data() + at + 4, "IEND", 4) == 0;
+        at += 12 + length;
+        if (end) return at <= data.size() ? DecodeFailure::Corrupt : DecodeFailure::Truncated;
+    }
+    return DecodeFailure::Truncated;
+}
+
 }  // namespace
 
-std::optional<Image> decodePng(Bytes data, const DecodeLimits& limits) noexcept {
-    if (data.size() < 8) return std::nullopt;
+Decoded decodePng(Bytes data, const DecodeLimits& limits) noexcept {
+    if (data.size() < 4 || std::memcmp(data.data(), kSignature, 4) != 0)
+        return DecodeFailure::NotRecognised;
+    if (data.size() < 8) return DecodeFailure::Truncated;
     png_image png;
     std::memset(&png, 0, sizeof png);
     png.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_memory(&png, data.data(), data.size())) {
         png_image_free(&png);
-        return std::nullopt;
+        return failureOf(data, png);
     }
     if (!limits.allows(png.width, png.height)) {
         png_image_free(&png);
-        return std::nullopt;
+        return DecodeFailure::OverLimits;
     }
     png.format = kNativeFormat;
     Image image;
     if (!allocateImage(image, static_cast<int>(png.width), static_cast<int>(png.height),
                        ImageKind::Alpha)) {
         png_image_free(&png);
-        return std::nullopt;
+        return DecodeFailure::OutOfMemory;
     }
     const bool ok =
         png_image_finish_read(&png, nullptr, image.pixels.data(),
                               static_cast<png_int_32>(PNG_IMAGE_ROW_STRIDE(png)), nullptr) != 0;
+    const DecodeFailure why = ok ? DecodeFailure::None : failureOf(data, png);
     png_image_free(&png);
-    if (!ok) return std::nullopt;
+    if (!ok) return why;
     return image;
 }
 
