@@ -7,20 +7,9 @@
 namespace kerbilo::testing {
 namespace {
 
-// Kind A: head AA 01, tail 02 BB; guards of EE around every slot.
-ByteBuffer res(std::size_t body, std::uint8_t fill) {
-    return join({bytes({0xAA, 0x01}), filler(body, fill), bytes({0x02, 0xBB})});
-}
-ByteBuffer guard() {
-    return filler(8, 0xEE);
-}
-
 class Replace : public ::testing::Test {
   protected:
-    void SetUp() override {
-        w.setKinds(kindsFile(
-            {"资源种类数=1", "1=A", "A_head=AA01", "A_tail=02BB", "A头补齐=AA", "A文件后缀=bin"}));
-    }
+    void SetUp() override { w.setKinds(slotKinds()); }
     // Opens guard r1 guard r2 guard ...
     void openSlots(std::initializer_list<ByteBuffer> resources) {
         ByteBuffer file = guard();

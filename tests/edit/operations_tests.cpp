@@ -11,19 +11,10 @@
 namespace kerbilo::testing {
 namespace {
 
-// Kind A: head AA 01, tail 02 BB.
-ByteBuffer res(std::size_t body, std::uint8_t fill) {
-    return join({bytes({0xAA, 0x01}), filler(body, fill), bytes({0x02, 0xBB})});
-}
-ByteBuffer guard() {
-    return filler(8, 0xEE);
-}
-
 class Operations : public ::testing::Test {
   protected:
     void SetUp() override {
-        w.setKinds(kindsFile(
-            {"资源种类数=1", "1=A", "A_head=AA01", "A_tail=02BB", "A头补齐=AA", "A文件后缀=bin"}));
+        w.setKinds(slotKinds());
         r1 = res(4, 0x11);
         r2 = res(6, 0x22);
         file = join({guard(), r1, guard(), r2, guard()});

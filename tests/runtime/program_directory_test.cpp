@@ -8,22 +8,14 @@
 #include <filesystem>
 
 #include "runtime/program_directory.h"
+#include "temp_folder.h"
 
 namespace kerbilo::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-class SettingsLocation : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/kerbilo-home-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        home = pattern;
-    }
-    void TearDown() override { fs::remove_all(home); }
-    std::string home;
-};
+using SettingsLocation = TempFolderTest;
 
 TEST_F(SettingsLocation, BesideAWritableExecutableElsePerUser) {
     EXPECT_EQ(programDirectoryFor(home, home, ""), home);

@@ -37,6 +37,19 @@ ByteBuffer kindsFile(std::initializer_list<std::string> lines) {
     return ByteBuffer::fromText(utf8ToGbk(text));
 }
 
+ByteBuffer slotKinds() {
+    return kindsFile(
+        {"资源种类数=1", "1=A", "A_head=AA01", "A_tail=02BB", "A头补齐=AA", "A文件后缀=bin"});
+}
+
+ByteBuffer res(std::size_t body, std::uint8_t fill) {
+    return join({bytes({0xAA, 0x01}), filler(body, fill), bytes({0x02, 0xBB})});
+}
+
+ByteBuffer guard() {
+    return filler(8, 0xEE);
+}
+
 Text gbk(const char* utf8) {
     return utf8ToGbk(utf8);
 }

@@ -22,6 +22,13 @@ ByteBuffer pngTail();
 // resource.config text (UTF-8 here, stored as GBK) from "key=value" lines.
 ByteBuffer kindsFile(std::initializer_list<std::string> lines);
 
+// Kind "A" of slotKinds(): head AA 01, tail 02 BB, head fill AA, suffix bin. A resource of
+// it with `body` bytes of `fill`, and the guard bytes editing tests put around every slot
+// to see that nothing outside the target moves.
+ByteBuffer slotKinds();
+ByteBuffer res(std::size_t body, std::uint8_t fill);
+ByteBuffer guard();
+
 Text gbk(const char* utf8);
 
 struct Listed {

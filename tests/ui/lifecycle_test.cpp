@@ -13,6 +13,7 @@
 #include "config/config_files.h"
 #include "memory_files.h"
 #include "runtime/gbk.h"
+#include "temp_folder.h"
 #include "ui/shell/lifecycle.h"
 
 namespace kerbilo::testing {
@@ -20,20 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempHome : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/kerbilo-home-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        home = pattern;
-    }
-    void TearDown() override { fs::remove_all(home); }
-    void write(const std::string& rel, const std::string& text) {
-        fs::create_directories(fs::path(home + "/" + rel).parent_path());
-        std::ofstream(home + "/" + rel) << text;
-    }
-    std::string home;
-};
+using TempHome = TempFolderTest;
 
 using DesktopFolder = TempHome;
 
