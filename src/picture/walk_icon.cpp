@@ -22,29 +22,35 @@ bool startsWithPng(Bytes data, std::uint64_t offset) {
 }
 
 // The directory's own fields are a byte wide (0 meaning 256); the image's header is
-// exact, so it is read when present.
+// exact, so it is read when the entry holds it. Only the entry's own bytes are read, so
+// what the walk learns never depends on bytes past its extent.
 void learnSize(Bytes data, std::uint64_t entry, PictureWalk& walk) {
     const std::uint64_t offset = le32(data, entry + 12);
-    if (startsWithPng(data, offset) && fits(data, offset, 26)) {
+    const std::uint64_t size = le32(data, entry + 8);
+    const Bytes image =
+        offset < data.size()
+            ? data.subspan(offset, std::min<std::uint64_t>(size, data.size() - offset))
+            : Bytes{};
+    if (startsWithPng(image, 0) && fits(image, 0, 26)) {
         // IHDR follows the signature: length, type, width, height, depth, colour type.
-        const std::uint32_t width = be32(data, offset + 16);
-        const std::uint32_t height = be32(data, offset + 20);
+        const std::uint32_t width = be32(image, 16);
+        const std::uint32_t height = be32(image, 20);
         if (width <= 0x7FFFFFFF && height <= 0x7FFFFFFF) {
             walk.width = static_cast<int>(width);
             walk.height = static_cast<int>(height);
             static constexpr int kChannels[7] = {1, 0, 3, 1, 2, 0, 4};
-            const int colourType = data[offset + 25];
-            if (colourType < 7) walk.bitsPerPixel = data[offset + 24] * kChannels[colourType];
+            const int colourType = image[25];
+            if (colourType < 7) walk.bitsPerPixel = image[24] * kChannels[colourType];
             return;
         }
     }
-    if (fits(data, offset, 16) && le32(data, offset) >= 40) {
-        const std::int32_t width = le32s(data, offset + 4);
-        const std::int32_t height = le32s(data, offset + 8);
+    if (fits(image, 0, 16) && le32(image, 0) >= 40) {
+        const std::int32_t width = le32s(image, 4);
+        const std::int32_t height = le32s(image, 8);
         if (width > 0 && height > 0) {
             walk.width = width;
             walk.height = height / 2;  // the colour rows and the mask rows
-            walk.bitsPerPixel = le16(data, offset + 14);
+            walk.bitsPerPixel = le16(image, 14);
             return;
         }
     }
