@@ -71,9 +71,9 @@ PictureWalk walkGif(Bytes data) noexcept {
                 pos += 3 * (std::uint64_t{2} << (packed & 7));
             }
             if (pos >= data.size()) return ranOut(walk, data);
-            // Codes grow from minimum + 1 bits to at most 12.
+            // Pixels are at most 8 bits, and the codes start one bit wider than them.
             const int minimumCodeSize = data[pos];
-            if (minimumCodeSize < 1 || minimumCodeSize > 11)
+            if (minimumCodeSize < 1 || minimumCodeSize > 8)
                 return broken(walk, descriptorAt, "LZW code size out of range");
             const std::uint64_t after = skipSubBlocks(data, pos + 1);
             if (after == 0) return ranOut(walk, data);

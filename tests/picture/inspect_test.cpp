@@ -224,6 +224,9 @@ void lengthenQuantTable(ByteVector& jpeg) {
 void unknownGifBlock(ByteVector& gif) {
     gif[109] = 0x99;  // the first extension's introducer, after the 32-colour table
 }
+void wideGifCodes(ByteVector& gif) {
+    gif[146] = 9;  // the first image's LZW minimum code size, after its descriptor
+}
 void overlongGifSubBlock(ByteVector& gif) {
     // The last image's terminator becomes a sub-block longer than what is left of the
     // file, which ends right after the picture.
@@ -255,20 +258,21 @@ TEST_P(InspectDamage, IsDamagedWithAReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Changes, InspectDamage,
-    ::testing::Values(Damage{"PngCrc", "rose_idat.png", flipIdatByte, "chunk CRC does not match"},
-                      Damage{"JpegSegmentTooShort", "rose_restart.jpg", shortenQuantTable,
-                             "expected a marker"},
-                      Damage{"JpegSegmentTooLong", "rose_progressive.jpg", lengthenQuantTable,
-                             "expected a marker"},
-                      Damage{"GifUnknownBlock", "rose_anim.gif", unknownGifBlock, "unknown block"},
-                      Damage{"GifSubBlockRunsOff", "rose_anim.gif", overlongGifSubBlock,
-                             "the data ends inside the picture", 0},
-                      Damage{"BmpPixelsOverHeaders", "rose.bmp", pixelsOverHeaders,
-                             "pixel data overlaps the headers"},
-                      Damage{"IconEntryOverDirectory", "rose.ico", iconEntryOverDirectory,
-                             "entry overlaps the directory"},
-                      Damage{"IconEntryNotAnImage", "rose.ico", iconEntryNotAnImage,
-                             "entry holds neither a PNG nor a bitmap"}),
+    ::testing::Values(
+        Damage{"PngCrc", "rose_idat.png", flipIdatByte, "chunk CRC does not match"},
+        Damage{"JpegSegmentTooShort", "rose_restart.jpg", shortenQuantTable, "expected a marker"},
+        Damage{"JpegSegmentTooLong", "rose_progressive.jpg", lengthenQuantTable,
+               "expected a marker"},
+        Damage{"GifUnknownBlock", "rose_anim.gif", unknownGifBlock, "unknown block"},
+        Damage{"GifCodeSize", "rose_anim.gif", wideGifCodes, "LZW code size out of range"},
+        Damage{"GifSubBlockRunsOff", "rose_anim.gif", overlongGifSubBlock,
+               "the data ends inside the picture", 0},
+        Damage{"BmpPixelsOverHeaders", "rose.bmp", pixelsOverHeaders,
+               "pixel data overlaps the headers"},
+        Damage{"IconEntryOverDirectory", "rose.ico", iconEntryOverDirectory,
+               "entry overlaps the directory"},
+        Damage{"IconEntryNotAnImage", "rose.ico", iconEntryNotAnImage,
+               "entry holds neither a PNG nor a bitmap"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(InspectRunOut, PastTheResourceEndIsCutShortWithoutExtent) {
