@@ -366,7 +366,8 @@ TEST(WalkHostileSizes, HugeDeclaredSizesNeitherWrapNorEnd) {
 }
 
 // Written by this project's own writers rather than ImageMagick: the GIF's frames are
-// counted at every image descriptor, and an APNG's frame count comes from acTL.
+// counted at every image descriptor (one with its own colour table, one without a
+// control extension), and an APNG's frame count comes from acTL.
 TEST(WalkFrames, GifAndApngCounts) {
     std::vector<testing::GifFrameSpec> frames(4);
     for (auto& f : frames) {
@@ -374,6 +375,7 @@ TEST(WalkFrames, GifAndApngCounts) {
         f.height = 2;
         f.indices.assign(6, 1);
     }
+    for (int i = 0; i < 256; ++i) frames[1].localPalette.push_back(makePixel(i, 255 - i, i * 7));
     frames[2].controlExtension = false;
     const ByteVector gif = testing::makeGif(3, 2, {makePixel(0, 0, 0), makePixel(9, 9, 9)}, frames);
     EXPECT_EQ(walkGif(gif).frames, 4);
