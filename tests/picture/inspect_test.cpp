@@ -330,6 +330,22 @@ TEST(WalkBmp, FileSizeFieldRule) {
     }
 }
 
+// A V5 header may place a colour profile after the pixels; the picture ends after it
+// even when the file-size field forgot it.
+TEST(WalkBmp, EmbeddedProfileAfterPixels) {
+    ByteVector bmp = readFixture("rose_v5.bmp");
+    ASSERT_FALSE(bmp.empty());
+    const std::uint32_t pixelsEnd = static_cast<std::uint32_t>(bmp.size());
+    const std::uint32_t fields[3] = {0x4D424544, pixelsEnd - 14 + 8, 500};  // 'MBED', offset, size
+    std::memcpy(bmp.data() + 14 + 56, &fields[0], 4);
+    std::memcpy(bmp.data() + 14 + 112, &fields[1], 8);
+    bmp.resize(pixelsEnd + 8 + 500 + 40, 0x5A);
+    const PictureWalk walk = walkBmp(bmp);
+    ASSERT_EQ(walk.end, WalkEnd::Ended) << walk.problem;
+    EXPECT_EQ(walk.extent, pixelsEnd + 8 + 500);
+    EXPECT_EQ(walkBmp(Bytes(bmp).first(pixelsEnd + 300)).end, WalkEnd::RanOut);
+}
+
 // Sizes near the top of their fields must not wrap around into small extents.
 TEST(WalkHostileSizes, HugeDeclaredSizesNeitherWrapNorEnd) {
     auto put32At = [](ByteVector& v, std::size_t at, std::uint32_t value) {
