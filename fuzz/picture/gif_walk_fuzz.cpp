@@ -1,0 +1,9 @@
+#include <cstddef>
+#include <cstdint>
+
+#include "walk_check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    kerbilo::fuzzing::checkWalk(kerbilo::walkGif, {data, size}, true);
+    return 0;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// What every structure walk must hold whatever its input. A breach aborts, so libFuzzer
+// and the replay test both report it.
+
+#include <cstdlib>
+
+#include "picture/walk.h"
+
+namespace kerbilo::fuzzing {
+
+using Walker = PictureWalk (*)(Bytes) noexcept;
+
+inline void require(bool holds) {
+    if (!holds) std::abort();
+}
+
+inline bool sameFindings(const PictureWalk& a, const PictureWalk& b) {
+    return a.end == b.end && a.extent == b.extent && a.width == b.width && a.height == b.height &&
+           a.frames == b.frames && a.bitsPerPixel == b.bitsPerPixel;
+}
+
+// endIsLastByte: no shorter data can close the structure. BMP lacks it on purpose: its
+// file-size field may stretch past what the headers require, and without the stretch
+// the requirement alone still closes it.
+inline void checkWalk(Walker walk, Bytes data, bool endIsLastByte) {
+    const PictureWalk w = walk(data);
+    require(w.extent >= 0 && static_cast<std::uint64_t>(w.extent) <= data.size());
+    require(w.problem != nullptr);
+    if (w.end != WalkEnd::Ended) return;
+    require(w.extent > 0);
+    const auto extent = static_cast<std::size_t>(w.extent);
+    // The walk depends on nothing past the end it finds.
+    require(sameFindings(walk(data.first(extent)), w));
+    const PictureWalk shorter = walk(data.first(extent - 1));
+    if (endIsLastByte)
+        require(shorter.end != WalkEnd::Ended);
+    else
+        require(shorter.end != WalkEnd::Ended || shorter.extent < w.extent);
+}
+
+}  // namespace kerbilo::fuzzing

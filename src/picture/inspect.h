@@ -1,0 +1,57 @@
+#pragma once
+// What a found resource really is: its picture format, size and frame count, whether the
+// pane can decode it, and whether the scanner's cut agrees with where the format itself
+// ends. The scanner ends a resource at the first tail signature after its head, which on
+// real files may be too early (an inner 00 3B in a GIF's LZW data, an EXIF thumbnail's
+// FFD9) or too late; the format's own structure settles it.
+
+#include <cstdint>
+#include <optional>
+
+#include "picture/image.h"
+#include "picture/picture_format.h"
+
+namespace kerbilo {
+
+enum class Verdict {
+    Complete,       // the format ends exactly where the resource ends
+    CutShort,       // the format goes on past the resource's end
+    TrailingBytes,  // the format ends before the resource does
+    Damaged,        // the structure does not walk, or the file ends inside it
+    Unchecked,      // the format has no end of its own (PCX): only `decodes` tells
+    NotAPicture     // the resource's bytes are no recognised picture format
+};
+
+struct Inspection {
+    PictureFormat format = PictureFormat::None;
+    Verdict verdict = Verdict::NotAPicture;
+    // Bytes from the resource's first byte to the format's own end, when the walk found it.
+    std::optional<std::int64_t> extent;
+    // Why the walk failed, for Damaged and for CutShort without an extent; else empty.
+    const char* problem = "";
+    int width = 0;
+    int height = 0;
+    int frames = 0;  // GIF images, icon directory entries, APNG frames; otherwise 1
+    int bitsPerPixel = 0;
+    bool decodes = false;  // the pane's decoder gives an image (a GIF's first one)
+};
+
+// fromResourceStart: the opened file's bytes from the resource's first byte to the end of
+// the file, so the walk can see past the resource. resourceLength: the resource's length
+// as the scanner found it (clamped to fromResourceStart). resourceData: the bytes the
+// picture pane shows for the resource; its first bytes decide the format. CutShort is
+// also the verdict when the walk runs out of file after passing the resource's end (the
+// extent is then unknown); running out when the resource already reaches the file's end
+// means the file itself is truncated, which is Damaged.
+Inspection inspectResource(Bytes fromResourceStart, std::int64_t resourceLength, Bytes resourceData,
+                           const DecodeLimits& limits = {}) noexcept;
+
+// Where the picture starting at fromHead[0] ends by its own structure, for the scanner
+// to end resources by: the format is recognised from the first bytes and walked. Nothing
+// when the format is unknown, has no end of its own (PCX), or the walk does not close.
+std::optional<std::int64_t> formatExtent(Bytes fromHead) noexcept;
+
+// Lower-case English name for listings: "complete", "cut short", ...
+const char* verdictName(Verdict verdict) noexcept;
+
+}  // namespace kerbilo
