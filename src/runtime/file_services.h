@@ -20,7 +20,9 @@ class FileServices {
     virtual Text programDirectory() const = 0;
 
     // The whole file, or nothing when it cannot be read (lastError() then says why).
-    // A readable empty file gives an empty buffer, not nothing.
+    // A readable empty file gives an empty buffer, not nothing. A file that reports no size
+    // (those under /proc) is read to its end; a disk is read whole; pipes, sockets and
+    // character devices are refused at once, as they may block or never end.
     virtual std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) = 0;
 
     // Writes the buffers one after the other; an existing file is replaced only once every

@@ -58,6 +58,28 @@ std::int64_t readFully(int fd, std::uint8_t* buf, std::size_t cap) {
     return static_cast<std::int64_t>(got);
 }
 
+// Reads a file whose size is not known in advance, growing the buffer as it fills; errno
+// tells why when it gives nothing.
+std::optional<ByteBuffer> readAll(int fd) {
+    ByteBuffer b;
+    std::size_t got = 0;
+    for (;;) {
+        if (got == b.size()) {
+            ByteBuffer bigger = ByteBuffer::uninitialized(b.empty() ? 4096 : b.size() * 2);
+            if (bigger.empty()) {
+                errno = ENOMEM;
+                return std::nullopt;
+            }
+            if (got > 0) std::memcpy(bigger.mutableData(), b.data(), got);
+            b = std::move(bigger);
+        }
+        const std::int64_t r = readFully(fd, b.mutableData() + got, b.size() - got);
+        if (r < 0) return std::nullopt;
+        got += static_cast<std::size_t>(r);
+        if (got < b.size()) return got == 0 ? ByteBuffer{} : b.slice(0, got);
+    }
+}
+
 bool writeFully(int fd, const std::uint8_t* p, std::size_t n) {
     while (n > 0) {
         const ssize_t w = ::write(fd, p, std::min<std::size_t>(n, std::size_t{1} << 30));
@@ -163,7 +185,12 @@ std::optional<ByteBuffer> PosixFileServices::tryReadWholeFile(std::string_view p
         fail(kNotAFile);
         return std::nullopt;
     }
-    if (size == 0) return ByteBuffer{};
+    // Files under /proc and /sys say 0 and are made as they are read.
+    if (size == 0) {
+        std::optional<ByteBuffer> all = readAll(fd.get());
+        if (!all) fail(errno);
+        return all;
+    }
     ByteBuffer b = ByteBuffer::uninitialized(static_cast<std::size_t>(size));
     std::uint8_t* w = b.mutableData();
     if (!w) {
