@@ -1,6 +1,6 @@
-// PosixFileServices on the real file system: what a save does to whatever the path names.
-// Cases that need root (device nodes, other owners, acting as another user, mounting a small
-// disk) skip with the reason when that is not possible.
+// PosixFileServices on the real file system: what a save does to whatever the path names,
+// and names of any bytes. Cases that need root (device nodes, other owners, acting as another
+// user, mounting a small disk) skip with the reason when that is not possible.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -593,6 +593,43 @@ TEST_F(FailedWrites, FileSizeLimitWhileWritingInPlace) {
     EXPECT_EQ(slurp(path), "original content");
     EXPECT_EQ(lstatOf(path).st_size, 16);
     EXPECT_EQ(entries(dir), (std::set<std::string>{"keep.bin", "twin"}));
+}
+
+// ---- names of any bytes ------------------------------------------------------------------
+
+class FileNames : public TempFolder {};
+
+TEST_F(FileNames, AnyBytesNameTheSameFile) {
+    std::vector<std::string> names = {
+        "plain-ascii.bin",
+        "资源.bin",
+        "emoji-😀.png",
+        "r\xE9sum\xE9_A.bin",            // Latin-1
+        "\xD7\xCA\xD4\xB4",              // "资源" in GBK, as a Windows archive unpacks it
+        "\x83\x65\x83\x58\x83\x67.dat",  // "テスト" in Shift-JIS
+        std::string(255, 'n'),
+    };
+    for (int b = 0x80; b <= 0xFF; ++b) names.push_back(std::string(1, static_cast<char>(b)));
+    ASSERT_EQ(mkdir(p("dirs").c_str(), 0755), 0);
+    std::set<std::string> expected{"dirs"};
+    for (const std::string& name : names) {
+        const Text path = utf8ToGbk(p(name));
+        ASSERT_TRUE(files.writeWholeFile(path, ByteBuffer::fromText(name)))
+            << ::testing::PrintToString(name) << ": " << reason();
+        EXPECT_EQ(slurp(p(name)), name) << "written under another name";
+        EXPECT_EQ(files.readWholeFile(path), ByteBuffer::fromText(name));
+        EXPECT_TRUE(files.pathExists(path));
+        EXPECT_TRUE(files.createDirectory(utf8ToGbk(p("dirs/" + name))));
+        EXPECT_TRUE(S_ISDIR(lstatOf(p("dirs/" + name)).st_mode)) << ::testing::PrintToString(name);
+        expected.insert(name);
+    }
+    EXPECT_EQ(entries(dir), expected);
+    expected.erase("dirs");
+    EXPECT_EQ(entries(p("dirs")), expected);
+
+    // A GBK text that is not valid GBK (from a settings file) names the file of those bytes.
+    EXPECT_TRUE(files.writeWholeFile(utf8ToGbk(dir) + "/\x80\xFF", ByteBuffer::fromText("raw")));
+    EXPECT_EQ(slurp(p("\x80\xFF")), "raw");
 }
 
 }  // namespace
