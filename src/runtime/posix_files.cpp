@@ -580,9 +580,14 @@ std::optional<ByteBuffer> PosixFileServices::tryReadWholeFile(std::string_view p
         return std::nullopt;
     }
     // O_NONBLOCK: opening a FIFO must not wait for a writer; regular files ignore it.
-    Fd fd(::open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const std::string name = native(path);
+    Fd fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
-        fail(errno);
+        // A socket cannot be opened at all (ENXIO); say what it is rather than "no device".
+        struct stat st {};
+        const int err = errno;
+        fail(err == ENXIO && ::stat(name.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) ? kNotAFile
+                                                                                    : err);
         return std::nullopt;
     }
     struct stat st {};

@@ -281,6 +281,8 @@ TEST_F(WritesInPlace, SocketsAreRefused) {
     EXPECT_EQ(reason(), "这是套接字,不能当作文件写入");
     EXPECT_TRUE(S_ISSOCK(lstatOf(path).st_mode));
     EXPECT_EQ(entries(dir), std::set<std::string>{"sock"});
+    EXPECT_FALSE(files.tryReadWholeFile(utf8ToGbk(path)));
+    EXPECT_EQ(reason(), "不是普通文件(管道、套接字或字符设备)");
     close(sock);
 }
 
