@@ -300,6 +300,9 @@ TEST_F(WritesInPlace, LinksToOpenFiles) {
     close(pipeFds[0]);
     close(pipeFds[1]);
 
+    // Its folder is unknown: the old bytes are kept in the temporary folder meanwhile.
+    ASSERT_EQ(mkdir(p("tmp").c_str(), 0700), 0);
+    ScopedEnv tmpdir("TMPDIR", p("tmp"));
     put(p("captured"), "what was there before");
     const int out = open(p("captured").c_str(), O_RDWR);
     ASSERT_GE(out, 0);
@@ -312,7 +315,8 @@ TEST_F(WritesInPlace, LinksToOpenFiles) {
 
     EXPECT_TRUE(S_ISLNK(lstatOf(p("to-pipe")).st_mode));
     EXPECT_TRUE(S_ISLNK(lstatOf(p("to-file")).st_mode));
-    EXPECT_EQ(entries(dir), (std::set<std::string>{"to-pipe", "to-file", "captured"}));
+    EXPECT_EQ(entries(dir), (std::set<std::string>{"to-pipe", "to-file", "captured", "tmp"}));
+    EXPECT_TRUE(entries(p("tmp")).empty()) << "the copy of the old bytes was left behind";
 }
 
 TEST_F(WritesInPlace, FilesWithSeveralLinks) {
