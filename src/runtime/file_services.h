@@ -20,11 +20,20 @@ class FileServices {
     virtual Text programDirectory() const = 0;
 
     // The whole file, or nothing when it cannot be read (lastError() then says why).
-    // A readable empty file gives an empty buffer, not nothing.
+    // A readable empty file gives an empty buffer, not nothing. A file that reports no size
+    // (those under /proc) is read to its end; a disk is read whole; pipes, sockets and
+    // character devices are refused at once, as they may block or never end.
     virtual std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) = 0;
 
-    // Writes the buffers one after the other; an existing file is replaced only once every
-    // byte has been written, so a failure leaves it as it was.
+    // Writes the buffers one after the other to what the path names, and keeps what that
+    // is. A new file is created whole; an existing file is replaced only once every byte has
+    // been written, with its mode, owner and group, or where a replacement could not keep
+    // those (other hard links, an owner the caller cannot give, a folder the caller may not
+    // write in) it is overwritten in place with its old bytes kept aside until the write has
+    // succeeded; either way a failure leaves it as it was. Symbolic links are followed (a
+    // dangling one creates what it names), devices and FIFOs are written where they are, a
+    // FIFO without reader and a socket are refused at once, and so is a file the caller may
+    // not write, as the shell's ">" would refuse it.
     virtual bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) = 0;
 
     // Creates that one directory; false when it exists already or cannot be made.

@@ -1,7 +1,13 @@
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -15,8 +21,13 @@
 namespace kerbilo {
 namespace {
 
-// Not an errno value: a path that names something other than a file or a disk.
-constexpr int kNotAFile = -1;
+// Not errno values: reasons of this program's own.
+constexpr int kNotAFile = -1;  // reading a pipe, a socket or a character device
+constexpr int kSocket = -2;    // writing to a socket
+constexpr int kNoReader = -3;  // writing to a FIFO that nobody reads
+constexpr int kNoCopy = -4;    // the old content could not be kept aside before overwriting it
+
+constexpr decltype(statfs::f_type) kProcFsMagic = 0x9fa0;
 
 class Fd {
   public:
@@ -27,6 +38,10 @@ class Fd {
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
+    void reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
     int release() {
         int f = fd_;
         fd_ = -1;
@@ -58,6 +73,28 @@ std::int64_t readFully(int fd, std::uint8_t* buf, std::size_t cap) {
     return static_cast<std::int64_t>(got);
 }
 
+// Reads a file whose size is not known in advance, growing the buffer as it fills; errno
+// tells why when it gives nothing.
+std::optional<ByteBuffer> readAll(int fd) {
+    ByteBuffer b;
+    std::size_t got = 0;
+    for (;;) {
+        if (got == b.size()) {
+            ByteBuffer bigger = ByteBuffer::uninitialized(b.empty() ? 4096 : b.size() * 2);
+            if (bigger.empty()) {
+                errno = ENOMEM;
+                return std::nullopt;
+            }
+            if (got > 0) std::memcpy(bigger.mutableData(), b.data(), got);
+            b = std::move(bigger);
+        }
+        const std::int64_t r = readFully(fd, b.mutableData() + got, b.size() - got);
+        if (r < 0) return std::nullopt;
+        got += static_cast<std::size_t>(r);
+        if (got < b.size()) return got == 0 ? ByteBuffer{} : b.slice(0, got);
+    }
+}
+
 bool writeFully(int fd, const std::uint8_t* p, std::size_t n) {
     while (n > 0) {
         const ssize_t w = ::write(fd, p, std::min<std::size_t>(n, std::size_t{1} << 30));
@@ -71,12 +108,414 @@ bool writeFully(int fd, const std::uint8_t* p, std::size_t n) {
     return true;
 }
 
+// ---- writing ---------------------------------------------------------------------------
+
+// Why a write failed: a reason, what caused it, and where the old content was left when it
+// could not be put back.
+struct WriteFailure {
+    WriteFailure() = default;
+    WriteFailure(int err, int cause = 0, std::string copyLeftAt = {})
+        : err(err), cause(cause), copyLeftAt(std::move(copyLeftAt)) {}
+
+    int err = 0;  // 0: no failure
+    int cause = 0;
+    std::string copyLeftAt;
+};
+
+int writeParts(int fd, std::span<const ByteBuffer> parts) {
+    for (const ByteBuffer& part : parts) {
+        if (!part.empty() && !writeFully(fd, part.data(), part.size())) return errno;
+    }
+    return 0;
+}
+
+off_t totalSize(std::span<const ByteBuffer> parts) {
+    off_t n = 0;
+    for (const ByteBuffer& part : parts) n += static_cast<off_t>(part.size());
+    return n;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The folder part of a path with its trailing '/', empty for a bare name.
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string temporaryFolder() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string folder = dir && *dir ? dir : "/tmp";
+    if (folder.back() != '/') folder += '/';
+    return folder;
+}
+
+// A short name of fixed length: beside a file whose name is as long as the file system
+// allows there is still room for it.
+std::string randomName() {
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char r[6];
+    if (::getrandom(r, sizeof r, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof r)) {
+        // No entropy yet: the name need only differ from the last one; O_EXCL does the rest.
+        static std::atomic<std::uint64_t> counter{0};
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        std::uint64_t x = static_cast<std::uint64_t>(now.tv_nsec) ^
+                          (static_cast<std::uint64_t>(::getpid()) << 32) ^
+                          (counter++ * 0x9E3779B97F4A7C15ull);
+        for (unsigned char& c : r) {
+            c = static_cast<unsigned char>(x);
+            x >>= 8;
+        }
+    }
+    std::string name = ".kb";
+    for (const unsigned char c : r) name += kChars[c % 62];
+    return name;
+}
+
+// Creates a file of a new random name in folder ("" is the current one) and tells its path;
+// −1 with errno on failure. The mode is cut by the umask like any new file's.
+int createUnique(const std::string& folder, int access, mode_t mode, std::string& path) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = folder + randomName();
+        const int fd = ::open(path.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+// The name a path ends at once its symbolic links are followed: where a replacement is
+// renamed to, or the file a dangling link asks to be created. The path itself when it is no
+// link or cannot be examined (the operation on it then says why). A link under /proc, where
+// /dev/stdout and /dev/fd/N lead, names a file some process has open rather than a place in
+// a folder: *namesOpenFile tells so, and that file is written where it is, as the shell
+// writes "> /dev/stdout".
+std::optional<std::string> followLinks(std::string path, bool* namesOpenFile) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        const std::string folder = folderOf(path);
+        struct statfs where {};
+        if (::statfs(folder.empty() ? "." : folder.c_str(), &where) == 0 &&
+            where.f_type == kProcFsMagic) {
+            *namesOpenFile = true;
+            return path;
+        }
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), link, sizeof link);
+        if (n <= 0 || static_cast<std::size_t>(n) == sizeof link) return path;
+        path = link[0] == '/' ? std::string(link, static_cast<std::size_t>(n))
+                              : folder + std::string(link, static_cast<std::size_t>(n));
+    }
+    errno = ELOOP;
+    return std::nullopt;
+}
+
+// Writing to a FIFO whose reader has gone raises SIGPIPE, which would end the program; the
+// write is to fail with EPIPE instead. The signal is held for this thread while writing, and
+// one that the write raised is taken back before it is let through again.
+class SigpipeHeld {
+  public:
+    SigpipeHeld() {
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_, &before_);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    }
+    ~SigpipeHeld() {
+        if (!wasPending_) {
+            const timespec none{};
+            while (sigtimedwait(&pipe_, nullptr, &none) == SIGPIPE) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+    }
+    SigpipeHeld(const SigpipeHeld&) = delete;
+    SigpipeHeld& operator=(const SigpipeHeld&) = delete;
+
+  private:
+    sigset_t pipe_{};
+    sigset_t before_{};
+    bool wasPending_ = false;
+};
+
+// A new file is written under a temporary name beside where it goes and renamed there, so
+// it never shows half written. It is not synced: a machine that stops loses nothing older,
+// and export all writes thousands of new files.
+WriteFailure createFile(const std::string& given, std::span<const ByteBuffer> parts) {
+    bool namesOpenFile = false;
+    const std::optional<std::string> target = followLinks(given, &namesOpenFile);
+    if (!target) return {errno};
+    std::string tmp;
+    Fd fd(createUnique(folderOf(*target), O_WRONLY, 0666, tmp));
+    if (fd.get() < 0) return {errno};
+    int err = writeParts(fd.get(), parts);
+    if (err == 0 && ::close(fd.release()) != 0) err = errno;
+    if (err == 0 && ::rename(tmp.c_str(), target->c_str()) != 0) err = errno;
+    if (err != 0) ::unlink(tmp.c_str());
+    return {err};
+}
+
+enum class Replaced { kYes, kFailed, kNotKeepable };
+
+// Replaces the regular file at target (old: its status) by one written beside it and renamed
+// over it once complete and on disk, so a failure or a crash leaves the old one. kNotKeepable
+// when the new file cannot take the old one's owner, group and mode, or cannot be made or
+// renamed in that folder: the file is then to be written in place.
+Replaced replaceByRename(const std::string& target, const struct stat& old,
+                         std::span<const ByteBuffer> parts, WriteFailure& why) {
+    std::string tmp;
+    Fd fd(createUnique(folderOf(target), O_WRONLY, 0600, tmp));
+    if (fd.get() < 0) {
+        if (errno == EACCES || errno == EPERM || errno == EROFS) return Replaced::kNotKeepable;
+        why = {errno};
+        return Replaced::kFailed;
+    }
+    auto drop = [&](Replaced r) {
+        ::unlink(tmp.c_str());
+        return r;
+    };
+    // Owner first: changing it clears the set-id bits that the mode then sets. A user may
+    // give a file only to a group of their own, and the kernel silently drops the set-group
+    // bit for others, so the result is checked rather than assumed.
+    struct stat now {};
+    if (::fstat(fd.get(), &now) != 0) {
+        why = {errno};
+        return drop(Replaced::kFailed);
+    }
+    if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+        ::fchown(fd.get(), old.st_uid, old.st_gid) != 0)
+        return drop(Replaced::kNotKeepable);
+    const mode_t mode = old.st_mode & 07777;
+    if (::fchmod(fd.get(), mode) != 0 || ::fstat(fd.get(), &now) != 0 ||
+        (now.st_mode & 07777) != mode || now.st_uid != old.st_uid || now.st_gid != old.st_gid)
+        return drop(Replaced::kNotKeepable);
+    int err = writeParts(fd.get(), parts);
+    // The new content must be on disk before the rename makes it the only copy.
+    if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
+    if (err == 0 && ::close(fd.release()) != 0) err = errno;
+    if (err != 0) {
+        why = {err};
+        return drop(Replaced::kFailed);
+    }
+    if (::rename(tmp.c_str(), target.c_str()) != 0) {
+        // A sticky folder lets only the owner rename over a file; a mount point is no name
+        // a rename may take.
+        if (errno == EPERM || errno == EACCES || errno == EBUSY)
+            return drop(Replaced::kNotKeepable);
+        why = {errno};
+        return drop(Replaced::kFailed);
+    }
+    return Replaced::kYes;
+}
+
+// The old bytes of a file that is being overwritten where it is.
+struct OldCopy {
+    std::string path;  // empty when the file was empty: nothing to keep
+    Fd fd{-1};
+    off_t size = 0;
+};
+
+// Reads up to n bytes, retrying when interrupted.
+ssize_t readSome(int fd, std::uint8_t* buf, std::size_t n) {
+    for (;;) {
+        const ssize_t r = ::read(fd, buf, n);
+        if (r >= 0 || errno != EINTR) return r;
+    }
+}
+
+// Copies what `from` holds into a new private file, in the first of the folders where that
+// succeeds, synced so that it outlives a crash while the original is overwritten.
+WriteFailure keepOldContent(int from, const std::vector<std::string>& folders, OldCopy& copy) {
+    ByteBuffer buf = ByteBuffer::uninitialized(std::size_t{1} << 20);
+    if (buf.empty()) return {kNoCopy, ENOMEM};
+    std::uint8_t* b = buf.mutableData();
+    ssize_t r = readSome(from, b, buf.size());
+    if (r < 0) return {kNoCopy, errno};
+    if (r == 0) return {};
+    int lastErr = 0;
+    for (const std::string& folder : folders) {
+        if (::lseek(from, 0, SEEK_SET) != 0) return {kNoCopy, errno};
+        copy.fd.reset(createUnique(folder, O_RDWR, 0600, copy.path));
+        if (copy.fd.get() < 0) {
+            lastErr = errno;
+            continue;
+        }
+        off_t size = 0;
+        int err = 0;
+        bool sourceFailed = false;
+        while ((r = readSome(from, b, buf.size())) > 0) {
+            if (!writeFully(copy.fd.get(), b, static_cast<std::size_t>(r))) {
+                err = errno;
+                break;
+            }
+            size += r;
+        }
+        if (r < 0) {
+            err = errno;
+            sourceFailed = true;
+        }
+        if (err == 0 && ::fsync(copy.fd.get()) != 0) err = errno;
+        if (err == 0) {
+            copy.size = size;
+            return {};
+        }
+        ::unlink(copy.path.c_str());
+        copy.fd.reset(-1);
+        if (sourceFailed) return {kNoCopy, err};
+        lastErr = err;  // a full disk, a folder we may not write in: try the next folder
+    }
+    copy.path.clear();
+    return {kNoCopy, lastErr};
+}
+
+// Puts the kept bytes back into fd; 0 or errno.
+int putBack(int fd, const OldCopy& copy) {
+    if (copy.size > 0) {
+        ByteBuffer buf = ByteBuffer::uninitialized(std::size_t{1} << 20);
+        if (buf.empty()) return ENOMEM;
+        std::uint8_t* b = buf.mutableData();
+        for (off_t at = 0; at < copy.size;) {
+            const ssize_t r = ::pread(copy.fd.get(), b, buf.size(), at);
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) return r < 0 ? errno : EIO;
+            for (ssize_t done = 0; done < r;) {
+                const ssize_t w =
+                    ::pwrite(fd, b + done, static_cast<std::size_t>(r - done), at + done);
+                if (w < 0 && errno == EINTR) continue;
+                if (w < 0) return errno;
+                done += w;
+            }
+            at += r;
+        }
+    }
+    if (::ftruncate(fd, copy.size) != 0 || ::fsync(fd) != 0) return errno;
+    return 0;
+}
+
+// Overwrites the regular file open as fd (status st) where it is, which keeps all that a
+// rename would lose: its other links, an owner the caller cannot give a new file, its place
+// in a folder the caller may not write in. As editors do when they back up by copying, the
+// old bytes are first copied aside (beside the file in besideFolder when that can be
+// written, else in the temporary folder) and put back if the new ones cannot be written
+// in full.
+WriteFailure overwriteInPlace(const std::string& given, Fd& fd, const struct stat& st,
+                              const std::optional<std::string>& besideFolder,
+                              std::span<const ByteBuffer> parts) {
+    Fd in(::open(given.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (in.get() < 0) return {kNoCopy, errno};
+    struct stat inSt {};
+    if (::fstat(in.get(), &inSt) != 0) return {kNoCopy, errno};
+    if (!sameFile(inSt, st)) return {kNoCopy, EBUSY};  // replaced under us
+    std::vector<std::string> folders;
+    if (besideFolder) folders.push_back(*besideFolder);
+    folders.push_back(temporaryFolder());
+    OldCopy copy;
+    if (WriteFailure kept = keepOldContent(in.get(), folders, copy); kept.err != 0) return kept;
+    in.reset(-1);
+
+    int err = ::lseek(fd.get(), 0, SEEK_SET) == 0 ? 0 : errno;
+    if (err == 0) err = writeParts(fd.get(), parts);
+    if (err == 0 && ::ftruncate(fd.get(), totalSize(parts)) != 0) err = errno;
+    if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
+    if (err != 0 && putBack(fd.get(), copy) != 0) return {err, 0, copy.path};
+    if (err == 0 && ::close(fd.release()) != 0) return {errno, 0, copy.path};
+    if (!copy.path.empty()) ::unlink(copy.path.c_str());
+    return {err};
+}
+
+// Devices and FIFOs are written where they are: a terminal, /dev/null, a disk image, the
+// program reading at the other end. There is nothing to replace and nothing to keep.
+WriteFailure writeStream(Fd& fd, const struct stat& st, std::span<const ByteBuffer> parts) {
+    // Opened without blocking only so that a FIFO without reader fails at once; the writes
+    // then wait for the reader as any writer's do.
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return {errno};
+    int err = 0;
+    if (S_ISFIFO(st.st_mode)) {
+        SigpipeHeld held;
+        err = writeParts(fd.get(), parts);
+    } else {
+        err = writeParts(fd.get(), parts);
+    }
+    // A disk has its bytes only once flushed; a terminal or /dev/null cannot be synced.
+    if (err == 0 && S_ISBLK(st.st_mode) && ::fsync(fd.get()) != 0) err = errno;
+    if (err == 0 && ::close(fd.release()) != 0) err = errno;
+    return {err};
+}
+
+// A regular file that exists: replaced by rename where that keeps all it is (one link, a
+// name in a folder, an owner, group and mode the new file can take, no access list),
+// otherwise overwritten in place.
+WriteFailure writeRegular(const std::string& given, Fd& fd, const struct stat& st,
+                          std::span<const ByteBuffer> parts) {
+    bool namesOpenFile = false;
+    const std::optional<std::string> target = followLinks(given, &namesOpenFile);
+    struct stat named {};
+    const bool placed =
+        target && !namesOpenFile && ::stat(target->c_str(), &named) == 0 && sameFile(named, st);
+    // An access control list gives others rights a new file would not have.
+    const bool hasAccessList = ::fgetxattr(fd.get(), "system.posix_acl_access", nullptr, 0) > 0;
+    if (placed && st.st_nlink == 1 && !hasAccessList) {
+        WriteFailure why;
+        switch (replaceByRename(*target, st, parts, why)) {
+            case Replaced::kYes:
+                return {};
+            case Replaced::kFailed:
+                return why;
+            case Replaced::kNotKeepable:
+                break;
+        }
+    }
+    return overwriteInPlace(given, fd, st,
+                            placed ? std::optional<std::string>(folderOf(*target)) : std::nullopt,
+                            parts);
+}
+
+WriteFailure writeAt(const std::string& given, std::span<const ByteBuffer> parts) {
+    // Opening for writing is the check the shell's ">" makes: a file the caller may not write
+    // is refused, and root may write a read-only one. O_NONBLOCK: a FIFO without reader fails
+    // at once instead of waiting for one. O_NOCTTY: a terminal does not become ours.
+    Fd fd(::open(given.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0) {
+        const int err = errno;
+        if (err == ENOENT) return createFile(given, parts);  // or what a dangling link names
+        struct stat st {};
+        if (err == ENXIO && ::stat(given.c_str(), &st) == 0) {
+            if (S_ISSOCK(st.st_mode)) return {kSocket};
+            if (S_ISFIFO(st.st_mode)) return {kNoReader};
+        }
+        return {err};
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) return {errno};
+    if (S_ISREG(st.st_mode)) return writeRegular(given, fd, st, parts);
+    return writeStream(fd, st, parts);
+}
+
 }  // namespace
 
 Text describeErrno(int err) {
     switch (err) {
         case kNotAFile:
             return utf8ToGbk("不是普通文件(管道、套接字或字符设备)");
+        case kSocket:
+            return utf8ToGbk("这是套接字,不能当作文件写入");
+        case kNoReader:
+            return utf8ToGbk("管道另一端没有程序在读取");
+        case kNoCopy:
+            return utf8ToGbk("无法先保留原内容的副本");
+        case EPIPE:
+            return utf8ToGbk("管道另一端的程序已停止读取");
+        case ENXIO:
+            return utf8ToGbk("设备不存在或未就绪");
+        case ELOOP:
+            return utf8ToGbk("符号链接层数过多");
         case ENOENT:
             return utf8ToGbk("文件或文件夹不存在");
         case EACCES:
@@ -106,6 +545,7 @@ Text describeErrno(int err) {
             return utf8ToGbk("无效的路径");
         case EBUSY:
         case ETXTBSY:
+        case EAGAIN:
             return utf8ToGbk("文件正被占用");
         default:
             return utf8ToGbk("系统错误 ") + std::to_string(err);
@@ -139,9 +579,14 @@ std::optional<ByteBuffer> PosixFileServices::tryReadWholeFile(std::string_view p
         return std::nullopt;
     }
     // O_NONBLOCK: opening a FIFO must not wait for a writer; regular files ignore it.
-    Fd fd(::open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const std::string name = native(path);
+    Fd fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
-        fail(errno);
+        // A socket cannot be opened at all (ENXIO); say what it is rather than "no device".
+        struct stat st {};
+        const int err = errno;
+        fail(err == ENXIO && ::stat(name.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) ? kNotAFile
+                                                                                    : err);
         return std::nullopt;
     }
     struct stat st {};
@@ -162,7 +607,12 @@ std::optional<ByteBuffer> PosixFileServices::tryReadWholeFile(std::string_view p
         fail(kNotAFile);
         return std::nullopt;
     }
-    if (size == 0) return ByteBuffer{};
+    // Files under /proc and /sys say 0 and are made as they are read.
+    if (size == 0) {
+        std::optional<ByteBuffer> all = readAll(fd.get());
+        if (!all) fail(errno);
+        return all;
+    }
     ByteBuffer b = ByteBuffer::uninitialized(static_cast<std::size_t>(size));
     std::uint8_t* w = b.mutableData();
     if (!w) {
@@ -184,54 +634,13 @@ bool PosixFileServices::writeWholeFile(std::string_view path, std::span<const By
         fail(ENOENT);
         return false;
     }
-    std::string target = native(path);
-    // Write through a symbolic link to the file it names, as truncating it would have.
-    if (char* real = ::realpath(target.c_str(), nullptr)) {
-        target = real;
-        std::free(real);
-    }
-    struct stat existing {};
-    const bool exists = ::stat(target.c_str(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode)) {
-        fail(EISDIR);
-        return false;
-    }
-    const std::size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string tmp =
-        (slash == std::string::npos ? std::string() : dir) + "." + base + ".kerbilo-XXXXXX";
-    Fd fd(::mkstemp(tmp.data()));
-    if (fd.get() < 0) {
-        fail(errno);
-        return false;
-    }
-    ::fcntl(fd.get(), F_SETFD, FD_CLOEXEC);
-    auto abandon = [&](int err) {
-        ::unlink(tmp.c_str());
-        fail(err);
-        return false;
-    };
-    // The new file takes the old one's permissions, or the usual ones for a new file.
-    mode_t mode = 0666;
-    if (exists) {
-        mode = existing.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode &= ~mask;
-    }
-    if (::fchmod(fd.get(), mode) != 0) return abandon(errno);
-    for (const ByteBuffer& part : parts) {
-        if (part.empty()) continue;
-        if (!writeFully(fd.get(), part.data(), part.size())) return abandon(errno);
-    }
-    // Replacing a file: its new content must be on disk before the rename makes it the only
-    // copy. A new file has nothing to lose, and export all writes thousands of them.
-    if (exists && ::fsync(fd.get()) != 0) return abandon(errno);
-    if (::close(fd.release()) != 0) return abandon(errno);
-    if (::rename(tmp.c_str(), target.c_str()) != 0) return abandon(errno);
-    return true;
+    const WriteFailure failure = writeAt(native(path), parts);
+    if (failure.err == 0) return true;
+    lastError_ = describeErrno(failure.err);
+    if (failure.cause != 0) lastError_ += ": " + describeErrno(failure.cause);
+    if (!failure.copyLeftAt.empty())
+        lastError_ += utf8ToGbk(",原内容保存在 ") + utf8ToGbk(failure.copyLeftAt);
+    return false;
 }
 
 bool PosixFileServices::createDirectory(std::string_view path) {

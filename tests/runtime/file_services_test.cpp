@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -203,6 +204,36 @@ TEST_F(PosixFiles, PipesAndCharacterDevicesAreRefusedAtOnce) {
     EXPECT_FALSE(fx.services->tryReadWholeFile("/dev/zero"));
     std::ofstream(p("plain")) << "ok";
     EXPECT_EQ(fx.services->readWholeFile(utf8ToGbk(p("plain"))), ByteBuffer::fromText("ok"));
+}
+
+// Files under /proc say their size is 0 and are made as they are read: they are read to
+// their end like any other file, however much that is.
+TEST_F(PosixFiles, FilesThatReportNoSizeAreReadToTheirEnd) {
+    const struct {
+        const char* path;
+        const char* first;     // how the content starts
+        const char* lastLine;  // how its last line starts
+        std::size_t atLeast;
+    } cases[] = {
+        {"/proc/self/status", "Name:", "nonvoluntary_ctxt_switches:", 100},
+        {"/proc/self/smaps", "", "VmFlags:", 4097},  // more than one page
+        {"/proc/cpuinfo", "processor", "", 1},
+    };
+    for (const auto& c : cases) {
+        struct stat st {};
+        ASSERT_EQ(stat(c.path, &st), 0) << c.path;
+        ASSERT_EQ(st.st_size, 0) << c.path;
+        const auto got = fx.services->tryReadWholeFile(c.path);
+        ASSERT_TRUE(got.has_value()) << c.path << ": " << gbkToUtf8(fx.services->lastError());
+        const std::string text(got->view());
+        EXPECT_GE(text.size(), c.atLeast) << c.path;
+        EXPECT_EQ(text.rfind(c.first, 0), 0u) << c.path;
+        ASSERT_FALSE(text.empty()) << c.path;
+        EXPECT_EQ(text.back(), '\n') << c.path;
+        const std::size_t lastLine = text.rfind('\n', text.size() - 2);
+        EXPECT_EQ(text.compare(lastLine + 1, std::strlen(c.lastLine), c.lastLine), 0)
+            << c.path << " ends with: " << text.substr(lastLine + 1);
+    }
 }
 
 TEST(ProgramDirectory, IsAbsoluteWithoutTrailingSlash) {

@@ -1,4 +1,11 @@
 #include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "runtime/gbk.h"
 #include "runtime/ini.h"
@@ -26,6 +33,144 @@ TEST(Gbk, InvalidBytesPassThrough) {
         "a\xFF"
         "b";
     EXPECT_EQ(gbkToUtf8(utf8ToGbk(odd)), odd);
+}
+
+std::string utf8Of(char32_t c) {
+    std::string s;
+    if (c < 0x80) {
+        s += static_cast<char>(c);
+    } else if (c < 0x800) {
+        s += static_cast<char>(0xC0 | (c >> 6));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        s += static_cast<char>(0xE0 | (c >> 12));
+        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        s += static_cast<char>(0xF0 | (c >> 18));
+        s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        s += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return s;
+}
+
+// The C library's own conversion, without any escaping; nothing when it refuses the input.
+class PlainIconv {
+  public:
+    PlainIconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~PlainIconv() { iconv_close(cd_); }
+    std::optional<std::string> operator()(std::string in) {
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        std::string out(in.size() * 4 + 16, '\0');
+        char* src = in.data();
+        std::size_t srcLeft = in.size();
+        char* dst = out.data();
+        std::size_t dstLeft = out.size();
+        if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1))
+            return std::nullopt;
+        out.resize(out.size() - dstLeft);
+        return out;
+    }
+
+  private:
+    iconv_t cd_;
+};
+
+// File names as the file system may hand them over: any bytes but '/' and NUL.
+std::vector<std::string> fileSystemNames() {
+    std::vector<std::string> names = {
+        "plain-ascii.bin",
+        "资源.bin",
+        "emoji-😀.png",
+        "r\xE9sum\xE9_A.bin",            // Latin-1
+        "\xD7\xCA\xD4\xB4",              // "资源" in GBK, as a Windows archive unpacks it
+        "\x83\x65\x83\x58\x83\x67.dat",  // "テスト" in Shift-JIS
+        "\xC0\x80 \xED\xA0\x80 \xF4\x90\x80\x80",  // overlong NUL, surrogate, beyond U+10FFFF
+        "cut \xE8\xB5",                            // a character cut short
+        "\xE3\x32\xA7\x34",                        // the bytes of an escape, as a raw name
+        std::string(255, 'n'),
+        std::string(85, '\xFF'),
+    };
+    for (int b = 0x80; b <= 0xFF; ++b) names.push_back(std::string(1, static_cast<char>(b)));
+    return names;
+}
+
+TEST(Gbk, EveryByteStringRoundTrips) {
+    for (const std::string& name : fileSystemNames()) {
+        EXPECT_EQ(gbkToUtf8(utf8ToGbk(name)), name) << ::testing::PrintToString(name);
+    }
+    for (int a = 1; a < 256; ++a) {
+        for (int b = 1; b < 256; ++b) {
+            const std::string s{static_cast<char>(a), static_cast<char>(b)};
+            ASSERT_EQ(gbkToUtf8(utf8ToGbk(s)), s) << ::testing::PrintToString(s);
+        }
+    }
+    std::mt19937 rng(20240);
+    std::uniform_int_distribution<int> byte(1, 255), length(1, 12);
+    for (int n = 0; n < 20000; ++n) {
+        std::string s(static_cast<std::size_t>(length(rng)), ' ');
+        for (char& c : s) c = static_cast<char>(byte(rng));
+        ASSERT_EQ(gbkToUtf8(utf8ToGbk(s)), s) << ::testing::PrintToString(s);
+    }
+}
+
+// A GBK text that came from well-formed UTF-8 is the one plain GB18030 gives, so texts shown
+// and compared elsewhere do not change; a character the C library cannot encode still comes
+// back whole.
+TEST(Gbk, WellFormedUtf8ConvertsAsPlainGb18030) {
+    PlainIconv toGb18030("GB18030", "UTF-8");
+    std::string encodable, refused;
+    for (char32_t c = 1; c <= 0x10FFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF) continue;
+        const std::string u = utf8Of(c);
+        (toGb18030(u) ? encodable : refused) += u;
+    }
+    EXPECT_EQ(utf8ToGbk(encodable), toGb18030(encodable));
+    EXPECT_EQ(gbkToUtf8(utf8ToGbk(encodable)), encodable);
+    EXPECT_EQ(gbkToUtf8(utf8ToGbk(refused)), refused);
+    EXPECT_LT(refused.size(), 200u)
+        << "the C library refuses more than a few private-use code points";
+}
+
+TEST(Gbk, EscapesLieBeyondUnicode) {
+    PlainIconv fromGb18030("UTF-8", "GB18030");
+    std::set<std::string> seen;
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        const std::string raw(1, static_cast<char>(b));
+        const std::string esc = utf8ToGbk(raw);
+        ASSERT_EQ(esc.size(), 4u) << b;
+        const auto* p = reinterpret_cast<const unsigned char*>(esc.data());
+        // A well-formed four-byte code whose number lies past U+10FFFF (E3 32 9A 35).
+        EXPECT_TRUE(p[0] >= 0x81 && p[0] <= 0xFE && p[1] >= 0x30 && p[1] <= 0x39 && p[2] >= 0x81 &&
+                    p[2] <= 0xFE && p[3] >= 0x30 && p[3] <= 0x39)
+            << b;
+        EXPECT_GT(esc, "\xE3\x32\x9A\x35") << b;
+        EXPECT_FALSE(fromGb18030(esc)) << "the escape is a character: " << b;
+        EXPECT_EQ(gbkToUtf8(esc), raw);
+        EXPECT_TRUE(seen.insert(esc).second) << b;
+    }
+    EXPECT_EQ(utf8ToGbk("\x80"), "\xE3\x32\xA7\x34");
+    EXPECT_EQ(utf8ToGbk("\xFF"), "\xE3\x32\xB4\x31");
+}
+
+// Texts from a settings file need not be valid GBK; what cannot be decoded is kept as it is
+// and the rest still converts.
+TEST(Gbk, UndecodableGbkPassesThrough) {
+    const struct {
+        std::string gbk, utf8;
+    } cases[] = {
+        {"\x80", "\x80"},
+        {"a\xFF", "a\xFF"},
+        {"\xD7\xCA\xFF", "资\xFF"},
+        {"\xD7\xCA\x81", "资\x81"},                // a lead byte at the end
+        {"\x81\x30\xD7\xCA", "\x81\x30资"},        // a four-byte code cut short
+        {"\xE3\x32\x9A\x36", "\xE3\x32\x9A\x36"},  // beyond Unicode, but no escape
+        {"\xCE\xC4\xE3\x32\xA7\x34", "文\x80"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(gbkToUtf8(c.gbk), c.utf8) << ::testing::PrintToString(c.gbk);
+    }
 }
 
 const std::string kIni =
