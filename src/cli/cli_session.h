@@ -86,6 +86,9 @@ struct Args {
 };
 
 struct ArgRules {
+    ArgRules(std::vector<std::string> valuedOptions, std::vector<std::string> switchOptions)
+        : valued(std::move(valuedOptions)), switches(std::move(switchOptions)) {}
+
     std::vector<std::string> valued;    // options that take a value
     std::vector<std::string> switches;  // options without one
     // Other spellings of an option: {alias, name}.

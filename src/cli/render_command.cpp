@@ -110,9 +110,8 @@ std::optional<std::string> readOptions(const Args& args, RenderOptions& o) {
 }  // namespace
 
 int renderCommand(CliEnv& env, int argc, char** argv) {
-    ArgRules rules;
-    rules.valued = {"-o", "--resource", "--config", "--size", "--background", "--frame"};
-    rules.switches = {"--stretch", "--help"};
+    ArgRules rules({"-o", "--resource", "--config", "--size", "--background", "--frame"},
+                   {"--stretch", "--help"});
     rules.aliases = {{"--output", "-o"}, {"-h", "--help"}};
     rules.inlineValues = true;
     const Args args = parseArgs(argc, argv, rules);

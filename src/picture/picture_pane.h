@@ -65,13 +65,11 @@ class PicturePane {
     const ByteBuffer& data() const { return data_; }
 
     void setDisplayMode(DisplayMode mode) { mode_ = mode; }
-    DisplayMode displayMode() const { return mode_; }
     void setBackground(Pixel colour) { background_ = colour | 0xFF000000u; }
     Pixel background() const { return background_; }
     // Takes effect at once: the current data is decoded again with the new setting.
     void setAnimated(bool on);
     bool animated() const { return animated_; }
-    void setLimits(const DecodeLimits& limits) { limits_ = limits; }
     void setFrameReadyCallback(FrameReady callback);
 
     PictureState state() const { return state_; }

@@ -53,6 +53,15 @@ TEST_F(List, ConfigOptionIsReadNotWrittenAndNamesAreUtf8) {
     EXPECT_NE(out.find("\"kind\":\"图片\""), std::string::npos);
 }
 
+TEST_F(List, NoKindsIsSaidOnStderrAndStillSucceeds) {
+    write("none.ini", std::string("[Config]\r\n"));
+    ASSERT_EQ(run({"list", path("sample.bin"), "--config", path("none.ini")}), 0);
+    EXPECT_EQ(out, "number\tkind\tlabel\toffset\tlength\n");
+    EXPECT_NE(err.find("no resource kinds could be read from " + path("none.ini")),
+              std::string::npos)
+        << err;
+}
+
 TEST_F(List, EmptyFileListsOnlyTheHeader) {
     write("empty", std::string());
     ASSERT_EQ(run({"list", path("empty")}), 0);

@@ -50,7 +50,6 @@ class MainWindow final : public QMainWindow {
     QProgressBar* progressBar() const { return progress_; }
     QAction* action(MenuItem item) const { return actions_.at(item); }
     QMenu* menu(Menu m) const { return menus_.at(m); }
-    bool dropsRegistered() const { return acceptDrops(); }
     const RendererFactory& renderers() const { return renderers_; }
 
   protected:
