@@ -52,6 +52,10 @@ int resourceOfItem(ProgramState& state, int item) {
     return kerbilo::resourceOfItem(state.ui, state.catalogue, item);
 }
 
+Text describeTreeItem(ProgramState& state, int item) {
+    return state.ui.treeItemText(item);
+}
+
 void showSelectedResource(ProgramState& state) {
     kerbilo::showSelectedResource(state.ui, state.catalogue);
 }

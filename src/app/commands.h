@@ -29,6 +29,9 @@ void showSelectedResource(ProgramState& state);
 // The resource number of tree item `item`, or 0 when it is no resource of this catalogue.
 int resourceOfItem(ProgramState& state, int item);
 
+// What the tooltip of a tree item says: its whole text, and for a resource what it is.
+Text describeTreeItem(ProgramState& state, int item);
+
 // ---- replacement ----------------------------------------------------------------------
 
 enum class ReplaceResult {

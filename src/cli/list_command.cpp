@@ -1,6 +1,7 @@
 #include <string>
 
 #include "cli/cli_session.h"
+#include "cli/listing.h"
 #include "scan/tree.h"
 
 namespace kerbilo::cli {
@@ -24,29 +25,6 @@ const char* const kListUsage =
     "\n"
     "Exit codes: 0 listed, 1 the file or the kinds file cannot be read, 2 usage error.\n";
 
-namespace {
-
-void appendJsonString(std::string& out, const std::string& s) {
-    out += '"';
-    for (const char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += hex[u >> 4];
-            out += hex[u & 15];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-}  // namespace
-
 int listCommand(CliEnv& env, int argc, char** argv) {
     const Args args = parseArgs(argc, argv, {{"--config"}, {"--json", "--help"}});
     if (const std::optional<int> done = checkFileCommand(env, args, "list", kListUsage))
@@ -58,8 +36,8 @@ int listCommand(CliEnv& env, int argc, char** argv) {
 
     const ResourceCatalogue& catalogue = session.doc.catalogue;
     ConsoleUi& ui = session.ui;
-    std::string buffer = json ? "[" : "number\tkind\tlabel\toffset\tlength\n";
-    bool first = true;
+    Listing listing(env.out, json ? Listing::Format::Json : Listing::Format::Tsv,
+                    {"number", "kind", "label", "offset", "length"});
     // Kind names repeat for every resource of a group: convert each group's name once.
     int groupItem = -2;
     std::string kind;
@@ -71,30 +49,11 @@ int listCommand(CliEnv& env, int argc, char** argv) {
             groupItem = ui.treeItemParent(i);
             kind = utf8(kindNameOfItem(ui, i));
         }
-        const std::string number = std::to_string(n);
-        const std::string label = utf8(ui.treeItemText(i));
-        const std::string offset = std::to_string(catalogue.openedOffset(n));
-        const std::string length = std::to_string(catalogue.dataLength(n));
-        if (json) {
-            buffer += first ? "\n" : ",\n";
-            buffer += "{\"number\":" + number + ",\"kind\":";
-            appendJsonString(buffer, kind);
-            buffer += ",\"label\":";
-            appendJsonString(buffer, label);
-            buffer += ",\"offset\":" + offset + ",\"length\":" + length + "}";
-        } else {
-            buffer += number + '\t' + kind + '\t' + label + '\t' + offset + '\t' + length + '\n';
-        }
-        first = false;
-        if (buffer.size() >= (1u << 20)) {
-            env.out << buffer;
-            buffer.clear();
-        }
+        listing.row({Cell::number(n), Cell::text(kind), Cell::text(utf8(ui.treeItemText(i))),
+                     Cell::number(catalogue.openedOffset(n)),
+                     Cell::number(catalogue.dataLength(n))});
     }
-    if (json) buffer += first ? "]\n" : "\n]\n";
-    env.out << buffer;
-    env.out.flush();
-    return env.out ? kExitOk : kExitFailed;
+    return listing.finish() ? kExitOk : kExitFailed;
 }
 
 }  // namespace kerbilo::cli

@@ -58,6 +58,11 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     setCentralWidget(client);
 
     model_ = new PreorderTreeModel(this);
+    model_->toolTip = [this](int item) {
+        const Text text =
+            commands_.describeItem ? commands_.describeItem(item) : model_->text(item);
+        return toQt(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    };
     tree_ = new TreeView(client);
     tree_->setGeometry(1, 3, 103, 337);
     tree_->setModel(model_);

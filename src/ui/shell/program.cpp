@@ -64,6 +64,7 @@ ShellCommands Program::commands() {
     c.showSelected = [this] {
         if (state_) showSelectedResource(*state_);
     };
+    c.describeItem = [this](int item) { return describeTreeItem(*state_, item); };
     c.treeRightButtonPressed = [this](const std::function<void()>& letPressReachTree) {
         treeRightButtonPressed(*state_, letPressReachTree);
     };

@@ -16,6 +16,8 @@ struct ShellCommands {
     std::function<void(MenuItem)> menuCommand;
     std::function<void(const Text& dropped)> filesDropped;
     std::function<void()> showSelected;  // current tree item changed, double click
+    // What the tooltip of a tree item says (GBK, lines split by CR LF); unset: its text.
+    std::function<Text(int item)> describeItem;
     // Shows the Edit pop-up, then calls letPressReachTree, then runs the chosen command.
     std::function<void(const std::function<void()>& letPressReachTree)> treeRightButtonPressed;
 

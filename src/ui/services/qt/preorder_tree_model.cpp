@@ -135,8 +135,10 @@ bool PreorderTreeModel::hasChildren(const QModelIndex& parent) const {
 }
 
 QVariant PreorderTreeModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || role != Qt::DisplayRole) return {};
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
     const auto* block = static_cast<const Block*>(index.internalPointer());
+    // Asked only when the pointer rests on one item, so a describer may do real work.
+    if (role == Qt::ToolTipRole && toolTip) return toolTip(indexOf(block, index.row()));
     return QString::fromStdString(gbkToUtf8(block->nodes[index.row()].text));
 }
 

@@ -6,6 +6,7 @@
 
 #include <QtCore/QAbstractItemModel>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -34,6 +35,9 @@ class PreorderTreeModel final : public QAbstractItemModel {
     int columnCount(const QModelIndex&) const override { return 1; }
     bool hasChildren(const QModelIndex& parent) const override;
     QVariant data(const QModelIndex& index, int role) const override;
+
+    // The tooltip of the item at a pre-order index; unset: the item's own text.
+    std::function<QString(int index)> toolTip;
 
   private:
     struct Block;
