@@ -135,4 +135,14 @@ std::string iniAssign(std::string_view content, std::string_view section, std::s
     return out;
 }
 
+std::vector<std::string_view> iniKeys(std::string_view content, std::string_view section) {
+    std::vector<std::string_view> keys;
+    const auto lines = splitLines(content);
+    const auto range = findSection(lines, section);
+    if (!range) return keys;
+    for (std::size_t i = range->first; i < range->second; ++i)
+        if (auto k = entryKey(lines[i].text)) keys.push_back(*k);
+    return keys;
+}
+
 }  // namespace kerbilo

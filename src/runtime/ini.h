@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/byte_buffer.h"
 
@@ -24,5 +25,9 @@ std::optional<Text> iniLookup(std::string_view content, std::string_view section
 // The content with the entry set; every other line is kept byte for byte.
 std::string iniAssign(std::string_view content, std::string_view section, std::string_view key,
                       std::string_view value);
+
+// The keys of the first section of that name, in file order, as the lookup sees them
+// (surrounding blanks removed); lines without "=" are no keys.
+std::vector<std::string_view> iniKeys(std::string_view content, std::string_view section);
 
 }  // namespace kerbilo
