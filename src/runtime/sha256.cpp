@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace kerbilo {
 
 namespace {
@@ -20,11 +24,60 @@ constexpr std::uint32_t rotr(std::uint32_t x, int n) {
     return (x >> n) | (x << (32 - n));
 }
 
+#if defined(__x86_64__)
+// The SHA extensions do four rounds per pair of instructions; where the processor has them
+// a digest costs a few cycles per byte instead of about fifteen.
+__attribute__((target("sha,sse4.1"))) void blocksWithShaExtensions(std::uint32_t* state,
+                                                                   const std::uint8_t* data,
+                                                                   std::size_t blocks) {
+    const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+    __m128i tmp = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
+    __m128i state1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
+    tmp = _mm_shuffle_epi32(tmp, 0xB1);                // CDAB
+    state1 = _mm_shuffle_epi32(state1, 0x1B);          // EFGH
+    __m128i state0 = _mm_alignr_epi8(tmp, state1, 8);  // ABEF
+    state1 = _mm_blend_epi16(state1, tmp, 0xF0);       // CDGH
+    for (; blocks > 0; --blocks, data += 64) {
+        const __m128i abef = state0, cdgh = state1;
+        __m128i m[16];
+        for (int j = 0; j < 16; ++j) {
+            if (j < 4) {
+                m[j] = _mm_shuffle_epi8(
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * j)), byteSwap);
+            } else {
+                __m128i next = _mm_sha256msg1_epu32(m[j - 4], m[j - 3]);
+                next = _mm_add_epi32(next, _mm_alignr_epi8(m[j - 1], m[j - 2], 4));
+                m[j] = _mm_sha256msg2_epu32(next, m[j - 1]);
+            }
+            __m128i wk = _mm_add_epi32(
+                m[j], _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * j)));
+            state1 = _mm_sha256rnds2_epu32(state1, state0, wk);
+            wk = _mm_shuffle_epi32(wk, 0x0E);
+            state0 = _mm_sha256rnds2_epu32(state0, state1, wk);
+        }
+        state0 = _mm_add_epi32(state0, abef);
+        state1 = _mm_add_epi32(state1, cdgh);
+    }
+    tmp = _mm_shuffle_epi32(state0, 0x1B);        // FEBA
+    state1 = _mm_shuffle_epi32(state1, 0xB1);     // DCHG
+    state0 = _mm_blend_epi16(tmp, state1, 0xF0);  // DCBA
+    state1 = _mm_alignr_epi8(state1, tmp, 8);     // ABEF
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), state0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), state1);
+}
+
+bool haveShaExtensions() {
+    static const bool have = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
+    return have;
+}
+#endif
+
 }  // namespace
 
-Sha256::Sha256()
+Sha256::Sha256(bool allowExtensions)
     : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-             0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+             0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19},
+      allowExtensions_(allowExtensions) {}
 
 void Sha256::block(const std::uint8_t* p) {
     std::uint32_t w[64];
@@ -62,6 +115,16 @@ void Sha256::block(const std::uint8_t* p) {
     state_[7] += h;
 }
 
+void Sha256::blocks(const std::uint8_t* p, std::size_t count) {
+#if defined(__x86_64__)
+    if (count > 0 && allowExtensions_ && haveShaExtensions()) {
+        blocksWithShaExtensions(state_.data(), p, count);
+        return;
+    }
+#endif
+    for (; count > 0; --count, p += 64) block(p);
+}
+
 void Sha256::update(const std::uint8_t* data, std::size_t n) {
     length_ += n;
     if (buffered_ > 0) {
@@ -71,10 +134,12 @@ void Sha256::update(const std::uint8_t* data, std::size_t n) {
         data += take;
         n -= take;
         if (buffered_ < buffer_.size()) return;
-        block(buffer_.data());
+        blocks(buffer_.data(), 1);
         buffered_ = 0;
     }
-    for (; n >= 64; data += 64, n -= 64) block(data);
+    blocks(data, n / 64);
+    data += n / 64 * 64;
+    n %= 64;
     if (n > 0) std::memcpy(buffer_.data(), data, n);
     buffered_ = n;
 }

@@ -11,16 +11,19 @@ namespace kerbilo {
 
 class Sha256 {
   public:
-    Sha256();
+    // allowExtensions false keeps to the portable rounds (tests compare the two).
+    explicit Sha256(bool allowExtensions = true);
     void update(const std::uint8_t* data, std::size_t n);
     std::array<std::uint8_t, 32> finish();
 
   private:
     void block(const std::uint8_t* p);
+    void blocks(const std::uint8_t* p, std::size_t count);
 
     std::array<std::uint32_t, 8> state_;
     std::array<std::uint8_t, 64> buffer_{};
     std::size_t buffered_ = 0;
+    bool allowExtensions_ = true;
     std::uint64_t length_ = 0;
 };
 
