@@ -13,8 +13,11 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "cli/cli_session.h"
 #include "cli/console_ui.h"
 #include "config/config_files.h"
 #include "memory_files.h"
@@ -68,6 +71,7 @@ ByteBuffer randomWithPictures(std::size_t size, int pictures) {
     const ByteBuffer pngTail{0, 0, 0, 0, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
     const ByteBuffer gifHead{0x47, 0x49, 0x46, 0x38, 0x39, 0x61};
     const ByteBuffer gifTail{0x00, 0x3B};
+    if (pictures == 0) return b;
     const std::size_t stride = size / static_cast<std::size_t>(pictures);
     for (int i = 0; i < pictures; ++i) {
         std::uint8_t* at = p + static_cast<std::size_t>(i) * stride;
@@ -246,11 +250,84 @@ void nestedBench() {
     }
 }
 
+// Real pictures (an animated GIF whose data holds 00 3B, PNGs) between random bytes.
+ByteBuffer randomWithRealPictures(std::size_t size, int pictures) {
+    ByteBuffer b = randomWithPictures(size, 0);
+    std::uint8_t* p = b.mutableData();
+    std::vector<ByteBuffer> kinds;
+    for (const char* name : {"rose_anim.gif", "rose_text.png", "rose_palette.png", "rose_16.png"}) {
+        std::FILE* f = std::fopen(
+            (std::string(KERBILO_SOURCE_DIR "/tests/data/inspect/") + name).c_str(), "rb");
+        if (!f) continue;
+        std::string bytes;
+        char chunk[65536];
+        for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
+            bytes.append(chunk, got);
+        std::fclose(f);
+        kinds.push_back(ByteBuffer::fromText(bytes));
+    }
+    if (kinds.empty()) return b;
+    const std::size_t stride = size / static_cast<std::size_t>(pictures);
+    for (int i = 0; i < pictures; ++i) {
+        const ByteBuffer& picture = kinds[static_cast<std::size_t>(i) % kinds.size()];
+        put(p + static_cast<std::size_t>(i) * stride, picture);
+    }
+    return b;
+}
+
+// kerbilo-cli list, inspect and list --ends format on one page-cached file, in process.
+void inspectBench() {
+    const std::size_t size = std::size_t{256} << 20;
+    const int pictures = 4000;
+    char dir[] = "/tmp/kerbilo-bench-XXXXXX";
+    if (!mkdtemp(dir)) return;
+    const std::string path = std::string(dir) + "/data.bin";
+    {
+        PosixFileServices files(dir);
+        if (!files.writeWholeFile(path, randomWithRealPictures(size, pictures))) return;
+    }
+    PosixFileServices files(dir);
+    const auto best = [&](std::vector<std::string> args) {
+        double b = 1e9;
+        args.insert(args.begin(), "kerbilo-cli");
+        for (int round = 0; round < 3; ++round) {
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            std::ostringstream out, err;
+            cli::CliEnv env{files, out, err, nullptr};
+            const auto t0 = Clock::now();
+            cli::runCli(env, static_cast<int>(argv.size()), argv.data());
+            b = std::min(b, seconds(t0, Clock::now()));
+        }
+        return b;
+    };
+    const double list = best({"list", path});
+    const double inspect = best({"inspect", path});
+    const double ends = best({"list", path, "--ends", "format"});
+    std::printf("256 MiB random with %d real pictures (GIF, PNG), default kinds\n", pictures);
+    std::printf("  list:                %7.3f s\n", list);
+    std::printf("  inspect:             %7.3f s  (x%.2f of list, target <= 3)\n", inspect,
+                inspect / list);
+    std::printf("  list --ends format:  %7.3f s  (x%.2f of list, target <= 1.5)\n", ends,
+                ends / list);
+    std::remove(path.c_str());
+    std::remove((std::string(dir) + "/resource.config").c_str());
+    rmdir(dir);
+}
+
 }  // namespace
 
-int main() {
-    readBench();
-    throughputBench();
-    nestedBench();
+// With names (read, throughput, inspect, nested) only those parts run.
+int main(int argc, char** argv) {
+    const auto wanted = [&](const char* name) {
+        if (argc < 2) return true;
+        for (int i = 1; i < argc; ++i)
+            if (std::strcmp(argv[i], name) == 0) return true;
+        return false;
+    };
+    if (wanted("read")) readBench();
+    if (wanted("throughput")) throughputBench();
+    if (wanted("inspect")) inspectBench();
+    if (wanted("nested")) nestedBench();
     return 0;
 }

@@ -26,6 +26,23 @@ KERBILO_GBK_TEXT(folderPrompt, "请选择一个文件夹输出资源")
 KERBILO_GBK_TEXT(unsavedQuestion, "文件修改还没有保存,是否保存修改?")
 KERBILO_GBK_TEXT(unsavedTitle, "程序未保存")
 
+// What a resource is, for the tree's tooltips.
+KERBILO_GBK_TEXT(pictureWord, " 图片 ")
+KERBILO_GBK_TEXT(animationWord, " 动画 ")
+KERBILO_GBK_TEXT(times, "×")
+KERBILO_GBK_TEXT(comma, "，")
+KERBILO_GBK_TEXT(framesWord, " 帧")
+KERBILO_GBK_TEXT(bytesWord, " 字节")
+KERBILO_GBK_TEXT(notAPicture, "不是图片")
+KERBILO_GBK_TEXT(complete, "完整")
+KERBILO_GBK_TEXT(cutShortBy, "不完整：按格式应为 ")
+KERBILO_GBK_TEXT(cutShortOpen, "不完整：格式在资源之后还没有结束")
+KERBILO_GBK_TEXT(trailingStart, "末尾多出 ")
+KERBILO_GBK_TEXT(trailingBy, " 字节：按格式应为 ")
+KERBILO_GBK_TEXT(damaged, "已损坏")
+KERBILO_GBK_TEXT(unchecked, "格式本身没有结束标记")
+KERBILO_GBK_TEXT(cannotShow, "无法显示")
+
 // "无法…:" + subject, then on a new line "原因:" + reason: every failure message says what
 // could not be done to what, and why.
 Text cannotMessage(const Text& prefix, const Text& subject, const Text& reason);

@@ -39,11 +39,13 @@ bool KindsFileRedirect::pathExists(std::string_view path) {
     return inner_.pathExists(redirected(path) ? std::string_view(*kindsPath_) : path);
 }
 
-Session::Session(CliEnv& e, const std::optional<std::string>& configUtf8)
+Session::Session(CliEnv& e, const std::optional<std::string>& configUtf8,
+                 const ScanOptions& options)
     : env(e),
       files(e.files, configUtf8 ? std::optional<Text>(utf8ToGbk(*configUtf8)) : std::nullopt),
       ui(e.progress),
-      config_(configUtf8) {}
+      config_(configUtf8),
+      options_(options) {}
 
 std::string utf8(const Text& gbk) {
     // Labels and numbers are plain ASCII; millions of them need no conversion.
@@ -68,7 +70,7 @@ bool Session::ready(const std::string& fileUtf8) {
     }
     outputFolder = readOutputFolder(files);
     Services s = services();
-    const OpenResult opened = openFile(s, doc, utf8ToGbk(fileUtf8));
+    const OpenResult opened = openFile(s, doc, utf8ToGbk(fileUtf8), options_);
     ui.finishProgress();
     if (!opened.opened) {
         env.err << "kerbilo-cli: cannot open " << fileUtf8 << ": " << utf8(opened.reason) << "\n";
@@ -158,6 +160,14 @@ std::optional<int> checkFileCommand(CliEnv& env, const Args& args, const char* n
     if (!args.error.empty()) return usageError(env, args.error, usage);
     if (args.positional.size() != 1)
         return usageError(env, std::string(name) + " takes exactly one FILE", usage);
+    return std::nullopt;
+}
+
+std::optional<std::string> readEnds(const Args& args, ScanOptions& options) {
+    const std::optional<std::string> ends = args.value("--ends");
+    if (!ends || *ends == "tail") return std::nullopt;
+    if (*ends != "format") return "--ends takes tail or format";
+    options.endsByFormat = true;
     return std::nullopt;
 }
 

@@ -12,6 +12,7 @@
 #include "runtime/file_services.h"
 #include "runtime/progress.h"
 #include "scan/document.h"
+#include "scan/scanner.h"
 
 namespace kerbilo::cli {
 
@@ -52,7 +53,8 @@ class KindsFileRedirect final : public FileServices {
 // One file opened with the program's settings (or a kinds file given by --config).
 class Session {
   public:
-    Session(CliEnv& env, const std::optional<std::string>& configUtf8);
+    Session(CliEnv& env, const std::optional<std::string>& configUtf8,
+            const ScanOptions& options = {});
 
     // False, with the reason on stderr, when the kinds file named by --config cannot be
     // read or the file cannot be opened. Says on stderr when no kind could be read.
@@ -71,6 +73,7 @@ class Session {
 
   private:
     std::optional<std::string> config_;
+    ScanOptions options_;
 };
 
 // ---- arguments ------------------------------------------------------------------------
@@ -107,6 +110,9 @@ int usageError(CliEnv& env, const std::string& problem, const char* usage);
 std::optional<int> checkFileCommand(CliEnv& env, const Args& args, const char* name,
                                     const char* usage);
 std::optional<int> parseResourceNumber(const std::string& text);
+// --ends tail (the kinds file decides, as the window does) or --ends format (every kind
+// ends its resources where the picture format ends). A usage problem, or nothing.
+std::optional<std::string> readEnds(const Args& args, ScanOptions& options);
 std::string utf8(const Text& gbk);
 
 int listCommand(CliEnv& env, int argc, char** argv);
@@ -114,6 +120,7 @@ int exportCommand(CliEnv& env, int argc, char** argv);
 int replaceCommand(CliEnv& env, int argc, char** argv);
 int setOutputFolderCommand(CliEnv& env, int argc, char** argv);
 int renderCommand(CliEnv& env, int argc, char** argv);
+int inspectCommand(CliEnv& env, int argc, char** argv);
 // Dispatches argv[1] (argv[0] is the program); the whole command line.
 int runCli(CliEnv& env, int argc, char** argv);
 

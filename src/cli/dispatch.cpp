@@ -14,6 +14,8 @@ const char* const kMainUsage =
     "\n"
     "commands:\n"
     "  list FILE [--config PATH] [--json]             list the resources found in FILE\n"
+    "  inspect FILE [--config PATH] [--json]          what each resource is: format, size,\n"
+    "                                                  completeness, SHA-256\n"
     "  export FILE [--out DIR] [--config PATH]         export every resource into DIR\n"
     "  export FILE --resource N -o PATH [--config PATH]  export resource N to PATH\n"
     "  replace FILE --resource N --with NEWFILE... -o OUT [--yes] [--config PATH]\n"
@@ -23,6 +25,8 @@ const char* const kMainUsage =
     "         [--background RRGGBB] [--frame K] [--config PATH]\n"
     "                                                  draw the picture pane as a PNG\n"
     "\n"
+    "Commands that scan also take --ends format: end each resource where its picture\n"
+    "format ends instead of at the first tail.\n"
     "kerbilo-cli COMMAND --help explains a command's options.\n"
     "Exit codes: 0 success, 1 a file could not be read or written, 2 usage error.\n";
 
@@ -36,6 +40,7 @@ int runCli(CliEnv& env, int argc, char** argv) {
         return kExitOk;
     }
     if (command == "list") return listCommand(env, argc - 2, argv + 2);
+    if (command == "inspect") return inspectCommand(env, argc - 2, argv + 2);
     if (command == "export") return exportCommand(env, argc - 2, argv + 2);
     if (command == "replace") return replaceCommand(env, argc - 2, argv + 2);
     if (command == "set-output-folder") return setOutputFolderCommand(env, argc - 2, argv + 2);

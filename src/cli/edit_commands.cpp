@@ -11,8 +11,8 @@
 namespace kerbilo::cli {
 
 const char* const kExportUsage =
-    "usage: kerbilo-cli export FILE [--out DIR] [--config PATH]\n"
-    "       kerbilo-cli export FILE --resource N -o PATH [--config PATH]\n"
+    "usage: kerbilo-cli export FILE [--out DIR] [--config PATH] [--ends format]\n"
+    "       kerbilo-cli export FILE --resource N -o PATH [--config PATH] [--ends format]\n"
     "\n"
     "Without --resource: exports every resource of FILE, as the window's export-all does,\n"
     "to DIR/NAME/LABEL.SUFFIX (NAME the file's name, LABEL the tree label, SUFFIX the\n"
@@ -26,13 +26,14 @@ const char* const kExportUsage =
     "  --resource N    export only resource N; needs -o\n"
     "  -o PATH         target file of the single export\n"
     "  --config PATH   read the resource kinds from PATH (nothing is written)\n"
+    "  --ends format   end each resource where its picture format ends (see list --help)\n"
     "  --help          show this text\n"
     "\n"
     "Exit codes: 0 everything written, 1 a file could not be read or written, 2 usage error.\n";
 
 const char* const kReplaceUsage =
     "usage: kerbilo-cli replace FILE --resource N --with NEWFILE [--resource N --with NEWFILE]...\n"
-    "                           -o OUT [--yes] [--config PATH]\n"
+    "                           -o OUT [--yes] [--config PATH] [--ends format]\n"
     "\n"
     "Replaces resource N (numbered as `list` prints them) by the bytes of NEWFILE in the\n"
     "in-memory copy of FILE, pair by pair in the order given, then saves the whole copy to\n"
@@ -44,6 +45,7 @@ const char* const kReplaceUsage =
     "  -o OUT          where the modified copy is written (may be FILE itself)\n"
     "  --yes           allow replacements that grow the file\n"
     "  --config PATH   read the resource kinds from PATH (nothing is written)\n"
+    "  --ends format   end each resource where its picture format ends (see list --help)\n"
     "  --help          show this text\n"
     "\n"
     "Exit codes: 0 saved, 1 a file could not be read or written or a growth was not\n"
@@ -87,9 +89,12 @@ int exportOne(CliEnv& env, Session& session, int n, const std::string& target) {
 
 int exportCommand(CliEnv& env, int argc, char** argv) {
     const Args args =
-        parseArgs(argc, argv, {{"--out", "--config", "--resource", "-o"}, {"--help"}});
+        parseArgs(argc, argv, {{"--out", "--config", "--resource", "-o", "--ends"}, {"--help"}});
     if (const std::optional<int> done = checkFileCommand(env, args, "export", kExportUsage))
         return *done;
+    ScanOptions options;
+    if (const std::optional<std::string> problem = readEnds(args, options))
+        return usageError(env, *problem, kExportUsage);
     const std::optional<std::string> resource = args.value("--resource");
     const std::optional<std::string> target = args.value("-o");
     std::optional<int> n;
@@ -103,7 +108,7 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
         return usageError(env, "-o goes with --resource", kExportUsage);
     }
 
-    Session session(env, args.value("--config"));
+    Session session(env, args.value("--config"), options);
     if (!session.ready(args.positional[0])) return kExitFailed;
     if (n) return exportOne(env, session, *n, *target);
 
@@ -124,10 +129,13 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
 }
 
 int replaceCommand(CliEnv& env, int argc, char** argv) {
-    const Args args =
-        parseArgs(argc, argv, {{"--resource", "--with", "-o", "--config"}, {"--yes", "--help"}});
+    const Args args = parseArgs(
+        argc, argv, {{"--resource", "--with", "-o", "--config", "--ends"}, {"--yes", "--help"}});
     if (const std::optional<int> done = checkFileCommand(env, args, "replace", kReplaceUsage))
         return *done;
+    ScanOptions options;
+    if (const std::optional<std::string> problem = readEnds(args, options))
+        return usageError(env, *problem, kReplaceUsage);
     const std::optional<std::string> target = args.value("-o");
     if (!target) return usageError(env, "replace needs -o OUT", kReplaceUsage);
 
@@ -149,7 +157,7 @@ int replaceCommand(CliEnv& env, int argc, char** argv) {
     if (pairs.empty())
         return usageError(env, "replace needs --resource N --with NEWFILE", kReplaceUsage);
 
-    Session session(env, args.value("--config"));
+    Session session(env, args.value("--config"), options);
     if (!session.ready(args.positional[0])) return kExitFailed;
     const Growth growth = args.has("--yes") ? Growth::Allow : Growth::Refuse;
     for (const auto& [n, with] : pairs) {

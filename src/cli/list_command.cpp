@@ -7,7 +7,7 @@
 namespace kerbilo::cli {
 
 const char* const kListUsage =
-    "usage: kerbilo-cli list FILE [--config PATH] [--json]\n"
+    "usage: kerbilo-cli list FILE [--config PATH] [--json] [--ends format]\n"
     "\n"
     "Scans FILE for every resource kind and lists what it finds, one line per resource in\n"
     "the order of the window's tree:\n"
@@ -17,21 +17,29 @@ const char* const kListUsage =
     "the file, length the length of its data in bytes. Texts are UTF-8.\n"
     "\n"
     "  --config PATH  read the resource kinds from PATH (nothing is written); without it\n"
-    "                 resource.config beside the program is used, written with the\n"
-    "                 built-in kinds when it does not exist\n"
+    "                 the program's resource.config is used (beside the program, or in\n"
+    "                 ~/.config/kerbilo when that folder is not writable), written with\n"
+    "                 the built-in kinds when it does not exist\n"
     "  --json         print a JSON array of objects with the keys number, kind, label,\n"
     "                 offset and length instead\n"
+    "  --ends format  end each resource where its picture format's structure ends\n"
+    "                 (PNG, JPEG, GIF, BMP, ICO, CUR), else at the first tail, as a\n"
+    "                 kind whose \"结束方式\" key says \"格式\" does; --ends tail (the\n"
+    "                 default) leaves it to the kinds file\n"
     "  --help         show this text\n"
     "\n"
     "Exit codes: 0 listed, 1 the file or the kinds file cannot be read, 2 usage error.\n";
 
 int listCommand(CliEnv& env, int argc, char** argv) {
-    const Args args = parseArgs(argc, argv, {{"--config"}, {"--json", "--help"}});
+    const Args args = parseArgs(argc, argv, {{"--config", "--ends"}, {"--json", "--help"}});
     if (const std::optional<int> done = checkFileCommand(env, args, "list", kListUsage))
         return *done;
+    ScanOptions options;
+    if (const std::optional<std::string> problem = readEnds(args, options))
+        return usageError(env, *problem, kListUsage);
     const bool json = args.has("--json");
 
-    Session session(env, args.value("--config"));
+    Session session(env, args.value("--config"), options);
     if (!session.ready(args.positional[0])) return kExitFailed;
 
     const ResourceCatalogue& catalogue = session.doc.catalogue;

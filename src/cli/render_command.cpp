@@ -23,6 +23,8 @@ const char* const kRenderUsage =
     "  -o, --output OUT.png   file to write (required)\n"
     "  --resource N           show resource N (1-based) found in INPUT instead\n"
     "  --config PATH          resource kinds to scan with (for --resource)\n"
+    "  --ends format          end resources where their picture format ends (for\n"
+    "                         --resource; see list --help)\n"
     "  --size WxH             pane size in pixels (default 464x312)\n"
     "  --stretch              stretch the picture over the pane (default: centred,\n"
     "                         never enlarged)\n"
@@ -73,6 +75,7 @@ struct RenderOptions {
     int width = kDefaultWidth;
     int height = kDefaultHeight;
     PaneSettings settings;
+    ScanOptions scan;
 };
 
 // The options as given, or the usage problem.
@@ -101,6 +104,7 @@ std::optional<std::string> readOptions(const Args& args, RenderOptions& o) {
         }
     }
     if (args.has("--stretch")) o.settings.mode = DisplayMode::Stretched;
+    if (std::optional<std::string> problem = readEnds(args, o.scan)) return problem;
     if (args.positional.empty()) return "no input file";
     if (o.output.empty()) return "no output file (-o OUT.png)";
     o.input = args.positional[0];
@@ -110,7 +114,7 @@ std::optional<std::string> readOptions(const Args& args, RenderOptions& o) {
 }  // namespace
 
 int renderCommand(CliEnv& env, int argc, char** argv) {
-    ArgRules rules({"-o", "--resource", "--config", "--size", "--background", "--frame"},
+    ArgRules rules({"-o", "--resource", "--config", "--size", "--background", "--frame", "--ends"},
                    {"--stretch", "--help"});
     rules.aliases = {{"--output", "-o"}, {"-h", "--help"}};
     rules.inlineValues = true;
@@ -125,7 +129,7 @@ int renderCommand(CliEnv& env, int argc, char** argv) {
 
     ByteBuffer data;
     if (o.resource > 0) {
-        Session session(env, o.config);
+        Session session(env, o.config, o.scan);
         if (!session.ready(o.input)) return kExitFailed;
         if (!session.doc.catalogue.contains(o.resource)) {
             env.err << "kerbilo-cli: " << o.input << " has no resource " << o.resource << "\n";

@@ -2,6 +2,10 @@
 
 #include "config/texts.h"
 #include "runtime/byte_ops.h"
+#include "runtime/ini.h"
+
+#include <algorithm>
+#include <limits>
 
 namespace kerbilo {
 namespace {
@@ -24,9 +28,11 @@ const Text& kindFieldKeySuffix(KindField field) {
         case KindField::HeadFill:
             return config_text::headFillField();
         case KindField::TailFill:
+            return config_text::tailFillField();
+        case KindField::Ending:
             break;
     }
-    return config_text::tailFillField();
+    return config_text::endingField();
 }
 
 Text kindsFilePath(const FileServices& files) {
@@ -75,6 +81,23 @@ int readKindCount(FileServices& files) {
         files.readIniValue(kindsFilePath(files), kKindsSection, config_text::kindCountKey(), ""));
 }
 
+int highestNamedKind(FileServices& files) {
+    const std::optional<ByteBuffer> content = files.tryReadWholeFile(kindsFilePath(files));
+    if (!content) return 0;
+    int highest = 0;
+    for (std::string_view key : iniKeys(content->view(), kKindsSection)) {
+        // Only the plain decimal form names a kind: "1", never "01" or "+1".
+        if (key.empty() || key.size() > 10 || key.front() == '0' ||
+            !std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        std::int64_t k = 0;
+        for (const char c : key) k = k * 10 + (c - '0');
+        if (k > highest && k <= std::numeric_limits<std::int32_t>::max())
+            highest = static_cast<int>(k);
+    }
+    return highest;
+}
+
 Text readKindName(FileServices& files, int kindNumber) {
     return files.readIniValue(kindsFilePath(files), kKindsSection, intToText(kindNumber), "");
 }
@@ -87,6 +110,10 @@ Text readKindField(FileServices& files, std::string_view kindName, KindField fie
 
 Text readKindSuffix(FileServices& files, std::string_view kindName) {
     return readKindField(files, kindName, KindField::Suffix, kindName);
+}
+
+bool readKindEndsByFormat(FileServices& files, std::string_view kindName) {
+    return readKindField(files, kindName, KindField::Ending) == config_text::endingByFormat();
 }
 
 Text readOutputFolder(FileServices& files) {

@@ -9,5 +9,7 @@ KERBILO_GBK_TEXT(suffixField, "文件后缀")
 KERBILO_GBK_TEXT(headFillField, "头补齐")
 KERBILO_GBK_TEXT(tailFillField, "尾补齐")
 KERBILO_GBK_TEXT(outputFolderKey, "输出文件夹")
+KERBILO_GBK_TEXT(endingField, "结束方式")
+KERBILO_GBK_TEXT(endingByFormat, "格式")
 
 }  // namespace kerbilo::config_text

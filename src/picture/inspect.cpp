@@ -63,9 +63,9 @@ const char* verdictName(Verdict verdict) noexcept {
         case Verdict::Complete:
             return "complete";
         case Verdict::CutShort:
-            return "cut short";
+            return "cut-short";
         case Verdict::TrailingBytes:
-            return "trailing bytes";
+            return "trailing-bytes";
         case Verdict::Damaged:
             return "damaged";
         case Verdict::Unchecked:
@@ -73,7 +73,7 @@ const char* verdictName(Verdict verdict) noexcept {
         case Verdict::NotAPicture:
             break;
     }
-    return "not a picture";
+    return "not-a-picture";
 }
 
 }  // namespace kerbilo

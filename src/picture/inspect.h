@@ -51,7 +51,8 @@ Inspection inspectResource(Bytes fromResourceStart, std::int64_t resourceLength,
 // when the format is unknown, has no end of its own (PCX), or the walk does not close.
 std::optional<std::int64_t> formatExtent(Bytes fromHead) noexcept;
 
-// Lower-case English name for listings: "complete", "cut short", ...
+// One lower-case word for listings that scripts read: "complete", "cut-short",
+// "trailing-bytes", "damaged", "unchecked", "not-a-picture".
 const char* verdictName(Verdict verdict) noexcept;
 
 }  // namespace kerbilo

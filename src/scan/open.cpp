@@ -1,5 +1,7 @@
 #include "scan/open.h"
 
+#include <algorithm>
+
 #include "config/config_files.h"
 #include "runtime/byte_ops.h"
 #include "scan/scanner.h"
@@ -14,7 +16,8 @@ Text fileNameOf(const Text& path) {
     return name;
 }
 
-OpenResult openFile(Services& services, Document& doc, const Text& path) {
+OpenResult openFile(Services& services, Document& doc, const Text& path,
+                    const ScanOptions& options) {
     OpenResult result;
     UiServices& ui = services.ui;
     std::optional<ByteBuffer> bytes = services.files.tryReadWholeFile(path);
@@ -33,9 +36,15 @@ OpenResult openFile(Services& services, Document& doc, const Text& path) {
     result.kindCount = readKindCount(services.files);
     ui.clearTree();
     doc.catalogue.reset(doc.file.bytes);
-    for (int k = 1; k <= result.kindCount; ++k) {
-        services.progress.beginStage(1.0 / result.kindCount, bufferLength(doc.file.bytes));
-        if (scanKind(services, doc, k)) ++result.kindsScanned;
+    // No kind above the highest one named in the file can have a name: a count of a
+    // billion with three kinds defined scans three.
+    const std::int64_t kinds =
+        std::min<std::int64_t>(result.kindCount, highestNamedKind(services.files));
+    for (std::int64_t k = 1; k <= kinds; ++k) {
+        services.progress.step();  // skipped kinds let events run too
+        services.progress.beginStage(1.0 / static_cast<double>(kinds),
+                                     bufferLength(doc.file.bytes));
+        if (scanKind(services, doc, static_cast<int>(k), options)) ++result.kindsScanned;
     }
     ui.setStatusText(0, scan_text::parsingDone());
     if (ui.treeItemCount() > 0) ui.expandTreeItem(0);

@@ -3,6 +3,7 @@
 // no message: the result says what happened, and the caller tells the user.
 
 #include "scan/document.h"
+#include "scan/scanner.h"
 
 namespace kerbilo {
 
@@ -17,7 +18,8 @@ struct OpenResult {
 // Save, takes the bytes and the name, shows the path in the title, rebuilds the catalogue
 // and the tree kind by kind, shows the completion text and expands the first group. A file
 // that cannot be read changes nothing.
-OpenResult openFile(Services& services, Document& doc, const Text& path);
+OpenResult openFile(Services& services, Document& doc, const Text& path,
+                    const ScanOptions& options = {});
 
 // The last component of path; empty when there is none or it exceeds 255 bytes.
 Text fileNameOf(const Text& path);

@@ -2,6 +2,7 @@
 
 #include "config/config_files.h"
 #include "config/hex_codec.h"
+#include "picture/inspect.h"
 #include "runtime/byte_ops.h"
 #include "scan/texts.h"
 #include "scan/tree.h"
@@ -37,7 +38,40 @@ void findKindMatches(const std::uint8_t* data, std::size_t n, const ByteBuffer& 
     }
 }
 
-bool scanKind(Services& services, Document& doc, int k) {
+void findKindMatchesByFormat(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
+                             const ByteBuffer& tail, Progress& progress,
+                             const std::function<void(std::int64_t)>& onHead,
+                             const std::function<void(const KindMatch&)>& onMatch) {
+    std::size_t from = 0;
+    std::int64_t tailAt = -1;        // as in findKindMatches
+    bool tailsLeft = !tail.empty();  // false once no tail follows the last search start
+    for (;;) {
+        progress.step();
+        if (from >= n) return;
+        const std::int64_t h = findBytesIn(data + from, n - from, head.data(), head.size());
+        if (h < 0) return;
+        const std::size_t headAt = from + static_cast<std::size_t>(h);
+        const auto at = static_cast<std::int64_t>(headAt);
+        onHead(at);
+        from = headAt + 1;
+        if (const std::optional<std::int64_t> extent = formatExtent({data + headAt, n - headAt})) {
+            onMatch({at, *extent});
+            continue;
+        }
+        if (!tailsLeft) continue;
+        if (tailAt < static_cast<std::int64_t>(from)) {
+            const std::int64_t t = findBytesIn(data + from, n - from, tail.data(), tail.size());
+            if (t < 0) {
+                tailsLeft = false;
+                continue;
+            }
+            tailAt = static_cast<std::int64_t>(from) + t;
+        }
+        onMatch({at, tailAt + static_cast<std::int64_t>(tail.size()) - at});
+    }
+}
+
+bool scanKind(Services& services, Document& doc, int k, const ScanOptions& options) {
     FileServices& files = services.files;
     UiServices& ui = services.ui;
     Progress& progress = services.progress;
@@ -47,7 +81,8 @@ bool scanKind(Services& services, Document& doc, int k) {
     const ByteBuffer tail = decodeHexText(readKindField(files, name, KindField::Tail), progress);
     ByteBuffer headFill = decodeHexText(readKindField(files, name, KindField::HeadFill), progress);
     ByteBuffer tailFill = decodeHexText(readKindField(files, name, KindField::TailFill), progress);
-    if (head.empty() || tail.empty()) return false;
+    const bool byFormat = options.endsByFormat || readKindEndsByFormat(files, name);
+    if (head.empty() || (tail.empty() && !byFormat)) return false;
     ui.setStatusText(
         0, concatText({scan_text::parsingKindPrefix(), name, scan_text::parsingKindSuffix()}));
 
@@ -58,7 +93,7 @@ bool scanKind(Services& services, Document& doc, int k) {
     const ByteBuffer bytes = doc.file.bytes;
     Text status = scan_text::parsingPrefix();
     const std::size_t prefixLength = status.size();
-    findKindMatches(
+    (byFormat ? findKindMatchesByFormat : findKindMatches)(
         bytes.data(), bytes.size(), head, tail, progress,
         [&](std::int64_t headAt) {
             status.resize(prefixLength);

@@ -21,8 +21,23 @@ void findKindMatches(const std::uint8_t* data, std::size_t n, const ByteBuffer& 
                      const std::function<void(std::int64_t)>& onHead,
                      const std::function<void(const KindMatch&)>& onMatch);
 
+// The same for a kind that ends its resources by format: each head whose picture format
+// walks to an end gives the stretch to that end; any other head ends at the first tail
+// after it, and when there is none (or the tail is empty) it gives nothing while the
+// search goes on with the next head, since a false head must not hide a real picture.
+void findKindMatchesByFormat(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
+                             const ByteBuffer& tail, Progress& progress,
+                             const std::function<void(std::int64_t)>& onHead,
+                             const std::function<void(const KindMatch&)>& onMatch);
+
+struct ScanOptions {
+    // Every kind ends its resources by format, as if its "结束方式" key said "格式".
+    bool endsByFormat = false;
+};
+
 // Scans the loaded bytes for kind k, appends its resources to the catalogue and publishes
-// its group when it had matches. False when the kind is skipped (no name, head or tail).
-bool scanKind(Services& services, Document& doc, int k);
+// its group when it had matches. False when the kind is skipped (no name, no head, or no
+// tail for a kind that ends at its tail).
+bool scanKind(Services& services, Document& doc, int k, const ScanOptions& options = {});
 
 }  // namespace kerbilo

@@ -161,6 +161,38 @@ TEST(KindsFile, KeysMatchWhateverTheCaseOfTheName) {
     EXPECT_EQ(readKindName(files, 3), "");
 }
 
+// Only a kind number written as the lookup writes it ("1", never "01") names a kind.
+TEST(KindsFile, HighestNamedKindCountsOnlyNameKeys) {
+    struct Case {
+        std::string content;
+        int highest;
+    } cases[] = {
+        {"[Config]\r\n1=A\r\n3=C\r\n2=B\r\n", 3},
+        {"[Config]\r\n 7 =G\r\n", 7},
+        {"[Config]\r\n01=A\r\n+2=B\r\n3x=C\r\n-4=D\r\n", 0},
+        {"[Config]\r\n99999999999=A\r\n2147483647=B\r\n", 2147483647},
+        {"[Other]\r\n5=A\r\n[Config]\r\n2=B\r\n[config]\r\n9=C\r\n", 2},
+        {"", 0},
+    };
+    for (const auto& c : cases) {
+        MemoryFileServices files("/prog");
+        files.files["/prog/resource.config"] = ByteBuffer::fromText(c.content);
+        EXPECT_EQ(highestNamedKind(files), c.highest) << c.content;
+    }
+    MemoryFileServices none("/prog");
+    EXPECT_EQ(highestNamedKind(none), 0);
+}
+
+TEST(KindsFile, EndingByFormatOnlyWhenTheKeySaysFormat) {
+    MemoryFileServices files("/prog");
+    files.files["/prog/resource.config"] = ByteBuffer::fromText(
+        utf8ToGbk("[Config]\r\nA结束方式=格式\r\nB结束方式=尾部\r\nc结束方式= 格式 \r\n"));
+    EXPECT_TRUE(readKindEndsByFormat(files, "A"));
+    EXPECT_FALSE(readKindEndsByFormat(files, "B"));
+    EXPECT_TRUE(readKindEndsByFormat(files, "C"));  // key case and blanks as ever
+    EXPECT_FALSE(readKindEndsByFormat(files, "D"));
+}
+
 TEST(KindsFile, EditsCountAtTheNextRead) {
     MemoryFileServices files("/prog");
     ensureKindsFile(files);

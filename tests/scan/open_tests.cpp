@@ -97,8 +97,35 @@ TEST(OpenFile, ScanAndTreeFillingLetEventsRun) {
     const int before = w.ui.processEventsCalls;
     ASSERT_TRUE(w.open(file));
     EXPECT_EQ(w.doc.catalogue.size(), 50);
-    // 3 signature bytes (no tail fill), 51 head searches, 50 tree nodes.
-    EXPECT_EQ(w.ui.processEventsCalls - before, 3 + 51 + 50);
+    // One per kind, 3 signature bytes (no tail fill), 51 head searches, 50 tree nodes.
+    EXPECT_EQ(w.ui.processEventsCalls - before, 1 + 3 + 51 + 50);
+}
+
+}  // namespace
+}  // namespace kerbilo::testing
+
+namespace kerbilo::testing {
+namespace {
+
+// The loop over kinds stops at the highest kind the file names: a huge count gives the
+// same listing as the true one, in as many steps, and cannot overflow its counter.
+TEST(OpenFile, KindLoopEndsAtTheHighestNamedKind) {
+    const ByteBuffer file = join({png(filler(3)), filler(4), png(filler(5))});
+    DocWorld reference;
+    ASSERT_TRUE(reference.open(file));
+    for (const char* count : {"3", "4", "1000000", "2147483647", "99999999999"}) {
+        SCOPED_TRACE(count);
+        DocWorld w;
+        Text kinds = w.files.content("/prog/resource.config");
+        const Text from = gbk("资源种类数=3");
+        kinds.replace(kinds.find(from), from.size(), gbk("资源种类数=") + count);
+        w.setKinds(ByteBuffer::fromText(kinds));
+        const int before = w.ui.processEventsCalls;
+        ASSERT_TRUE(w.open(file));
+        EXPECT_EQ(w.listed(), reference.listed());
+        EXPECT_EQ(w.ui.statusTexts, reference.ui.statusTexts);
+        EXPECT_EQ(w.ui.processEventsCalls - before, reference.ui.processEventsCalls);
+    }
 }
 
 }  // namespace

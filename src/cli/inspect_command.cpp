@@ -1,0 +1,136 @@
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "cli/cli_session.h"
+#include "cli/listing.h"
+#include "runtime/sha256.h"
+#include "scan/inspection.h"
+#include "scan/tree.h"
+
+namespace kerbilo::cli {
+
+namespace {
+
+const char* const kInspectUsage =
+    "usage: kerbilo-cli inspect FILE [--config PATH] [--json] [--ends format]\n"
+    "\n"
+    "Scans FILE as list does and tells, for every resource, what it really is:\n"
+    "  number kind label offset length format width height frames verdict extent sha256\n"
+    "the first five as list prints them; format PNG, JPEG, GIF, BMP, ICO, CUR or PCX\n"
+    "(empty when the data is no picture); width and height in pixels; frames the images\n"
+    "of a GIF or an icon (1 for other pictures); verdict one of\n"
+    "  complete        the format ends exactly where the resource ends\n"
+    "  cut-short       the format goes on past the resource's end (extent says where\n"
+    "                  it ends, when the file holds that end)\n"
+    "  trailing-bytes  the format ends before the resource does\n"
+    "  damaged         the format's structure is broken\n"
+    "  unchecked       a PCX picture: the format has no end of its own\n"
+    "  not-a-picture   the data is no picture format\n"
+    "extent the format's own length in bytes from the resource's first byte, and sha256\n"
+    "the SHA-256 of the resource's data. Unknown values are empty (null in JSON).\n"
+    "\n"
+    "  --config PATH  read the resource kinds from PATH (nothing is written)\n"
+    "  --json         print a JSON array of objects with those keys instead\n"
+    "  --ends format  end each resource where its picture format ends (see list --help)\n"
+    "  --help         show this text\n"
+    "\n"
+    "Exit codes: 0 inspected, 1 the file or the kinds file cannot be read, 2 usage error.\n";
+
+Cell positive(int v) {
+    return v > 0 ? Cell::number(v) : Cell::null();
+}
+
+struct Judged {
+    Inspection what;
+    std::string sha256;
+};
+
+// Walking, decoding and hashing are independent for every resource and take most of the
+// time, so they run on every core, a batch at a time to bound the memory; the rows are
+// still printed in tree order.
+void judgeAll(const Document& doc, const std::vector<int>& numbers, std::vector<Judged>& out) {
+    out.assign(numbers.size(), {});
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < numbers.size();) {
+            const ByteBuffer data = doc.catalogue.data(numbers[i]);
+            out[i] = {inspectCatalogued(doc, numbers[i]), sha256Hex(data.data(), data.size())};
+        }
+    };
+    const unsigned helpers =
+        numbers.size() < 64 ? 0 : std::max(1u, std::thread::hardware_concurrency()) - 1;
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < helpers; ++t) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer threads, same result
+        }
+    }
+    work();
+    for (std::thread& t : threads) t.join();
+}
+
+}  // namespace
+
+int inspectCommand(CliEnv& env, int argc, char** argv) {
+    const Args args = parseArgs(argc, argv, {{"--config", "--ends"}, {"--json", "--help"}});
+    if (const std::optional<int> done = checkFileCommand(env, args, "inspect", kInspectUsage))
+        return *done;
+    ScanOptions options;
+    if (const std::optional<std::string> problem = readEnds(args, options))
+        return usageError(env, *problem, kInspectUsage);
+
+    Session session(env, args.value("--config"), options);
+    if (!session.ready(args.positional[0])) return kExitFailed;
+
+    const Document& doc = session.doc;
+    ConsoleUi& ui = session.ui;
+    Listing listing(env.out, args.has("--json") ? Listing::Format::Json : Listing::Format::Tsv,
+                    {"number", "kind", "label", "offset", "length", "format", "width", "height",
+                     "frames", "verdict", "extent", "sha256"});
+    int groupItem = -2;
+    std::string kind;
+    const int count = ui.treeItemCount();
+    constexpr std::size_t kBatch = 4096;
+    std::vector<int> items, numbers;
+    std::vector<Judged> judged;
+    const auto flush = [&] {
+        judgeAll(doc, numbers, judged);
+        for (std::size_t b = 0; b < items.size(); ++b) {
+            const int i = items[b], n = numbers[b];
+            if (ui.treeItemParent(i) != groupItem) {
+                groupItem = ui.treeItemParent(i);
+                kind = utf8(kindNameOfItem(ui, i));
+            }
+            const Inspection& what = judged[b].what;
+            const bool picture = what.format != PictureFormat::None;
+            listing.row({Cell::number(n), Cell::text(kind), Cell::text(utf8(ui.treeItemText(i))),
+                         Cell::number(doc.catalogue.openedOffset(n)),
+                         Cell::number(doc.catalogue.dataLength(n)),
+                         picture ? Cell::text(formatToken(what.format)) : Cell::null(),
+                         positive(what.width), positive(what.height),
+                         picture ? positive(what.frames) : Cell::null(),
+                         Cell::text(verdictName(what.verdict)),
+                         what.extent ? Cell::number(*what.extent) : Cell::null(),
+                         Cell::text(judged[b].sha256)});
+        }
+        items.clear();
+        numbers.clear();
+    };
+    for (int i = 0; i < count; ++i) {
+        const int n = resourceOfItem(ui, doc.catalogue, i);
+        if (n == 0) continue;
+        items.push_back(i);
+        numbers.push_back(n);
+        if (items.size() == kBatch) flush();
+    }
+    flush();
+    return listing.finish() ? kExitOk : kExitFailed;
+}
+
+}  // namespace kerbilo::cli

@@ -1,0 +1,42 @@
+#include "scan/inspection.h"
+
+#include <algorithm>
+
+#include "runtime/byte_ops.h"
+
+namespace kerbilo {
+
+Inspection inspectCatalogued(const Document& doc, int n) {
+    const ByteBuffer& bytes = doc.file.bytes;
+    const Slot slot = doc.catalogue.slot(n);
+    const auto from = static_cast<std::size_t>(
+        std::min<std::int64_t>(slot.offset, static_cast<std::int64_t>(bytes.size())));
+    const ByteBuffer data = doc.catalogue.data(n);
+    return inspectResource({bytes.data() + from, bytes.size() - from}, bufferLength(data),
+                           {data.data(), data.size()});
+}
+
+const char* formatToken(PictureFormat format) noexcept {
+    switch (format) {
+        case PictureFormat::Bmp:
+            return "BMP";
+        case PictureFormat::Jpeg:
+            return "JPEG";
+        case PictureFormat::Png:
+            return "PNG";
+        case PictureFormat::Ico:
+            return "ICO";
+        case PictureFormat::Cur:
+            return "CUR";
+        case PictureFormat::Gif:
+            return "GIF";
+        case PictureFormat::Pcx256:
+        case PictureFormat::PcxMono:
+            return "PCX";
+        case PictureFormat::None:
+            break;
+    }
+    return "";
+}
+
+}  // namespace kerbilo

@@ -1,0 +1,17 @@
+#pragma once
+// What a found resource really is, judged on the file as it now stands: the picture format
+// walked from the resource's first byte, and its data as the pane would show it.
+
+#include "picture/inspect.h"
+#include "scan/document.h"
+
+namespace kerbilo {
+
+// Resource n (1 ≤ n ≤ catalogue size): walked from its slot in the current copy, its
+// length the length of its data, its data decoded as the pane would.
+Inspection inspectCatalogued(const Document& doc, int n);
+
+// The short name of a picture format for listings ("PNG", "JPEG", "PCX"…); empty for none.
+const char* formatToken(PictureFormat format) noexcept;
+
+}  // namespace kerbilo

@@ -1,0 +1,133 @@
+// kerbilo-cli inspect, and --ends format on the commands that scan: pictures written by
+// real tools, embedded in other bytes, are told apart from what the tail cut, and come out
+// of export byte for byte.
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "cli_fixture.h"
+#include "runtime/byte_ops.h"
+#include "runtime/gbk.h"
+#include "runtime/sha256.h"
+
+namespace kerbilo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path testData() {
+    const char* root = std::getenv("KERBILO_TEST_DATA");
+    return root ? fs::path(root) : fs::path("tests/data");
+}
+
+ByteBuffer readData(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return ByteBuffer::fromText(std::string{std::istreambuf_iterator<char>(in), {}});
+}
+
+std::string hash(const ByteBuffer& b) {
+    return sha256Hex(b.data(), b.size());
+}
+
+class Inspect : public CliFixture {
+  protected:
+    void SetUp() override {
+        CliFixture::SetUp();
+        gif = readData(testData() / "inspect" / "rose_anim.gif");
+        jpeg = readData(testData() / "inspect" / "rose_exif.jpg");
+        png = readData(testData() / "inspect" / "rose_text.png");
+        ASSERT_FALSE(gif.empty());
+        // GIF at 16, the EXIF JPEG after it, a PNG last, all between other bytes.
+        const ByteBuffer pad = ByteBuffer::fromText(std::string(16, 'z'));
+        gifAt = 16;
+        jpegAt = gifAt + bufferLength(gif) + 16;
+        pngAt = jpegAt + bufferLength(jpeg) + 16;
+        write("mixed.bin", concatBytes({pad, gif, pad, jpeg, pad, png, pad}));
+        write("recommended.config", readData(testData() / "../../docs/kinds/recommended.config"));
+    }
+    ByteBuffer gif, jpeg, png;
+    std::int64_t gifAt = 0, jpegAt = 0, pngAt = 0;
+};
+
+TEST_F(Inspect, TellsWhatTheTailCutShort) {
+    ASSERT_EQ(run({"inspect", path("mixed.bin")}), 0) << err;
+    const std::string header =
+        "number\tkind\tlabel\toffset\tlength\tformat\twidth\theight\tframes\tverdict\textent\t"
+        "sha256\n";
+    ASSERT_EQ(out.substr(0, header.size()), header);
+    // The default kinds: the PNG is whole; the GIF ends at the 00 3B in its data.
+    EXPECT_NE(out.find("\t" + std::to_string(pngAt) + "\t" + std::to_string(png.size()) +
+                       "\tPNG\t70\t46\t1\tcomplete\t" + std::to_string(png.size()) + "\t" +
+                       hash(png) + "\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\tGIF\t11\t" + std::to_string(gifAt) + "\t"), std::string::npos) << out;
+    EXPECT_NE(out.find("\tGIF\t70\t46\t3\tcut-short\t" + std::to_string(gif.size()) + "\t"),
+              std::string::npos)
+        << out;
+}
+
+TEST_F(Inspect, JsonHasTheSameFieldsAndNullsForUnknowns) {
+    write("text.bin", concatBytes({ByteBuffer{0x47, 0x49, 0x46, 0x38}, ByteBuffer::fromText("xy"),
+                                   ByteBuffer{0x00, 0x3B}}));
+    ASSERT_EQ(run({"inspect", "--json", path("text.bin")}), 0) << err;
+    const ByteBuffer data{0x47, 0x49, 0x46, 0x38, 'x', 'y', 0x00, 0x3B};
+    EXPECT_EQ(out,
+              "[\n{\"number\":1,\"kind\":\"GIF\",\"label\":\"1\",\"offset\":0,\"length\":8,"
+              "\"format\":null,\"width\":null,\"height\":null,\"frames\":null,"
+              "\"verdict\":\"not-a-picture\",\"extent\":null,\"sha256\":\"" +
+                  hash(data) + "\"}\n]\n");
+}
+
+// With the ending by format, from the recommended kinds file or from the option, every
+// exported picture is the original file, and inspect finds it complete.
+TEST_F(Inspect, EndsByFormatExportsEveryPictureWhole) {
+    Text plain(read("recommended.config").view());
+    for (std::size_t at; (at = plain.find(utf8ToGbk("结束方式=格式"))) != Text::npos;)
+        plain.erase(plain.rfind("\r\n", at), plain.find("\r\n", at) - plain.rfind("\r\n", at));
+    write("plain.config", ByteBuffer::fromText(plain));
+    const std::vector<std::vector<std::string>> ways = {
+        {"--config", path("recommended.config")},
+        {"--config", path("plain.config"), "--ends", "format"},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.back());
+        std::filesystem::remove_all(path("out"));
+        ASSERT_EQ(::mkdir(path("out").c_str(), 0755), 0);
+        std::vector<std::string> args = {"export", path("mixed.bin"), "--out", path("out")};
+        args.insert(args.end(), way.begin(), way.end());
+        ASSERT_EQ(run(args), 0) << err;
+        const auto label = [](std::int64_t offset) {
+            std::ostringstream hex;
+            hex << std::uppercase << std::hex << offset + 1;
+            return hex.str();
+        };
+        EXPECT_EQ(read("out/mixed.bin/" + label(gifAt) + ".gif"), gif);
+        EXPECT_EQ(read("out/mixed.bin/" + label(jpegAt) + ".jpg"), jpeg);
+        EXPECT_EQ(read("out/mixed.bin/" + label(pngAt) + ".png"), png);
+
+        args = {"inspect", path("mixed.bin")};
+        args.insert(args.end(), way.begin(), way.end());
+        ASSERT_EQ(run(args), 0) << err;
+        EXPECT_EQ(out.find("cut-short"), std::string::npos) << out;
+    }
+}
+
+TEST_F(Inspect, EndsTakesTailOrFormat) {
+    ASSERT_EQ(run({"list", path("mixed.bin"), "--ends", "tail"}), 0);
+    const std::string byTail = out;
+    ASSERT_EQ(run({"list", path("mixed.bin")}), 0);
+    EXPECT_EQ(out, byTail);
+    for (const char* command : {"list", "inspect", "export"}) {
+        EXPECT_EQ(run({command, path("mixed.bin"), "--ends", "middle"}), 2) << command;
+        EXPECT_NE(err.find("--ends takes tail or format"), std::string::npos) << err;
+    }
+    ASSERT_EQ(run({"inspect", "--help"}), 0);
+    for (const char* word : {"verdict", "cut-short", "sha256", "--ends"})
+        EXPECT_NE(out.find(word), std::string::npos) << word;
+}
+
+}  // namespace
+}  // namespace kerbilo::testing
