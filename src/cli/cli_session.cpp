@@ -26,6 +26,11 @@ std::optional<ByteBuffer> KindsFileRedirect::tryReadWholeFile(std::string_view p
     return inner_.tryReadWholeFile(redirected(path) ? std::string_view(*kindsPath_) : path);
 }
 
+std::optional<ByteBuffer> KindsFileRedirect::tryMapWholeFile(std::string_view path) {
+    ownError_.reset();
+    return inner_.tryMapWholeFile(redirected(path) ? std::string_view(*kindsPath_) : path);
+}
+
 bool KindsFileRedirect::writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) {
     ownError_.reset();
     if (redirected(path)) {
@@ -40,7 +45,7 @@ bool KindsFileRedirect::pathExists(std::string_view path) {
 }
 
 Session::Session(CliEnv& e, const std::optional<std::string>& configUtf8,
-                 const ScanOptions& options)
+                 const OpenOptions& options)
     : env(e),
       files(e.files, configUtf8 ? std::optional<Text>(utf8ToGbk(*configUtf8)) : std::nullopt),
       ui(e.progress),
@@ -163,7 +168,7 @@ std::optional<int> checkFileCommand(CliEnv& env, const Args& args, const char* n
     return std::nullopt;
 }
 
-std::optional<std::string> readEnds(const Args& args, ScanOptions& options) {
+std::optional<std::string> readEnds(const Args& args, OpenOptions& options) {
     const std::optional<std::string> ends = args.value("--ends");
     if (!ends || *ends == "tail") return std::nullopt;
     if (*ends != "format") return "--ends takes tail or format";

@@ -33,6 +33,7 @@ class KindsFileRedirect final : public FileServices {
 
     Text programDirectory() const override { return inner_.programDirectory(); }
     std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override;
+    std::optional<ByteBuffer> tryMapWholeFile(std::string_view path) override;
     using FileServices::writeWholeFile;
     bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override;
     bool createDirectory(std::string_view path) override { return inner_.createDirectory(path); }
@@ -54,7 +55,7 @@ class KindsFileRedirect final : public FileServices {
 class Session {
   public:
     Session(CliEnv& env, const std::optional<std::string>& configUtf8,
-            const ScanOptions& options = {});
+            const OpenOptions& options = {});
 
     // False, with the reason on stderr, when the kinds file named by --config cannot be
     // read or the file cannot be opened. Says on stderr when no kind could be read.
@@ -73,7 +74,7 @@ class Session {
 
   private:
     std::optional<std::string> config_;
-    ScanOptions options_;
+    OpenOptions options_;
 };
 
 // ---- arguments ------------------------------------------------------------------------
@@ -112,7 +113,7 @@ std::optional<int> checkFileCommand(CliEnv& env, const Args& args, const char* n
 std::optional<int> parseResourceNumber(const std::string& text);
 // --ends tail (the kinds file decides, as the window does) or --ends format (every kind
 // ends its resources where the picture format ends). A usage problem, or nothing.
-std::optional<std::string> readEnds(const Args& args, ScanOptions& options);
+std::optional<std::string> readEnds(const Args& args, OpenOptions& options);
 std::string utf8(const Text& gbk);
 
 int listCommand(CliEnv& env, int argc, char** argv);

@@ -92,7 +92,8 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
         parseArgs(argc, argv, {{"--out", "--config", "--resource", "-o", "--ends"}, {"--help"}});
     if (const std::optional<int> done = checkFileCommand(env, args, "export", kExportUsage))
         return *done;
-    ScanOptions options;
+    OpenOptions options;
+    options.mapFile = true;  // only read: a file larger than memory still exports
     if (const std::optional<std::string> problem = readEnds(args, options))
         return usageError(env, *problem, kExportUsage);
     const std::optional<std::string> resource = args.value("--resource");
@@ -133,7 +134,7 @@ int replaceCommand(CliEnv& env, int argc, char** argv) {
         argc, argv, {{"--resource", "--with", "-o", "--config", "--ends"}, {"--yes", "--help"}});
     if (const std::optional<int> done = checkFileCommand(env, args, "replace", kReplaceUsage))
         return *done;
-    ScanOptions options;
+    OpenOptions options;
     if (const std::optional<std::string> problem = readEnds(args, options))
         return usageError(env, *problem, kReplaceUsage);
     const std::optional<std::string> target = args.value("-o");

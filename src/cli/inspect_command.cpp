@@ -81,7 +81,8 @@ int inspectCommand(CliEnv& env, int argc, char** argv) {
     const Args args = parseArgs(argc, argv, {{"--config", "--ends"}, {"--json", "--help"}});
     if (const std::optional<int> done = checkFileCommand(env, args, "inspect", kInspectUsage))
         return *done;
-    ScanOptions options;
+    OpenOptions options;
+    options.mapFile = true;  // only read: a file larger than memory still lists
     if (const std::optional<std::string> problem = readEnds(args, options))
         return usageError(env, *problem, kInspectUsage);
 

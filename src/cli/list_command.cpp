@@ -34,7 +34,8 @@ int listCommand(CliEnv& env, int argc, char** argv) {
     const Args args = parseArgs(argc, argv, {{"--config", "--ends"}, {"--json", "--help"}});
     if (const std::optional<int> done = checkFileCommand(env, args, "list", kListUsage))
         return *done;
-    ScanOptions options;
+    OpenOptions options;
+    options.mapFile = true;  // only read: a file larger than memory still lists
     if (const std::optional<std::string> problem = readEnds(args, options))
         return usageError(env, *problem, kListUsage);
     const bool json = args.has("--json");

@@ -75,7 +75,7 @@ struct RenderOptions {
     int width = kDefaultWidth;
     int height = kDefaultHeight;
     PaneSettings settings;
-    ScanOptions scan;
+    OpenOptions scan;
 };
 
 // The options as given, or the usage problem.
@@ -129,6 +129,7 @@ int renderCommand(CliEnv& env, int argc, char** argv) {
 
     ByteBuffer data;
     if (o.resource > 0) {
+        o.scan.mapFile = true;
         Session session(env, o.config, o.scan);
         if (!session.ready(o.input)) return kExitFailed;
         if (!session.doc.catalogue.contains(o.resource)) {

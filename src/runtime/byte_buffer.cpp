@@ -63,6 +63,17 @@ ByteBuffer ByteBuffer::uninitialized(std::size_t n) {
     return b;
 }
 
+ByteBuffer ByteBuffer::readOnly(std::shared_ptr<std::uint8_t[]> owner, std::size_t size) {
+    ByteBuffer b;
+    if (!owner || size == 0) return b;
+    b.storage_ = std::move(owner);
+    b.capacity_ = size;
+    b.begin_ = b.storage_.get();
+    b.size_ = size;
+    b.readOnly_ = true;
+    return b;
+}
+
 ByteBuffer::ByteBuffer(const void* data, std::size_t size) {
     if (size == 0) return;
     *this = uninitialized(size);
@@ -78,6 +89,7 @@ ByteBuffer ByteBuffer::slice(std::size_t offset, std::size_t length) const {
     if (length > size_ - offset) length = size_ - offset;
     b.storage_ = storage_;
     b.capacity_ = capacity_;
+    b.readOnly_ = readOnly_;
     b.begin_ = begin_ + offset;
     b.size_ = length;
     return b;
@@ -85,7 +97,7 @@ ByteBuffer ByteBuffer::slice(std::size_t offset, std::size_t length) const {
 
 std::uint8_t* ByteBuffer::mutableData() {
     if (size_ == 0) return nullptr;
-    if (storage_.use_count() != 1) {
+    if (readOnly_ || storage_.use_count() != 1) {
         ByteBuffer copy(begin_, size_);
         if (copy.size() != size_) return nullptr;
         *this = std::move(copy);

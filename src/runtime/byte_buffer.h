@@ -22,6 +22,9 @@ class ByteBuffer {
     // Empty on allocation failure, which callers check through size().
     static ByteBuffer uninitialized(std::size_t n);
     static ByteBuffer fromText(std::string_view text) { return {text.data(), text.size()}; }
+    // Bytes that someone else owns and that must never be written, such as a file mapped
+    // read-only: `owner` keeps them alive (its deleter unmaps them); writing makes a copy.
+    static ByteBuffer readOnly(std::shared_ptr<std::uint8_t[]> owner, std::size_t size);
 
     const std::uint8_t* data() const { return begin_; }
     std::size_t size() const { return size_; }
@@ -45,6 +48,7 @@ class ByteBuffer {
     std::size_t capacity_ = 0;
     std::uint8_t* begin_ = nullptr;
     std::size_t size_ = 0;
+    bool readOnly_ = false;
 };
 
 // For tests of what happens when memory runs out: from now on every buffer allocation of

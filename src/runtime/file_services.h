@@ -25,6 +25,13 @@ class FileServices {
     // character devices are refused at once, as they may block or never end.
     virtual std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) = 0;
 
+    // The whole file as tryReadWholeFile gives it, but a regular file may come mapped
+    // read-only instead of copied, so a file larger than memory can be scanned; its pages
+    // stay the page cache's. Bindings that cannot map read.
+    virtual std::optional<ByteBuffer> tryMapWholeFile(std::string_view path) {
+        return tryReadWholeFile(path);
+    }
+
     // Writes the buffers one after the other to what the path names, and keeps what that
     // is. A new file is created whole; an existing file is replaced only once every byte has
     // been written, with its mode, owner and group, or where a replacement could not keep
@@ -68,6 +75,7 @@ class PosixFileServices final : public FileServices {
 
     Text programDirectory() const override { return programDir_; }
     std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override;
+    std::optional<ByteBuffer> tryMapWholeFile(std::string_view path) override;
     using FileServices::writeWholeFile;
     bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override;
     bool createDirectory(std::string_view path) override;

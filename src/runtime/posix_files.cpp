@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -17,6 +18,7 @@
 
 #include "runtime/file_services.h"
 #include "runtime/gbk.h"
+#include "runtime/shrink_guard.h"
 
 namespace kerbilo {
 namespace {
@@ -627,6 +629,59 @@ std::optional<ByteBuffer> PosixFileServices::tryReadWholeFile(std::string_view p
     // A file that shrank while being read gives the bytes actually read.
     if (static_cast<std::size_t>(got) < b.size()) return b.slice(0, static_cast<std::size_t>(got));
     return b;
+}
+
+namespace {
+
+// Reading a hole of a sparse file through a file mapping fills the page cache with zeros,
+// one page fault per 4 KiB: 32 GiB of holes took a minute and evicted everything else (and
+// on tmpfs the pages cannot even be given back). The holes read as zeros anyway, so their
+// pages are mapped anonymously instead, where a read maps the kernel's shared zero page.
+void overlayHoles(int fd, std::uint8_t* base, std::size_t size) {
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    off_t at = 0;
+    while (static_cast<std::size_t>(at) < size) {
+        const off_t hole = ::lseek(fd, at, SEEK_HOLE);
+        if (hole < 0 || static_cast<std::size_t>(hole) >= size) return;
+        off_t data = ::lseek(fd, hole, SEEK_DATA);
+        if (data < 0) data = static_cast<off_t>(size);  // a hole up to the end
+        const std::size_t from = (static_cast<std::size_t>(hole) + page - 1) / page * page;
+        const std::size_t to = std::min(static_cast<std::size_t>(data), size) / page * page;
+        if (to > from) {
+            void* zeros = ::mmap(base + from, to - from, PROT_READ,
+                                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+            if (zeros != MAP_FAILED) ::madvise(zeros, to - from, MADV_HUGEPAGE);
+        }
+        at = data;
+    }
+}
+
+}  // namespace
+
+std::optional<ByteBuffer> PosixFileServices::tryMapWholeFile(std::string_view path) {
+    const std::string name = native(path);
+    Fd fd(path.empty() ? -1 : ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    // Anything but a regular file with a size goes the reading way, with its reasons.
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+        return tryReadWholeFile(path);
+    const auto size = static_cast<std::size_t>(st.st_size);
+    void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+    if (p == MAP_FAILED) return tryReadWholeFile(path);
+    ::madvise(p, size, MADV_SEQUENTIAL);
+    overlayHoles(fd.get(), static_cast<std::uint8_t*>(p), size);
+    const int slot = registerMapping(static_cast<const std::uint8_t*>(p), size, name);
+    try {
+        return ByteBuffer::readOnly(std::shared_ptr<std::uint8_t[]>(static_cast<std::uint8_t*>(p),
+                                                                    [size, slot](std::uint8_t* q) {
+                                                                        releaseMapping(slot);
+                                                                        ::munmap(q, size);
+                                                                    }),
+                                    size);
+    } catch (const std::bad_alloc&) {  // the deleter has already unmapped it
+        fail(ENOMEM);
+        return std::nullopt;
+    }
 }
 
 bool PosixFileServices::writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) {

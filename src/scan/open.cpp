@@ -17,10 +17,11 @@ Text fileNameOf(const Text& path) {
 }
 
 OpenResult openFile(Services& services, Document& doc, const Text& path,
-                    const ScanOptions& options) {
+                    const OpenOptions& options) {
     OpenResult result;
     UiServices& ui = services.ui;
-    std::optional<ByteBuffer> bytes = services.files.tryReadWholeFile(path);
+    std::optional<ByteBuffer> bytes = options.mapFile ? services.files.tryMapWholeFile(path)
+                                                      : services.files.tryReadWholeFile(path);
     if (!bytes) {
         result.reason = services.files.lastError();
         return result;

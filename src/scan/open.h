@@ -19,7 +19,7 @@ struct OpenResult {
 // and the tree kind by kind, shows the completion text and expands the first group. A file
 // that cannot be read changes nothing.
 OpenResult openFile(Services& services, Document& doc, const Text& path,
-                    const ScanOptions& options = {});
+                    const OpenOptions& options = {});
 
 // The last component of path; empty when there is none or it exceeds 255 bytes.
 Text fileNameOf(const Text& path);

@@ -71,7 +71,7 @@ void findKindMatchesByFormat(const std::uint8_t* data, std::size_t n, const Byte
     }
 }
 
-bool scanKind(Services& services, Document& doc, int k, const ScanOptions& options) {
+bool scanKind(Services& services, Document& doc, int k, const OpenOptions& options) {
     FileServices& files = services.files;
     UiServices& ui = services.ui;
     Progress& progress = services.progress;

@@ -30,14 +30,17 @@ void findKindMatchesByFormat(const std::uint8_t* data, std::size_t n, const Byte
                              const std::function<void(std::int64_t)>& onHead,
                              const std::function<void(const KindMatch&)>& onMatch);
 
-struct ScanOptions {
+struct OpenOptions {
     // Every kind ends its resources by format, as if its "结束方式" key said "格式".
     bool endsByFormat = false;
+    // The file is mapped read-only rather than copied (FileServices::tryMapWholeFile), for
+    // work that only reads it: files larger than memory can then be scanned.
+    bool mapFile = false;
 };
 
 // Scans the loaded bytes for kind k, appends its resources to the catalogue and publishes
 // its group when it had matches. False when the kind is skipped (no name, no head, or no
 // tail for a kind that ends at its tail).
-bool scanKind(Services& services, Document& doc, int k, const ScanOptions& options = {});
+bool scanKind(Services& services, Document& doc, int k, const OpenOptions& options = {});
 
 }  // namespace kerbilo
