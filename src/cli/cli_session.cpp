@@ -176,6 +176,22 @@ std::optional<std::string> readEnds(const Args& args, OpenOptions& options) {
     return std::nullopt;
 }
 
+std::optional<int> checkFilesCommand(CliEnv& env, const Args& args, const char* name,
+                                     const char* usage) {
+    if (args.has("--help")) {
+        env.out << usage;
+        return kExitOk;
+    }
+    if (!args.error.empty()) return usageError(env, args.error, usage);
+    if (args.positional.empty())
+        return usageError(env, std::string(name) + " takes one or more FILEs", usage);
+    return std::nullopt;
+}
+
+bool severalFiles(const Args& args) {
+    return args.positional.size() > 1 || args.has("-r");
+}
+
 std::optional<int> parseResourceNumber(const std::string& text) {
     int n = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);

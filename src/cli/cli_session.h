@@ -110,6 +110,11 @@ int usageError(CliEnv& env, const std::string& problem, const char* usage);
 // An exit code when the command is already done, nothing when it should go on.
 std::optional<int> checkFileCommand(CliEnv& env, const Args& args, const char* name,
                                     const char* usage);
+// The same for the commands that take several FILEs and folders.
+std::optional<int> checkFilesCommand(CliEnv& env, const Args& args, const char* name,
+                                     const char* usage);
+// More than one FILE, or -r: rows then start with the file they come from.
+bool severalFiles(const Args& args);
 std::optional<int> parseResourceNumber(const std::string& text);
 // --ends tail (the kinds file decides, as the window does) or --ends format (every kind
 // ends its resources where the picture format ends). A usage problem, or nothing.

@@ -3,33 +3,42 @@
 #include <climits>
 #include <cstdlib>
 
+#include "cli/batch.h"
 #include "cli/cli_session.h"
 #include "config/config_files.h"
 #include "edit/edit.h"
+#include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
 
 namespace kerbilo::cli {
 
 const char* const kExportUsage =
-    "usage: kerbilo-cli export FILE [--out DIR] [--config PATH] [--ends format]\n"
+    "usage: kerbilo-cli export FILE... [-r] [-L] [-j N] [--out DIR] [--config PATH]\n"
+    "                          [--jsonl] [--ends format]\n"
     "       kerbilo-cli export FILE --resource N -o PATH [--config PATH] [--ends format]\n"
     "\n"
     "Without --resource: exports every resource of FILE, as the window's export-all does,\n"
     "to DIR/NAME/LABEL.SUFFIX (NAME the file's name, LABEL the tree label, SUFFIX the\n"
-    "kind's suffix from the kinds file). Prints how many files were written and every\n"
-    "failure with its reason.\n"
+    "kind's suffix from the kinds file), and DIR/NAME/manifest.tsv recording every file\n"
+    "written: number, kind, label, offset, length, sha256, path, format, width, height,\n"
+    "frames, verdict (as inspect tells them). Prints how many files were written and\n"
+    "every failure with its reason. Several FILEs and folders (-r) are exported one after\n"
+    "the other, a file found in a folder into DIR/FOLDER/.../NAME.\n"
     "With --resource: writes the data of resource N (numbered as `list` prints them) to\n"
     "PATH.\n"
     "\n"
     "  --out DIR       output folder (default: the one stored in Resource.ini, else the\n"
     "                  program directory)\n"
-    "  --resource N    export only resource N; needs -o\n"
+    "  -r, -L, -j N    as for list: read folders, follow links, N files at once\n"
+    "  --jsonl         also write manifest.jsonl, the manifest as JSON Lines\n"
+    "  --resource N    export only resource N of one FILE; needs -o\n"
     "  -o PATH         target file of the single export\n"
     "  --config PATH   read the resource kinds from PATH (nothing is written)\n"
     "  --ends format   end each resource where its picture format ends (see list --help)\n"
     "  --help          show this text\n"
     "\n"
-    "Exit codes: 0 everything written, 1 a file could not be read or written, 2 usage error.\n";
+    "Exit codes: 0 everything written, 1 a file could not be read or written, 2 usage error;\n"
+    "with several files the worst of theirs.\n";
 
 const char* const kReplaceUsage =
     "usage: kerbilo-cli replace FILE --resource N --with NEWFILE [--resource N --with NEWFILE]...\n"
@@ -87,17 +96,57 @@ int exportOne(CliEnv& env, Session& session, int n, const std::string& target) {
 
 }  // namespace
 
+namespace {
+
+// Export all of one opened file into outputFolder/subfolder (the file's name when empty),
+// making the folders above it; the summary on stdout, failures on stderr.
+int exportAll(Session& session, const std::string& subfolder, bool jsonLines) {
+    CliEnv& env = session.env;
+    ExportAllOptions options;
+    options.subfolder = utf8ToGbk(subfolder);
+    options.jsonLinesManifest = jsonLines;
+    // A file found in a folder exports below that folder's path; its parents come first.
+    for (std::size_t slash = subfolder.find('/'); slash != std::string::npos;
+         slash = subfolder.find('/', slash + 1))
+        session.files.createDirectory(
+            concatText({session.outputFolder, "/", utf8ToGbk(subfolder.substr(0, slash))}));
+    Services services = session.services();
+    const ExportReport report = exportAllInto(services, session.doc, session.outputFolder, options);
+    session.ui.finishProgress();
+    const std::size_t total = static_cast<std::size_t>(report.written) + report.failures.size();
+    env.out << "wrote " << report.written << " of " << total << " files to "
+            << utf8(session.outputFolder) << "/"
+            << (subfolder.empty() ? utf8(session.doc.file.name) : subfolder) << "\n";
+    for (const ExportFailure& f : report.failures)
+        env.err << "kerbilo-cli: cannot write " << utf8(f.path) << ": " << utf8(f.reason) << "\n";
+    if (report.manifestFailure)
+        env.err << "kerbilo-cli: cannot write " << utf8(report.manifestFailure->path) << ": "
+                << utf8(report.manifestFailure->reason) << "\n";
+    return report.failures.empty() && !report.manifestFailure ? kExitOk : kExitFailed;
+}
+
+std::string withoutTrailingSlashes(std::string dir) {
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir;
+}
+
+}  // namespace
+
 int exportCommand(CliEnv& env, int argc, char** argv) {
-    const Args args =
-        parseArgs(argc, argv, {{"--out", "--config", "--resource", "-o", "--ends"}, {"--help"}});
-    if (const std::optional<int> done = checkFileCommand(env, args, "export", kExportUsage))
+    const Args args = parseArgs(argc, argv,
+                                {{"--out", "--config", "--resource", "-o", "--ends", "-j"},
+                                 {"--help", "--jsonl", "-r", "-L"}});
+    if (const std::optional<int> done = checkFilesCommand(env, args, "export", kExportUsage))
         return *done;
     OpenOptions options;
     options.mapFile = true;  // only read: a file larger than memory still exports
-    if (const std::optional<std::string> problem = readEnds(args, options))
-        return usageError(env, *problem, kExportUsage);
+    BatchOptions batch;
+    for (const std::optional<std::string>& problem :
+         {readEnds(args, options), readBatchOptions(args, batch)})
+        if (problem) return usageError(env, *problem, kExportUsage);
     const std::optional<std::string> resource = args.value("--resource");
     const std::optional<std::string> target = args.value("-o");
+    const std::optional<std::string> config = args.value("--config");
     std::optional<int> n;
     if (resource) {
         n = parseResourceNumber(*resource);
@@ -105,28 +154,40 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
         if (!target) return usageError(env, "--resource needs -o PATH", kExportUsage);
         if (args.value("--out"))
             return usageError(env, "--out goes without --resource", kExportUsage);
+        if (severalFiles(args))
+            return usageError(env, "--resource goes with one FILE", kExportUsage);
     } else if (target) {
         return usageError(env, "-o goes with --resource", kExportUsage);
     }
+    const std::optional<std::string> out = args.value("--out");
+    const bool jsonLines = args.has("--jsonl");
 
-    Session session(env, args.value("--config"), options);
-    if (!session.ready(args.positional[0])) return kExitFailed;
-    if (n) return exportOne(env, session, *n, *target);
-
-    if (const std::optional<std::string> out = args.value("--out")) {
-        std::string dir = *out;
-        while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-        session.outputFolder = utf8ToGbk(dir);
+    if (!severalFiles(args)) {
+        Session session(env, config, options);
+        if (!session.ready(args.positional[0])) return kExitFailed;
+        if (n) return exportOne(env, session, *n, *target);
+        if (out) session.outputFolder = utf8ToGbk(withoutTrailingSlashes(*out));
+        return exportAll(session, {}, jsonLines);
     }
-    Services services = session.services();
-    const ExportReport report = exportAllInto(services, session.doc, session.outputFolder);
-    session.ui.finishProgress();
-    const std::size_t total = static_cast<std::size_t>(report.written) + report.failures.size();
-    env.out << "wrote " << report.written << " of " << total << " files to "
-            << utf8(session.outputFolder) << "/" << utf8(session.doc.file.name) << "\n";
-    for (const ExportFailure& f : report.failures)
-        env.err << "kerbilo-cli: cannot write " << utf8(f.path) << ": " << utf8(f.reason) << "\n";
-    return report.failures.empty() ? kExitOk : kExitFailed;
+
+    int worst = kExitOk;
+    const std::vector<Input> inputs = expandInputs(env, args.positional, batch, worst);
+    return worse(worst, runBatch(
+                            env, inputs, batch.jobs,
+                            [&](const Input& input, CliEnv& fileEnv) {
+                                FileResult r;
+                                Session session(fileEnv, config, options);
+                                if (!session.ready(input.path)) {
+                                    r.exitCode = kExitFailed;
+                                    return r;
+                                }
+                                r.bytes = session.doc.file.bytes.size();
+                                if (out)
+                                    session.outputFolder = utf8ToGbk(withoutTrailingSlashes(*out));
+                                r.exitCode = exportAll(session, input.exportFolder, jsonLines);
+                                return r;
+                            },
+                            [&](const FileResult& r) { env.out << r.out; }));
 }
 
 int replaceCommand(CliEnv& env, int argc, char** argv) {

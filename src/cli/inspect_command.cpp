@@ -1,10 +1,12 @@
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "cli/batch.h"
 #include "cli/cli_session.h"
 #include "cli/listing.h"
 #include "runtime/sha256.h"
@@ -16,7 +18,8 @@ namespace kerbilo::cli {
 namespace {
 
 const char* const kInspectUsage =
-    "usage: kerbilo-cli inspect FILE [--config PATH] [--json] [--ends format]\n"
+    "usage: kerbilo-cli inspect FILE... [-r] [-L] [-j N] [--config PATH] [--json | --jsonl]\n"
+    "                      [--ends format]\n"
     "\n"
     "Scans FILE as list does and tells, for every resource, what it really is:\n"
     "  number kind label offset length format width height frames verdict extent sha256\n"
@@ -32,13 +35,18 @@ const char* const kInspectUsage =
     "  not-a-picture   the data is no picture format\n"
     "extent the format's own length in bytes from the resource's first byte, and sha256\n"
     "the SHA-256 of the resource's data. Unknown values are empty (null in JSON).\n"
+    "Several FILEs, folders (-r, -L), -j N and --jsonl work as for list, and so does the\n"
+    "leading file column.\n"
     "\n"
     "  --config PATH  read the resource kinds from PATH (nothing is written)\n"
+    "  -r, -L, -j N   as for list: read folders, follow links, N files at once\n"
     "  --json         print a JSON array of objects with those keys instead\n"
+    "  --jsonl        print one such JSON object per line instead (JSON Lines)\n"
     "  --ends format  end each resource where its picture format ends (see list --help)\n"
     "  --help         show this text\n"
     "\n"
-    "Exit codes: 0 inspected, 1 the file or the kinds file cannot be read, 2 usage error.\n";
+    "Exit codes: 0 inspected, 1 a file or the kinds file cannot be read, 2 usage error; with\n"
+    "several files the worst of theirs.\n";
 
 Cell positive(int v) {
     return v > 0 ? Cell::number(v) : Cell::null();
@@ -52,7 +60,8 @@ struct Judged {
 // Walking, decoding and hashing are independent for every resource and take most of the
 // time, so they run on every core, a batch at a time to bound the memory; the rows are
 // still printed in tree order.
-void judgeAll(const Document& doc, const std::vector<int>& numbers, std::vector<Judged>& out) {
+void judgeAll(const Document& doc, const std::vector<int>& numbers, unsigned cores,
+              std::vector<Judged>& out) {
     out.assign(numbers.size(), {});
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
@@ -61,8 +70,7 @@ void judgeAll(const Document& doc, const std::vector<int>& numbers, std::vector<
             out[i] = {inspectCatalogued(doc, numbers[i]), sha256Hex(data.data(), data.size())};
         }
     };
-    const unsigned helpers =
-        numbers.size() < 64 ? 0 : std::max(1u, std::thread::hardware_concurrency()) - 1;
+    const unsigned helpers = numbers.size() < 64 ? 0 : std::max(1u, cores) - 1;
     std::vector<std::thread> threads;
     for (unsigned t = 0; t < helpers; ++t) {
         try {
@@ -75,25 +83,11 @@ void judgeAll(const Document& doc, const std::vector<int>& numbers, std::vector<
     for (std::thread& t : threads) t.join();
 }
 
-}  // namespace
-
-int inspectCommand(CliEnv& env, int argc, char** argv) {
-    const Args args = parseArgs(argc, argv, {{"--config", "--ends"}, {"--json", "--help"}});
-    if (const std::optional<int> done = checkFileCommand(env, args, "inspect", kInspectUsage))
-        return *done;
-    OpenOptions options;
-    options.mapFile = true;  // only read: a file larger than memory still lists
-    if (const std::optional<std::string> problem = readEnds(args, options))
-        return usageError(env, *problem, kInspectUsage);
-
-    Session session(env, args.value("--config"), options);
-    if (!session.ready(args.positional[0])) return kExitFailed;
-
+// The rows of one opened file, in tree order; `file` first when several files are listed.
+void inspectRows(Session& session, const std::optional<std::string>& file, unsigned threads,
+                 const std::function<void(std::vector<Cell>&&)>& row) {
     const Document& doc = session.doc;
     ConsoleUi& ui = session.ui;
-    Listing listing(env.out, args.has("--json") ? Listing::Format::Json : Listing::Format::Tsv,
-                    {"number", "kind", "label", "offset", "length", "format", "width", "height",
-                     "frames", "verdict", "extent", "sha256"});
     int groupItem = -2;
     std::string kind;
     const int count = ui.treeItemCount();
@@ -101,7 +95,7 @@ int inspectCommand(CliEnv& env, int argc, char** argv) {
     std::vector<int> items, numbers;
     std::vector<Judged> judged;
     const auto flush = [&] {
-        judgeAll(doc, numbers, judged);
+        judgeAll(doc, numbers, threads, judged);
         for (std::size_t b = 0; b < items.size(); ++b) {
             const int i = items[b], n = numbers[b];
             if (ui.treeItemParent(i) != groupItem) {
@@ -110,15 +104,21 @@ int inspectCommand(CliEnv& env, int argc, char** argv) {
             }
             const Inspection& what = judged[b].what;
             const bool picture = what.format != PictureFormat::None;
-            listing.row({Cell::number(n), Cell::text(kind), Cell::text(utf8(ui.treeItemText(i))),
-                         Cell::number(doc.catalogue.openedOffset(n)),
-                         Cell::number(doc.catalogue.dataLength(n)),
-                         picture ? Cell::text(formatToken(what.format)) : Cell::null(),
-                         positive(what.width), positive(what.height),
-                         picture ? positive(what.frames) : Cell::null(),
-                         Cell::text(verdictName(what.verdict)),
-                         what.extent ? Cell::number(*what.extent) : Cell::null(),
-                         Cell::text(judged[b].sha256)});
+            std::vector<Cell> cells;
+            cells.reserve(13);
+            if (file) cells.push_back(Cell::text(*file));
+            for (Cell& c : std::vector<Cell>{
+                     Cell::number(n), Cell::text(kind), Cell::text(utf8(ui.treeItemText(i))),
+                     Cell::number(doc.catalogue.openedOffset(n)),
+                     Cell::number(doc.catalogue.dataLength(n)),
+                     picture ? Cell::text(formatToken(what.format)) : Cell::null(),
+                     positive(what.width), positive(what.height),
+                     picture ? positive(what.frames) : Cell::null(),
+                     Cell::text(verdictName(what.verdict)),
+                     what.extent ? Cell::number(*what.extent) : Cell::null(),
+                     Cell::text(judged[b].sha256)})
+                cells.push_back(std::move(c));
+            row(std::move(cells));
         }
         items.clear();
         numbers.clear();
@@ -131,7 +131,62 @@ int inspectCommand(CliEnv& env, int argc, char** argv) {
         if (items.size() == kBatch) flush();
     }
     flush();
-    return listing.finish() ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+int inspectCommand(CliEnv& env, int argc, char** argv) {
+    const Args args = parseArgs(
+        argc, argv, {{"--config", "--ends", "-j"}, {"--json", "--jsonl", "--help", "-r", "-L"}});
+    if (const std::optional<int> done = checkFilesCommand(env, args, "inspect", kInspectUsage))
+        return *done;
+    OpenOptions options;
+    options.mapFile = true;  // only read: a file larger than memory still lists
+    BatchOptions batch;
+    std::optional<Listing::Format> format;
+    for (const std::optional<std::string>& problem :
+         {readEnds(args, options), readBatchOptions(args, batch), readListingFormat(args, format)})
+        if (problem) return usageError(env, *problem, kInspectUsage);
+    const std::optional<std::string> config = args.value("--config");
+    const std::vector<std::string> columns = {"number", "kind",    "label",  "offset",
+                                              "length", "format",  "width",  "height",
+                                              "frames", "verdict", "extent", "sha256"};
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+
+    if (!severalFiles(args)) {
+        Session session(env, config, options);
+        if (!session.ready(args.positional[0])) return kExitFailed;
+        Listing listing(env.out, *format, columns);
+        inspectRows(session, std::nullopt, cores,
+                    [&](std::vector<Cell>&& cells) { listing.row(cells); });
+        return listing.finish() ? kExitOk : kExitFailed;
+    }
+
+    int worst = kExitOk;
+    const std::vector<Input> inputs = expandInputs(env, args.positional, batch, worst);
+    std::vector<std::string> withFile = {"file"};
+    withFile.insert(withFile.end(), columns.begin(), columns.end());
+    Listing listing(env.out, *format, withFile);
+    // Files in parallel share the cores; one file at a time has them all.
+    const unsigned perFile = batch.jobs > 1 ? 1 : cores;
+    worst = worse(worst, runBatch(
+                             env, inputs, batch.jobs,
+                             [&](const Input& input, CliEnv& fileEnv) {
+                                 FileResult r;
+                                 Session session(fileEnv, config, options);
+                                 if (!session.ready(input.path)) {
+                                     r.exitCode = kExitFailed;
+                                     return r;
+                                 }
+                                 r.bytes = session.doc.file.bytes.size();
+                                 inspectRows(session, input.path, perFile,
+                                             [&](std::vector<Cell>&& cells) {
+                                                 listing.format(cells, r.out);
+                                             });
+                                 return r;
+                             },
+                             [&](const FileResult& r) { listing.print(r.out); }));
+    return listing.finish() ? worst : worse(worst, kExitFailed);
 }
 
 }  // namespace kerbilo::cli

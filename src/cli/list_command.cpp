@@ -1,5 +1,8 @@
 #include <string>
 
+#include <functional>
+
+#include "cli/batch.h"
 #include "cli/cli_session.h"
 #include "cli/listing.h"
 #include "scan/tree.h"
@@ -7,46 +10,47 @@
 namespace kerbilo::cli {
 
 const char* const kListUsage =
-    "usage: kerbilo-cli list FILE [--config PATH] [--json] [--ends format]\n"
+    "usage: kerbilo-cli list FILE... [-r] [-L] [-j N] [--config PATH] [--json | --jsonl]\n"
+    "                   [--ends format]\n"
     "\n"
     "Scans FILE for every resource kind and lists what it finds, one line per resource in\n"
     "the order of the window's tree:\n"
     "  number<TAB>kind<TAB>label<TAB>offset<TAB>length\n"
     "number is the resource number, kind the kind's name, label its tree label (its\n"
     "1-based position in the file, hexadecimal), offset the 0-based offset of its head in\n"
-    "the file, length the length of its data in bytes. Texts are UTF-8.\n"
+    "the file, length the length of its data in bytes. Texts are UTF-8; a tab, CR, LF or\n"
+    "backslash inside a field is written \\t, \\r, \\n or \\\\.\n"
+    "With more than one FILE, or with -r, every row starts with the file it comes from\n"
+    "(file<TAB>number<TAB>...; a \"file\" key in JSON), in the order of the command line\n"
+    "and, inside a folder, of the names. A file that cannot be read is reported on stderr\n"
+    "and the others are still listed.\n"
     "\n"
+    "  -r             read the files in the folders given, and in their folders\n"
+    "  -L             follow symbolic links met while reading folders\n"
+    "  -j N           work on N files at once (default: the number of cores)\n"
     "  --config PATH  read the resource kinds from PATH (nothing is written); without it\n"
     "                 the program's resource.config is used (beside the program, or in\n"
     "                 ~/.config/kerbilo when that folder is not writable), written with\n"
     "                 the built-in kinds when it does not exist\n"
     "  --json         print a JSON array of objects with the keys number, kind, label,\n"
     "                 offset and length instead\n"
+    "  --jsonl        print one such JSON object per line instead (JSON Lines)\n"
     "  --ends format  end each resource where its picture format's structure ends\n"
     "                 (PNG, JPEG, GIF, BMP, ICO, CUR), else at the first tail, as a\n"
     "                 kind whose \"结束方式\" key says \"格式\" does; --ends tail (the\n"
     "                 default) leaves it to the kinds file\n"
     "  --help         show this text\n"
     "\n"
-    "Exit codes: 0 listed, 1 the file or the kinds file cannot be read, 2 usage error.\n";
+    "Exit codes: 0 listed, 1 a file or the kinds file cannot be read, 2 usage error; with\n"
+    "several files the worst of theirs.\n";
 
-int listCommand(CliEnv& env, int argc, char** argv) {
-    const Args args = parseArgs(argc, argv, {{"--config", "--ends"}, {"--json", "--help"}});
-    if (const std::optional<int> done = checkFileCommand(env, args, "list", kListUsage))
-        return *done;
-    OpenOptions options;
-    options.mapFile = true;  // only read: a file larger than memory still lists
-    if (const std::optional<std::string> problem = readEnds(args, options))
-        return usageError(env, *problem, kListUsage);
-    const bool json = args.has("--json");
+namespace {
 
-    Session session(env, args.value("--config"), options);
-    if (!session.ready(args.positional[0])) return kExitFailed;
-
+// The rows of one opened file, in tree order; `file` first when several files are listed.
+void listRows(Session& session, const std::optional<std::string>& file,
+              const std::function<void(std::vector<Cell>&&)>& row) {
     const ResourceCatalogue& catalogue = session.doc.catalogue;
     ConsoleUi& ui = session.ui;
-    Listing listing(env.out, json ? Listing::Format::Json : Listing::Format::Tsv,
-                    {"number", "kind", "label", "offset", "length"});
     // Kind names repeat for every resource of a group: convert each group's name once.
     int groupItem = -2;
     std::string kind;
@@ -58,11 +62,62 @@ int listCommand(CliEnv& env, int argc, char** argv) {
             groupItem = ui.treeItemParent(i);
             kind = utf8(kindNameOfItem(ui, i));
         }
-        listing.row({Cell::number(n), Cell::text(kind), Cell::text(utf8(ui.treeItemText(i))),
-                     Cell::number(catalogue.openedOffset(n)),
-                     Cell::number(catalogue.dataLength(n))});
+        std::vector<Cell> cells;
+        cells.reserve(6);
+        if (file) cells.push_back(Cell::text(*file));
+        cells.push_back(Cell::number(n));
+        cells.push_back(Cell::text(kind));
+        cells.push_back(Cell::text(utf8(ui.treeItemText(i))));
+        cells.push_back(Cell::number(catalogue.openedOffset(n)));
+        cells.push_back(Cell::number(catalogue.dataLength(n)));
+        row(std::move(cells));
     }
-    return listing.finish() ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+int listCommand(CliEnv& env, int argc, char** argv) {
+    const Args args = parseArgs(
+        argc, argv, {{"--config", "--ends", "-j"}, {"--json", "--jsonl", "--help", "-r", "-L"}});
+    if (const std::optional<int> done = checkFilesCommand(env, args, "list", kListUsage))
+        return *done;
+    OpenOptions options;
+    options.mapFile = true;  // only read: a file larger than memory still lists
+    BatchOptions batch;
+    std::optional<Listing::Format> format;
+    for (const std::optional<std::string>& problem :
+         {readEnds(args, options), readBatchOptions(args, batch), readListingFormat(args, format)})
+        if (problem) return usageError(env, *problem, kListUsage);
+    const std::optional<std::string> config = args.value("--config");
+
+    if (!severalFiles(args)) {
+        Session session(env, config, options);
+        if (!session.ready(args.positional[0])) return kExitFailed;
+        Listing listing(env.out, *format, {"number", "kind", "label", "offset", "length"});
+        listRows(session, std::nullopt, [&](std::vector<Cell>&& cells) { listing.row(cells); });
+        return listing.finish() ? kExitOk : kExitFailed;
+    }
+
+    int worst = kExitOk;
+    const std::vector<Input> inputs = expandInputs(env, args.positional, batch, worst);
+    Listing listing(env.out, *format, {"file", "number", "kind", "label", "offset", "length"});
+    worst = worse(worst, runBatch(
+                             env, inputs, batch.jobs,
+                             [&](const Input& input, CliEnv& fileEnv) {
+                                 FileResult r;
+                                 Session session(fileEnv, config, options);
+                                 if (!session.ready(input.path)) {
+                                     r.exitCode = kExitFailed;
+                                     return r;
+                                 }
+                                 r.bytes = session.doc.file.bytes.size();
+                                 listRows(session, input.path, [&](std::vector<Cell>&& cells) {
+                                     listing.format(cells, r.out);
+                                 });
+                                 return r;
+                             },
+                             [&](const FileResult& r) { listing.print(r.out); }));
+    return listing.finish() ? worst : worse(worst, kExitFailed);
 }
 
 }  // namespace kerbilo::cli

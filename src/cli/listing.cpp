@@ -1,85 +1,84 @@
 #include "cli/listing.h"
 
+#include "cli/cli_session.h"
+#include "runtime/text_records.h"
+
 namespace kerbilo::cli {
 
-std::string tsvField(const std::string& text) {
-    return text;
-}
-
-void appendJsonString(std::string& out, const std::string& s) {
-    out += '"';
-    for (const char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += hex[u >> 4];
-            out += hex[u & 15];
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
+std::optional<std::string> readListingFormat(const Args& args,
+                                             std::optional<Listing::Format>& format) {
+    if (args.has("--json") && args.has("--jsonl")) return "--json and --jsonl go separately";
+    format = args.has("--json")    ? Listing::Format::Json
+             : args.has("--jsonl") ? Listing::Format::Jsonl
+                                   : Listing::Format::Tsv;
+    return std::nullopt;
 }
 
 Listing::Listing(std::ostream& out, Format format, std::vector<std::string> columns)
     : out_(out), format_(format), columns_(std::move(columns)) {
     if (format_ == Format::Json) {
-        buffer_ += '[';
+        out_ << '[';
         return;
     }
+    if (format_ == Format::Jsonl) return;
+    std::string header;
     for (std::size_t i = 0; i < columns_.size(); ++i) {
-        if (i) buffer_ += '\t';
-        buffer_ += columns_[i];
+        if (i) header += '\t';
+        header += columns_[i];
     }
-    buffer_ += '\n';
+    out_ << header << '\n';
+}
+
+void Listing::format(const std::vector<Cell>& cells, std::string& chunk) const {
+    if (format_ == Format::Tsv) {
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            if (i) chunk += '\t';
+            chunk += cells[i].kind == Cell::Kind::Text ? tsvField(cells[i].value) : cells[i].value;
+        }
+        chunk += '\n';
+        return;
+    }
+    // A JSON array's objects are separated inside a chunk here and between chunks by print.
+    if (format_ == Format::Json && !chunk.empty()) chunk += ",\n";
+    chunk += '{';
+    for (std::size_t i = 0; i < cells.size() && i < columns_.size(); ++i) {
+        if (i) chunk += ',';
+        appendJsonString(chunk, columns_[i]);
+        chunk += ':';
+        switch (cells[i].kind) {
+            case Cell::Kind::Text:
+                appendJsonString(chunk, cells[i].value);
+                break;
+            case Cell::Kind::Number:
+                chunk += cells[i].value;
+                break;
+            case Cell::Kind::Null:
+                chunk += "null";
+                break;
+        }
+    }
+    chunk += '}';
+    if (format_ == Format::Jsonl) chunk += '\n';
+}
+
+void Listing::print(const std::string& chunk) {
+    if (chunk.empty()) return;
+    if (format_ == Format::Json) out_ << (printedAny_ ? ",\n" : "\n");
+    out_ << chunk;
+    printedAny_ = true;
 }
 
 void Listing::row(const std::vector<Cell>& cells) {
-    if (format_ == Format::Json) {
-        buffer_ += first_ ? "\n{" : ",\n{";
-        for (std::size_t i = 0; i < cells.size() && i < columns_.size(); ++i) {
-            if (i) buffer_ += ',';
-            appendJsonString(buffer_, columns_[i]);
-            buffer_ += ':';
-            switch (cells[i].kind) {
-                case Cell::Kind::Text:
-                    appendJsonString(buffer_, cells[i].value);
-                    break;
-                case Cell::Kind::Number:
-                    buffer_ += cells[i].value;
-                    break;
-                case Cell::Kind::Null:
-                    buffer_ += "null";
-                    break;
-            }
-        }
-        buffer_ += '}';
-    } else {
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            if (i) buffer_ += '\t';
-            buffer_ +=
-                cells[i].kind == Cell::Kind::Text ? tsvField(cells[i].value) : cells[i].value;
-        }
-        buffer_ += '\n';
-    }
-    first_ = false;
-    flushIfLarge();
-}
-
-void Listing::flushIfLarge() {
-    if (buffer_.size() < (std::size_t{1} << 20)) return;
-    out_ << buffer_;
-    buffer_.clear();
+    format(cells, pending_);
+    if (pending_.size() < (std::size_t{1} << 20)) return;
+    print(pending_);
+    pending_.clear();
 }
 
 bool Listing::finish() {
-    if (format_ == Format::Json) buffer_ += first_ ? "]\n" : "\n]\n";
-    out_ << buffer_;
-    buffer_.clear();
+    print(pending_);
+    pending_.clear();
+    if (format_ == Format::Json) out_ << (printedAny_ ? "\n]\n" : "]\n");
     out_.flush();
     return static_cast<bool>(out_);
 }

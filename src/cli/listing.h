@@ -1,8 +1,12 @@
 #pragma once
-// One listing written two ways: tab-separated rows under a header line, or a JSON array
-// with one object per row. list and inspect print through it, so both escape the same way
-// and a script reads every listing alike.
+// One listing written three ways: tab-separated rows under a header line, a JSON array with
+// one object per row, or JSON Lines (one object per line, for streaming into other tools).
+// list and inspect print through it, so every listing escapes the same way. Rows are
+// formatted into chunks, and chunks are printed in order: several files listed at once
+// format their rows in parallel and still come out in the order of the command line.
 
+#include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -21,28 +25,36 @@ struct Cell {
 
 class Listing {
   public:
-    enum class Format { Tsv, Json };
+    enum class Format { Tsv, Json, Jsonl };
 
+    // Prints the header line (TSV) or the opening bracket (JSON).
     Listing(std::ostream& out, Format format, std::vector<std::string> columns);
 
-    // One row, its cells in column order.
-    void row(const std::vector<Cell>& cells);
+    const std::vector<std::string>& columns() const { return columns_; }
+
+    // Appends one row, its cells in column order, to a chunk.
+    void format(const std::vector<Cell>& cells, std::string& chunk) const;
+    // Prints a chunk after those printed before it.
+    void print(const std::string& chunk);
     // Closes the JSON array and flushes; false when the output could not be written.
     bool finish();
 
-  private:
-    void flushIfLarge();
+    // For one file: formats a row and prints whenever a megabyte has gathered.
+    void row(const std::vector<Cell>& cells);
 
+  private:
     std::ostream& out_;
     Format format_;
     std::vector<std::string> columns_;
-    std::string buffer_;
-    bool first_ = true;
+    std::string pending_;
+    bool printedAny_ = false;
 };
 
-// A cell's text as one tab-separated field.
-std::string tsvField(const std::string& text);
-// A JSON string literal of the text.
-void appendJsonString(std::string& out, const std::string& text);
+struct Args;
+
+// Tab-separated by default, --json for an array, --jsonl for JSON Lines; a usage problem
+// when both are given.
+std::optional<std::string> readListingFormat(const Args& args,
+                                             std::optional<Listing::Format>& format);
 
 }  // namespace kerbilo::cli

@@ -5,6 +5,7 @@
 // from its command line.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "scan/document.h"
@@ -55,12 +56,28 @@ struct ExportReport {
     bool confirmed = false;  // the export ran (the window asks first)
     int written = 0;
     std::vector<ExportFailure> failures;
+    // The manifests could not be written (path and reason); the resources may have been.
+    std::optional<ExportFailure> manifestFailure;
+};
+
+struct ExportAllOptions {
+    // The folder below the output folder; empty: the opened file's name.
+    Text subfolder;
+    // Besides manifest.tsv, manifest.jsonl with the same records.
+    bool jsonLinesManifest = false;
 };
 
 // Every resource node of the tree to outputFolder/file name/node text.suffix, in tree
 // order, with the status text "正在写出:" + node text after each and a progress step
-// before each.
-ExportReport exportAllInto(Services& services, const Document& doc, const Text& outputFolder);
+// before each. Then manifest.tsv in that folder records, for every file written, number,
+// kind, label, offset, length, sha256, the path written, and format, width, height,
+// frames and verdict of the resource (UTF-8, one header line, fields escaped as kerbilo-cli
+// list escapes them).
+ExportReport exportAllInto(Services& services, const Document& doc, const Text& outputFolder,
+                           const ExportAllOptions& options = {});
+
+// The manifest's column names, in order.
+const std::vector<const char*>& manifestColumns();
 
 // A kind's export suffix for a resource item, read afresh from resource.config.
 Text suffixOfItem(FileServices& files, UiServices& ui, int item);

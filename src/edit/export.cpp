@@ -1,7 +1,13 @@
+#include <iterator>
+
 #include "config/config_files.h"
 #include "edit/edit.h"
 #include "edit/texts.h"
 #include "runtime/byte_ops.h"
+#include "runtime/gbk.h"
+#include "runtime/sha256.h"
+#include "runtime/text_records.h"
+#include "scan/inspection.h"
 #include "scan/tree.h"
 
 namespace kerbilo {
@@ -16,11 +22,96 @@ WriteResult exportResourceTo(FileServices& files, const ResourceCatalogue& catal
     return {false, files.lastError()};
 }
 
-ExportReport exportAllInto(Services& services, const Document& doc, const Text& outputFolder) {
+const std::vector<const char*>& manifestColumns() {
+    static const std::vector<const char*> columns = {"number", "kind",   "label",  "offset",
+                                                     "length", "sha256", "path",   "format",
+                                                     "width",  "height", "frames", "verdict"};
+    return columns;
+}
+
+namespace {
+
+// The records of the files written, as manifest.tsv and manifest.jsonl hold them.
+class Manifest {
+    struct Field {
+        enum class Kind { Text, Number, Missing };
+        Field() = default;
+        explicit Field(std::string v) : value(std::move(v)), kind(Kind::Text) {}
+        Field(std::string v, bool) : value(std::move(v)), kind(Kind::Number) {}
+        std::string value;
+        Kind kind = Kind::Missing;  // empty in TSV, null in JSON
+    };
+
+  public:
+    Manifest() {
+        for (const char* c : manifestColumns()) {
+            if (!tsv_.empty()) tsv_ += '\t';
+            tsv_ += c;
+        }
+        tsv_ += '\n';
+    }
+
+    void add(const Document& doc, int n, const Text& kind, const Text& label, const Text& path) {
+        const ByteBuffer data = doc.catalogue.data(n);
+        // The structure walk, not the decoder: the manifest says nothing of the pane.
+        const Inspection what = inspectCatalogued(doc, n, false);
+        const bool picture = what.format != PictureFormat::None;
+        const auto number = [](std::int64_t v) { return Field{std::to_string(v), true}; };
+        const auto count = [](int v) { return v > 0 ? Field{std::to_string(v), true} : Field{}; };
+        const Field fields[] = {
+            number(n),
+            Field{gbkToUtf8(kind)},
+            Field{gbkToUtf8(label)},
+            number(doc.catalogue.openedOffset(n)),
+            number(bufferLength(data)),
+            Field{sha256Hex(data.data(), data.size())},
+            Field{gbkToUtf8(path)},
+            picture ? Field{formatToken(what.format)} : Field{},
+            count(what.width),
+            count(what.height),
+            picture ? count(what.frames) : Field{},
+            Field{verdictName(what.verdict)},
+        };
+        std::string json = "{";
+        for (std::size_t i = 0; i < std::size(fields); ++i) {
+            const Field& f = fields[i];
+            if (i) {
+                tsv_ += '\t';
+                json += ',';
+            }
+            tsv_ += tsvField(f.value);
+            appendJsonString(json, manifestColumns()[i]);
+            json += ':';
+            if (f.value.empty() && f.kind != Field::Kind::Text)
+                json += "null";
+            else if (f.kind == Field::Kind::Number)
+                json += f.value;
+            else
+                appendJsonString(json, f.value);
+        }
+        tsv_ += '\n';
+        jsonl_ += json + "}\n";
+    }
+
+    const std::string& tsv() const { return tsv_; }
+    const std::string& jsonl() const { return jsonl_; }
+
+  private:
+    std::string tsv_;
+    std::string jsonl_;
+};
+
+}  // namespace
+
+ExportReport exportAllInto(Services& services, const Document& doc, const Text& outputFolder,
+                           const ExportAllOptions& options) {
     ExportReport report;
     report.confirmed = true;
     UiServices& ui = services.ui;
     FileServices& files = services.files;
+    const Text folder = concatText(
+        {outputFolder, "/", options.subfolder.empty() ? doc.file.name : options.subfolder, "/"});
+    Manifest manifest;
     const int items = ui.treeItemCount();
     services.progress.beginStage(1.0, items);
     for (int item = 0; item < items; ++item) {
@@ -29,15 +120,25 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         const int n = resourceOfItem(ui, doc.catalogue, item);
         if (n == 0) continue;
         const Text suffix = suffixOfItem(files, ui, item);
-        const Text folder = concatText({outputFolder, "/", doc.file.name, "/"});
         files.createDirectory(folder);  // usually exists already after the first
         const Text text = ui.treeItemText(item);
         const Text path = concatText({folder, text, ".", suffix});
-        if (files.writeWholeFile(path, doc.catalogue.data(n)))
+        if (files.writeWholeFile(path, doc.catalogue.data(n))) {
             ++report.written;
-        else
+            manifest.add(doc, n, kindNameOfItem(ui, item), text, path);
+        } else {
             report.failures.push_back({path, files.lastError()});
+        }
         ui.setStatusText(0, concatText({edit_text::writingPrefix(), text}));
+    }
+    if (report.written == 0) return report;
+    const Text tsvPath = concatText({folder, "manifest.tsv"});
+    if (!files.writeWholeFile(tsvPath, ByteBuffer::fromText(manifest.tsv()))) {
+        report.manifestFailure = ExportFailure{tsvPath, files.lastError()};
+    } else if (options.jsonLinesManifest) {
+        const Text jsonlPath = concatText({folder, "manifest.jsonl"});
+        if (!files.writeWholeFile(jsonlPath, ByteBuffer::fromText(manifest.jsonl())))
+            report.manifestFailure = ExportFailure{jsonlPath, files.lastError()};
     }
     return report;
 }

@@ -8,12 +8,13 @@
 namespace kerbilo {
 
 Inspection inspectResource(Bytes fromResourceStart, std::int64_t resourceLength, Bytes resourceData,
-                           const DecodeLimits& limits) noexcept {
+                           const DecodeLimits& limits, bool decode) noexcept {
     Inspection result;
     result.format = recognisePicture(resourceData);
     if (result.format == PictureFormat::None) return result;
 
-    const auto image = decodePicture(resourceData, limits);
+    const Decoded image =
+        decode ? decodePicture(resourceData, limits) : Decoded(DecodeFailure::None);
     result.decodes = image.has_value();
     const std::int64_t available = static_cast<std::int64_t>(fromResourceStart.size());
     const std::int64_t length = std::clamp<std::int64_t>(resourceLength, 0, available);

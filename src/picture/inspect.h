@@ -43,8 +43,9 @@ struct Inspection {
 // also the verdict when the walk runs out of file after passing the resource's end (the
 // extent is then unknown); running out when the resource already reaches the file's end
 // means the file itself is truncated, which is Damaged.
+// decode false skips the decoder (the costly part) when `decodes` is not wanted.
 Inspection inspectResource(Bytes fromResourceStart, std::int64_t resourceLength, Bytes resourceData,
-                           const DecodeLimits& limits = {}) noexcept;
+                           const DecodeLimits& limits = {}, bool decode = true) noexcept;
 
 // Where the picture starting at fromHead[0] ends by its own structure, for the scanner
 // to end resources by: the format is recognised from the first bytes and walked. Nothing

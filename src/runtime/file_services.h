@@ -4,6 +4,7 @@
 // false, the caller's default), never as exceptions; lastError() tells why, for callers
 // that report it to the user.
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -52,6 +53,10 @@ class FileServices {
     // Why the last failed operation failed, as a Chinese GBK text.
     virtual Text lastError() const = 0;
 
+    // Services of the same file system for work on another thread (lastError is per
+    // instance); nothing when this binding cannot give them, and the work stays on one.
+    virtual std::unique_ptr<FileServices> forAnotherThread() const { return nullptr; }
+
     // ---- built on the operations above -------------------------------------------------
 
     ByteBuffer readWholeFile(std::string_view path) {
@@ -81,6 +86,9 @@ class PosixFileServices final : public FileServices {
     bool createDirectory(std::string_view path) override;
     bool pathExists(std::string_view path) override;
     Text lastError() const override { return lastError_; }
+    std::unique_ptr<FileServices> forAnotherThread() const override {
+        return std::make_unique<PosixFileServices>(programDir_);
+    }
 
   private:
     void fail(int err);

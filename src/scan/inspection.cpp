@@ -6,14 +6,14 @@
 
 namespace kerbilo {
 
-Inspection inspectCatalogued(const Document& doc, int n) {
+Inspection inspectCatalogued(const Document& doc, int n, bool decode) {
     const ByteBuffer& bytes = doc.file.bytes;
     const Slot slot = doc.catalogue.slot(n);
     const auto from = static_cast<std::size_t>(
         std::min<std::int64_t>(slot.offset, static_cast<std::int64_t>(bytes.size())));
     const ByteBuffer data = doc.catalogue.data(n);
     return inspectResource({bytes.data() + from, bytes.size() - from}, bufferLength(data),
-                           {data.data(), data.size()});
+                           {data.data(), data.size()}, {}, decode);
 }
 
 const char* formatToken(PictureFormat format) noexcept {

@@ -9,7 +9,8 @@ namespace kerbilo {
 
 // Resource n (1 ≤ n ≤ catalogue size): walked from its slot in the current copy, its
 // length the length of its data, its data decoded as the pane would.
-Inspection inspectCatalogued(const Document& doc, int n);
+// decode false leaves `decodes` unanswered, which is much cheaper.
+Inspection inspectCatalogued(const Document& doc, int n, bool decode = true);
 
 // The short name of a picture format for listings ("PNG", "JPEG", "PCX"…); empty for none.
 const char* formatToken(PictureFormat format) noexcept;

@@ -59,7 +59,8 @@ TEST_F(Export, ExportAllWritesEveryNodeWithExactNames) {
     EXPECT_EQ(w.files.files["/out/app.exe/1.png"], png(filler(1)));
     EXPECT_EQ(w.files.files["/out/app.exe/1A.png"], png(filler(1)));
     EXPECT_EQ(w.files.files["/out/app.exe/39.png"], gif);
-    EXPECT_EQ(w.files.writes - writes, 3);
+    EXPECT_EQ(w.files.writes - writes, 3 + 1) << "three resources and manifest.tsv";
+    EXPECT_TRUE(w.files.files.count("/out/app.exe/manifest.tsv"));
     const std::vector<Text> status = {gbk("正在写出:1"), gbk("正在写出:1A"), gbk("正在写出:39")};
     EXPECT_EQ(std::vector<Text>(w.ui.statusTexts.end() - 3, w.ui.statusTexts.end()), status);
     EXPECT_FALSE(w.state.busy);

@@ -81,7 +81,7 @@ TEST_F(List, ExitCodesForUnreadableFilesAndUsageErrors) {
         {{"list", path("sample.bin"), "--config", path("missing.ini")}, 1, "missing.ini"},
         {{"list", dir_}, 1, "不是文件"},
         {{"list"}, 2, "usage: kerbilo-cli list"},
-        {{"list", "a", "b"}, 2, "usage: kerbilo-cli list"},
+        {{"list", path("sample.bin"), "--json", "--jsonl"}, 2, "go separately"},
         {{"list", path("sample.bin"), "--bogus"}, 2, "unknown option --bogus"},
         {{"list", path("sample.bin"), "--config"}, 2, "needs a value"},
         {{"frobnicate"}, 2, "usage: kerbilo-cli COMMAND"},

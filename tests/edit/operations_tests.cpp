@@ -6,6 +6,7 @@
 
 #include "edit/edit.h"
 #include "runtime/byte_ops.h"
+#include "runtime/sha256.h"
 #include "scan_helpers.h"
 
 namespace kerbilo::testing {
@@ -112,6 +113,41 @@ TEST_F(Operations, ExportAllWritesEveryNodeAndListsFailures) {
     EXPECT_EQ(w.files.files["/out/app.exe/9.bin"], r1);
     EXPECT_EQ(w.ui.statusTexts.back(), gbk("正在写出:19"));
     EXPECT_TRUE(w.ui.messages.empty());
+}
+
+// The manifest records every file written with its digest, so an export can be checked
+// against the files on disk and against other tools' output.
+TEST_F(Operations, ExportAllWritesAManifestOfWhatItWrote) {
+    w.files.directories.insert("/out");
+    w.files.unwritable.insert("/out/deep/9.bin");
+    ExportAllOptions options;
+    options.subfolder = "deep";
+    options.jsonLinesManifest = true;
+    w.files.directories.insert("/out/deep");
+    const ExportReport report = exportAllInto(w.services, w.doc, "/out", options);
+    ASSERT_EQ(report.written, 1);
+    EXPECT_FALSE(report.manifestFailure);
+    const ByteBuffer written = w.files.files["/out/deep/19.bin"];
+    ASSERT_EQ(written, r2);
+    const std::string sha = sha256Hex(written.data(), written.size());
+    EXPECT_EQ(w.files.content("/out/deep/manifest.tsv"),
+              "number\tkind\tlabel\toffset\tlength\tsha256\tpath\tformat\twidth\theight\t"
+              "frames\tverdict\n"
+              "2\tA\t19\t24\t10\t" +
+                  sha + "\t/out/deep/19.bin\t\t\t\t\tnot-a-picture\n");
+    EXPECT_EQ(w.files.content("/out/deep/manifest.jsonl"),
+              "{\"number\":2,\"kind\":\"A\",\"label\":\"19\",\"offset\":24,\"length\":10,"
+              "\"sha256\":\"" +
+                  sha +
+                  "\",\"path\":\"/out/deep/19.bin\",\"format\":null,\"width\":null,"
+                  "\"height\":null,\"frames\":null,\"verdict\":\"not-a-picture\"}\n");
+
+    w.files.unwritable.insert("/out/deep/manifest.tsv");
+    w.files.unwritable.erase("/out/deep/9.bin");
+    const ExportReport again = exportAllInto(w.services, w.doc, "/out", options);
+    ASSERT_TRUE(again.manifestFailure);
+    EXPECT_EQ(again.manifestFailure->path, "/out/deep/manifest.tsv");
+    EXPECT_EQ(again.written, 2);
 }
 
 TEST_F(Operations, OutputFolderIsUsedEvenWhenItCannotBeStored) {

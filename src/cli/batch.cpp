@@ -1,0 +1,187 @@
+#include "cli/batch.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <charconv>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+#include "runtime/file_services.h"
+
+namespace kerbilo::cli {
+
+std::optional<std::string> readBatchOptions(const Args& args, BatchOptions& options) {
+    options.recursive = args.has("-r");
+    options.followLinks = args.has("-L");
+    options.jobs = std::max(1u, std::thread::hardware_concurrency());
+    if (const std::optional<std::string> j = args.value("-j")) {
+        unsigned n = 0;
+        const auto [end, ec] = std::from_chars(j->data(), j->data() + j->size(), n);
+        if (ec != std::errc() || end != j->data() + j->size() || n < 1 || n > 1024)
+            return "-j needs a number of files from 1 to 1024";
+        options.jobs = n;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+std::string lastComponent(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    const std::size_t slash = p.rfind('/');
+    const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+    return name == "." || name == ".." || name == "/" ? std::string() : name;
+}
+
+class Walker {
+  public:
+    Walker(CliEnv& env, const BatchOptions& options, std::vector<Input>& out, int& worst)
+        : env_(env), options_(options), out_(out), worst_(worst) {}
+
+    void walk(const std::string& dir, const std::string& exportFolder) {
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) == 0 && !visited_.insert({st.st_dev, st.st_ino}).second)
+            return;  // a link brought us back to a folder already walked
+        DIR* d = ::opendir(dir.c_str());
+        if (!d) {
+            env_.err << "kerbilo-cli: cannot read the folder " << dir << ": "
+                     << utf8(describeErrno(errno)) << "\n";
+            worst_ = worse(worst_, kExitFailed);
+            return;
+        }
+        std::vector<std::string> names;
+        while (const dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        ::closedir(d);
+        std::sort(names.begin(), names.end());
+        const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+        for (const std::string& name : names) {
+            const std::string path = prefix + name;
+            const std::string folder = exportFolder.empty() ? name : exportFolder + "/" + name;
+            struct stat entry {};
+            if (::lstat(path.c_str(), &entry) != 0) continue;
+            if (S_ISLNK(entry.st_mode)) {
+                if (!options_.followLinks || ::stat(path.c_str(), &entry) != 0) continue;
+            }
+            if (S_ISDIR(entry.st_mode))
+                walk(path, folder);
+            else if (S_ISREG(entry.st_mode))
+                out_.push_back({path, folder});
+            // Pipes, sockets and devices met while walking are not files to scan.
+        }
+    }
+
+  private:
+    CliEnv& env_;
+    const BatchOptions& options_;
+    std::vector<Input>& out_;
+    int& worst_;
+    std::set<std::pair<dev_t, ino_t>> visited_;
+};
+
+}  // namespace
+
+std::vector<Input> expandInputs(CliEnv& env, const std::vector<std::string>& arguments,
+                                const BatchOptions& options, int& worst) {
+    std::vector<Input> inputs;
+    Walker walker(env, options, inputs, worst);
+    for (const std::string& arg : arguments) {
+        struct stat st {};
+        if (::stat(arg.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            if (!options.recursive) {
+                env.err << "kerbilo-cli: " << arg
+                        << " is a folder; give -r to read the files in it\n";
+                worst = worse(worst, kExitFailed);
+                continue;
+            }
+            walker.walk(arg, lastComponent(arg));
+            continue;
+        }
+        // Anything else is opened as a file, which says why when it cannot be.
+        inputs.push_back({arg, {}});
+    }
+    return inputs;
+}
+
+int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
+             const std::function<FileResult(const Input&, CliEnv& fileEnv)>& work,
+             const std::function<void(const FileResult&)>& print) {
+    std::vector<std::optional<FileResult>> results(inputs.size());
+    std::mutex mutex;
+    std::condition_variable done;
+    std::size_t next = 0;
+
+    const auto worker = [&](FileServices& files) {
+        for (;;) {
+            std::size_t i;
+            {
+                std::lock_guard lock(mutex);
+                if (next >= inputs.size()) return;
+                i = next++;
+            }
+            std::ostringstream out, err;
+            CliEnv fileEnv{files, out, err, nullptr};
+            FileResult r = work(inputs[i], fileEnv);
+            r.out += out.str();
+            r.err += err.str();
+            {
+                std::lock_guard lock(mutex);
+                results[i] = std::move(r);
+            }
+            done.notify_all();
+        }
+    };
+
+    std::vector<std::unique_ptr<FileServices>> services;
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < jobs && t < inputs.size(); ++t) {
+        std::unique_ptr<FileServices> own = env.files.forAnotherThread();
+        if (!own) break;
+        try {
+            threads.emplace_back(worker, std::ref(*own));
+        } catch (const std::system_error&) {
+            break;
+        }
+        services.push_back(std::move(own));
+    }
+    // Nobody else to do the work: do it here, in order.
+    if (threads.empty()) worker(env.files);
+
+    int worst = kExitOk;
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        FileResult r;
+        {
+            std::unique_lock lock(mutex);
+            done.wait(lock, [&] { return results[i].has_value(); });
+            r = std::move(*results[i]);
+            results[i].reset();
+        }
+        if (env.progress) std::fputs("\r\033[K", env.progress);
+        print(r);
+        env.err << r.err;
+        env.err.flush();
+        worst = worse(worst, r.exitCode);
+        bytes += r.bytes;
+        if (env.progress) {
+            std::fprintf(env.progress, "%zu of %zu files, %.1f MiB", i + 1, inputs.size(),
+                         static_cast<double>(bytes) / (1 << 20));
+            std::fflush(env.progress);
+        }
+    }
+    if (env.progress) std::fputs("\r\033[K", env.progress);
+    for (std::thread& t : threads) t.join();
+    return worst;
+}
+
+}  // namespace kerbilo::cli

@@ -1,0 +1,59 @@
+#pragma once
+// Many files in one run: the FILE arguments and the files found in folders (-r, -L), worked
+// on N at a time (-j), their output printed in argument and walk order whatever order they
+// finish in, a progress line on a terminal, and the worst exit code of them all.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/cli_session.h"
+
+namespace kerbilo::cli {
+
+struct BatchOptions {
+    bool recursive = false;    // -r: walk folders
+    bool followLinks = false;  // -L: follow symbolic links met while walking
+    unsigned jobs = 1;         // -j N: files at once (default: the number of cores)
+};
+
+// -r, -L and -j N; a usage problem, or nothing.
+std::optional<std::string> readBatchOptions(const Args& args, BatchOptions& options);
+
+struct Input {
+    std::string path;  // as given, or as found while walking
+    // The folder export all writes into below the output folder: empty for the file's
+    // name; for a file found by walking, its path from the walked folder's name on, so
+    // that files of the same name in different folders do not share one.
+    std::string exportFolder;
+};
+
+// The files the arguments name, in argument order, a walked folder's files in name order,
+// depth first. Symbolic links given as arguments are followed; those met while walking
+// only with -L (each folder once). A folder without -r, or one that cannot be read, is
+// reported on stderr and counts as a failure (worst becomes at least 1).
+std::vector<Input> expandInputs(CliEnv& env, const std::vector<std::string>& arguments,
+                                const BatchOptions& options, int& worst);
+
+struct FileResult {
+    std::string out;  // this file's share of the output
+    std::string err;  // its messages
+    int exitCode = kExitOk;
+    std::uint64_t bytes = 0;  // how much was read, for the progress line
+};
+
+// Works on every input, `jobs` at a time, each on its own thread with its own file services
+// (env.files when it cannot give them: then one at a time); hands each result to `print` in
+// input order, and returns the worst exit code (2 > 1 > 0).
+int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
+             const std::function<FileResult(const Input&, CliEnv& fileEnv)>& work,
+             const std::function<void(const FileResult&)>& print);
+
+// The worse of two exit codes: a usage error over a failure over success.
+inline int worse(int a, int b) {
+    return a > b ? a : b;
+}
+
+}  // namespace kerbilo::cli
