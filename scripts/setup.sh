@@ -11,6 +11,7 @@ PACKAGES=(
     clang-14 libclang-rt-14-dev clang-format
     qt6-base-dev qt6-translations-l10n libgl-dev
     fonts-wqy-microhei xvfb xdotool x11-apps
+    dpkg-dev file
 )
 
 missing=()
