@@ -62,7 +62,8 @@ Text describeInspection(const Inspection& what, std::int64_t length) {
     const Text size = concatText({intToText(length), bytesWord()});
     if (what.format == PictureFormat::None) return concatText({notAPicture(), comma(), size});
     const bool animation = what.format == PictureFormat::Gif && what.frames > 1;
-    Text out = concatText({formatToken(what.format), animation ? animationWord() : pictureWord()});
+    Text out =
+        concatText({pictureFormatName(what.format), animation ? animationWord() : pictureWord()});
     if (what.width > 0 && what.height > 0)
         out += concatText({intToText(what.width), times(), intToText(what.height)});
     out += comma();

@@ -113,6 +113,20 @@ std::vector<Input> expandInputs(CliEnv& env, const std::vector<std::string>& arg
     return inputs;
 }
 
+FileResult withOpenedFile(const Input& input, CliEnv& fileEnv,
+                          const std::optional<std::string>& config, const OpenOptions& options,
+                          const std::function<int(Session&, FileResult&)>& use) {
+    FileResult r;
+    Session session(fileEnv, config, options);
+    if (!session.ready(input.path)) {
+        r.exitCode = kExitFailed;
+        return r;
+    }
+    r.bytes = session.doc.file.bytes.size();
+    r.exitCode = use(session, r);
+    return r;
+}
+
 int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
              const std::function<FileResult(const Input&, CliEnv& fileEnv)>& work,
              const std::function<void(const FileResult&)>& print) {

@@ -51,6 +51,12 @@ int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
              const std::function<FileResult(const Input&, CliEnv& fileEnv)>& work,
              const std::function<void(const FileResult&)>& print);
 
+// One input opened in a session of its own and handed to `use`, which fills the result's
+// output and gives the exit code; a file that cannot be opened gives 1, with its reason.
+FileResult withOpenedFile(const Input& input, CliEnv& fileEnv,
+                          const std::optional<std::string>& config, const OpenOptions& options,
+                          const std::function<int(Session&, FileResult&)>& use);
+
 // The worse of two exit codes: a usage error over a failure over success.
 inline int worse(int a, int b) {
     return a > b ? a : b;

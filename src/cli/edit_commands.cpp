@@ -172,22 +172,18 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
 
     int worst = kExitOk;
     const std::vector<Input> inputs = expandInputs(env, args.positional, batch, worst);
-    return worse(worst, runBatch(
-                            env, inputs, batch.jobs,
-                            [&](const Input& input, CliEnv& fileEnv) {
-                                FileResult r;
-                                Session session(fileEnv, config, options);
-                                if (!session.ready(input.path)) {
-                                    r.exitCode = kExitFailed;
-                                    return r;
-                                }
-                                r.bytes = session.doc.file.bytes.size();
-                                if (out)
-                                    session.outputFolder = utf8ToGbk(withoutTrailingSlashes(*out));
-                                r.exitCode = exportAll(session, input.exportFolder, jsonLines);
-                                return r;
-                            },
-                            [&](const FileResult& r) { env.out << r.out; }));
+    return worse(worst,
+                 runBatch(
+                     env, inputs, batch.jobs,
+                     [&](const Input& input, CliEnv& fileEnv) {
+                         return withOpenedFile(
+                             input, fileEnv, config, options, [&](Session& session, FileResult&) {
+                                 if (out)
+                                     session.outputFolder = utf8ToGbk(withoutTrailingSlashes(*out));
+                                 return exportAll(session, input.exportFolder, jsonLines);
+                             });
+                     },
+                     [&](const FileResult& r) { env.out << r.out; }));
 }
 
 int replaceCommand(CliEnv& env, int argc, char** argv) {

@@ -111,7 +111,7 @@ void inspectRows(Session& session, const std::optional<std::string>& file, unsig
                      Cell::number(n), Cell::text(kind), Cell::text(utf8(ui.treeItemText(i))),
                      Cell::number(doc.catalogue.openedOffset(n)),
                      Cell::number(doc.catalogue.dataLength(n)),
-                     picture ? Cell::text(formatToken(what.format)) : Cell::null(),
+                     picture ? Cell::text(pictureFormatName(what.format)) : Cell::null(),
                      positive(what.width), positive(what.height),
                      picture ? positive(what.frames) : Cell::null(),
                      Cell::text(verdictName(what.verdict)),
@@ -169,23 +169,20 @@ int inspectCommand(CliEnv& env, int argc, char** argv) {
     Listing listing(env.out, *format, withFile);
     // Files in parallel share the cores; one file at a time has them all.
     const unsigned perFile = batch.jobs > 1 ? 1 : cores;
-    worst = worse(worst, runBatch(
-                             env, inputs, batch.jobs,
-                             [&](const Input& input, CliEnv& fileEnv) {
-                                 FileResult r;
-                                 Session session(fileEnv, config, options);
-                                 if (!session.ready(input.path)) {
-                                     r.exitCode = kExitFailed;
-                                     return r;
-                                 }
-                                 r.bytes = session.doc.file.bytes.size();
-                                 inspectRows(session, input.path, perFile,
-                                             [&](std::vector<Cell>&& cells) {
-                                                 listing.format(cells, r.out);
-                                             });
-                                 return r;
-                             },
-                             [&](const FileResult& r) { listing.print(r.out); }));
+    worst =
+        worse(worst, runBatch(
+                         env, inputs, batch.jobs,
+                         [&](const Input& input, CliEnv& fileEnv) {
+                             return withOpenedFile(input, fileEnv, config, options,
+                                                   [&](Session& session, FileResult& r) {
+                                                       inspectRows(session, input.path, perFile,
+                                                                   [&](std::vector<Cell>&& cells) {
+                                                                       listing.format(cells, r.out);
+                                                                   });
+                                                       return kExitOk;
+                                                   });
+                         },
+                         [&](const FileResult& r) { listing.print(r.out); }));
     return listing.finish() ? worst : worse(worst, kExitFailed);
 }
 

@@ -101,22 +101,19 @@ int listCommand(CliEnv& env, int argc, char** argv) {
     int worst = kExitOk;
     const std::vector<Input> inputs = expandInputs(env, args.positional, batch, worst);
     Listing listing(env.out, *format, {"file", "number", "kind", "label", "offset", "length"});
-    worst = worse(worst, runBatch(
-                             env, inputs, batch.jobs,
-                             [&](const Input& input, CliEnv& fileEnv) {
-                                 FileResult r;
-                                 Session session(fileEnv, config, options);
-                                 if (!session.ready(input.path)) {
-                                     r.exitCode = kExitFailed;
-                                     return r;
-                                 }
-                                 r.bytes = session.doc.file.bytes.size();
-                                 listRows(session, input.path, [&](std::vector<Cell>&& cells) {
-                                     listing.format(cells, r.out);
-                                 });
-                                 return r;
-                             },
-                             [&](const FileResult& r) { listing.print(r.out); }));
+    worst = worse(
+        worst, runBatch(
+                   env, inputs, batch.jobs,
+                   [&](const Input& input, CliEnv& fileEnv) {
+                       return withOpenedFile(
+                           input, fileEnv, config, options, [&](Session& session, FileResult& r) {
+                               listRows(session, input.path, [&](std::vector<Cell>&& cells) {
+                                   listing.format(cells, r.out);
+                               });
+                               return kExitOk;
+                           });
+                   },
+                   [&](const FileResult& r) { listing.print(r.out); }));
     return listing.finish() ? worst : worse(worst, kExitFailed);
 }
 

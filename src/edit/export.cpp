@@ -66,7 +66,7 @@ class Manifest {
             number(bufferLength(data)),
             Field{sha256Hex(data.data(), data.size())},
             Field{gbkToUtf8(path)},
-            picture ? Field{formatToken(what.format)} : Field{},
+            picture ? Field{pictureFormatName(what.format)} : Field{},
             count(what.width),
             count(what.height),
             picture ? count(what.frames) : Field{},

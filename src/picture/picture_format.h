@@ -11,6 +11,8 @@ enum class PictureFormat { None, Bmp, Jpeg, Png, Ico, Cur, Gif, Pcx256, PcxMono 
 // first matching signature wins.
 PictureFormat recognisePicture(Bytes data) noexcept;
 
+// The short name listings and messages use: "PNG", "JPEG", "GIF", "BMP", "ICO", "CUR",
+// "PCX"; empty for no picture.
 const char* pictureFormatName(PictureFormat format) noexcept;
 
 }  // namespace kerbilo

@@ -37,13 +37,12 @@ const char* pictureFormatName(PictureFormat format) noexcept {
         case PictureFormat::Gif:
             return "GIF";
         case PictureFormat::Pcx256:
-            return "PCX (256 colours)";
         case PictureFormat::PcxMono:
-            return "PCX (monochrome)";
+            return "PCX";
         case PictureFormat::None:
             break;
     }
-    return "none";
+    return "";
 }
 
 }  // namespace kerbilo

@@ -16,27 +16,4 @@ Inspection inspectCatalogued(const Document& doc, int n, bool decode) {
                            {data.data(), data.size()}, {}, decode);
 }
 
-const char* formatToken(PictureFormat format) noexcept {
-    switch (format) {
-        case PictureFormat::Bmp:
-            return "BMP";
-        case PictureFormat::Jpeg:
-            return "JPEG";
-        case PictureFormat::Png:
-            return "PNG";
-        case PictureFormat::Ico:
-            return "ICO";
-        case PictureFormat::Cur:
-            return "CUR";
-        case PictureFormat::Gif:
-            return "GIF";
-        case PictureFormat::Pcx256:
-        case PictureFormat::PcxMono:
-            return "PCX";
-        case PictureFormat::None:
-            break;
-    }
-    return "";
-}
-
 }  // namespace kerbilo

@@ -12,7 +12,4 @@ namespace kerbilo {
 // decode false leaves `decodes` unanswered, which is much cheaper.
 Inspection inspectCatalogued(const Document& doc, int n, bool decode = true);
 
-// The short name of a picture format for listings ("PNG", "JPEG", "PCX"…); empty for none.
-const char* formatToken(PictureFormat format) noexcept;
-
 }  // namespace kerbilo

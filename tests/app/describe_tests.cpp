@@ -2,30 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
 #include "app/commands.h"
 #include "app_helpers.h"
 #include "config/hex_codec.h"
 #include "runtime/gbk.h"
+#include "test_data.h"
 
 namespace kerbilo::testing {
 namespace {
 
-ByteBuffer fixture(const char* name) {
-    const char* root = std::getenv("KERBILO_TEST_DATA");
-    std::ifstream in(std::filesystem::path(root ? root : "tests/data") / "inspect" / name,
-                     std::ios::binary);
-    return ByteBuffer::fromText(std::string{std::istreambuf_iterator<char>(in), {}});
-}
-
 TEST(Describe, TooltipsSayWhatEachResourceIs) {
     ScanWorld w;
-    const ByteBuffer png = fixture("rose_text.png");
-    const ByteBuffer gif = fixture("rose_anim.gif");
+    const ByteBuffer png = fixturePicture("rose_text.png");
+    const ByteBuffer gif = fixturePicture("rose_anim.gif");
     ASSERT_FALSE(png.empty());
     // Default kinds: the PNG whole; the animated GIF cut at the 00 3B inside its data; a
     // PNG-shaped run of other bytes.
@@ -53,7 +42,7 @@ TEST(Describe, TooltipsSayWhatEachResourceIs) {
 TEST(Describe, TrailingBytesAndPicturesWithoutAnEnd) {
     ScanWorld w;
     w.setKinds(kindsFile({"资源种类数=1", "1=B", "B_head=424D", "B_tail=5A5A", "B头补齐=42"}));
-    const ByteBuffer bmp = fixture("rose.bmp");
+    const ByteBuffer bmp = fixturePicture("rose.bmp");
     ASSERT_TRUE(w.open(join({bmp, bytes({0x01, 0x5A, 0x5A})})));
     ASSERT_GE(w.state.catalogue.size(), 1);
     EXPECT_EQ(gbkToUtf8(describeTreeItem(w.state, w.itemOfResource(1))),

@@ -2,30 +2,16 @@
 // real tools, embedded in other bytes, are told apart from what the tail cut, and come out
 // of export byte for byte.
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "cli_fixture.h"
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
 #include "runtime/sha256.h"
+#include "test_data.h"
 
 namespace kerbilo::testing {
 namespace {
-
-namespace fs = std::filesystem;
-
-fs::path testData() {
-    const char* root = std::getenv("KERBILO_TEST_DATA");
-    return root ? fs::path(root) : fs::path("tests/data");
-}
-
-ByteBuffer readData(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return ByteBuffer::fromText(std::string{std::istreambuf_iterator<char>(in), {}});
-}
 
 std::string hash(const ByteBuffer& b) {
     return sha256Hex(b.data(), b.size());
@@ -35,9 +21,9 @@ class Inspect : public CliFixture {
   protected:
     void SetUp() override {
         CliFixture::SetUp();
-        gif = readData(testData() / "inspect" / "rose_anim.gif");
-        jpeg = readData(testData() / "inspect" / "rose_exif.jpg");
-        png = readData(testData() / "inspect" / "rose_text.png");
+        gif = fixturePicture("rose_anim.gif");
+        jpeg = fixturePicture("rose_exif.jpg");
+        png = fixturePicture("rose_text.png");
         ASSERT_FALSE(gif.empty());
         // GIF at 16, the EXIF JPEG after it, a PNG last, all between other bytes.
         const ByteBuffer pad = ByteBuffer::fromText(std::string(16, 'z'));
@@ -45,7 +31,7 @@ class Inspect : public CliFixture {
         jpegAt = gifAt + bufferLength(gif) + 16;
         pngAt = jpegAt + bufferLength(jpeg) + 16;
         write("mixed.bin", concatBytes({pad, gif, pad, jpeg, pad, png, pad}));
-        write("recommended.config", readData(testData() / "../../docs/kinds/recommended.config"));
+        write("recommended.config", recommendedKinds());
     }
     ByteBuffer gif, jpeg, png;
     std::int64_t gifAt = 0, jpegAt = 0, pngAt = 0;

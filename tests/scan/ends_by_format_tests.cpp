@@ -4,41 +4,21 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include "runtime/byte_ops.h"
 #include "scan/open.h"
 #include "scan_helpers.h"
+#include "test_data.h"
 
 namespace kerbilo::testing {
 namespace {
-
-namespace fs = std::filesystem;
-
-fs::path testData() {
-    const char* root = std::getenv("KERBILO_TEST_DATA");
-    return root ? fs::path(root) : fs::path("tests/data");
-}
-
-ByteBuffer readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-    return ByteBuffer::fromText(bytes);
-}
 
 ByteBuffer randomBytes(std::size_t n, unsigned seed) {
     std::mt19937 random(seed);
     std::string s(n, '\0');
     for (char& c : s) c = static_cast<char>(random());
     return ByteBuffer::fromText(s);
-}
-
-ByteBuffer recommendedKinds() {
-    return readFile(testData() / "../../docs/kinds/recommended.config");
 }
 
 const char* const kPictures[] = {
@@ -58,7 +38,7 @@ ByteBuffer embed(std::vector<Placed>& placed) {
     ByteBuffer file = randomBytes(333, 1);
     unsigned seed = 2;
     for (const char* name : kPictures) {
-        const ByteBuffer picture = readFile(testData() / "inspect" / name);
+        const ByteBuffer picture = fixturePicture(name);
         placed.push_back({name, bufferLength(file), picture});
         file = join({file, picture, randomBytes(100 + 37 * seed, seed)});
         ++seed;
@@ -120,7 +100,7 @@ TEST(EndsByFormat, WithoutTheKeyOrTheOptionNothingChanges) {
 // A head whose walk fails ends at the first tail after it; without such a tail it gives
 // nothing and the search goes on, so a false head cannot hide a picture after it.
 TEST(EndsByFormat, HeadsThatDoNotWalkFallBackToTheTail) {
-    const ByteBuffer picture = readFile(testData() / "inspect" / "rose_palette.png");
+    const ByteBuffer picture = fixturePicture("rose_palette.png");
     const ByteBuffer falseHead = join({pngHead(), filler(20, 0x55)});
     struct Case {
         const char* name;
@@ -150,7 +130,7 @@ TEST(EndsByFormat, HeadsThatDoNotWalkFallBackToTheTail) {
 
 // An empty tail is allowed for a kind that ends by format.
 TEST(EndsByFormat, EmptyTailIsAllowed) {
-    const ByteBuffer bmp = readFile(testData() / "inspect" / "rose.bmp");
+    const ByteBuffer bmp = fixturePicture("rose.bmp");
     DocWorld w;
     w.setKinds(kindsFile({"资源种类数=1", "1=B", "B_head=424D", "B头补齐=42", "B结束方式=格式"}));
     ASSERT_TRUE(w.open(join({filler(9, 0), bmp, filler(9, 0)})));
