@@ -1,7 +1,8 @@
 #pragma once
 // INI rules on a file's bytes, independent of where the bytes come from: section and key
-// names match ASCII-case-insensitively, the first section and the first key of a name win,
-// LF-only lines are read like CR LF ones.
+// names match with ASCII letters in either case (the two bytes of a double-byte character
+// only as they are), the first section and the first key of a name win, LF-only lines are
+// read like CR LF ones.
 
 #include <optional>
 #include <string>
