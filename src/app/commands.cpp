@@ -178,8 +178,16 @@ bool setOutputFolder(ProgramState& state) {
     Text folder;
     if (!browseForFolder(state.ui, state.ui.mainWindowHandle(), app_text::folderPrompt(), folder))
         return false;
-    // A read-only program folder keeps the choice for this run only, as before.
-    storeOutputFolder(state.files, state.outputFolder, folder);
+    // A read-only program folder keeps the choice for this run only, as before. A name that
+    // no settings line can hold is kept for the run too, but the user is told it will not
+    // be there next time.
+    const StoreResult stored = storeOutputFolder(state.files, state.outputFolder, folder);
+    if (stored.unstorable)
+        state.ui.showMessage(
+            concatText({app_text::cannotMessage(app_text::cannotStoreFolderPrefix(), folder,
+                                                stored.reason),
+                        "\r\n", app_text::folderUsedThisRun()}),
+            MessageStyle::OkInformation, app_text::noticeTitle());
     return true;
 }
 

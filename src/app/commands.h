@@ -67,7 +67,8 @@ ExportReport exportAllResources(ProgramState& state);
 bool saveFile(ProgramState& state);
 
 // The "设置输出文件夹" command; true when a folder was chosen (it is then in use, and
-// stored in Resource.ini if that could be written).
+// stored in Resource.ini if that could be written; a name with a line break cannot be, and
+// a message says so).
 bool setOutputFolder(ProgramState& state);
 
 // The folder chooser owned by owner; the path without a trailing separator except for

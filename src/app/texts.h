@@ -23,6 +23,8 @@ KERBILO_GBK_TEXT(failedCountMiddle, "个文件中有")
 KERBILO_GBK_TEXT(failedCountEnd, "个没有写出。")
 KERBILO_GBK_TEXT(firstFailedPrefix, "第一个没有写出的文件:")
 KERBILO_GBK_TEXT(folderPrompt, "请选择一个文件夹输出资源")
+KERBILO_GBK_TEXT(cannotStoreFolderPrefix, "无法保存输出文件夹:")
+KERBILO_GBK_TEXT(folderUsedThisRun, "本次运行仍使用该文件夹导出资源。")
 KERBILO_GBK_TEXT(unsavedQuestion, "文件修改还没有保存,是否保存修改?")
 KERBILO_GBK_TEXT(unsavedTitle, "程序未保存")
 

@@ -53,11 +53,14 @@ const char* const kSetOutputFolderUsage =
     "usage: kerbilo-cli set-output-folder DIR\n"
     "\n"
     "Stores DIR as the output folder of export-all in Resource.ini beside the program,\n"
-    "where the window and `kerbilo-cli export` read it.\n"
+    "where the window and `kerbilo-cli export` read it. A name with blanks at either end\n"
+    "is stored in quotes and read back as it is; a name with a carriage return or line\n"
+    "feed cannot be stored, and Resource.ini is left as it was.\n"
     "\n"
     "  --help  show this text\n"
     "\n"
-    "Exit codes: 0 stored, 1 Resource.ini could not be written, 2 usage error.\n";
+    "Exit codes: 0 stored, 1 Resource.ini could not be written or cannot hold DIR,\n"
+    "2 usage error.\n";
 
 namespace {
 
@@ -199,7 +202,7 @@ int setOutputFolderCommand(CliEnv& env, int argc, char** argv) {
     std::string dir = absolute(args.positional[0]);
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     Text folder;
-    const WriteResult stored = storeOutputFolder(env.files, folder, utf8ToGbk(dir));
+    const StoreResult stored = storeOutputFolder(env.files, folder, utf8ToGbk(dir));
     if (!stored.written) {
         env.err << "kerbilo-cli: cannot write " << utf8(settingsFilePath(env.files)) << ": "
                 << utf8(stored.reason) << "\n";

@@ -75,8 +75,14 @@ Text findExtension(const Text& name);
 
 // ---- output folder --------------------------------------------------------------------
 
+struct StoreResult : WriteResult {
+    // The name holds a CR or LF, which no line of Resource.ini can hold: nothing was written.
+    bool unstorable = false;
+};
+
 // Makes folder the output folder for the rest of the run, then stores it in Resource.ini;
-// the result says whether it was stored (a read-only program folder keeps it for the run).
-WriteResult storeOutputFolder(FileServices& files, Text& outputFolder, const Text& folder);
+// the result says whether it was stored (a read-only program folder, or a name with a line
+// break, keeps it for the run only).
+StoreResult storeOutputFolder(FileServices& files, Text& outputFolder, const Text& folder);
 
 }  // namespace kerbilo

@@ -108,10 +108,22 @@ std::optional<Text> iniLookup(std::string_view content, std::string_view section
     return std::nullopt;
 }
 
+bool hasLineBreak(std::string_view s) {
+    return s.find_first_of("\r\n") != std::string_view::npos;
+}
+
+std::string iniValueText(std::string_view value) {
+    const bool blankEnd = !value.empty() && (isBlank(value.front()) || isBlank(value.back()));
+    const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                        value.back() == value.front();
+    if (!blankEnd && !quoted) return std::string(value);
+    return "\"" + std::string(value) + "\"";
+}
+
 std::string iniAssign(std::string_view content, std::string_view section, std::string_view key,
                       std::string_view value) {
     const auto lines = splitLines(content);
-    const std::string entry = std::string(key) + "=" + std::string(value);
+    const std::string entry = std::string(key) + "=" + iniValueText(value);
     std::string out;
     out.reserve(content.size() + entry.size() + section.size() + 8);
     const auto range = findSection(lines, section);

@@ -22,7 +22,16 @@ std::string_view skipLeadingBlanks(std::string_view s);
 std::optional<Text> iniLookup(std::string_view content, std::string_view section,
                               std::string_view key);
 
-// The content with the entry set; every other line is kept byte for byte.
+// A CR or LF anywhere would end the line: no entry can hold such a name or value.
+bool hasLineBreak(std::string_view s);
+
+// The value as written after "=": in double quotes when the reading rules would change it
+// otherwise (blanks at either end are trimmed, a pair of quotes around it is removed), so
+// that iniLookup gives back exactly the value that was assigned.
+std::string iniValueText(std::string_view value);
+
+// The content with the entry set (its value as iniValueText writes it); every other line is
+// kept byte for byte. The names and the value hold no line break (hasLineBreak).
 std::string iniAssign(std::string_view content, std::string_view section, std::string_view key,
                       std::string_view value);
 

@@ -163,6 +163,36 @@ TEST_F(Edit, SetOutputFolderReportsAnUnwritableSettingsFile) {
     EXPECT_NE(err.find("Resource.ini"), std::string::npos) << err;
 }
 
+// Resource.ini keeps the folder exactly: blanks at either end survive, and a name with a
+// line break is refused before anything is written.
+TEST_F(Edit, SetOutputFolderStoresTheNameExactlyOrNothing) {
+    const ByteBuffer before = text("[Config]\r\nother=1\r\n");
+    struct Case {
+        std::string name;
+        bool stored;
+    } cases[] = {
+        {"out ", true},  {"  two blanks  ", true}, {"\"quoted\"", true}, {"tab\t", true},
+        {"a\nb", false}, {"a\rb", false},          {"end\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write("Resource.ini", before);
+        const int rc = run({"set-output-folder", path(c.name)});
+        if (!c.stored) {
+            EXPECT_EQ(rc, 1);
+            EXPECT_NE(err.find("Resource.ini"), std::string::npos) << err;
+            EXPECT_NE(err.find("回车或换行符"), std::string::npos) << err;
+            EXPECT_EQ(read("Resource.ini"), before);
+            continue;
+        }
+        ASSERT_EQ(rc, 0) << err;
+        ASSERT_EQ(::mkdir(path(c.name).c_str(), 0755), 0);
+        ASSERT_EQ(run({"export", path("sample.bin")}), 0) << err;
+        EXPECT_EQ(read(c.name + "/sample.bin/2F.png"), r2);
+        EXPECT_EQ(out, "wrote 3 of 3 files to " + path(c.name) + "/sample.bin\n");
+    }
+}
+
 TEST_F(Edit, HelpForEachCommand) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
         {"export", {"--out", "--resource", "-o", "--config"}},

@@ -116,14 +116,23 @@ TEST_F(Operations, ExportAllWritesEveryNodeAndListsFailures) {
 
 TEST_F(Operations, OutputFolderIsUsedEvenWhenItCannotBeStored) {
     Text folder;
-    WriteResult stored = storeOutputFolder(w.files, folder, "/out");
+    StoreResult stored = storeOutputFolder(w.files, folder, "/out");
     EXPECT_TRUE(stored.written);
     EXPECT_EQ(folder, "/out");
     EXPECT_NE(w.files.content("/prog/Resource.ini").find("/out"), Text::npos);
 
+    const ByteBuffer before = w.files.files["/prog/Resource.ini"];
+    stored = storeOutputFolder(w.files, folder, "/a\nb");
+    EXPECT_FALSE(stored.written);
+    EXPECT_TRUE(stored.unstorable);
+    EXPECT_EQ(stored.reason, gbk("名称中含有回车或换行符,设置文件无法保存它"));
+    EXPECT_EQ(folder, "/a\nb");
+    EXPECT_EQ(w.files.files["/prog/Resource.ini"], before);
+
     w.files.unwritable.insert("/prog/Resource.ini");
     stored = storeOutputFolder(w.files, folder, "/elsewhere");
     EXPECT_FALSE(stored.written);
+    EXPECT_FALSE(stored.unstorable);
     EXPECT_FALSE(stored.reason.empty());
     EXPECT_EQ(folder, "/elsewhere");
 }

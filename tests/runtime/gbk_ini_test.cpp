@@ -252,6 +252,28 @@ TEST(Ini, NamesFoldAsciiLettersOnly) {
     }
 }
 
+// What is assigned is what is read back: blanks at either end and quotes around a value
+// survive, because such a value is written inside quotes of its own.
+TEST(Ini, ValuesReadBackAsAssigned) {
+    struct Case {
+        std::string value;
+        std::string written;  // the entry line
+    } cases[] = {
+        {"plain", "k=plain"},           {"", "k="},
+        {"out ", "k=\"out \""},         {" lead", "k=\" lead\""},
+        {"\ttabs\t", "k=\"\ttabs\t\""}, {"\"q\"", "k=\"\"q\"\""},
+        {"'q'", "k=\"'q'\""},           {"\"", "k=\""},
+        {"in side", "k=in side"},       {"a=b", "k=a=b"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        const std::string ini = iniAssign("[s]\r\nk=old\r\n", "s", "k", c.value);
+        EXPECT_EQ(ini, "[s]\r\n" + c.written + "\r\n");
+        EXPECT_EQ(iniLookup(ini, "s", "k"), c.value);
+        EXPECT_EQ(iniLookup(iniAssign("", "s", "k", c.value), "s", "k"), c.value);
+    }
+}
+
 TEST(Ini, LfOnlyLinesAndLongValues) {
     EXPECT_EQ(iniLookup("[a]\nk=v\n", "a", "k"), "v");
     const std::string longValue(20000, 'x');
