@@ -105,6 +105,9 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
     } else if (target) {
         return usageError(env, "-o goes with --resource", kExportUsage);
     }
+    // An empty folder would put the export at the root of the file system.
+    if (const std::optional<std::string> out = args.value("--out"); out && out->empty())
+        return usageError(env, "--out needs a folder", kExportUsage);
 
     Session session(env, args.value("--config"));
     if (!session.ready(args.positional[0])) return kExitFailed;

@@ -3,7 +3,28 @@
 namespace kerbilo::cli {
 
 std::string tsvField(const std::string& text) {
-    return text;
+    if (text.find_first_of("\t\r\n\\") == std::string::npos) return text;
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (const char c : text) {
+        switch (c) {
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
 }
 
 void appendJsonString(std::string& out, const std::string& s) {

@@ -40,7 +40,8 @@ class Listing {
     bool first_ = true;
 };
 
-// A cell's text as one tab-separated field.
+// A cell's text as one tab-separated field: tab, CR, LF and backslash inside it are written
+// \t, \r, \n and \\, so a field never splits a row or a line.
 std::string tsvField(const std::string& text);
 // A JSON string literal of the text.
 void appendJsonString(std::string& out, const std::string& text);

@@ -146,6 +146,7 @@ TEST_F(Edit, ReplaceAndExportErrors) {
         {{"export", path("sample.bin"), "-o", path("o")}, 2, "-o goes with --resource"},
         {{"export", path("sample.bin"), "--resource", "1"}, 2, "needs -o"},
         {{"export", path("sample.bin"), "--resource", "4", "-o", path("o")}, 2, "no resource 4"},
+        {{"export", path("sample.bin"), "--out", ""}, 2, "--out needs a folder"},
         {{"export"}, 2, "usage: kerbilo-cli export"},
         {{"set-output-folder"}, 2, "usage: kerbilo-cli set-output-folder"},
     };
