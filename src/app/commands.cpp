@@ -132,12 +132,17 @@ ExportReport exportAllResources(ProgramState& state) {
         report = exportAllInto(services, state, state.outputFolder);
         if (report.failures.empty()) return;
         const auto failed = static_cast<std::int64_t>(report.failures.size());
+        // The first failure where it happened: the folder that could not be made, or the
+        // file that could not be written.
         const ExportFailure& first = report.failures.front();
+        const Text firstFailure =
+            first.folder.empty()
+                ? app_text::cannotMessage(app_text::firstFailedPrefix(), first.path, first.reason)
+                : app_text::cannotMessage(app_text::cannotCreateFolderPrefix(), first.folder,
+                                          first.reason);
         ui.showMessage(concatText({app_text::failedCountStart(), intToText(report.written + failed),
                                    app_text::failedCountMiddle(), intToText(failed),
-                                   app_text::failedCountEnd(), "\r\n",
-                                   app_text::cannotMessage(app_text::firstFailedPrefix(),
-                                                           first.path, first.reason)}),
+                                   app_text::failedCountEnd(), "\r\n", firstFailure}),
                        MessageStyle::OkInformation, app_text::noticeTitle());
     });
     return report;

@@ -17,7 +17,7 @@ const char* const kExportUsage =
     "Without --resource: exports every resource of FILE, as the window's export-all does,\n"
     "to DIR/NAME/LABEL.SUFFIX (NAME the file's name, LABEL the tree label, SUFFIX the\n"
     "kind's suffix from the kinds file). Prints how many files were written and every\n"
-    "failure with its reason.\n"
+    "failure with its reason, first the folder DIR/NAME when it could not be made.\n"
     "With --resource: writes the data of resource N (numbered as `list` prints them) to\n"
     "PATH.\n"
     "\n"
@@ -124,8 +124,15 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
     const std::size_t total = static_cast<std::size_t>(report.written) + report.failures.size();
     env.out << "wrote " << report.written << " of " << total << " files to "
             << utf8(session.outputFolder) << "/" << utf8(session.doc.file.name) << "\n";
-    for (const ExportFailure& f : report.failures)
+    const Text* folderSaid = nullptr;
+    for (const ExportFailure& f : report.failures) {
+        if (!f.folder.empty() && (!folderSaid || *folderSaid != f.folder)) {
+            env.err << "kerbilo-cli: cannot create folder " << utf8(f.folder) << ": "
+                    << utf8(f.reason) << "\n";
+            folderSaid = &f.folder;
+        }
         env.err << "kerbilo-cli: cannot write " << utf8(f.path) << ": " << utf8(f.reason) << "\n";
+    }
     return report.failures.empty() ? kExitOk : kExitFailed;
 }
 

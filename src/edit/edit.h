@@ -48,8 +48,9 @@ WriteResult exportResourceTo(FileServices& files, const ResourceCatalogue& catal
                              const Text& path);
 
 struct ExportFailure {
-    Text path;
-    Text reason;
+    Text path;    // the file that was not written
+    Text reason;  // why: the folder's creation when folder is set, else the write
+    Text folder;  // the folder whose creation failed and left no folder; empty otherwise
 };
 struct ExportReport {
     bool confirmed = false;  // the export ran (the window asks first)

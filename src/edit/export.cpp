@@ -29,14 +29,19 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         const int n = resourceOfItem(ui, doc.catalogue, item);
         if (n == 0) continue;
         const Text suffix = suffixOfItem(files, ui, item);
-        const Text folder = concatText({outputFolder, "/", doc.file.name, "/"});
-        files.createDirectory(folder);  // usually exists already after the first
+        const Text folder = concatText({outputFolder, "/", doc.file.name});
+        // Usually exists already after the first; that failure is harmless. Its reason is
+        // kept in case the write fails too and no folder is there: then it is the cause.
+        const bool made = files.createDirectory(folder);
+        const Text folderReason = made ? Text() : files.lastError();
         const Text text = ui.treeItemText(item);
-        const Text path = concatText({folder, text, ".", suffix});
+        const Text path = concatText({folder, "/", text, ".", suffix});
         if (files.writeWholeFile(path, doc.catalogue.data(n)))
             ++report.written;
+        else if (!made && !files.pathExists(folder))
+            report.failures.push_back({path, folderReason, folder});
         else
-            report.failures.push_back({path, files.lastError()});
+            report.failures.push_back({path, files.lastError(), {}});
         ui.setStatusText(0, concatText({edit_text::writingPrefix(), text}));
     }
     return report;

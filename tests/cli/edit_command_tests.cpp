@@ -1,3 +1,4 @@
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include "cli_fixture.h"
@@ -58,6 +59,30 @@ TEST_F(Edit, ExportAllListsEveryFailure) {
         EXPECT_NE(err.find(std::string("sample.bin") + name + "文件或文件夹不存在"),
                   std::string::npos)
             << err;
+}
+
+// The reason of the first failure is the one where it happened: a folder that could not be
+// made is named with its own reason, not the "missing" of the writes into it.
+TEST_F(Edit, ExportAllNamesTheFolderThatCouldNotBeMade) {
+    ASSERT_EQ(::mkdir(path("ro").c_str(), 0755), 0);
+    const bool mounted = ::mount("tmpfs", path("ro").c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
+    struct Case {
+        std::string out;
+        std::string reason;
+    };
+    std::vector<Case> cases = {{path("missing"), "文件或文件夹不存在"}};
+    if (mounted) cases.push_back({path("ro"), "文件系统是只读的"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        EXPECT_EQ(run({"export", path("sample.bin"), "--out", c.out}), 1);
+        const std::string folder = c.out + "/sample.bin";
+        std::string want = "kerbilo-cli: cannot create folder " + folder + ": " + c.reason + "\n";
+        for (const char* name : {"/9.png", "/2F.png", "/59.png"})
+            want += "kerbilo-cli: cannot write " + folder + name + ": " + c.reason + "\n";
+        EXPECT_EQ(err, want);
+    }
+    if (mounted) ::umount(path("ro").c_str());
+    if (!mounted) GTEST_SKIP() << "no read-only file system can be mounted here";
 }
 
 TEST_F(Edit, SingleExport) {
