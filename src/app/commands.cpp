@@ -15,6 +15,15 @@ void showFailure(ProgramState& state, const Text& prefix, const Text& subject, c
                          MessageStyle::OkInformation, app_text::noticeTitle());
 }
 
+// A resource that another replacement overwrote cannot be replaced: the bytes there are
+// that replacement's. Said before anything is chosen or marked, since nothing could change.
+bool refuseOverwritten(ProgramState& state, int item, int n) {
+    if (!state.catalogue.overwritten(n)) return false;
+    showFailure(state, app_text::cannotReplacePrefix(), state.ui.treeItemText(item),
+                app_text::resourceOverwritten());
+    return true;
+}
+
 // The resource's kind filter: group text + "文件|*." + suffix.
 Text kindFilter(ProgramState& state, int item) {
     return concatText({state.ui.treeItemText(state.ui.treeItemParent(item)),
@@ -66,7 +75,9 @@ ReplaceResult replaceResource(ProgramState& state) {
     if (!commandsAllowed(state)) return ReplaceResult::Refused;
     UiServices& ui = state.ui;
     const int item = ui.selectedTreeItem();
-    if (resourceOfItem(state, item) == 0) return ReplaceResult::NotAResource;
+    const int n = resourceOfItem(state, item);
+    if (n == 0) return ReplaceResult::NotAResource;
+    if (refuseOverwritten(state, item, n)) return ReplaceResult::Overwritten;
     state.openDialog.filter =
         concatText({kindFilter(state, item), "|", app_text::filterAllFiles()});
     if (!ui.showFileDialog(state.openDialog)) return ReplaceResult::Cancelled;
@@ -83,6 +94,7 @@ ReplaceResult applyReplacement(ProgramState& state, int itemIndex, const ByteBuf
     UiServices& ui = state.ui;
     const int n = resourceOfItem(state, itemIndex);
     if (n == 0) return ReplaceResult::NotAResource;
+    if (refuseOverwritten(state, itemIndex, n)) return ReplaceResult::Overwritten;
     state.file.modified = true;
     ui.setMenuItemDisabled(MenuItem::Save, false);
 

@@ -41,6 +41,8 @@ enum class ReplaceResult {
     Unreadable,    // the chosen file; a message said why
     Declined,      // the size warning; the file stays marked modified
     OutOfMemory,   // a message said so; nothing changed but the modified flag
+    Overwritten,   // no longer in the file (another replacement rewrote it): a message said
+                   // so before any file was chosen, and nothing changed, not the flag either
     Refused,       // busy
 };
 

@@ -38,6 +38,9 @@ const char* const kReplaceUsage =
     "in-memory copy of FILE, pair by pair in the order given, then saves the whole copy to\n"
     "OUT. New data not longer than the resource's stretch is written there followed by zero\n"
     "bytes, so the file keeps its length; longer data grows the file, which needs --yes.\n"
+    "Either way the resource's whole stretch is rewritten: a resource that encloses it grows\n"
+    "with it, and one inside it or across its edge is no longer in the file and cannot be\n"
+    "replaced by a later pair.\n"
     "\n"
     "  --resource N    the resource to replace; each is followed by its --with\n"
     "  --with NEWFILE  the file whose bytes replace it\n"
@@ -46,8 +49,8 @@ const char* const kReplaceUsage =
     "  --config PATH   read the resource kinds from PATH (nothing is written)\n"
     "  --help          show this text\n"
     "\n"
-    "Exit codes: 0 saved, 1 a file could not be read or written or a growth was not\n"
-    "allowed (nothing is written then), 2 usage error.\n";
+    "Exit codes: 0 saved, 1 a file could not be read or written, a growth was not allowed\n"
+    "or a resource was no longer in the file (nothing is written then), 2 usage error.\n";
 
 const char* const kSetOutputFolderUsage =
     "usage: kerbilo-cli set-output-folder DIR\n"
@@ -181,6 +184,12 @@ int replaceCommand(CliEnv& env, int argc, char** argv) {
             env.err << utf8(growthWarning(put.newLength, put.slotLength)) << "\n"
                     << "kerbilo-cli: resource " << n
                     << " would grow the file; give --yes to allow it\n";
+            return kExitFailed;
+        }
+        if (put.status == PutStatus::Overwritten) {
+            env.err << "kerbilo-cli: resource " << n
+                    << " is no longer in the file: an earlier replacement rewrote its bytes;"
+                       " nothing was written\n";
             return kExitFailed;
         }
         if (put.status == PutStatus::OutOfMemory) {

@@ -25,6 +25,8 @@ enum class PutStatus {
     Put,          // the data stands in the resource's slot; the catalogue holds it
     NeedsGrowth,  // longer than the slot and growth refused: nothing changed
     OutOfMemory,  // the copy could not be made: nothing changed
+    Overwritten,  // another replacement rewrote the slot: the resource is no longer in the
+                  // file, and nothing changed
 };
 
 struct PutResult {
@@ -35,7 +37,9 @@ struct PutResult {
 
 // Puts data in the slot of resource n (1 ≤ n ≤ catalogue size): zero-filled when it is not
 // longer than the slot, otherwise (growth allowed) in place of the slot, so the copy grows
-// and later slots move. Leaves the modified flag and the window to the caller.
+// and later slots move. Either way the whole slot is rewritten: the resources inside it or
+// across its edges are overwritten (ResourceCatalogue::rewriteSlot) and cannot be put
+// afterwards. Leaves the modified flag and the window to the caller.
 PutResult putResourceData(Document& doc, int n, const ByteBuffer& data, Growth growth);
 
 // The question asked before a replacement grows the file: L, S and the warning.

@@ -131,6 +131,36 @@ TEST_F(Edit, SeveralPairsApplyInOrderAndOutMayBeTheFile) {
               concatBytes({g, text("AA"), zeroBytes(28), g, r2, g, text("BBBB"), zeroBytes(5), g}));
 }
 
+// A PNG at 40 (172 bytes) enclosing one at 112 (100 bytes). Replacing the outer one rewrites
+// the inner one's bytes, so a later pair for the inner one is refused and nothing is saved;
+// the other order grows the outer one and replaces both.
+TEST_F(Edit, ReplacingAResourceAnEarlierPairOverwroteIsRefused) {
+    const ByteBuffer inner = pngResource(76, 'i');
+    const ByteBuffer outerHead{0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D};
+    write("nested.bin",
+          concatBytes({text(std::string(40, '#')), outerHead, text(std::string(60, 'o')), inner,
+                       text(std::string(40, '#'))}));
+    ASSERT_EQ(run({"list", path("nested.bin")}), 0);
+    ASSERT_EQ(out,
+              "number\tkind\tlabel\toffset\tlength\n1\tPNG\t29\t40\t172\n"
+              "2\tPNG\t71\t112\t100\n");
+    write("big.bin", std::string(350, 'B'));
+    write("small.bin", std::string(50, 's'));
+    const auto replace = [&](const char* first, const char* firstWith, const char* second,
+                             const char* secondWith) {
+        return run({"replace", path("nested.bin"), "--resource", first, "--with", path(firstWith),
+                    "--resource", second, "--with", path(secondWith), "-o", path("out.bin"),
+                    "--yes"});
+    };
+    EXPECT_EQ(replace("1", "big.bin", "2", "small.bin"), 1);
+    EXPECT_NE(err.find("resource 2 is no longer in the file"), std::string::npos) << err;
+    EXPECT_FALSE(exists("out.bin"));
+
+    ASSERT_EQ(replace("2", "small.bin", "1", "big.bin"), 0) << err;
+    EXPECT_EQ(read("out.bin"), concatBytes({text(std::string(40, '#')), text(std::string(350, 'B')),
+                                            text(std::string(40, '#'))}));
+}
+
 TEST_F(Edit, ReplaceAndExportErrors) {
     write("new.bin", std::string("N"));
     struct Case {
