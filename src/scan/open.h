@@ -19,7 +19,8 @@ struct OpenResult {
 // that cannot be read changes nothing.
 OpenResult openFile(Services& services, Document& doc, const Text& path);
 
-// The last component of path; empty when there is none or it exceeds 255 bytes.
+// The last component of path; empty when there is none or its bytes on disk (gbkToUtf8)
+// exceed 255.
 Text fileNameOf(const Text& path);
 
 }  // namespace kerbilo
