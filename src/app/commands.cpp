@@ -16,6 +16,15 @@ void showFailure(ProgramState& state, const Text& prefix, const Text& subject, c
                          MessageStyle::OkInformation, app_text::noticeTitle());
 }
 
+// A resource that another replacement overwrote cannot be replaced: the bytes there are
+// that replacement's. Said before anything is chosen or marked, since nothing could change.
+bool refuseOverwritten(ProgramState& state, int item, int n) {
+    if (!state.catalogue.overwritten(n)) return false;
+    showFailure(state, app_text::cannotReplacePrefix(), state.ui.treeItemText(item),
+                app_text::resourceOverwritten());
+    return true;
+}
+
 // The resource's kind filter: group text + "文件|*." + suffix.
 Text kindFilter(ProgramState& state, int item) {
     return concatText({state.ui.treeItemText(state.ui.treeItemParent(item)),
@@ -115,7 +124,9 @@ ReplaceResult replaceResource(ProgramState& state) {
     if (!commandsAllowed(state)) return ReplaceResult::Refused;
     UiServices& ui = state.ui;
     const int item = ui.selectedTreeItem();
-    if (resourceOfItem(state, item) == 0) return ReplaceResult::NotAResource;
+    const int n = resourceOfItem(state, item);
+    if (n == 0) return ReplaceResult::NotAResource;
+    if (refuseOverwritten(state, item, n)) return ReplaceResult::Overwritten;
     state.openDialog.filter =
         concatText({kindFilter(state, item), "|", app_text::filterAllFiles()});
     if (!ui.showFileDialog(state.openDialog)) return ReplaceResult::Cancelled;
@@ -132,6 +143,7 @@ ReplaceResult applyReplacement(ProgramState& state, int itemIndex, const ByteBuf
     UiServices& ui = state.ui;
     const int n = resourceOfItem(state, itemIndex);
     if (n == 0) return ReplaceResult::NotAResource;
+    if (refuseOverwritten(state, itemIndex, n)) return ReplaceResult::Overwritten;
     state.file.modified = true;
     ui.setMenuItemDisabled(MenuItem::Save, false);
 
@@ -181,12 +193,17 @@ ExportReport exportAllResources(ProgramState& state) {
         report = exportAllInto(services, state, state.outputFolder);
         if (report.failures.empty()) return;
         const auto failed = static_cast<std::int64_t>(report.failures.size());
+        // The first failure where it happened: the folder that could not be made, or the
+        // file that could not be written.
         const ExportFailure& first = report.failures.front();
+        const Text firstFailure =
+            first.folder.empty()
+                ? app_text::cannotMessage(app_text::firstFailedPrefix(), first.path, first.reason)
+                : app_text::cannotMessage(app_text::cannotCreateFolderPrefix(), first.folder,
+                                          first.reason);
         ui.showMessage(concatText({app_text::failedCountStart(), intToText(report.written + failed),
                                    app_text::failedCountMiddle(), intToText(failed),
-                                   app_text::failedCountEnd(), "\r\n",
-                                   app_text::cannotMessage(app_text::firstFailedPrefix(),
-                                                           first.path, first.reason)}),
+                                   app_text::failedCountEnd(), "\r\n", firstFailure}),
                        MessageStyle::OkInformation, app_text::noticeTitle());
     });
     return report;
@@ -227,8 +244,16 @@ bool setOutputFolder(ProgramState& state) {
     Text folder;
     if (!browseForFolder(state.ui, state.ui.mainWindowHandle(), app_text::folderPrompt(), folder))
         return false;
-    // A read-only program folder keeps the choice for this run only, as before.
-    storeOutputFolder(state.files, state.outputFolder, folder);
+    // A read-only program folder keeps the choice for this run only, as before. A name that
+    // no settings line can hold is kept for the run too, but the user is told it will not
+    // be there next time.
+    const StoreResult stored = storeOutputFolder(state.files, state.outputFolder, folder);
+    if (stored.unstorable)
+        state.ui.showMessage(
+            concatText({app_text::cannotMessage(app_text::cannotStoreFolderPrefix(), folder,
+                                                stored.reason),
+                        "\r\n", app_text::folderUsedThisRun()}),
+            MessageStyle::OkInformation, app_text::noticeTitle());
     return true;
 }
 

@@ -41,6 +41,8 @@ enum class ReplaceResult {
     Unreadable,    // the chosen file; a message said why
     Declined,      // the size warning; the file stays marked modified
     OutOfMemory,   // a message said so; nothing changed but the modified flag
+    Overwritten,   // no longer in the file (another replacement rewrote it): a message said
+                   // so before any file was chosen, and nothing changed, not the flag either
     Refused,       // busy
 };
 
@@ -67,7 +69,8 @@ ExportReport exportAllResources(ProgramState& state);
 bool saveFile(ProgramState& state);
 
 // The "设置输出文件夹" command; true when a folder was chosen (it is then in use, and
-// stored in Resource.ini if that could be written).
+// stored in Resource.ini if that could be written; a name with a line break cannot be, and
+// a message says so).
 bool setOutputFolder(ProgramState& state);
 
 // The folder chooser owned by owner; the path without a trailing separator except for

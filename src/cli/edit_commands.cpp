@@ -22,8 +22,9 @@ const char* const kExportUsage =
     "kind's suffix from the kinds file), and DIR/NAME/manifest.tsv recording every file\n"
     "written: number, kind, label, offset, length, sha256, path, format, width, height,\n"
     "frames, verdict (as inspect tells them). Prints how many files were written and\n"
-    "every failure with its reason. Several FILEs and folders (-r) are exported one after\n"
-    "the other, a file found in a folder into DIR/FOLDER/.../NAME.\n"
+    "every failure with its reason, first the folder DIR/NAME when it could not be made.\n"
+    "Several FILEs and folders (-r) are exported one after the other, a file found in a\n"
+    "folder into DIR/FOLDER/.../NAME.\n"
     "With --resource: writes the data of resource N (numbered as `list` prints them) to\n"
     "PATH.\n"
     "\n"
@@ -48,6 +49,9 @@ const char* const kReplaceUsage =
     "in-memory copy of FILE, pair by pair in the order given, then saves the whole copy to\n"
     "OUT. New data not longer than the resource's stretch is written there followed by zero\n"
     "bytes, so the file keeps its length; longer data grows the file, which needs --yes.\n"
+    "Either way the resource's whole stretch is rewritten: a resource that encloses it grows\n"
+    "with it, and one inside it or across its edge is no longer in the file and cannot be\n"
+    "replaced by a later pair.\n"
     "\n"
     "  --resource N    the resource to replace; each is followed by its --with\n"
     "  --with NEWFILE  the file whose bytes replace it\n"
@@ -57,18 +61,21 @@ const char* const kReplaceUsage =
     "  --ends format   end each resource where its picture format ends (see list --help)\n"
     "  --help          show this text\n"
     "\n"
-    "Exit codes: 0 saved, 1 a file could not be read or written or a growth was not\n"
-    "allowed (nothing is written then), 2 usage error.\n";
+    "Exit codes: 0 saved, 1 a file could not be read or written, a growth was not allowed\n"
+    "or a resource was no longer in the file (nothing is written then), 2 usage error.\n";
 
 const char* const kSetOutputFolderUsage =
     "usage: kerbilo-cli set-output-folder DIR\n"
     "\n"
     "Stores DIR as the output folder of export-all in Resource.ini beside the program,\n"
-    "where the window and `kerbilo-cli export` read it.\n"
+    "where the window and `kerbilo-cli export` read it. A name with blanks at either end\n"
+    "is stored in quotes and read back as it is; a name with a carriage return or line\n"
+    "feed cannot be stored, and Resource.ini is left as it was.\n"
     "\n"
     "  --help  show this text\n"
     "\n"
-    "Exit codes: 0 stored, 1 Resource.ini could not be written, 2 usage error.\n";
+    "Exit codes: 0 stored, 1 Resource.ini could not be written or cannot hold DIR,\n"
+    "2 usage error.\n";
 
 namespace {
 
@@ -117,8 +124,15 @@ int exportAll(Session& session, const std::string& subfolder, bool jsonLines) {
     env.out << "wrote " << report.written << " of " << total << " files to "
             << utf8(session.outputFolder) << "/"
             << (subfolder.empty() ? utf8(session.doc.file.name) : subfolder) << "\n";
-    for (const ExportFailure& f : report.failures)
+    const Text* folderSaid = nullptr;
+    for (const ExportFailure& f : report.failures) {
+        if (!f.folder.empty() && (!folderSaid || *folderSaid != f.folder)) {
+            env.err << "kerbilo-cli: cannot create folder " << utf8(f.folder) << ": "
+                    << utf8(f.reason) << "\n";
+            folderSaid = &f.folder;
+        }
         env.err << "kerbilo-cli: cannot write " << utf8(f.path) << ": " << utf8(f.reason) << "\n";
+    }
     if (report.manifestFailure)
         env.err << "kerbilo-cli: cannot write " << utf8(report.manifestFailure->path) << ": "
                 << utf8(report.manifestFailure->reason) << "\n";
@@ -160,6 +174,8 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
         return usageError(env, "-o goes with --resource", kExportUsage);
     }
     const std::optional<std::string> out = args.value("--out");
+    // An empty folder would put the export at the root of the file system.
+    if (out && out->empty()) return usageError(env, "--out needs a folder", kExportUsage);
     const bool jsonLines = args.has("--jsonl");
 
     if (!severalFiles(args)) {
@@ -236,6 +252,12 @@ int replaceCommand(CliEnv& env, int argc, char** argv) {
                     << " would grow the file; give --yes to allow it\n";
             return kExitFailed;
         }
+        if (put.status == PutStatus::Overwritten) {
+            env.err << "kerbilo-cli: resource " << n
+                    << " is no longer in the file: an earlier replacement rewrote its bytes;"
+                       " nothing was written\n";
+            return kExitFailed;
+        }
         if (put.status == PutStatus::OutOfMemory) {
             env.err << "kerbilo-cli: not enough memory to replace resource " << n
                     << "; nothing was written\n";
@@ -265,7 +287,7 @@ int setOutputFolderCommand(CliEnv& env, int argc, char** argv) {
     std::string dir = absolute(args.positional[0]);
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     Text folder;
-    const WriteResult stored = storeOutputFolder(env.files, folder, utf8ToGbk(dir));
+    const StoreResult stored = storeOutputFolder(env.files, folder, utf8ToGbk(dir));
     if (!stored.written) {
         env.err << "kerbilo-cli: cannot write " << utf8(settingsFilePath(env.files)) << ": "
                 << utf8(stored.reason) << "\n";

@@ -26,6 +26,8 @@ enum class PutStatus {
     Put,          // the data stands in the resource's slot; the catalogue holds it
     NeedsGrowth,  // longer than the slot and growth refused: nothing changed
     OutOfMemory,  // the copy could not be made: nothing changed
+    Overwritten,  // another replacement rewrote the slot: the resource is no longer in the
+                  // file, and nothing changed
 };
 
 struct PutResult {
@@ -36,7 +38,9 @@ struct PutResult {
 
 // Puts data in the slot of resource n (1 ≤ n ≤ catalogue size): zero-filled when it is not
 // longer than the slot, otherwise (growth allowed) in place of the slot, so the copy grows
-// and later slots move. Leaves the modified flag and the window to the caller.
+// and later slots move. Either way the whole slot is rewritten: the resources inside it or
+// across its edges are overwritten (ResourceCatalogue::rewriteSlot) and cannot be put
+// afterwards. Leaves the modified flag and the window to the caller.
 PutResult putResourceData(Document& doc, int n, const ByteBuffer& data, Growth growth);
 
 // The question asked before a replacement grows the file: L, S and the warning.
@@ -49,8 +53,9 @@ WriteResult exportResourceTo(FileServices& files, const ResourceCatalogue& catal
                              const Text& path);
 
 struct ExportFailure {
-    Text path;
-    Text reason;
+    Text path;    // the file that was not written
+    Text reason;  // why: the folder's creation when folder is set, else the write
+    Text folder;  // the folder whose creation failed and left no folder; empty otherwise
 };
 struct ExportReport {
     bool confirmed = false;  // the export ran (the window asks first)
@@ -92,8 +97,14 @@ Text findExtension(const Text& name);
 
 // ---- output folder --------------------------------------------------------------------
 
+struct StoreResult : WriteResult {
+    // The name holds a CR or LF, which no line of Resource.ini can hold: nothing was written.
+    bool unstorable = false;
+};
+
 // Makes folder the output folder for the rest of the run, then stores it in Resource.ini;
-// the result says whether it was stored (a read-only program folder keeps it for the run).
-WriteResult storeOutputFolder(FileServices& files, Text& outputFolder, const Text& folder);
+// the result says whether it was stored (a read-only program folder, or a name with a line
+// break, keeps it for the run only).
+StoreResult storeOutputFolder(FileServices& files, Text& outputFolder, const Text& folder);
 
 }  // namespace kerbilo

@@ -110,7 +110,7 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
     UiServices& ui = services.ui;
     FileServices& files = services.files;
     const Text folder = concatText(
-        {outputFolder, "/", options.subfolder.empty() ? doc.file.name : options.subfolder, "/"});
+        {outputFolder, "/", options.subfolder.empty() ? doc.file.name : options.subfolder});
     Manifest manifest;
     const int items = ui.treeItemCount();
     services.progress.beginStage(1.0, items);
@@ -120,25 +120,30 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         const int n = resourceOfItem(ui, doc.catalogue, item);
         if (n == 0) continue;
         const Text suffix = suffixOfItem(files, ui, item);
-        files.createDirectory(folder);  // usually exists already after the first
+        // Usually exists already after the first; that failure is harmless. Its reason is
+        // kept in case the write fails too and no folder is there: then it is the cause.
+        const bool made = files.createDirectory(folder);
+        const Text folderReason = made ? Text() : files.lastError();
         const Text text = ui.treeItemText(item);
-        const Text path = concatText({folder, text, ".", suffix});
+        const Text path = concatText({folder, "/", text, ".", suffix});
         if (files.writeWholeFile(path, doc.catalogue.data(n))) {
             ++report.written;
             manifest.add(doc, n, kindNameOfItem(ui, item), text, path);
+        } else if (!made && !files.pathExists(folder)) {
+            report.failures.push_back({path, folderReason, folder});
         } else {
-            report.failures.push_back({path, files.lastError()});
+            report.failures.push_back({path, files.lastError(), {}});
         }
         ui.setStatusText(0, concatText({edit_text::writingPrefix(), text}));
     }
     if (report.written == 0) return report;
-    const Text tsvPath = concatText({folder, "manifest.tsv"});
+    const Text tsvPath = concatText({folder, "/manifest.tsv"});
     if (!files.writeWholeFile(tsvPath, ByteBuffer::fromText(manifest.tsv()))) {
-        report.manifestFailure = ExportFailure{tsvPath, files.lastError()};
+        report.manifestFailure = ExportFailure{tsvPath, files.lastError(), {}};
     } else if (options.jsonLinesManifest) {
-        const Text jsonlPath = concatText({folder, "manifest.jsonl"});
+        const Text jsonlPath = concatText({folder, "/manifest.jsonl"});
         if (!files.writeWholeFile(jsonlPath, ByteBuffer::fromText(manifest.jsonl())))
-            report.manifestFailure = ExportFailure{jsonlPath, files.lastError()};
+            report.manifestFailure = ExportFailure{jsonlPath, files.lastError(), {}};
     }
     return report;
 }

@@ -15,6 +15,11 @@ Text growthWarning(std::int64_t newLength, std::int64_t slotLength) {
 PutResult putResourceData(Document& doc, int n, const ByteBuffer& data, Growth growth) {
     const Slot slot = doc.catalogue.slot(n);
     PutResult result{PutStatus::Put, bufferLength(data), slot.length};
+    if (doc.catalogue.overwritten(n)) {
+        // Its slot now holds another resource's new bytes, which this would overwrite.
+        result.status = PutStatus::Overwritten;
+        return result;
+    }
     const auto off = static_cast<std::size_t>(slot.offset);
     const auto oldLength = static_cast<std::size_t>(slot.length);
     const std::size_t newLength = data.size();
@@ -28,6 +33,7 @@ PutResult putResourceData(Document& doc, int n, const ByteBuffer& data, Growth g
         }
         if (newLength) std::memcpy(p + off, data.data(), newLength);
         if (oldLength > newLength) std::memset(p + off + newLength, 0, oldLength - newLength);
+        doc.catalogue.rewriteSlot(n, slot.length);
     } else {
         if (growth == Growth::Refuse) {
             result.status = PutStatus::NeedsGrowth;
@@ -41,7 +47,7 @@ PutResult putResourceData(Document& doc, int n, const ByteBuffer& data, Growth g
             return result;
         }
         bytes = std::move(grown);
-        doc.catalogue.resizeSlot(n, bufferLength(data));
+        doc.catalogue.rewriteSlot(n, bufferLength(data));
     }
     doc.catalogue.replaceData(n, data);
     return result;

@@ -1,5 +1,7 @@
 #include "config/config_files.h"
 #include "edit/edit.h"
+#include "edit/texts.h"
+#include "runtime/ini.h"
 
 namespace kerbilo {
 
@@ -13,10 +15,17 @@ WriteResult saveCopy(FileServices& files, const LoadedFile& file, const Text& pa
     return {false, files.lastError()};
 }
 
-WriteResult storeOutputFolder(FileServices& files, Text& outputFolder, const Text& folder) {
+StoreResult storeOutputFolder(FileServices& files, Text& outputFolder, const Text& folder) {
     outputFolder = folder;
-    if (writeOutputFolder(files, folder)) return {true, {}};
-    return {false, files.lastError()};
+    StoreResult result;
+    if (hasLineBreak(folder)) {
+        result.unstorable = true;
+        result.reason = edit_text::lineBreakInSetting();
+        return result;
+    }
+    result.written = writeOutputFolder(files, folder);
+    if (!result.written) result.reason = files.lastError();
+    return result;
 }
 
 }  // namespace kerbilo

@@ -21,6 +21,8 @@ bool FileServices::writeIniValue(std::string_view path, std::string_view section
     section = skipLeadingBlanks(section);
     key = skipLeadingBlanks(key);
     if (path.empty() || section.empty() || key.empty()) return false;
+    // A line break would end the entry early and write the rest as lines of their own.
+    if (hasLineBreak(section) || hasLineBreak(key) || hasLineBreak(value)) return false;
     std::optional<ByteBuffer> content;
     if (pathExists(path)) {
         content = tryReadWholeFile(path);

@@ -68,6 +68,8 @@ class FileServices {
 
     Text readIniValue(std::string_view path, std::string_view section, std::string_view key,
                       std::string_view defaultValue);
+    // False, without touching the file, when a name or the value holds a CR or LF; then
+    // lastError() is not about this call.
     bool writeIniValue(std::string_view path, std::string_view section, std::string_view key,
                        std::string_view value);
 };

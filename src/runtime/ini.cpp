@@ -15,13 +15,22 @@ std::string_view trimBlanks(std::string_view s) {
     return s;
 }
 
+char foldAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+// ASCII letters match either case. A byte from 0x80 on starts a double-byte character
+// whose second byte may be an ASCII letter's (81 41): both bytes must match as they are,
+// or two different characters would be taken for one.
 bool equalsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
+        if (static_cast<unsigned char>(a[i]) >= 0x80) {
+            if (a[i] != b[i]) return false;
+            if (++i < a.size() && a[i] != b[i]) return false;
+            continue;
+        }
+        if (foldAscii(a[i]) != foldAscii(b[i])) return false;
     }
     return true;
 }
@@ -99,10 +108,22 @@ std::optional<Text> iniLookup(std::string_view content, std::string_view section
     return std::nullopt;
 }
 
+bool hasLineBreak(std::string_view s) {
+    return s.find_first_of("\r\n") != std::string_view::npos;
+}
+
+std::string iniValueText(std::string_view value) {
+    const bool blankEnd = !value.empty() && (isBlank(value.front()) || isBlank(value.back()));
+    const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                        value.back() == value.front();
+    if (!blankEnd && !quoted) return std::string(value);
+    return "\"" + std::string(value) + "\"";
+}
+
 std::string iniAssign(std::string_view content, std::string_view section, std::string_view key,
                       std::string_view value) {
     const auto lines = splitLines(content);
-    const std::string entry = std::string(key) + "=" + std::string(value);
+    const std::string entry = std::string(key) + "=" + iniValueText(value);
     std::string out;
     out.reserve(content.size() + entry.size() + section.size() + 8);
     const auto range = findSection(lines, section);

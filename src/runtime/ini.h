@@ -1,7 +1,8 @@
 #pragma once
 // INI rules on a file's bytes, independent of where the bytes come from: section and key
-// names match ASCII-case-insensitively, the first section and the first key of a name win,
-// LF-only lines are read like CR LF ones.
+// names match with ASCII letters in either case (the two bytes of a double-byte character
+// only as they are), the first section and the first key of a name win, LF-only lines are
+// read like CR LF ones.
 
 #include <optional>
 #include <string>
@@ -22,7 +23,16 @@ std::string_view skipLeadingBlanks(std::string_view s);
 std::optional<Text> iniLookup(std::string_view content, std::string_view section,
                               std::string_view key);
 
-// The content with the entry set; every other line is kept byte for byte.
+// A CR or LF anywhere would end the line: no entry can hold such a name or value.
+bool hasLineBreak(std::string_view s);
+
+// The value as written after "=": in double quotes when the reading rules would change it
+// otherwise (blanks at either end are trimmed, a pair of quotes around it is removed), so
+// that iniLookup gives back exactly the value that was assigned.
+std::string iniValueText(std::string_view value);
+
+// The content with the entry set (its value as iniValueText writes it); every other line is
+// kept byte for byte. The names and the value hold no line break (hasLineBreak).
 std::string iniAssign(std::string_view content, std::string_view section, std::string_view key,
                       std::string_view value);
 

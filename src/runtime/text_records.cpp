@@ -3,6 +3,7 @@
 namespace kerbilo {
 
 std::string tsvField(std::string_view text) {
+    if (text.find_first_of("\t\r\n\\") == std::string_view::npos) return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {

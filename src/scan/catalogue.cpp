@@ -17,7 +17,7 @@ int ResourceCatalogue::addKind(Text name, ByteBuffer headFill, ByteBuffer tailFi
 }
 
 void ResourceCatalogue::append(int kind, std::int64_t offset, std::int64_t stretch) {
-    entries_.push_back({offset, stretch, offset, stretch, kind, -1});
+    entries_.push_back({offset, stretch, offset, stretch, static_cast<std::uint32_t>(kind), 0, -1});
 }
 
 ByteBuffer ResourceCatalogue::data(int n) const {
@@ -49,17 +49,20 @@ void ResourceCatalogue::replaceData(int n, ByteBuffer data) {
     }
 }
 
-void ResourceCatalogue::resizeSlot(int n, std::int64_t newLength) {
+void ResourceCatalogue::rewriteSlot(int n, std::int64_t newLength) {
     Entry& target = entries_[static_cast<std::size_t>(n - 1)];
     const std::int64_t start = target.slotOffset;
     const std::int64_t oldEnd = target.slotOffset + target.slotLength;
     const std::int64_t delta = newLength - target.slotLength;
     for (Entry& e : entries_) {
-        if (&e == &target) continue;
+        if (&e == &target || e.overwritten) continue;
+        const std::int64_t end = e.slotOffset + e.slotLength;
         if (e.slotOffset >= oldEnd)
             e.slotOffset += delta;
-        else if (e.slotOffset <= start && e.slotOffset + e.slotLength >= oldEnd)
+        else if (e.slotOffset <= start && end >= oldEnd)
             e.slotLength += delta;
+        else if (end > start)
+            e.overwritten = 1;  // its bytes were partly or wholly replaced
     }
     target.slotLength = newLength;
 }

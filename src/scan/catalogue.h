@@ -42,9 +42,16 @@ class ResourceCatalogue {
     // The resource takes bytes of its own; its slot is left alone.
     void replaceData(int n, ByteBuffer data);
 
-    // Resource n's slot becomes newLength long: slots starting at or after its old end move
-    // by the difference, slots enclosing it grow by it, the others stay.
-    void resizeSlot(int n, std::int64_t newLength);
+    // Resource n's whole slot was rewritten with newLength bytes (its old length when the new
+    // data fitted): slots starting at or after its old end move by the difference, slots
+    // enclosing it grow by it, slots before it stay, and every other slot that met the
+    // rewritten stretch (inside it, or across either of its edges) is overwritten.
+    void rewriteSlot(int n, std::int64_t newLength);
+
+    // True once another resource's replacement rewrote bytes of this one's slot without
+    // enclosing it: the resource is no longer in the copy, and its slot means nothing.
+    // Its data is still the catalogue's.
+    bool overwritten(int n) const { return at(n).overwritten != 0; }
 
   private:
     struct Kind {
@@ -57,8 +64,9 @@ class ResourceCatalogue {
         std::int64_t openedStretch;
         std::int64_t slotOffset;
         std::int64_t slotLength;
-        std::int32_t kind;
-        std::int32_t own;  // index into owned_, −1 while the data is a view
+        std::uint32_t kind : 31;
+        std::uint32_t overwritten : 1;  // the flag fits beside the kind: millions of entries
+        std::int32_t own;               // index into owned_, −1 while the data is a view
     };
     const Entry& at(int n) const { return entries_[static_cast<std::size_t>(n - 1)]; }
 

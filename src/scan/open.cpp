@@ -4,6 +4,7 @@
 
 #include "config/config_files.h"
 #include "runtime/byte_ops.h"
+#include "runtime/gbk.h"
 #include "scan/scanner.h"
 #include "scan/texts.h"
 
@@ -12,7 +13,9 @@ namespace kerbilo {
 Text fileNameOf(const Text& path) {
     const std::size_t slash = path.rfind('/');
     Text name = slash == Text::npos ? path : path.substr(slash + 1);
-    if (name.size() > 255) return {};
+    // The limit is the file system's, on the name's own bytes: a byte that is not UTF-8
+    // takes four in the GBK text, so a name of 255 such bytes is 1020 bytes long here.
+    if (name.size() > 255 && gbkToUtf8(name).size() > 255) return {};
     return name;
 }
 

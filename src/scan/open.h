@@ -21,7 +21,8 @@ struct OpenResult {
 OpenResult openFile(Services& services, Document& doc, const Text& path,
                     const OpenOptions& options = {});
 
-// The last component of path; empty when there is none or it exceeds 255 bytes.
+// The last component of path; empty when there is none or its bytes on disk (gbkToUtf8)
+// exceed 255.
 Text fileNameOf(const Text& path);
 
 }  // namespace kerbilo

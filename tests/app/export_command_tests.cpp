@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <functional>
+
 #include "app/commands.h"
 #include "app_helpers.h"
 #include "runtime/byte_ops.h"
@@ -116,6 +119,42 @@ TEST_F(Export, FailuresAreCountedAndTheFirstIsNamed) {
                                          "/data/app.exe/1.png\r\n原因:") +
                                          report.failures[0].reason);
     EXPECT_EQ(w.ui.statusTexts.back(), gbk("正在写出:39"));
+}
+
+// The message names the first failure where it happened. A folder that exists already, or a
+// file in its place, is no failure of the folder's creation: the write then says why.
+TEST_F(Export, ExportAllNamesTheFirstFailureWhereItHappened) {
+    struct Case {
+        const char* name;
+        std::function<void(MemoryFileServices&)> arrange;
+        int written;
+        Text firstFailure;
+    };
+    const std::vector<Case> cases = {
+        {"read-only folder", [](MemoryFileServices& f) { f.uncreatable.insert("/out/app.exe"); }, 0,
+         gbk("无法创建文件夹:/out/app.exe\r\n原因:文件系统是只读的")},
+        {"folder exists, file write fails",
+         [](MemoryFileServices& f) {
+             f.directories.insert("/out/app.exe");
+             f.unwritable.insert("/out/app.exe/1.png");
+         },
+         2, gbk("第一个没有写出的文件:/out/app.exe/1.png\r\n原因:") + describeErrno(ENOSPC)},
+        {"a file in the folder's place",
+         [](MemoryFileServices& f) { f.files["/out/app.exe"] = bytes({1}); }, 0,
+         gbk("第一个没有写出的文件:/out/app.exe/1.png\r\n原因:") + describeErrno(ENOENT)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScanWorld x;
+        x.files.directories.insert("/out");
+        x.state.outputFolder = "/out";
+        ASSERT_TRUE(x.open(file, "/data/app.exe"));
+        c.arrange(x.files);
+        EXPECT_EQ(exportAllResources(x.state).written, c.written);
+        ASSERT_EQ(x.ui.messages.size(), 2u);
+        const Text& shown = x.ui.messages[1].text;
+        EXPECT_EQ(shown.substr(shown.find("\r\n") + 2), c.firstFailure);
+    }
 }
 
 TEST_F(Export, RootOutputFolderGivesDoubleSlash) {

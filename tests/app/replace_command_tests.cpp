@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "app/commands.h"
 #include "app_helpers.h"
 #include "runtime/byte_ops.h"
@@ -150,6 +152,54 @@ TEST_F(Replace, GrowingAnInnerResourceGrowsItsEncloserAndMovesFollowers) {
     EXPECT_EQ(w.ui.messages.size(), 1u);  // only the inner growth asked
     EXPECT_EQ(w.state.file.bytes, join({guard(), filler(bufferLength(outer) + 3, 0x55), guard(),
                                         res(1, 0x33), guard()}));
+}
+
+// A resource inside a stretch that a replacement rewrote is no longer in the file. Replacing
+// it is refused before a file is chosen, with the reason, and nothing changes: neither the
+// bytes nor the modified flag (here cleared by a save after the first replacement).
+TEST_F(Replace, AResourceOverwrittenByAnotherReplacementIsRefused) {
+    const ByteBuffer inner = res(96, 0x22);
+    openSlots({join({bytes({0xAA, 0x01}), filler(70, 0x33), inner})});
+    ASSERT_EQ(w.state.catalogue.size(), 2);
+    w.ui.messageAnswers.push_back(kResultOk);  // the growth question
+    ASSERT_EQ(replace(1, filler(350, 0x44)), ReplaceResult::Replaced);
+    w.files.directories.insert("/out");
+    w.ui.fileDialogAnswers.push_back(Text("/out/saved.exe"));
+    ASSERT_TRUE(saveFile(w.state));
+    const ByteBuffer saved = w.state.file.bytes;
+    const std::size_t dialogs = w.ui.dialogsShown.size();
+    w.ui.messages.clear();
+
+    const Text message = gbk("无法替换资源:") + w.ui.treeItemText(w.itemOfResource(2)) +
+                         gbk("\r\n原因:另一个资源的替换改写了它所在的字节,它已不在文件中");
+    struct Case {
+        const char* name;
+        std::function<ReplaceResult()> act;
+        std::size_t dialogsAfter;
+    };
+    const std::vector<Case> cases = {
+        {"menu command", [&] { return replace(2, filler(50, 0x55)); }, dialogs},
+        {"data already read",
+         [&] { return applyReplacement(w.state, w.itemOfResource(2), filler(50, 0x55)); }, dialogs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        w.ui.messages.clear();
+        w.ui.fileDialogAnswers.clear();
+        EXPECT_EQ(c.act(), ReplaceResult::Overwritten);
+        EXPECT_EQ(w.ui.dialogsShown.size(), c.dialogsAfter);
+        ASSERT_EQ(w.ui.messages.size(), 1u);
+        EXPECT_EQ(w.ui.messages[0].text, message);
+        EXPECT_EQ(w.ui.messages[0].style, MessageStyle::OkInformation);
+        EXPECT_EQ(w.state.file.bytes, saved);
+        EXPECT_FALSE(w.state.file.modified);
+        EXPECT_TRUE(w.ui.isDisabled(MenuItem::Save));
+    }
+    // Its export still writes the resource as it was found.
+    w.ui.select(w.itemOfResource(2));
+    w.ui.fileDialogAnswers.push_back(Text("/out/inner.bin"));
+    EXPECT_TRUE(exportResource(w.state));
+    EXPECT_EQ(w.files.files["/out/inner.bin"], inner);
 }
 
 TEST_F(Replace, RescanOfTheSavedFileFindsTheNewDataWhereItWasPut) {

@@ -2,6 +2,7 @@
 
 #include "app/commands.h"
 #include "app_helpers.h"
+#include "config/config_files.h"
 #include "runtime/byte_ops.h"
 
 namespace kerbilo::testing {
@@ -125,6 +126,33 @@ TEST(OutputFolder, ChosenStoredWithGbkBytesCancelledWritesNothing) {
               Text::npos);
     EXPECT_TRUE(setOutputFolder(w.state));
     EXPECT_EQ(w.state.outputFolder, "/");
+}
+
+// A folder whose name holds a line break cannot be stored: Resource.ini stays as it was, the
+// folder is used for this run, and the user is told.
+TEST(OutputFolder, NameWithALineBreakIsUsedButNotStored) {
+    ScanWorld w;
+    const ByteBuffer before = ByteBuffer::fromText(gbk("[Config]\r\n输出文件夹=/old\r\n"));
+    w.files.files["/prog/Resource.ini"] = before;
+    for (const char* name : {"/out\nx", "/out\rx", "/out\r\n[Config]"}) {
+        SCOPED_TRACE(name);
+        w.ui.messages.clear();
+        w.ui.folderAnswers = {Text(name)};
+        EXPECT_TRUE(setOutputFolder(w.state));
+        EXPECT_EQ(w.files.files["/prog/Resource.ini"], before);
+        EXPECT_EQ(w.state.outputFolder, name);
+        ASSERT_EQ(w.ui.messages.size(), 1u);
+        EXPECT_EQ(w.ui.messages[0].text,
+                  gbk("无法保存输出文件夹:") + name +
+                      gbk("\r\n原因:名称中含有回车或换行符,设置文件无法保存它"
+                          "\r\n本次运行仍使用该文件夹导出资源。"));
+        EXPECT_EQ(w.ui.messages[0].title, gbk("提示"));
+    }
+    // Stored names read back as chosen, blanks at either end included.
+    w.ui.folderAnswers = {Text("/out ")};
+    EXPECT_TRUE(setOutputFolder(w.state));
+    EXPECT_TRUE(w.ui.messages.size() == 1u);
+    EXPECT_EQ(readOutputFolder(w.files), "/out ");
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include "cli_fixture.h"
@@ -60,6 +61,30 @@ TEST_F(Edit, ExportAllListsEveryFailure) {
             << err;
 }
 
+// The reason of the first failure is the one where it happened: a folder that could not be
+// made is named with its own reason, not the "missing" of the writes into it.
+TEST_F(Edit, ExportAllNamesTheFolderThatCouldNotBeMade) {
+    ASSERT_EQ(::mkdir(path("ro").c_str(), 0755), 0);
+    const bool mounted = ::mount("tmpfs", path("ro").c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
+    struct Case {
+        std::string out;
+        std::string reason;
+    };
+    std::vector<Case> cases = {{path("missing"), "文件或文件夹不存在"}};
+    if (mounted) cases.push_back({path("ro"), "文件系统是只读的"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        EXPECT_EQ(run({"export", path("sample.bin"), "--out", c.out}), 1);
+        const std::string folder = c.out + "/sample.bin";
+        std::string want = "kerbilo-cli: cannot create folder " + folder + ": " + c.reason + "\n";
+        for (const char* name : {"/9.png", "/2F.png", "/59.png"})
+            want += "kerbilo-cli: cannot write " + folder + name + ": " + c.reason + "\n";
+        EXPECT_EQ(err, want);
+    }
+    if (mounted) ::umount(path("ro").c_str());
+    if (!mounted) GTEST_SKIP() << "no read-only file system can be mounted here";
+}
+
 TEST_F(Edit, SingleExport) {
     ASSERT_EQ(run({"export", path("sample.bin"), "--resource", "2", "-o", path("two.png")}), 0)
         << err;
@@ -106,6 +131,36 @@ TEST_F(Edit, SeveralPairsApplyInOrderAndOutMayBeTheFile) {
               concatBytes({g, text("AA"), zeroBytes(28), g, r2, g, text("BBBB"), zeroBytes(5), g}));
 }
 
+// A PNG at 40 (172 bytes) enclosing one at 112 (100 bytes). Replacing the outer one rewrites
+// the inner one's bytes, so a later pair for the inner one is refused and nothing is saved;
+// the other order grows the outer one and replaces both.
+TEST_F(Edit, ReplacingAResourceAnEarlierPairOverwroteIsRefused) {
+    const ByteBuffer inner = pngResource(76, 'i');
+    const ByteBuffer outerHead{0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D};
+    write("nested.bin",
+          concatBytes({text(std::string(40, '#')), outerHead, text(std::string(60, 'o')), inner,
+                       text(std::string(40, '#'))}));
+    ASSERT_EQ(run({"list", path("nested.bin")}), 0);
+    ASSERT_EQ(out,
+              "number\tkind\tlabel\toffset\tlength\n1\tPNG\t29\t40\t172\n"
+              "2\tPNG\t71\t112\t100\n");
+    write("big.bin", std::string(350, 'B'));
+    write("small.bin", std::string(50, 's'));
+    const auto replace = [&](const char* first, const char* firstWith, const char* second,
+                             const char* secondWith) {
+        return run({"replace", path("nested.bin"), "--resource", first, "--with", path(firstWith),
+                    "--resource", second, "--with", path(secondWith), "-o", path("out.bin"),
+                    "--yes"});
+    };
+    EXPECT_EQ(replace("1", "big.bin", "2", "small.bin"), 1);
+    EXPECT_NE(err.find("resource 2 is no longer in the file"), std::string::npos) << err;
+    EXPECT_FALSE(exists("out.bin"));
+
+    ASSERT_EQ(replace("2", "small.bin", "1", "big.bin"), 0) << err;
+    EXPECT_EQ(read("out.bin"), concatBytes({text(std::string(40, '#')), text(std::string(350, 'B')),
+                                            text(std::string(40, '#'))}));
+}
+
 TEST_F(Edit, ReplaceAndExportErrors) {
     write("new.bin", std::string("N"));
     struct Case {
@@ -146,6 +201,7 @@ TEST_F(Edit, ReplaceAndExportErrors) {
         {{"export", path("sample.bin"), "-o", path("o")}, 2, "-o goes with --resource"},
         {{"export", path("sample.bin"), "--resource", "1"}, 2, "needs -o"},
         {{"export", path("sample.bin"), "--resource", "4", "-o", path("o")}, 2, "no resource 4"},
+        {{"export", path("sample.bin"), "--out", ""}, 2, "--out needs a folder"},
         {{"export"}, 2, "usage: kerbilo-cli export"},
         {{"set-output-folder"}, 2, "usage: kerbilo-cli set-output-folder"},
     };
@@ -161,6 +217,36 @@ TEST_F(Edit, SetOutputFolderReportsAnUnwritableSettingsFile) {
     ASSERT_EQ(::mkdir(path("Resource.ini").c_str(), 0755), 0);
     EXPECT_EQ(run({"set-output-folder", path("x")}), 1);
     EXPECT_NE(err.find("Resource.ini"), std::string::npos) << err;
+}
+
+// Resource.ini keeps the folder exactly: blanks at either end survive, and a name with a
+// line break is refused before anything is written.
+TEST_F(Edit, SetOutputFolderStoresTheNameExactlyOrNothing) {
+    const ByteBuffer before = text("[Config]\r\nother=1\r\n");
+    struct Case {
+        std::string name;
+        bool stored;
+    } cases[] = {
+        {"out ", true},  {"  two blanks  ", true}, {"\"quoted\"", true}, {"tab\t", true},
+        {"a\nb", false}, {"a\rb", false},          {"end\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        write("Resource.ini", before);
+        const int rc = run({"set-output-folder", path(c.name)});
+        if (!c.stored) {
+            EXPECT_EQ(rc, 1);
+            EXPECT_NE(err.find("Resource.ini"), std::string::npos) << err;
+            EXPECT_NE(err.find("回车或换行符"), std::string::npos) << err;
+            EXPECT_EQ(read("Resource.ini"), before);
+            continue;
+        }
+        ASSERT_EQ(rc, 0) << err;
+        ASSERT_EQ(::mkdir(path(c.name).c_str(), 0755), 0);
+        ASSERT_EQ(run({"export", path("sample.bin")}), 0) << err;
+        EXPECT_EQ(read(c.name + "/sample.bin/2F.png"), r2);
+        EXPECT_EQ(out, "wrote 3 of 3 files to " + path(c.name) + "/sample.bin\n");
+    }
 }
 
 TEST_F(Edit, HelpForEachCommand) {

@@ -1,3 +1,4 @@
+#include "cli/listing.h"
 #include "cli_fixture.h"
 #include "config/config_files.h"
 #include "runtime/byte_ops.h"
@@ -95,9 +96,18 @@ TEST_F(List, ExitCodesForUnreadableFilesAndUsageErrors) {
     }
 }
 
+TEST_F(List, KindNamesWithTabsAndBackslashesKeepTheirRow) {
+    write("kinds.ini", utf8ToGbk("[Config]\r\n资源种类数=1\r\n1=G\tI\\F\r\nG\tI\\F_head=4749\r\n"
+                                 "G\tI\\F_tail=3B\r\nG\tI\\F头补齐=47\r\n"));
+    ASSERT_EQ(run({"list", path("sample.bin"), "--config", path("kinds.ini")}), 0) << err;
+    EXPECT_EQ(out, "number\tkind\tlabel\toffset\tlength\n1\tG\\tI\\\\F\t1002\t4097\t9\n");
+    ASSERT_EQ(run({"list", path("sample.bin"), "--json", "--config", path("kinds.ini")}), 0);
+    EXPECT_NE(out.find("\"kind\":\"G\\u0009I\\\\F\""), std::string::npos) << out;
+}
+
 TEST_F(List, HelpExplainsEveryOption) {
     ASSERT_EQ(run({"list", "--help"}), 0);
-    for (const char* word : {"--config", "--json", "number", "offset", "length"})
+    for (const char* word : {"--config", "--json", "number", "offset", "length", "\\t", "\\\\"})
         EXPECT_NE(out.find(word), std::string::npos) << word;
     ASSERT_EQ(run({"--help"}), 0);
     for (const char* word : {"list", "export", "replace", "set-output-folder", "render"})

@@ -71,6 +71,73 @@ TEST_F(Operations, PutOutOfMemoryChangesNothing) {
     }
 }
 
+// Resource 1 at 40 (172 bytes) encloses resource 2 at 112 (100 bytes); both end at 212.
+// Replacing the outer one rewrites the inner one's bytes: the inner one is then no longer in
+// the file, and putting data there would write into the outer one's new bytes. Replacing
+// the inner one first only grows the outer one, which stays.
+TEST(Nested, AReplacementOverwritesWhatLayInsideItsStretch) {
+    const ByteBuffer inner = res(96, 0x22);
+    const ByteBuffer outer = join({bytes({0xAA, 0x01}), filler(70, 0x33), inner});
+    const ByteBuffer file = join({filler(40), outer, filler(40)});
+    struct Step {
+        int n;
+        std::size_t length;
+        PutStatus status;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+        ByteBuffer innerExport;  // what exporting resource 2 writes at the end
+    };
+    const std::vector<Case> cases = {
+        {"outer grows, then inner",
+         {{1, 350, PutStatus::Put}, {2, 50, PutStatus::Overwritten}},
+         inner},
+        {"outer fits, then inner",
+         {{1, 100, PutStatus::Put}, {2, 50, PutStatus::Overwritten}},
+         inner},
+        {"outer same length, then inner",
+         {{1, 172, PutStatus::Put}, {2, 100, PutStatus::Overwritten}},
+         inner},
+        {"inner grows, then outer, then inner",
+         {{2, 150, PutStatus::Put}, {1, 222, PutStatus::Put}, {2, 10, PutStatus::Overwritten}},
+         filler(150, 0x61)},
+        {"inner fits, inner again",
+         {{2, 50, PutStatus::Put}, {2, 90, PutStatus::Put}},
+         filler(90, 0x62)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DocWorld w;
+        w.setKinds(slotKinds());
+        ASSERT_TRUE(w.open(file));
+        ASSERT_EQ(w.doc.catalogue.size(), 2);
+        ASSERT_EQ(w.doc.catalogue.slot(1).offset, 40);
+        ASSERT_EQ(w.doc.catalogue.slot(1).length, 172);
+        ASSERT_EQ(w.doc.catalogue.slot(2).offset, 112);
+        ASSERT_EQ(w.doc.catalogue.slot(2).length, 100);
+        std::uint8_t fill = 0x60;
+        for (const Step& step : c.steps) {
+            SCOPED_TRACE(step.n);
+            const ByteBuffer before = w.doc.file.bytes;
+            const ByteBuffer dataBefore = w.doc.catalogue.data(step.n);
+            const ByteBuffer data = filler(step.length, ++fill);
+            EXPECT_EQ(putResourceData(w.doc, step.n, data, Growth::Allow).status, step.status);
+            if (step.status == PutStatus::Put) {
+                const Slot slot = w.doc.catalogue.slot(step.n);
+                EXPECT_EQ(w.doc.file.bytes.slice(slot.offset, step.length), data);
+                continue;
+            }
+            EXPECT_EQ(w.doc.file.bytes, before);
+            EXPECT_EQ(w.doc.catalogue.data(step.n), dataBefore);
+        }
+        EXPECT_FALSE(w.doc.catalogue.overwritten(1)) << "the encloser stays";
+        w.files.directories.insert("/out");
+        EXPECT_TRUE(exportResourceTo(w.files, w.doc.catalogue, 2, "/out/2.bin").written);
+        EXPECT_EQ(w.files.files["/out/2.bin"], c.innerExport);
+    }
+}
+
 TEST_F(Operations, GrowthWarningNamesBothSizes) {
     EXPECT_EQ(growthWarning(301, 300),
               gbk("您欲替换的资源的大小:301超过原资源的大小:300\r\n"
@@ -152,14 +219,23 @@ TEST_F(Operations, ExportAllWritesAManifestOfWhatItWrote) {
 
 TEST_F(Operations, OutputFolderIsUsedEvenWhenItCannotBeStored) {
     Text folder;
-    WriteResult stored = storeOutputFolder(w.files, folder, "/out");
+    StoreResult stored = storeOutputFolder(w.files, folder, "/out");
     EXPECT_TRUE(stored.written);
     EXPECT_EQ(folder, "/out");
     EXPECT_NE(w.files.content("/prog/Resource.ini").find("/out"), Text::npos);
 
+    const ByteBuffer before = w.files.files["/prog/Resource.ini"];
+    stored = storeOutputFolder(w.files, folder, "/a\nb");
+    EXPECT_FALSE(stored.written);
+    EXPECT_TRUE(stored.unstorable);
+    EXPECT_EQ(stored.reason, gbk("名称中含有回车或换行符,设置文件无法保存它"));
+    EXPECT_EQ(folder, "/a\nb");
+    EXPECT_EQ(w.files.files["/prog/Resource.ini"], before);
+
     w.files.unwritable.insert("/prog/Resource.ini");
     stored = storeOutputFolder(w.files, folder, "/elsewhere");
     EXPECT_FALSE(stored.written);
+    EXPECT_FALSE(stored.unstorable);
     EXPECT_FALSE(stored.reason.empty());
     EXPECT_EQ(folder, "/elsewhere");
 }

@@ -125,6 +125,30 @@ TEST_P(FileServicesContract, IniWriteCreatesThenUpdatesInPlace) {
     EXPECT_FALSE(files().writeIniValue(at("nofolder/x.ini"), "S", "k", "v"));
 }
 
+// A line break in a name or the value would end the entry early and write the rest as lines
+// of their own: the write is refused and the file keeps every byte.
+TEST_P(FileServicesContract, IniWriteRefusesLineBreaksAndLeavesTheFile) {
+    const Text ini = at("Resource.ini");
+    const ByteBuffer before = ByteBuffer::fromText("[Config]\r\nk=kept\r\n");
+    ASSERT_TRUE(files().writeWholeFile(ini, before));
+    struct Case {
+        const char* section;
+        const char* key;
+        const char* value;
+    } cases[] = {
+        {"Config", "k", "a\nb"},       {"Config", "k", "a\rb"}, {"Config", "k", "a\r\n[X]\r\nk=y"},
+        {"Config", "k", "trailing\n"}, {"Config", "k\nx", "v"}, {"Con\rfig", "k", "v"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_FALSE(files().writeIniValue(ini, c.section, c.key, c.value));
+        EXPECT_EQ(files().readWholeFile(ini), before);
+        EXPECT_FALSE(files().writeIniValue(at("new.ini"), c.section, c.key, c.value));
+        EXPECT_FALSE(files().pathExists(at("new.ini")));
+    }
+    EXPECT_EQ(files().readIniValue(ini, "Config", "k", ""), "kept");
+}
+
 INSTANTIATE_TEST_SUITE_P(Impl, FileServicesContract, ::testing::Values("posix", "memory"));
 
 class PosixFiles : public ::testing::Test {

@@ -210,6 +210,70 @@ TEST(Ini, LookupRules) {
     for (const auto& c : cases) EXPECT_EQ(iniLookup(ini, c.section, c.key), c.want) << c.key;
 }
 
+// Only ASCII letters fold. The second byte of a double-byte character (81 41, 81 61) may be
+// a letter's byte, but it is part of another character: 81 41 and 81 61 are two names.
+TEST(Ini, NamesFoldAsciiLettersOnly) {
+    struct Case {
+        const char* name;
+        std::string stored;  // the section and key names in the file
+        std::string asked;   // the names looked up and assigned
+        bool same;
+    } cases[] = {
+        {"ascii letters", "Output", "oUTPUT", true},
+        {"second byte A/a", "\x81\x41", "\x81\x61", false},
+        {"second byte Z/z", "\xB0\x5A", "\xB0\x7A", false},
+        {"letter after a character",
+         "\xD7\xCA"
+         "A",
+         "\xD7\xCA"
+         "a",
+         true},
+        {"four-byte code then letter",
+         "\x81\x30\x81\x30"
+         "B",
+         "\x81\x30\x81\x30"
+         "b",
+         true},
+        {"same character", "\x81\x41", "\x81\x41", true},
+        {"lone lead byte at the end", "x\x81", "X\x81", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string ini = "[" + c.stored + "]\r\n" + c.stored + "=old\r\n";
+        EXPECT_EQ(iniLookup(ini, c.asked, c.stored),
+                  c.same ? std::optional<std::string>("old") : std::nullopt);
+        EXPECT_EQ(iniLookup(ini, c.stored, c.asked),
+                  c.same ? std::optional<std::string>("old") : std::nullopt);
+        // Assigning to a different name adds an entry and leaves the stored one alone.
+        const std::string assigned = iniAssign(ini, c.stored, c.asked, "new");
+        EXPECT_EQ(assigned, c.same ? "[" + c.stored + "]\r\n" + c.asked + "=new\r\n"
+                                   : ini + c.asked + "=new\r\n");
+        EXPECT_EQ(iniLookup(assigned, c.stored, c.stored), c.same ? "new" : "old");
+    }
+}
+
+// What is assigned is what is read back: blanks at either end and quotes around a value
+// survive, because such a value is written inside quotes of its own.
+TEST(Ini, ValuesReadBackAsAssigned) {
+    struct Case {
+        std::string value;
+        std::string written;  // the entry line
+    } cases[] = {
+        {"plain", "k=plain"},           {"", "k="},
+        {"out ", "k=\"out \""},         {" lead", "k=\" lead\""},
+        {"\ttabs\t", "k=\"\ttabs\t\""}, {"\"q\"", "k=\"\"q\"\""},
+        {"'q'", "k=\"'q'\""},           {"\"", "k=\""},
+        {"in side", "k=in side"},       {"a=b", "k=a=b"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        const std::string ini = iniAssign("[s]\r\nk=old\r\n", "s", "k", c.value);
+        EXPECT_EQ(ini, "[s]\r\n" + c.written + "\r\n");
+        EXPECT_EQ(iniLookup(ini, "s", "k"), c.value);
+        EXPECT_EQ(iniLookup(iniAssign("", "s", "k", c.value), "s", "k"), c.value);
+    }
+}
+
 TEST(Ini, LfOnlyLinesAndLongValues) {
     EXPECT_EQ(iniLookup("[a]\nk=v\n", "a", "k"), "v");
     const std::string longValue(20000, 'x');

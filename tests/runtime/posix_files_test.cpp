@@ -33,6 +33,7 @@
 #include <tuple>
 #include <vector>
 
+#include "names_of_any_bytes.h"
 #include "printers.h"
 #include "runtime/byte_ops.h"
 #include "runtime/file_services.h"
@@ -606,16 +607,7 @@ TEST_F(FailedWrites, FileSizeLimitWhileWritingInPlace) {
 class FileNames : public TempFolder {};
 
 TEST_F(FileNames, AnyBytesNameTheSameFile) {
-    std::vector<std::string> names = {
-        "plain-ascii.bin",
-        "资源.bin",
-        "emoji-😀.png",
-        "r\xE9sum\xE9_A.bin",            // Latin-1
-        "\xD7\xCA\xD4\xB4",              // "资源" in GBK, as a Windows archive unpacks it
-        "\x83\x65\x83\x58\x83\x67.dat",  // "テスト" in Shift-JIS
-        std::string(255, 'n'),
-    };
-    for (int b = 0x80; b <= 0xFF; ++b) names.push_back(std::string(1, static_cast<char>(b)));
+    const std::vector<std::string> names = testing::namesOfAnyBytes();
     ASSERT_EQ(mkdir(p("dirs").c_str(), 0755), 0);
     std::set<std::string> expected{"dirs"};
     for (const std::string& name : names) {

@@ -65,6 +65,10 @@ bool MemoryFileServices::createDirectory(std::string_view path) {
         lastError_ = describeErrno(EEXIST);
         return false;
     }
+    if (uncreatable.count(p)) {
+        lastError_ = describeErrno(EROFS);
+        return false;
+    }
     if (!parentExists(p)) {
         lastError_ = describeErrno(ENOENT);
         return false;

@@ -16,6 +16,7 @@ class MemoryFileServices : public FileServices {
     std::set<Text> directories;  // "/" and the program directory exist from the start
     std::set<Text> unreadable;   // reads of these paths fail
     std::set<Text> unwritable;   // writes to these paths fail
+    std::set<Text> uncreatable;  // these folders cannot be made (a read-only file system)
     int writes = 0;              // successful whole-file writes
 
     Text programDirectory() const override { return programDir_; }

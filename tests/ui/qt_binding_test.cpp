@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <QtCore/QBuffer>
 #include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QFile>
 #include <QtCore/QMimeData>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QUrl>
@@ -14,9 +16,11 @@
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QTreeView>
+
 #include <fstream>
 
 #include "gui_helpers.h"
+#include "names_of_any_bytes.h"
 #include "runtime/gbk.h"
 #include "ui/services/qt/picture_widget.h"
 #include "ui/services/qt/preorder_tree_model.h"
@@ -324,6 +328,80 @@ TEST_F(QtBinding, PaneDrawsThePictureOnTheWindowColour) {
     EXPECT_EQ(shown.pixelColor(2, 2), pane->palette().window().color());
     ui->setPictureData(Pane::Main, ByteBuffer::fromText("not a picture"));
     EXPECT_EQ(pane->composed().pixelColor(50, 40), pane->palette().window().color());
+}
+
+// A name whose bytes are no UTF-8 reaches Qt as U+FFFD and is not even listed in the
+// dialog's folder. Dropped, or typed as a user sees it elsewhere (with replacement
+// characters), it still names the file of its bytes: open, save over it, choose it as a
+// folder.
+TEST_F(QtBinding, NamesOfAnyBytesReachTheirFiles) {
+    int i = 0;
+    for (const std::string& name : namesOfAnyBytes()) {
+        SCOPED_TRACE(printable(name));
+        const std::string c = dir.filePath(QString("c%1").arg(i++)).toStdString();
+        ASSERT_EQ(::mkdir(c.c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir((c + "/f").c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir((c + "/f/" + name).c_str(), 0755), 0);
+        const std::string file = c + "/" + name;
+        rawWrite(file, "x");
+        const QString shown = QFile::decodeName(QByteArray::fromStdString(name));
+
+        QMimeData drop;
+        drop.setData("text/uri-list",
+                     "file://" + QByteArray::fromStdString(file).toPercentEncoding("/") + "\r\n");
+        EXPECT_EQ(gbkToUtf8(droppedFilesOf(drop).value_or("")), file);
+
+        for (const FileDialogMode mode : {FileDialogMode::Open, FileDialogMode::Save}) {
+            FileDialogSettings s;
+            s.mode = mode;
+            s.initialFolder = utf8ToGbk(c);
+            bool asked = false;
+            whenModal<QFileDialog>([&, mode](QFileDialog* d) {
+                // Only saving asks; a watcher left waiting would answer a later question.
+                if (mode == FileDialogMode::Save)
+                    whenModal<QMessageBox>([&](QMessageBox* box) {
+                        asked = true;
+                        pressButton(box, QMessageBox::Yes);
+                    });
+                fileNameEdit(d)->setText(shown);
+                static_cast<QDialog*>(d)->accept();
+            });
+            ASSERT_TRUE(ui->showFileDialog(s)) << (mode == FileDialogMode::Open ? "open" : "save");
+            EXPECT_EQ(gbkToUtf8(s.fileName), file);
+            EXPECT_EQ(asked, mode == FileDialogMode::Save) << "asks before saving over it";
+            if (mode == FileDialogMode::Save && !asked) return;  // its watcher is still waiting
+        }
+
+        whenModal<QFileDialog>([&](QFileDialog* d) {
+            d->setDirectory(QString::fromStdString(c + "/f"));
+            fileNameEdit(d)->setText(shown);
+            static_cast<QDialog*>(d)->accept();
+        });
+        EXPECT_EQ(gbkToUtf8(ui->chooseFolder("x", 0).value_or("")), c + "/f/" + name);
+    }
+    EXPECT_EQ(replacementCharactersBelow(dir.path().toStdString()), std::vector<std::string>{});
+}
+
+// The bytes behind a path Qt shows with replacement characters: each such component is the
+// one name of its folder that Qt shows alike; with none or several it stays as shown.
+TEST_F(QtBinding, ShownPathsResolveToTheOneNameOnDisk) {
+    const std::string root = dir.path().toStdString();
+    for (const char* folder : {"/one", "/one/\xD7\xCA", "/two", "/two/\x80", "/two/\x81"})
+        ASSERT_EQ(::mkdir((root + folder).c_str(), 0755), 0);
+    rawWrite(root + "/one/\xD7\xCA/\xE9.bin", "x");
+    rawWrite(root + "/one/\xEF\xBF\xBD", "a real U+FFFD");
+    const QString fffd(QChar::ReplacementCharacter);
+    const std::pair<QString, std::string> cases[] = {
+        {"/one/" + fffd + fffd + "/" + fffd + ".bin", "/one/\xD7\xCA/\xE9.bin"},
+        {"/one/" + fffd, "/one/\xEF\xBF\xBD"},  // the encoded name exists: it is meant
+        {"/two/" + fffd, "/two/\xEF\xBF\xBD"},  // \x80 or \x81: no way to tell
+        {"/one/new " + fffd, "/one/new \xEF\xBF\xBD"},
+        {"/one/plain", "/one/plain"},
+    };
+    for (const auto& [shown, bytes] : cases) {
+        SCOPED_TRACE(printable(bytes));
+        EXPECT_EQ(nativePathOf(dir.path() + shown), root + bytes);
+    }
 }
 
 // The scan's shape: a few groups, each filled to the end before the next begins.

@@ -1,7 +1,11 @@
 #include "ui/services/qt/qt_ui_services.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QMimeData>
 #include <QtCore/QUrl>
@@ -14,6 +18,7 @@
 #include <QtWidgets/QMessageBox>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QTreeView>
+#include <string>
 #include <vector>
 
 #include "ui/services/dropped_files.h"
@@ -25,21 +30,70 @@ namespace kerbilo {
 
 namespace {
 
+bool statOf(const std::string& path, struct stat& st) {
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool isFolder(const std::string& path) {
+    struct stat st {};
+    return statOf(path, st) && S_ISDIR(st.st_mode);
+}
+
+// The folder a path lies in; "/" for a name in the root, "." for a bare name.
+std::string parentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The entries of a folder whose names Qt shows as `shown`.
+std::vector<std::string> entriesShownAs(const std::string& folder, const QString& shown) {
+    std::vector<std::string> found;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return found;
+    while (const dirent* e = ::readdir(dir))
+        if (QFile::decodeName(e->d_name) == shown) found.emplace_back(e->d_name);
+    ::closedir(dir);
+    return found;
+}
+
 // Qt accepts a typed path in a folder that does not exist; the logic relies on it existing.
+// A path whose bytes Qt could not decode is taken back to those bytes (nativePathOf) before
+// it is checked, and `chosen` holds what was accepted.
 class FileDialog final : public QFileDialog {
   public:
     using QFileDialog::QFileDialog;
 
+    std::string chosen;  // the bytes of the path accepted
+
   protected:
     void accept() override {
         const QStringList files = selectedFiles();
-        if (fileMode() != Directory && !files.isEmpty() &&
-            !QFileInfo(files.first()).absoluteDir().exists()) {
+        if (files.isEmpty()) return QFileDialog::accept();
+        const QString shown =
+            fileMode() == Directory ? QDir::cleanPath(files.first()) : files.first();
+        const std::string path = nativePathOf(shown);
+        if (fileMode() != Directory && !isFolder(parentOf(path))) {
             QMessageBox::warning(this, windowTitle(),
                                  tr("%1\nDirectory not found.").arg(files.first()));
             return;
         }
-        QFileDialog::accept();
+        chosen = path;
+        struct stat st {};
+        if (path == QFile::encodeName(shown).toStdString() || !statOf(path, st))
+            return QFileDialog::accept();
+        // Qt looks for the name it shows, which is not on disk: it would refuse to open
+        // what is there, or save over it without asking. The bytes decide instead.
+        const bool wantFolder = fileMode() == Directory;
+        if (S_ISDIR(st.st_mode) != wantFolder) return QFileDialog::accept();
+        if (acceptMode() == AcceptSave && !testOption(DontConfirmOverwrite) &&
+            QMessageBox::warning(this, windowTitle(),
+                                 tr("%1 already exists.\nDo you want to replace it?")
+                                     .arg(QFileInfo(shown).fileName()),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) != QMessageBox::Yes)
+            return;
+        QDialog::accept();
     }
 };
 
@@ -70,11 +124,54 @@ QStringList nameFiltersOf(const Text& filter) {
     return out;
 }
 
+std::string nativePathOf(const QString& shown) {
+    const std::string direct = QFile::encodeName(shown).toStdString();
+    struct stat st {};
+    if (!shown.contains(QChar::ReplacementCharacter) || ::lstat(direct.c_str(), &st) == 0)
+        return direct;
+    std::string path;
+    const QStringList parts = shown.split(QLatin1Char('/'));
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const QString& part = parts[i];
+        const std::string folder = i == 0 ? "." : path.empty() ? "/" : path;
+        if (i > 0) path += '/';
+        const std::string asShown = QFile::encodeName(part).toStdString();
+        if (!part.contains(QChar::ReplacementCharacter) ||
+            ::lstat((path + asShown).c_str(), &st) == 0) {
+            path += asShown;
+            continue;
+        }
+        // Several names that Qt shows alike leave no way to tell which was meant.
+        const std::vector<std::string> found = entriesShownAs(folder, part);
+        path += found.size() == 1 ? found.front() : asShown;
+    }
+    return path;
+}
+
+std::string localFileBytes(const QUrl& url) {
+    // toLocalFile() decodes the path as UTF-8, with U+FFFD for the bytes that are not; the
+    // percent-encoded path still holds every byte.
+    const QByteArray path =
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    std::string out;
+    if (!url.host().isEmpty()) {  // a host makes "//host/path", as toLocalFile() does
+        out = "//" + url.host().toStdString();
+        if (!path.isEmpty() && !path.startsWith('/')) out += '/';
+    }
+    out.append(path.constData(), static_cast<std::size_t>(path.size()));
+    // A sender that put raw bytes in the URI list, not percent-encoded, had them turned into
+    // U+FFFD already: look for the one name on disk that Qt shows alike.
+    struct stat st {};
+    if (out.find("\xEF\xBF\xBD") != std::string::npos && ::lstat(out.c_str(), &st) != 0)
+        return nativePathOf(QString::fromStdString(out));
+    return out;
+}
+
 std::optional<Text> droppedFilesOf(const QMimeData& mime) {
     if (!mime.hasUrls()) return std::nullopt;
     std::vector<Text> paths;
     for (const QUrl& url : mime.urls())
-        if (url.isLocalFile()) paths.push_back(fromQt(url.toLocalFile()));
+        if (url.isLocalFile()) paths.push_back(utf8ToGbk(localFileBytes(url)));
     if (paths.empty()) return std::nullopt;
     return filesDroppedText(paths);
 }
@@ -142,10 +239,8 @@ bool QtUiServices::showFileDialog(FileDialogSettings& settings) {
     if (!settings.initialFolder.empty()) dialog.setDirectory(toQt(settings.initialFolder));
     dialog.setDefaultSuffix(toQt(settings.defaultExtension));
     if (!settings.fileName.empty()) dialog.selectFile(toQt(settings.fileName));
-    if (dialog.exec() != QDialog::Accepted) return false;
-    const QStringList files = dialog.selectedFiles();
-    if (files.isEmpty()) return false;
-    settings.fileName = fromQt(QDir::toNativeSeparators(files.first()));
+    if (dialog.exec() != QDialog::Accepted || dialog.chosen.empty()) return false;
+    settings.fileName = utf8ToGbk(dialog.chosen);
     return true;
 }
 
@@ -155,10 +250,10 @@ std::optional<Text> QtUiServices::chooseFolder(const Text& prompt, std::uintptr_
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setDirectory(QDir::rootPath());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    QString path = QDir::cleanPath(dialog.selectedFiles().first());
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
-    return fromQt(path);
+    if (dialog.exec() != QDialog::Accepted || dialog.chosen.empty()) return std::nullopt;
+    std::string path = dialog.chosen;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return utf8ToGbk(path);
 }
 
 void QtUiServices::setStatusText(int part, const Text& text) {

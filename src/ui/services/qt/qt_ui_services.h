@@ -7,6 +7,7 @@
 #include <QtCore/QPointer>
 #include <functional>
 #include <map>
+#include <string>
 
 #include "ui/services/ui_services.h"
 
@@ -15,6 +16,7 @@ class QLabel;
 class QMenu;
 class QMimeData;
 class QTreeView;
+class QUrl;
 class QWidget;
 
 namespace kerbilo {
@@ -34,6 +36,22 @@ struct QtUiWidgets {
 
 // Filter text "desc|pattern|desc|pattern" as Qt name filters "desc (m1 m2)".
 QStringList nameFiltersOf(const Text& filter);
+
+// Qt 6 takes file names for UTF-8: QFile::decodeName, QFileInfo and QUrl::toLocalFile put
+// U+FFFD for each byte that is not, encoding such a text back gives EF BF BD where the bytes
+// were, and its folder listings (QDirIterator, so QFileSystemModel and the file dialog) leave
+// those names out. The program's paths are bytes (runtime/gbk.h), so the binding takes what
+// Qt gives back to them: a drop through the URL's percent-encoded bytes, a dialog's choice
+// through nativePathOf.
+
+// The bytes on disk of a path as Qt shows it: its encoding when that exists or it holds no
+// U+FFFD; else each component that does is the one entry of its folder that Qt shows alike
+// (left as it is when none or several are).
+std::string nativePathOf(const QString& shown);
+
+// The bytes of the path a local file URL names: its percent-encoded path decoded, with the
+// host in front as toLocalFile() puts it.
+std::string localFileBytes(const QUrl& url);
 
 // The files-dropped text of some dropped data; nothing when it holds no local file.
 std::optional<Text> droppedFilesOf(const QMimeData& mime);
