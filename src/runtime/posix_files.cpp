@@ -18,6 +18,7 @@
 
 #include "runtime/file_services.h"
 #include "runtime/gbk.h"
+#include "runtime/memory.h"
 #include "runtime/shrink_guard.h"
 
 namespace kerbilo {
@@ -28,6 +29,7 @@ constexpr int kNotAFile = -1;  // reading a pipe, a socket or a character device
 constexpr int kSocket = -2;    // writing to a socket
 constexpr int kNoReader = -3;  // writing to a FIFO that nobody reads
 constexpr int kNoCopy = -4;    // the old content could not be kept aside before overwriting it
+constexpr int kLargerThanMemory = -5;  // a whole file that the memory left cannot hold
 
 constexpr decltype(statfs::f_type) kProcFsMagic = 0x9fa0;
 
@@ -508,6 +510,8 @@ Text describeErrno(int err) {
             return utf8ToGbk("不是普通文件(管道、套接字或字符设备)");
         case kSocket:
             return utf8ToGbk("这是套接字,不能当作文件写入");
+        case kLargerThanMemory:
+            return utf8ToGbk("文件大于可用的内存");
         case kNoReader:
             return utf8ToGbk("管道另一端没有程序在读取");
         case kNoCopy:
@@ -614,6 +618,13 @@ std::optional<ByteBuffer> PosixFileServices::tryReadWholeFile(std::string_view p
         std::optional<ByteBuffer> all = readAll(fd.get());
         if (!all) fail(errno);
         return all;
+    }
+    // A file larger than the memory left would be read into pages the system then has to
+    // swap out, or the program would be killed near the end: refuse it now instead.
+    if (const std::optional<std::uint64_t> left = memoryAvailable();
+        left && static_cast<std::uint64_t>(size) > *left) {
+        fail(kLargerThanMemory);
+        return std::nullopt;
     }
     ByteBuffer b = ByteBuffer::uninitialized(static_cast<std::size_t>(size));
     std::uint8_t* w = b.mutableData();

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,6 +93,42 @@ TEST_F(MappedFiles, AShrunkFileEndsTheRunWithAMessage) {
     ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_EQ(message, "kerbilo-test: " + path + " became shorter while it was read; stopping\n");
+}
+
+}  // namespace
+}  // namespace kerbilo::testing
+
+namespace kerbilo::testing {
+namespace {
+
+// A whole read that the memory left cannot hold is refused at once, with a reason, rather
+// than failing late.
+TEST_F(MappedFiles, AReadLargerThanTheMemoryLeftIsRefusedAtOnce) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers need more address space than any limit leaves";
+#endif
+    write("big.bin", std::string(48 << 20, 'b'));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        PosixFileServices files(home);
+        // Room for 16 MiB more than the process already uses.
+        struct rlimit limit {};
+        std::FILE* status = std::fopen("/proc/self/status", "r");
+        char line[256];
+        unsigned long long vmKib = 0;
+        while (status && std::fgets(line, sizeof line, status))
+            if (std::sscanf(line, "VmSize: %llu", &vmKib) == 1) break;
+        if (status) std::fclose(status);
+        limit.rlim_cur = limit.rlim_max = (vmKib << 10) + (16 << 20);
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(3);
+        if (files.tryReadWholeFile(home + "/big.bin")) ::_exit(4);
+        ::_exit(files.lastError() == utf8ToGbk("文件大于可用的内存") ? 0 : 5);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "3 limit, 4 read, 5 reason";
 }
 
 }  // namespace
