@@ -50,7 +50,10 @@ Session::Session(CliEnv& e, const std::optional<std::string>& configUtf8,
       files(e.files, configUtf8 ? std::optional<Text>(utf8ToGbk(*configUtf8)) : std::nullopt),
       ui(e.progress),
       config_(configUtf8),
-      options_(options) {}
+      options_(options) {
+    // Nobody watches the scan at a console: every kind goes through the file in one sweep.
+    options_.oneSweep = true;
+}
 
 std::string utf8(const Text& gbk) {
     // Labels and numbers are plain ASCII; millions of them need no conversion.

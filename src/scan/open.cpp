@@ -44,7 +44,8 @@ OpenResult openFile(Services& services, Document& doc, const Text& path,
     // billion with three kinds defined scans three.
     const std::int64_t kinds =
         std::min<std::int64_t>(result.kindCount, highestNamedKind(services.files));
-    for (std::int64_t k = 1; k <= kinds; ++k) {
+    if (options.oneSweep) result.kindsScanned = scanKindsInOneSweep(services, doc, kinds, options);
+    for (std::int64_t k = 1; k <= kinds && !options.oneSweep; ++k) {
         services.progress.step();  // skipped kinds let events run too
         services.progress.beginStage(1.0 / static_cast<double>(kinds),
                                      bufferLength(doc.file.bytes));

@@ -1,5 +1,9 @@
 #include "scan/scanner.h"
 
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 #include "config/config_files.h"
 #include "config/hex_codec.h"
 #include "picture/inspect.h"
@@ -9,103 +13,194 @@
 
 namespace kerbilo {
 
+KindSearch::KindSearch(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
+                       const ByteBuffer& tail, bool byFormat)
+    : data_(data),
+      n_(n),
+      head_(head),
+      tail_(tail),
+      byFormat_(byFormat),
+      tailsLeft_(!tail.empty()) {}
+
+bool KindSearch::advance(std::size_t limit, Progress& progress,
+                         const std::function<void(std::int64_t)>& onHead,
+                         const std::function<void(const KindMatch&)>& onMatch) {
+    while (!done_) {
+        progress.step();
+        if (from_ >= n_) break;
+        if (from_ >= limit) return true;
+        // Heads that start before the limit; the last of them may reach past it.
+        const std::size_t end = std::min(n_, limit + head_.size() - 1);
+        const std::int64_t h = findBytesIn(data_ + from_, end - from_, head_.data(), head_.size());
+        if (h < 0) {
+            if (end >= n_) break;
+            from_ = limit;
+            return true;
+        }
+        const std::size_t headAt = from_ + static_cast<std::size_t>(h);
+        const auto at = static_cast<std::int64_t>(headAt);
+        onHead(at);
+        // The next head search, and the tail search, start at the head's second byte: the
+        // tail may begin inside the head.
+        from_ = headAt + 1;
+        if (byFormat_) {
+            if (const std::optional<std::int64_t> extent =
+                    formatExtent({data_ + headAt, n_ - headAt})) {
+                onMatch({at, *extent});
+                continue;
+            }
+        }
+        if (tailsLeft_ && tailAt_ < static_cast<std::int64_t>(from_)) {
+            const std::int64_t t =
+                from_ >= n_ ? -1
+                            : findBytesIn(data_ + from_, n_ - from_, tail_.data(), tail_.size());
+            if (t < 0)
+                tailsLeft_ = false;
+            else
+                tailAt_ = static_cast<std::int64_t>(from_) + t;
+        }
+        if (!tailsLeft_) {
+            // No later head can have a tail either: ending at the tail, the kind is done;
+            // ending by format, later heads may still walk.
+            if (!byFormat_) break;
+            continue;
+        }
+        onMatch({at, tailAt_ + static_cast<std::int64_t>(tail_.size()) - at});
+    }
+    done_ = true;
+    return false;
+}
+
 void findKindMatches(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
                      const ByteBuffer& tail, Progress& progress,
                      const std::function<void(std::int64_t)>& onHead,
                      const std::function<void(const KindMatch&)>& onMatch) {
-    std::size_t from = 0;      // next head search start
-    std::int64_t tailAt = -1;  // first tail at or after the last tail search start
-    for (;;) {
-        progress.step();
-        if (from >= n) return;
-        const std::int64_t h = findBytesIn(data + from, n - from, head.data(), head.size());
-        if (h < 0) return;
-        const std::size_t headAt = from + static_cast<std::size_t>(h);
-        onHead(static_cast<std::int64_t>(headAt));
-        // The tail may begin inside the head, from its second byte on.
-        const std::size_t tailFrom = headAt + 1;
-        if (tailAt < static_cast<std::int64_t>(tailFrom)) {
-            const std::int64_t t = tailFrom >= n ? -1
-                                                 : findBytesIn(data + tailFrom, n - tailFrom,
-                                                               tail.data(), tail.size());
-            if (t < 0) return;  // no later head can have a tail either
-            tailAt = static_cast<std::int64_t>(tailFrom) + t;
-        }
-        onMatch(
-            {static_cast<std::int64_t>(headAt),
-             tailAt + static_cast<std::int64_t>(tail.size()) - static_cast<std::int64_t>(headAt)});
-        from = headAt + 1;
-    }
+    KindSearch(data, n, head, tail, false).advance(n, progress, onHead, onMatch);
 }
 
 void findKindMatchesByFormat(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
                              const ByteBuffer& tail, Progress& progress,
                              const std::function<void(std::int64_t)>& onHead,
                              const std::function<void(const KindMatch&)>& onMatch) {
-    std::size_t from = 0;
-    std::int64_t tailAt = -1;        // as in findKindMatches
-    bool tailsLeft = !tail.empty();  // false once no tail follows the last search start
-    for (;;) {
-        progress.step();
-        if (from >= n) return;
-        const std::int64_t h = findBytesIn(data + from, n - from, head.data(), head.size());
-        if (h < 0) return;
-        const std::size_t headAt = from + static_cast<std::size_t>(h);
-        const auto at = static_cast<std::int64_t>(headAt);
-        onHead(at);
-        from = headAt + 1;
-        if (const std::optional<std::int64_t> extent = formatExtent({data + headAt, n - headAt})) {
-            onMatch({at, *extent});
-            continue;
-        }
-        if (!tailsLeft) continue;
-        if (tailAt < static_cast<std::int64_t>(from)) {
-            const std::int64_t t = findBytesIn(data + from, n - from, tail.data(), tail.size());
-            if (t < 0) {
-                tailsLeft = false;
-                continue;
-            }
-            tailAt = static_cast<std::int64_t>(from) + t;
-        }
-        onMatch({at, tailAt + static_cast<std::int64_t>(tail.size()) - at});
-    }
+    KindSearch(data, n, head, tail, true).advance(n, progress, onHead, onMatch);
 }
 
-bool scanKind(Services& services, Document& doc, int k, const OpenOptions& options) {
-    FileServices& files = services.files;
-    UiServices& ui = services.ui;
-    Progress& progress = services.progress;
-    const Text name = readKindName(files, k);
-    if (name.empty()) return false;
-    const ByteBuffer head = decodeHexText(readKindField(files, name, KindField::Head), progress);
-    const ByteBuffer tail = decodeHexText(readKindField(files, name, KindField::Tail), progress);
-    ByteBuffer headFill = decodeHexText(readKindField(files, name, KindField::HeadFill), progress);
-    ByteBuffer tailFill = decodeHexText(readKindField(files, name, KindField::TailFill), progress);
-    const bool byFormat = options.endsByFormat || readKindEndsByFormat(files, name);
-    if (head.empty() || (tail.empty() && !byFormat)) return false;
-    ui.setStatusText(
-        0, concatText({scan_text::parsingKindPrefix(), name, scan_text::parsingKindSuffix()}));
+namespace {
 
-    ResourceCatalogue& catalogue = doc.catalogue;
-    const int before = catalogue.size();
-    const int kind = catalogue.addKind(name, std::move(headFill), std::move(tailFill));
+// One kind as resource.config describes it, read and decoded; nothing for a kind the scan
+// skips (no name, no head, or no tail for a kind that ends at its tail).
+struct KindToScan {
+    Text name;
+    ByteBuffer head, tail, headFill, tailFill;
+    bool byFormat = false;
+};
+
+std::optional<KindToScan> readKind(FileServices& files, Progress& progress, int k,
+                                   const OpenOptions& options) {
+    KindToScan kind;
+    kind.name = readKindName(files, k);
+    if (kind.name.empty()) return std::nullopt;
+    const auto field = [&](KindField f) {
+        return decodeHexText(readKindField(files, kind.name, f), progress);
+    };
+    kind.head = field(KindField::Head);
+    kind.tail = field(KindField::Tail);
+    kind.headFill = field(KindField::HeadFill);
+    kind.tailFill = field(KindField::TailFill);
+    kind.byFormat = options.endsByFormat || readKindEndsByFormat(files, kind.name);
+    if (kind.head.empty() || (kind.tail.empty() && !kind.byFormat)) return std::nullopt;
+    return kind;
+}
+
+// What the user sees of one kind's scan: its status text, one status text per head, its
+// resources in the catalogue and its group in the tree.
+class KindPublisher {
+  public:
+    KindPublisher(Services& services, Document& doc, KindToScan& kind)
+        : services_(services), doc_(doc), name_(kind.name), status_(scan_text::parsingPrefix()) {
+        prefixLength_ = status_.size();
+        services.ui.setStatusText(0, concatText({scan_text::parsingKindPrefix(), kind.name,
+                                                 scan_text::parsingKindSuffix()}));
+        before_ = doc.catalogue.size();
+        kind_ =
+            doc.catalogue.addKind(kind.name, std::move(kind.headFill), std::move(kind.tailFill));
+    }
+    void head(std::int64_t at) {
+        status_.resize(prefixLength_);
+        status_ += intToText(at + 1);
+        services_.ui.setStatusText(0, status_);
+        services_.progress.reached(at + 1);
+    }
+    void match(const KindMatch& m) { doc_.catalogue.append(kind_, m.offset, m.stretch); }
+    void finish() {
+        const int added = doc_.catalogue.size() - before_;
+        if (added >= 1) publishKindGroup(services_, doc_.catalogue, name_, before_, added);
+    }
+
+  private:
+    Services& services_;
+    Document& doc_;
+    Text name_;
+    Text status_;
+    std::size_t prefixLength_ = 0;
+    int before_ = 0;
+    int kind_ = 0;
+};
+
+}  // namespace
+
+bool scanKind(Services& services, Document& doc, int k, const OpenOptions& options) {
+    std::optional<KindToScan> kind = readKind(services.files, services.progress, k, options);
+    if (!kind) return false;
+    const ByteBuffer head = kind->head, tail = kind->tail;
+    const bool byFormat = kind->byFormat;
+    KindPublisher publisher(services, doc, *kind);
     // The scan reads the bytes as opened; events it lets run cannot change them (busy).
     const ByteBuffer bytes = doc.file.bytes;
-    Text status = scan_text::parsingPrefix();
-    const std::size_t prefixLength = status.size();
-    (byFormat ? findKindMatchesByFormat : findKindMatches)(
-        bytes.data(), bytes.size(), head, tail, progress,
-        [&](std::int64_t headAt) {
-            status.resize(prefixLength);
-            status += intToText(headAt + 1);
-            ui.setStatusText(0, status);
-            progress.reached(headAt + 1);
-        },
-        [&](const KindMatch& m) { catalogue.append(kind, m.offset, m.stretch); });
-
-    const int added = catalogue.size() - before;
-    if (added >= 1) publishKindGroup(services, catalogue, name, before, added);
+    KindSearch(bytes.data(), bytes.size(), head, tail, byFormat)
+        .advance(
+            bytes.size(), services.progress, [&](std::int64_t at) { publisher.head(at); },
+            [&](const KindMatch& m) { publisher.match(m); });
+    publisher.finish();
     return true;
+}
+
+int scanKindsInOneSweep(Services& services, Document& doc, std::int64_t kinds,
+                        const OpenOptions& options) {
+    struct Scan {
+        KindToScan kind;
+        std::optional<KindSearch> search;
+        std::vector<std::int64_t> heads;
+        std::vector<KindMatch> matches;
+    };
+    const ByteBuffer bytes = doc.file.bytes;
+    std::vector<Scan> scans;
+    for (std::int64_t k = 1; k <= kinds; ++k)
+        if (std::optional<KindToScan> kind =
+                readKind(services.files, services.progress, static_cast<int>(k), options))
+            scans.push_back({std::move(*kind), std::nullopt, {}, {}});
+    for (Scan& s : scans)
+        s.search.emplace(bytes.data(), bytes.size(), s.kind.head, s.kind.tail, s.kind.byFormat);
+    // A block at a time, every kind in turn: the block is read from memory once and stays
+    // in the processor's cache for the other kinds.
+    constexpr std::size_t kBlock = std::size_t{2} << 20;
+    NoProgress quiet;
+    for (std::size_t limit = 0;;) {
+        limit = std::min(bytes.size(), limit + kBlock);
+        bool more = false;
+        for (Scan& s : scans)
+            more |= s.search->advance(
+                limit, quiet, [&](std::int64_t at) { s.heads.push_back(at); },
+                [&](const KindMatch& m) { s.matches.push_back(m); });
+        if (!more) break;
+    }
+    for (Scan& s : scans) {
+        KindPublisher publisher(services, doc, s.kind);
+        for (const std::int64_t at : s.heads) publisher.head(at);
+        for (const KindMatch& m : s.matches) publisher.match(m);
+        publisher.finish();
+    }
+    return static_cast<int>(scans.size());
 }
 
 }  // namespace kerbilo

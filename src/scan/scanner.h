@@ -12,6 +12,32 @@ struct KindMatch {
     std::int64_t stretch;
 };
 
+// One kind's search through data[0, n): every head, in file order, and the match it gives.
+// It goes as far as it is asked, so that several kinds can go through a large file a block
+// at a time.
+class KindSearch {
+  public:
+    KindSearch(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
+               const ByteBuffer& tail, bool byFormat);
+
+    // Reports the heads that start before `limit` and their matches, one progress step
+    // before each head search; false once no later head can give anything.
+    bool advance(std::size_t limit, Progress& progress,
+                 const std::function<void(std::int64_t)>& onHead,
+                 const std::function<void(const KindMatch&)>& onMatch);
+
+  private:
+    const std::uint8_t* data_;
+    std::size_t n_;
+    ByteBuffer head_;
+    ByteBuffer tail_;
+    bool byFormat_;
+    std::size_t from_ = 0;      // next head search start
+    std::int64_t tailAt_ = -1;  // first tail at or after the last tail search start
+    bool tailsLeft_;            // false once no tail follows the last search start
+    bool done_ = false;
+};
+
 // Every head followed by a tail in data[0, n), in file order. One progress step before
 // each head search; `onHead` for each head found (its 0-based offset), including a last
 // head without a tail. Linear in n: the tail found for one head is reused for the next
@@ -36,11 +62,21 @@ struct OpenOptions {
     // The file is mapped read-only rather than copied (FileServices::tryMapWholeFile), for
     // work that only reads it: files larger than memory can then be scanned.
     bool mapFile = false;
+    // Every kind in one sweep over the bytes (scanKindsInOneSweep), for work nobody watches.
+    bool oneSweep = false;
 };
 
 // Scans the loaded bytes for kind k, appends its resources to the catalogue and publishes
 // its group when it had matches. False when the kind is skipped (no name, no head, or no
 // tail for a kind that ends at its tail).
 bool scanKind(Services& services, Document& doc, int k, const OpenOptions& options = {});
+
+// Kinds 1 … kinds in one sweep over the bytes, a block at a time, each kind's search going
+// as far as the block: a file larger than the processor's caches is read from memory once
+// instead of once per kind. Resources, status texts and groups come out as kind-by-kind
+// scans give them, all after the sweep; events do not run meanwhile. Returns the kinds
+// scanned.
+int scanKindsInOneSweep(Services& services, Document& doc, std::int64_t kinds,
+                        const OpenOptions& options);
 
 }  // namespace kerbilo

@@ -2,6 +2,7 @@
 
 #include "config/hex_codec.h"
 #include "runtime/byte_ops.h"
+#include "scan/open.h"
 #include "scan/scanner.h"
 #include "scan_helpers.h"
 
@@ -102,6 +103,23 @@ TEST_P(Scanner, FindsEveryResourceWithItsData) {
     }
 }
 
+// The one-sweep scan that kerbilo-cli uses gives what the kind-by-kind scan gives.
+TEST_P(Scanner, OneSweepGivesTheSameResourcesAndTexts) {
+    const ScanCase& c = GetParam();
+    DocWorld byKind, swept;
+    if (!c.kinds.empty()) {
+        byKind.setKinds(c.kinds);
+        swept.setKinds(c.kinds);
+    }
+    ASSERT_TRUE(byKind.open(c.file));
+    swept.files.files["/data/app.exe"] = c.file;
+    OpenOptions sweep;
+    sweep.oneSweep = true;
+    ASSERT_TRUE(openFile(swept.services, swept.doc, "/data/app.exe", sweep).opened);
+    EXPECT_EQ(swept.listed(), byKind.listed());
+    EXPECT_EQ(swept.ui.statusTexts, byKind.ui.statusTexts);
+}
+
 INSTANTIATE_TEST_SUITE_P(Table, Scanner, ::testing::ValuesIn(scanCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -166,6 +184,42 @@ TEST(ScannerKinds, EmptyFileShowsEveryKindAndNoGroup) {
     EXPECT_EQ(w.ui.treeItemCount(), 0);
     EXPECT_TRUE(w.ui.expanded.empty());
     EXPECT_EQ(w.doc.catalogue.size(), 0);
+}
+
+// Across blocks of the sweep: heads and tails scattered over several MiB, some straddling
+// the 2 MiB borders, nested heads, tails far behind their heads, a kind ending by format.
+TEST(ScannerKinds, OneSweepMatchesKindByKindOverManyBlocks) {
+    std::string data(5 << 20, '\0');
+    std::uint32_t seed = 7;
+    const auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    for (char& c : data) c = static_cast<char>(next());
+    const std::string pieces[] = {"\xAA\x01", "\x02\xBB", "\xCC", "\xDD\xEE\xFF",
+                                  std::string("\x89PNG\r\n\x1a\n", 8)};
+    for (int i = 0; i < 3000; ++i) {
+        const std::string& p = pieces[next() % 5];
+        std::size_t at = next() % (data.size() - 8);
+        if (i % 10 == 0) at = ((next() % 2) + 1) * (std::size_t{2} << 20) - 1 - next() % 3;
+        data.replace(at, p.size(), p);
+    }
+    const ByteBuffer file = ByteBuffer::fromText(data);
+    const ByteBuffer kinds =
+        kindsFile({"资源种类数=3", "1=A", "A_head=AA01", "A_tail=02BB", "A头补齐=AA", "2=C",
+                   "C_head=CC", "C_tail=DDEEFF", "C头补齐=CC", "3=P", "P_head=89504E47",
+                   "P_tail=02BB", "P头补齐=89", "P结束方式=格式"});
+    DocWorld byKind, swept;
+    byKind.setKinds(kinds);
+    swept.setKinds(kinds);
+    ASSERT_TRUE(byKind.open(file));
+    swept.files.files["/data/app.exe"] = file;
+    OpenOptions sweep;
+    sweep.oneSweep = true;
+    ASSERT_TRUE(openFile(swept.services, swept.doc, "/data/app.exe", sweep).opened);
+    ASSERT_GT(byKind.doc.catalogue.size(), 100);
+    EXPECT_EQ(swept.listed(), byKind.listed());
+    EXPECT_EQ(swept.ui.statusTexts, byKind.ui.statusTexts);
 }
 
 // The tail found for one head is reused by later heads; the result must equal the naive
