@@ -52,6 +52,9 @@ Decoded decodePng(Bytes data, const DecodeLimits& limits) noexcept {
         return DecodeFailure::OverLimits;
     }
     png.format = kNativeFormat;
+    // Without this libpng takes 16-bit samples for linear light and shows them far too light;
+    // files without gAMA, sRGB or iCCP mean sRGB at 16 bits as they do at 8.
+    png.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
     Image image;
     if (!allocateImage(image, static_cast<int>(png.width), static_cast<int>(png.height),
                        ImageKind::Alpha)) {

@@ -56,6 +56,54 @@ INSTANTIATE_TEST_SUITE_P(ColourTypes, Png,
                                            PngCase{"Gray8", PNG_FORMAT_GRAY}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct Png16Case {
+    const char* name;
+    int channels;
+};
+void PrintTo(const Png16Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Png16 : public ::testing::TestWithParam<Png16Case> {};
+
+// Most 16-bit files carry no gAMA, sRGB or iCCP chunk and mean sRGB samples, as their 8-bit
+// counterparts do: a 16-bit value of v * 257 shows as the 8-bit value v, not lighter.
+TEST_P(Png16, ShowsLikeTheEightBitFile) {
+    const int channels = GetParam().channels;
+    const int w = 16, h = 4;
+    Image reference = withAlpha(w, h);
+    std::vector<std::uint16_t> samples;
+    for (Pixel& p : reference.pixels) {
+        const int grey = pixelRed(p);
+        // Alpha stays high enough that straight colour keeps all its 8 bits.
+        const int alpha = channels == 4 ? 128 + (pixelAlpha(p) & 127) : 255;
+        p = channels == 1 ? makePixel(grey, grey, grey) : (p & 0xFFFFFF) | (Pixel(alpha) << 24);
+        const int values[4] = {pixelRed(p), pixelGreen(p), pixelBlue(p), alpha};
+        for (int c = 0; c < channels; ++c)
+            samples.push_back(static_cast<std::uint16_t>(values[c] * 257));
+    }
+    reference.pixels[0] = channels == 4 ? makePixel(128, 128, 128, 255) : makePixel(128, 128, 128);
+    for (int c = 0; c < channels; ++c) samples[static_cast<std::size_t>(c)] = 0x8080;
+    if (channels == 4) samples[3] = 0xFFFF;
+
+    const auto image = decodePng(testing::makePng16(w, h, channels, samples));
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->pixels.size(), reference.pixels.size());
+    EXPECT_EQ(image->pixels[0], reference.pixels[0]) << "a grey of 0x8080 is 128";
+    for (std::size_t i = 0; i < reference.pixels.size(); ++i) {
+        const Pixel got = image->pixels[i], want = reference.pixels[i];
+        ASSERT_LE(std::abs(pixelRed(got) - pixelRed(want)), 1) << "pixel " << i;
+        ASSERT_LE(std::abs(pixelGreen(got) - pixelGreen(want)), 1) << "pixel " << i;
+        ASSERT_LE(std::abs(pixelBlue(got) - pixelBlue(want)), 1) << "pixel " << i;
+        ASSERT_EQ(pixelAlpha(got), pixelAlpha(want)) << "pixel " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ColourTypes, Png16,
+                         ::testing::Values(Png16Case{"Grey16", 1}, Png16Case{"Rgb16", 3},
+                                           Png16Case{"Rgba16", 4}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(PngRefused, TruncatedAndCorrupt) {
     auto bytes = makePng(withAlpha(9, 9), PNG_FORMAT_RGBA);
     auto truncated = bytes;

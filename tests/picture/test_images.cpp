@@ -371,6 +371,42 @@ ByteVector makePng(const Image& image, unsigned format) {
     return out;
 }
 
+ByteVector makePng16(int width, int height, int channels,
+                     const std::vector<std::uint16_t>& samples) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    ByteVector out;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        throw std::runtime_error("png16 write");
+    }
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, png_size_t n) {
+            auto* o = static_cast<ByteVector*>(png_get_io_ptr(p));
+            o->insert(o->end(), data, data + n);
+        },
+        nullptr);
+    const int type = channels == 1   ? PNG_COLOR_TYPE_GRAY
+                     : channels == 3 ? PNG_COLOR_TYPE_RGB
+                                     : PNG_COLOR_TYPE_RGB_ALPHA;
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 16,
+                 type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    ByteVector row(static_cast<std::size_t>(width * channels * 2));
+    for (int y = 0; y < height; ++y) {
+        for (int i = 0; i < width * channels; ++i) {
+            const std::uint16_t v = samples[static_cast<std::size_t>(y * width * channels + i)];
+            row[static_cast<std::size_t>(2 * i)] = static_cast<std::uint8_t>(v >> 8);
+            row[static_cast<std::size_t>(2 * i + 1)] = static_cast<std::uint8_t>(v);
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
 ByteVector makeJpeg(const Image& image, JpegKind kind, int quality) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr err;

@@ -65,6 +65,10 @@ ByteVector gifLzw(const std::vector<std::uint8_t>& indices, int minCodeSize);
 
 // libpng's simplified writer in the given PNG_FORMAT_*; pixels given as 0xAARRGGBB.
 ByteVector makePng(const Image& image, unsigned format);
+// A 16-bit PNG written with no gAMA, sRGB or iCCP chunk, as many tools write them:
+// `channels` 1 (grey), 3 (RGB) or 4 (RGBA) samples per pixel, top row first.
+ByteVector makePng16(int width, int height, int channels,
+                     const std::vector<std::uint16_t>& samples);
 enum class JpegKind { Colour, Gray, Cmyk, Progressive };
 ByteVector makeJpeg(const Image& image, JpegKind kind, int quality = 95);
 
