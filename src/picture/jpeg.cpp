@@ -56,6 +56,20 @@ DecodeFailure failureOf(int messageCode) {
     }
 }
 
+// A photograph over the pixel limits is still shown: libjpeg decodes it at 1/2, 1/4 or 1/8
+// of its size almost as fast as it skips it, and the pane shrinks it to fit anyway. The
+// largest of those within the limits is chosen; false when even 1/8 is too large.
+bool fitWithinLimits(jpeg_decompress_struct& cinfo, const DecodeLimits& limits) {
+    if (limits.allows(cinfo.image_width, cinfo.image_height)) return true;
+    for (unsigned denominator : {2u, 4u, 8u}) {
+        cinfo.scale_num = 1;
+        cinfo.scale_denom = denominator;
+        jpeg_calc_output_dimensions(&cinfo);
+        if (limits.allows(cinfo.output_width, cinfo.output_height)) return true;
+    }
+    return false;
+}
+
 // Everything that must survive a longjmp lives outside this function's frame (the caller's
 // Image and the rows vector are set up before setjmp and only filled after it).
 DecodeFailure decodeInto(Bytes data, const DecodeLimits& limits, Image& image,
@@ -82,7 +96,7 @@ DecodeFailure decodeInto(Bytes data, const DecodeLimits& limits, Image& image,
         jpeg_destroy_decompress(&cinfo);
         return DecodeFailure::Truncated;
     }
-    if (!limits.allows(cinfo.image_width, cinfo.image_height)) {
+    if (!fitWithinLimits(cinfo, limits)) {
         jpeg_destroy_decompress(&cinfo);
         return DecodeFailure::OverLimits;
     }
