@@ -8,6 +8,17 @@ namespace kerbilo {
 
 namespace {
 
+// resolveOver, for the loops of this file to inline.
+inline Pixel resolve(Pixel pixel, ImageKind kind, Pixel background) {
+    const int a = pixelAlpha(pixel);
+    if (kind == ImageKind::Colour || a == 255) return pixel | 0xFF000000u;
+    // Integer form of a/255*c + (1-a/255)*g: exact, so the floor is the true floor.
+    const auto mix = [a](int c, int g) { return (a * c + (255 - a) * g) / 255; };
+    return makePixel(mix(pixelRed(pixel), pixelRed(background)),
+                     mix(pixelGreen(pixel), pixelGreen(background)),
+                     mix(pixelBlue(pixel), pixelBlue(background)));
+}
+
 int toByte(float v) {
     const int i = static_cast<int>(v + 0.5f);
     return std::clamp(i, 0, 255);
@@ -133,7 +144,7 @@ void PaneScaler::draw(const RowSource& source, ImageKind kind, Pixel background,
             const Pixel* src =
                 source.row(y - rect_.y, dx0 - rect_.x, dx1 - rect_.x, scratch.data());
             Pixel* out = &dst.at(dx0, y);
-            for (int x = 0; x < cols; ++x) out[x] = resolveOver(src[x], kind, background);
+            for (int x = 0; x < cols; ++x) out[x] = resolve(src[x], kind, background);
         }
         return;
     }
@@ -146,23 +157,33 @@ void PaneScaler::draw(const RowSource& source, ImageKind kind, Pixel background,
     const int sx0 = tx_.start[static_cast<std::size_t>(dx0 - rect_.x)];
     const auto lastCol = static_cast<std::size_t>(dx1 - 1 - rect_.x);
     const int sx1 = tx_.start[lastCol] + tx_.count[lastCol];
-    std::vector<Pixel> scratch(static_cast<std::size_t>(sx1 - sx0));
+    const int span = sx1 - sx0;
+    std::vector<Pixel> scratch(static_cast<std::size_t>(span));
+    std::vector<float> resolved(static_cast<std::size_t>(span) * 3);
     std::vector<float> rows(static_cast<std::size_t>(sy1 - sy0) * static_cast<std::size_t>(cols) *
                             3);
 
     for (int sy = sy0; sy < sy1; ++sy) {
-        const Pixel* src = source.row(sy, sx0, sx1, scratch.data()) - sx0;
+        // Each source pixel is resolved once, however many destination pixels it feeds.
+        const Pixel* src = source.row(sy, sx0, sx1, scratch.data());
+        for (int s = 0; s < span; ++s) {
+            const Pixel p = resolve(src[s], kind, background);
+            float* v = resolved.data() + static_cast<std::size_t>(s) * 3;
+            v[0] = static_cast<float>(pixelRed(p));
+            v[1] = static_cast<float>(pixelGreen(p));
+            v[2] = static_cast<float>(pixelBlue(p));
+        }
         float* out =
             rows.data() + static_cast<std::size_t>(sy - sy0) * static_cast<std::size_t>(cols) * 3;
         for (int x = dx0; x < dx1; ++x, out += 3) {
             const auto i = static_cast<std::size_t>(x - rect_.x);
             const float* w = tx_.weight.data() + tx_.offset[i];
+            const float* v = resolved.data() + static_cast<std::size_t>(tx_.start[i] - sx0) * 3;
             float r = 0, g = 0, b = 0;
-            for (int k = 0; k < tx_.count[i]; ++k) {
-                const Pixel p = resolveOver(src[tx_.start[i] + k], kind, background);
-                r += w[k] * static_cast<float>(pixelRed(p));
-                g += w[k] * static_cast<float>(pixelGreen(p));
-                b += w[k] * static_cast<float>(pixelBlue(p));
+            for (int k = 0; k < tx_.count[i]; ++k, v += 3) {
+                r += w[k] * v[0];
+                g += w[k] * v[1];
+                b += w[k] * v[2];
             }
             out[0] = r;
             out[1] = g;
@@ -218,13 +239,7 @@ Rect destinationRect(DisplayMode mode, int paneWidth, int paneHeight, int imageW
 }
 
 Pixel resolveOver(Pixel pixel, ImageKind kind, Pixel background) {
-    const int a = pixelAlpha(pixel);
-    if (kind == ImageKind::Colour || a == 255) return pixel | 0xFF000000u;
-    // Integer form of a/255*c + (1-a/255)*g: exact, so the floor is the true floor.
-    const auto mix = [a](int c, int g) { return (a * c + (255 - a) * g) / 255; };
-    return makePixel(mix(pixelRed(pixel), pixelRed(background)),
-                     mix(pixelGreen(pixel), pixelGreen(background)),
-                     mix(pixelBlue(pixel), pixelBlue(background)));
+    return resolve(pixel, kind, background);
 }
 
 void scaleInto(const Image& source, ImageKind kind, Pixel background, Image& dst, Rect rect) {

@@ -1,6 +1,7 @@
 #include "picture/gif.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -25,42 +26,30 @@ std::size_t skipSubBlocks(Bytes data, std::size_t pos) {
     return 0;
 }
 
-class SubBlockBits {
-  public:
-    SubBlockBits(Bytes data, std::size_t pos) : data_(data), pos_(pos) {}
-
-    // False at the end of the data or of the sub-block chain.
-    bool read(int bits, int& code) {
-        while (count_ < bits) {
-            if (remaining_ == 0) {
-                if (pos_ >= data_.size()) return false;
-                remaining_ = data_[pos_++];
-                if (remaining_ == 0) {
-                    pos_ = data_.size();  // terminator: nothing follows for this image
-                    return false;
-                }
-            }
-            if (pos_ >= data_.size()) return false;
-            acc_ |= static_cast<std::uint32_t>(data_[pos_++]) << count_;
-            count_ += 8;
-            --remaining_;
-        }
-        code = static_cast<int>(acc_ & ((1u << bits) - 1));
-        acc_ >>= bits;
-        count_ -= bits;
-        return true;
+// An image's sub-block chain as one run of bytes, so reading a code is a shift and a mask
+// rather than a walk over block boundaries byte by byte. A length byte that runs past the
+// data takes what is there; the terminator or the end of the data ends the chain. Empty
+// when it cannot be allocated: the image then stays undrawn.
+std::vector<std::uint8_t> gatherSubBlocks(Bytes data, std::size_t pos) {
+    std::vector<std::uint8_t> bytes;
+    std::size_t total = 0;
+    for (std::size_t at = pos; at < data.size() && data[at] != 0; at += 1 + data[at])
+        total += std::min<std::size_t>(data[at], data.size() - at - 1);
+    try {
+        bytes.reserve(total);
+    } catch (const std::bad_alloc&) {
+        return bytes;
     }
-
-  private:
-    Bytes data_;
-    std::size_t pos_;
-    std::size_t remaining_ = 0;
-    std::uint32_t acc_ = 0;
-    int count_ = 0;
-};
+    for (std::size_t at = pos; at < data.size() && data[at] != 0; at += 1 + data[at]) {
+        const std::size_t n = std::min<std::size_t>(data[at], data.size() - at - 1);
+        bytes.insert(bytes.end(), data.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                     data.begin() + static_cast<std::ptrdiff_t>(at + 1 + n));
+    }
+    return bytes;
+}
 
 // Decodes up to out.size() indices; returns how many were produced.
-std::size_t lzwDecode(Bytes data, std::size_t pos, std::vector<std::uint8_t>& out) {
+std::size_t lzwDecode(Bytes data, std::size_t pos, std::vector<std::uint8_t>& output) {
     if (pos >= data.size()) return 0;
     const int minCodeSize = data[pos++];
     if (minCodeSize < 1 || minCodeSize > 8) return 0;
@@ -80,10 +69,38 @@ std::size_t lzwDecode(Bytes data, std::size_t pos, std::vector<std::uint8_t>& ou
     int codeSize = minCodeSize + 1;
     int next = clear + 2;
     int prev = -1;
+    // Everything the loop touches is local: stores to the byte tables could otherwise
+    // alias any member or vector the compiler would then reload at every code.
+    std::uint8_t* const out = output.data();
+    const std::size_t capacity = output.size();
     std::size_t written = 0;
-    SubBlockBits bits(data, pos);
-    int code = 0;
-    while (written < out.size() && bits.read(codeSize, code)) {
+    const std::vector<std::uint8_t> chain = gatherSubBlocks(data, pos);
+    const std::uint8_t* in = chain.data();
+    const std::uint8_t* const inEnd = in + chain.size();
+    std::uint64_t acc = 0;  // bits least significant first; past `count` the next bytes
+    int count = 0;
+    while (written < capacity) {
+        if (count < codeSize) {
+            if (inEnd - in >= 8) {
+                // Eight bytes at once; the whole ones that fit are counted as taken.
+                std::uint64_t word;
+                std::memcpy(&word, in, 8);
+                if constexpr (std::endian::native == std::endian::big)
+                    word = __builtin_bswap64(word);
+                acc |= word << count;
+                in += (63 - count) / 8;
+                count |= 56;
+            } else {
+                while (count <= 56 && in < inEnd) {
+                    acc |= static_cast<std::uint64_t>(*in++) << count;
+                    count += 8;
+                }
+                if (count < codeSize) break;
+            }
+        }
+        const int code = static_cast<int>(acc & ((std::uint64_t{1} << codeSize) - 1));
+        acc >>= codeSize;
+        count -= codeSize;
         if (code == clear) {
             codeSize = minCodeSize + 1;
             next = clear + 2;
@@ -106,19 +123,23 @@ std::size_t lzwDecode(Bytes data, std::size_t pos, std::vector<std::uint8_t>& ou
             ++next;
             if (next == (1 << codeSize) && codeSize < 12) ++codeSize;
         }
+        prev = code;
+        if (length[code] == 1) {
+            out[written++] = suffix[code];
+            continue;
+        }
         // Strings can reach 4096 bytes; length[] never exceeds that because each entry is
         // one longer than an existing one and there are 4096 entries at most.
-        int n = length[code];
+        const int n = length[code];
         int c = code;
         for (int i = n - 1; i >= 0; --i) {
             stack[i] = suffix[c];
             c = prefix[c];
         }
         const std::size_t take =
-            std::min<std::size_t>(static_cast<std::size_t>(n), out.size() - written);
-        std::memcpy(out.data() + written, stack, take);
+            std::min<std::size_t>(static_cast<std::size_t>(n), capacity - written);
+        std::memcpy(out + written, stack, take);
         written += take;
-        prev = code;
     }
     return written;
 }
@@ -430,12 +451,20 @@ int GifPlayer::drawNextFrame() {
     if (canvas_.empty()) return 50;
     wholeValid_ = false;
     if (next_ >= gif.frames().size()) restart();
+    // What this call changes on the canvas: the previous image undone, this one drawn.
+    // The pane is drawn again once for both where they overlap.
+    struct Area {
+        int x0, y0, x1, y1;
+        std::int64_t size() const { return std::int64_t{x1 - x0} * (y1 - y0); }
+    };
+    Area dirty[2];
+    int dirtyCount = 0;
     if (pendingDisposal_ == 2) {
         canvas_.clearRect(prevX0_, prevY0_, prevX1_, prevY1_);
-        changed(prevX0_, prevY0_, prevX1_, prevY1_);
+        dirty[dirtyCount++] = {prevX0_, prevY0_, prevX1_, prevY1_};
     } else if (pendingDisposal_ == 3 && !saved_.empty()) {
         canvas_.copyIn(prevX0_, prevY0_, prevX1_, prevY1_, saved_);
-        changed(prevX0_, prevY0_, prevX1_, prevY1_);
+        dirty[dirtyCount++] = {prevX0_, prevY0_, prevX1_, prevY1_};
     }
 
     const std::size_t index = next_++;
@@ -475,20 +504,40 @@ int GifPlayer::drawNextFrame() {
             const int count = i < fullRows ? f.width : static_cast<int>(decoded % rowWidth);
             const int xEnd = std::min(x1, f.left + count);
             // Tile by tile; a tile is allocated only when a pixel of it is drawn.
-            Pixel* dst = nullptr;
-            for (int x = x0; x < xEnd; ++x) {
-                if (x % GifCanvas::kTile == 0) dst = nullptr;
-                const std::uint8_t c = src[x - f.left];
-                if (!f.transparent || c != f.transparentIndex) {
+            for (int x = x0; x < xEnd;) {
+                const int end = std::min(xEnd, (x / GifCanvas::kTile + 1) * GifCanvas::kTile);
+                const std::uint8_t* from = src + (x - f.left);
+                const int n = end - x;
+                if (!f.transparent) {
                     int room = 0;
-                    if (!dst) dst = canvas_.writable(x, y, room);
-                    *dst = palette[c];
+                    Pixel* dst = canvas_.writable(x, y, room);
+                    for (int k = 0; k < n; ++k) dst[k] = palette[from[k]];
+                } else {
+                    Pixel* dst = nullptr;
+                    for (int k = 0; k < n; ++k) {
+                        if (from[k] == f.transparentIndex) continue;
+                        int room = 0;
+                        if (!dst) dst = canvas_.writable(x, y, room);
+                        dst[k] = palette[from[k]];
+                    }
                 }
-                if (dst) ++dst;
+                x = end;
             }
         }
-        changed(x0, y0, x1, y1);
+        dirty[dirtyCount++] = {x0, y0, x1, y1};
     }
+    if (dirtyCount == 2) {
+        const Area& a = dirty[0];
+        const Area& b = dirty[1];
+        const Area both{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1),
+                        std::max(a.y1, b.y1)};
+        if (both.size() <= a.size() + b.size()) {
+            dirty[0] = both;
+            dirtyCount = 1;
+        }
+    }
+    for (int i = 0; i < dirtyCount; ++i)
+        changed(dirty[i].x0, dirty[i].y0, dirty[i].x1, dirty[i].y1);
     return GifAnimation::delayMilliseconds(f);
 }
 

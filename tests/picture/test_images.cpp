@@ -283,6 +283,36 @@ void putPalette(ByteVector& out, const std::vector<Pixel>& palette, int bits) {
 
 }  // namespace
 
+ByteVector gifPlainLzw(const std::vector<std::uint8_t>& indices) {
+    ByteVector packed;
+    std::uint32_t acc = 0;
+    int bits = 0;
+    auto put = [&](int code) {
+        acc |= static_cast<std::uint32_t>(code) << bits;
+        bits += 9;
+        while (bits >= 8) {
+            packed.push_back(static_cast<std::uint8_t>(acc));
+            acc >>= 8;
+            bits -= 8;
+        }
+    };
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+        if (i % 250 == 0) put(256);
+        put(indices[i]);
+    }
+    put(257);
+    if (bits > 0) packed.push_back(static_cast<std::uint8_t>(acc));
+    ByteVector out{8};
+    for (std::size_t at = 0; at < packed.size(); at += 255) {
+        const std::size_t n = std::min<std::size_t>(255, packed.size() - at);
+        out.push_back(static_cast<std::uint8_t>(n));
+        out.insert(out.end(), packed.begin() + static_cast<std::ptrdiff_t>(at),
+                   packed.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
+    out.push_back(0);
+    return out;
+}
+
 ByteVector makeGif(int width, int height, const std::vector<Pixel>& globalPalette,
                    const std::vector<GifFrameSpec>& frames, bool trailer) {
     ByteVector out{'G', 'I', 'F', '8', '9', 'a'};
@@ -326,7 +356,7 @@ ByteVector makeGif(int width, int height, const std::vector<Pixel>& globalPalett
             stored = f.indices;
         }
         const int bits = std::max(2, std::max(localBits, globalBits));
-        const ByteVector lzw = gifLzw(stored, bits);
+        const ByteVector lzw = f.uncompressed ? gifPlainLzw(stored) : gifLzw(stored, bits);
         out.insert(out.end(), lzw.begin(), lzw.end());
     }
     if (trailer) out.push_back(0x3B);

@@ -57,11 +57,17 @@ struct GifFrameSpec {
     int transparentIndex = -1;
     bool interlaced = false;
     bool controlExtension = true;
+    // Every index a code of its own, 8-bit codes: quick to write for large frames, and
+    // the most work for a decoder per pixel.
+    bool uncompressed = false;
 };
 ByteVector makeGif(int width, int height, const std::vector<Pixel>& globalPalette,
                    const std::vector<GifFrameSpec>& frames, bool trailer = true);
 // LZW data (minimum code size byte plus sub-blocks) of the given indices.
 ByteVector gifLzw(const std::vector<std::uint8_t>& indices, int minCodeSize);
+// The same without compression (minimum code size 8): a clear code comes before the
+// table would widen the codes.
+ByteVector gifPlainLzw(const std::vector<std::uint8_t>& indices);
 
 // libpng's simplified writer in the given PNG_FORMAT_*; pixels given as 0xAARRGGBB.
 ByteVector makePng(const Image& image, unsigned format);
