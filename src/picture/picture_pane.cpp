@@ -144,19 +144,8 @@ void PicturePane::retire(std::shared_ptr<Job> job) {
     // The handshake: a callback running now finishes before this returns, and the job sees
     // the stop before any later one.
     { std::lock_guard barrier(callbackMutex_); }
-    if (!job->thread.joinable()) return;
-    bool decoding = false;
-    {
-        std::lock_guard lock(job->mutex);
-        decoding = job->state == PictureState::Decoding;
-    }
-    // A worker past its decode leaves within a frame; one inside a decode is not waited
-    // for here, so a newer picture never waits for an older one.
-    if (decoding && !job->finished) {
-        retired_.push_back(std::move(job));
-        return;
-    }
-    job->thread.join();
+    // Not waited for here: a newer picture never waits for an older decode or frame.
+    if (job->thread.joinable()) retired_.push_back(std::move(job));
 }
 
 void PicturePane::setData(ByteBuffer data) {
