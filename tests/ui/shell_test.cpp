@@ -224,6 +224,7 @@ TEST_F(Shell, AboutIsModalAndEscapeClosesIt) {
         blog = about->findChild<QLabel*>("blog")->text();
         microBlog = about->findChild<QLabel*>("microBlog")->text();
         // Stretched: the corner pixels are the picture's, not the background.
+        (void)QTest::qWaitFor([&] { return about->picture()->pictureReady(); });
         const QImage shown = about->picture()->composed();
         stretched = shown.pixelColor(0, 0) != about->picture()->palette().window().color();
         QTest::keyClick(about, Qt::Key_Escape);

@@ -75,9 +75,17 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tree_->viewport()->installEventFilter(this);
 
+    // The pane paints the picture library's background, the one kerbilo-cli render draws;
+    // the window takes it as its face colour so the pane does not stand out from it.
+    std::unique_ptr<PictureRenderer> paneRenderer = renderers_(PictureFit::CentreShrink);
+    if (const QColor face = paneRenderer->background(); face.isValid()) {
+        QPalette colours = palette();
+        colours.setColor(QPalette::Window, face);
+        setPalette(colours);
+    }
     group_ = new QGroupBox(toQt(shell_text::browseGroup()), client);
     group_->setGeometry(112, 4, 470, 336);
-    pane_ = new PictureWidget(renderers_(PictureFit::CentreShrink), group_);
+    pane_ = new PictureWidget(std::move(paneRenderer), group_);
     pane_->setGeometry(3, 20, 464, 312);
 
     status_ = new QStatusBar(client);
