@@ -26,6 +26,13 @@ std::optional<ByteBuffer> KindsFileRedirect::tryReadWholeFile(std::string_view p
     return inner_.tryReadWholeFile(redirected(path) ? std::string_view(*kindsPath_) : path);
 }
 
+std::optional<ByteBuffer> KindsFileRedirect::readWholeFileInSteps(std::string_view path,
+                                                                  Progress& progress) {
+    ownError_.reset();
+    return inner_.readWholeFileInSteps(redirected(path) ? std::string_view(*kindsPath_) : path,
+                                       progress);
+}
+
 bool KindsFileRedirect::writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) {
     ownError_.reset();
     if (redirected(path)) {

@@ -14,10 +14,23 @@ Text fileNameOf(const Text& path) {
     return name;
 }
 
+namespace {
+
+// How the progress bar divides opening: reading the file, then each kind alike, of which
+// filling the tree with its resources takes a part.
+constexpr double kReadShare = 0.25;
+constexpr double kTreePartOfKind = 0.2;
+
+}  // namespace
+
 OpenResult openFile(Services& services, Document& doc, const Text& path) {
     OpenResult result;
     UiServices& ui = services.ui;
-    std::optional<ByteBuffer> bytes = services.files.tryReadWholeFile(path);
+    // Read in steps that let the window answer; nothing changes until the read succeeded.
+    // A first step lets the window repaint where the file dialog was before reading starts.
+    services.progress.beginStage(kReadShare, 0);
+    services.progress.step();
+    std::optional<ByteBuffer> bytes = services.files.readWholeFileInSteps(path, services.progress);
     if (!bytes) {
         result.reason = services.files.lastError();
         return result;
@@ -34,7 +47,8 @@ OpenResult openFile(Services& services, Document& doc, const Text& path) {
     ui.clearTree();
     doc.catalogue.reset(doc.file.bytes);
     for (int k = 1; k <= result.kindCount; ++k) {
-        services.progress.beginStage(1.0 / result.kindCount, bufferLength(doc.file.bytes));
+        services.progress.beginStage((1 - kReadShare) / result.kindCount,
+                                     bufferLength(doc.file.bytes), kTreePartOfKind);
         if (scanKind(services, doc, k)) ++result.kindsScanned;
     }
     ui.setStatusText(0, scan_text::parsingDone());

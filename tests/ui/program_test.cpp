@@ -9,7 +9,9 @@
 #include <QtCore/QDir>
 #include <QtCore/QTemporaryDir>
 #include <QtGui/QAction>
+#include <QtWidgets/QProgressBar>
 #include <QtWidgets/QTreeView>
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -75,6 +77,31 @@ TEST_F(Wired, CreationWritesTheKindsFileAndOpensAFile) {
     EXPECT_EQ(window->windowTitle(), "Kerbilo - /prog/app.exe");
     EXPECT_EQ(state().catalogue.size(), 3);
     EXPECT_EQ(window->ui().treeItemCount(), 4);
+}
+
+// A file read in steps: the window's events run between them, the bar shows the reading
+// quarter moving, and the title changes only once the whole file is in.
+TEST_F(Wired, EventsRunAndTheBarMovesWhileAFileIsRead) {
+    files.readStep = std::size_t{1} << 20;
+    files.files["/prog/big.bin"] =
+        ByteBuffer(std::string(std::size_t{16} << 20, '\0').data(), std::size_t{16} << 20);
+    window->ui().minDispatchIntervalMs = 0;
+    std::vector<int> reading;  // bar values seen while the title was still the old one
+    QTimer tick;
+    tick.setInterval(0);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (window->progressBar()->isVisible() && window->windowTitle() == "Kerbilo")
+            reading.push_back(window->progressBar()->value());
+    });
+    tick.start();
+    dropAndWait("/prog/big.bin");
+    tick.stop();
+    EXPECT_EQ(window->windowTitle(), "Kerbilo - /prog/big.bin");
+    const auto during =
+        std::count_if(reading.begin(), reading.end(), [](int v) { return v > 0 && v < 250; });
+    EXPECT_GE(during, 10) << "of " << reading.size() << " ticks";
+    EXPECT_TRUE(std::is_sorted(reading.begin(), reading.end()));
+    EXPECT_FALSE(window->progressBar()->isVisible());
 }
 
 struct CloseCase {
