@@ -1,5 +1,7 @@
 #include "scan/scanner.h"
 
+#include <algorithm>
+
 #include "config/config_files.h"
 #include "config/hex_codec.h"
 #include "runtime/byte_ops.h"
@@ -7,6 +9,28 @@
 #include "scan/tree.h"
 
 namespace kerbilo {
+
+namespace {
+
+// A search through a large file that finds nothing would keep the window from answering
+// for as long as it takes; it goes in stretches of a few MiB with a progress step between
+// them. Stretches overlap by the needle's length less one, so no match is missed.
+std::int64_t findInSteps(const std::uint8_t* data, std::size_t n, const ByteBuffer& needle,
+                         Progress& progress) {
+    constexpr std::size_t kStretch = std::size_t{16} << 20;
+    if (needle.empty() || n < needle.size()) return -1;
+    for (std::size_t from = 0;;) {
+        const std::size_t end = n - from > kStretch ? from + kStretch : n;
+        const std::size_t length = std::min(n, end + needle.size() - 1) - from;
+        const std::int64_t at = findBytesIn(data + from, length, needle.data(), needle.size());
+        if (at >= 0) return static_cast<std::int64_t>(from) + at;
+        if (end >= n) return -1;
+        from = end;
+        progress.step();
+    }
+}
+
+}  // namespace
 
 void findKindMatches(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
                      const ByteBuffer& tail, Progress& progress,
@@ -17,16 +41,15 @@ void findKindMatches(const std::uint8_t* data, std::size_t n, const ByteBuffer& 
     for (;;) {
         progress.step();
         if (from >= n) return;
-        const std::int64_t h = findBytesIn(data + from, n - from, head.data(), head.size());
+        const std::int64_t h = findInSteps(data + from, n - from, head, progress);
         if (h < 0) return;
         const std::size_t headAt = from + static_cast<std::size_t>(h);
         onHead(static_cast<std::int64_t>(headAt));
         // The tail may begin inside the head, from its second byte on.
         const std::size_t tailFrom = headAt + 1;
         if (tailAt < static_cast<std::int64_t>(tailFrom)) {
-            const std::int64_t t = tailFrom >= n ? -1
-                                                 : findBytesIn(data + tailFrom, n - tailFrom,
-                                                               tail.data(), tail.size());
+            const std::int64_t t =
+                tailFrom >= n ? -1 : findInSteps(data + tailFrom, n - tailFrom, tail, progress);
             if (t < 0) return;  // no later head can have a tail either
             tailAt = static_cast<std::int64_t>(tailFrom) + t;
         }
