@@ -13,6 +13,7 @@
 #include <QtWidgets/QTreeView>
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "../picture/test_images.h"
@@ -309,6 +310,43 @@ TEST(QtTexts, DialogsReadChinese) {
     QMessageBox box;
     box.setStandardButtons(QMessageBox::Save);
     EXPECT_EQ(box.button(QMessageBox::Save)->text(), QString::fromUtf8("保存"));
+}
+
+// Every message the file dialogs can show reads Chinese: a missing file, a path in a missing
+// folder, a file that would be overwritten.
+TEST(QtTexts, FileDialogMessagesReadChinese) {
+    ASSERT_TRUE(installChineseQtTexts());
+    QTemporaryDir dir;
+    std::ofstream(dir.filePath("there.bin").toStdString()) << "x";
+    MainWindow window{ShellCommands{}};
+    struct Case {
+        FileDialogMode mode;
+        QString typed;
+        const char* says;
+    } cases[] = {
+        {FileDialogMode::Open, dir.filePath("missing.bin"), "文件未找到"},
+        {FileDialogMode::Open, dir.filePath("no/such/x.bin"), "目录未找到"},
+        {FileDialogMode::Save, dir.filePath("no/such/x.bin"), "目录未找到"},
+        {FileDialogMode::Save, dir.filePath("there.bin"), "已存在"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        FileDialogSettings s;
+        s.mode = c.mode;
+        s.initialFolder = fromQt(dir.path());
+        QString message;
+        whenModal<QFileDialog>([&](QFileDialog* d) {
+            whenModal<QMessageBox>([&, d](QMessageBox* box) {
+                message = box->text();
+                box->reject();
+                QTimer::singleShot(0, d, &QDialog::reject);
+            });
+            fileNameEdit(d)->setText(c.typed);
+            static_cast<QDialog*>(d)->accept();
+        });
+        EXPECT_FALSE(window.ui().showFileDialog(s));
+        EXPECT_TRUE(message.contains(QString::fromUtf8(c.says))) << message.toStdString();
+    }
 }
 
 // A renderer whose worker announces frames from its own thread, as a GIF's does.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ui/services/dropped_files.h"
+#include "ui/services/qt/file_dialog.h"
 #include "ui/services/qt/picture_widget.h"
 #include "ui/services/qt/preorder_tree_model.h"
 #include "ui/services/qt/qt_text.h"
@@ -36,7 +37,8 @@ class FileDialog final : public QFileDialog {
         if (fileMode() != Directory && !files.isEmpty() &&
             !QFileInfo(files.first()).absoluteDir().exists()) {
             QMessageBox::warning(this, windowTitle(),
-                                 tr("%1\nDirectory not found.").arg(files.first()));
+                                 QString::fromUtf8("%1\n目录未找到。\n请检查指定的目录名是否正确。")
+                                     .arg(files.first()));
             return;
         }
         QFileDialog::accept();
@@ -142,6 +144,7 @@ bool QtUiServices::showFileDialog(FileDialogSettings& settings) {
     if (!settings.initialFolder.empty()) dialog.setDirectory(toQt(settings.initialFolder));
     dialog.setDefaultSuffix(toQt(settings.defaultExtension));
     if (!settings.fileName.empty()) dialog.selectFile(toQt(settings.fileName));
+    prepareFileDialog(dialog);
     if (dialog.exec() != QDialog::Accepted) return false;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return false;
@@ -155,6 +158,7 @@ std::optional<Text> QtUiServices::chooseFolder(const Text& prompt, std::uintptr_
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setDirectory(QDir::rootPath());
+    prepareFileDialog(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     QString path = QDir::cleanPath(dialog.selectedFiles().first());
     while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
