@@ -6,6 +6,7 @@
 #include <QtCore/QMimeData>
 #include <QtCore/QUrl>
 #include <QtGui/QAction>
+#include <QtGui/QHelpEvent>
 #include <QtGui/QScreen>
 #include <QtWidgets/QGroupBox>
 #include <QtWidgets/QLabel>
@@ -13,6 +14,8 @@
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QStatusBar>
+#include <QtWidgets/QStyle>
+#include <QtWidgets/QToolTip>
 #include <QtWidgets/QTreeView>
 #include <string>
 #include <utility>
@@ -206,6 +209,34 @@ TEST_F(Shell, UpdateLibrariesDoesNothing) {
 TEST_F(Shell, CreatedRunsTheCreationStepsOnce) {
     window->created();
     EXPECT_EQ(log, std::vector<std::string>{"created"});
+}
+
+// Beside the vertical scroll bar of a long list, a group's text and eight hex digits one
+// level down show whole, nothing scrolls sideways, and the tooltip tells the whole text.
+TEST_F(Shell, TreeLabelsShowWholeAndTooltipsTellThem) {
+    ui().clearTree();
+    const int group = ui().addTreeItem(-1, utf8ToGbk("PNG格式资源"));
+    const char* labels[] = {"12BF8D0F", "88888888", "ABCDEF12", "0000C0DE", "7FFFFFFF"};
+    for (int i = 0; i < 200; ++i) ui().addTreeItem(group, labels[i % 5], i + 1);
+    ui().expandTreeItem(group);
+    QTreeView* tree = window->tree();
+    ASSERT_TRUE(waitUntil([&] { return tree->verticalScrollBar()->isVisible(); }));
+    QTest::qWait(20);  // the column's width follows the content
+    EXPECT_FALSE(tree->horizontalScrollBar()->isVisible());
+    const int margin = tree->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, tree) + 1;
+    for (int item : {0, 1, 2, 3, 4, 5}) {
+        const QModelIndex index = window->ui().widgets().model->modelIndex(item);
+        const QString text = index.data().toString();
+        const QRect rect = tree->visualRect(index);
+        EXPECT_LE(rect.left() + margin + tree->fontMetrics().horizontalAdvance(text) + margin,
+                  tree->viewport()->width())
+            << text.toStdString() << " is cut off";
+        QHelpEvent help(QEvent::ToolTip, rect.center(),
+                        tree->viewport()->mapToGlobal(rect.center()));
+        QApplication::sendEvent(tree->viewport(), &help);
+        EXPECT_EQ(QToolTip::text(), text);
+    }
+    QToolTip::hideText();
 }
 
 TEST_F(Shell, AboutIsModalAndEscapeClosesIt) {
