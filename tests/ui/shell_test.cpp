@@ -8,6 +8,7 @@
 #include <QtGui/QAction>
 #include <QtGui/QHelpEvent>
 #include <QtGui/QScreen>
+#include <QtGui/QTextDocumentFragment>
 #include <QtWidgets/QGroupBox>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMenuBar>
@@ -275,6 +276,41 @@ TEST_F(Shell, AboutIsModalAndEscapeClosesIt) {
     EXPECT_TRUE(microBlog.contains(u("作者微博")));
     EXPECT_FALSE(blog.contains("http")) << "no addresses of others";
     EXPECT_TRUE(log.empty());
+}
+
+// The two captions are drawn as links are: the palette's link colour, underlined across
+// the caption; they point nowhere and nothing opens them.
+TEST_F(Shell, AboutCaptionsLookLikeLinksThatOpenNothing) {
+    AboutWindow about(window.get(), window->renderers());
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    for (const char* name : {"blog", "microBlog"}) {
+        SCOPED_TRACE(name);
+        auto* label = about.findChild<QLabel*>(name);
+        ASSERT_NE(label, nullptr);
+        EXPECT_FALSE(label->openExternalLinks());
+        EXPECT_FALSE(label->text().contains("http"));
+        const QImage shot = label->grab().toImage();
+        const QColor link = label->palette().color(QPalette::Link);
+        const auto isLink = [&](int x, int y) {
+            const QColor c = shot.pixelColor(x, y);
+            return std::abs(c.red() - link.red()) + std::abs(c.green() - link.green()) +
+                       std::abs(c.blue() - link.blue()) <
+                   60;
+        };
+        // The longest run of link colour in any row: the underline spans the caption.
+        int longest = 0, inks = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0, run = 0; x < shot.width(); ++x) {
+                run = isLink(x, y) ? run + 1 : 0;
+                inks += run > 0;
+                longest = std::max(longest, run);
+            }
+        const int caption = label->fontMetrics().horizontalAdvance(
+            QTextDocumentFragment::fromHtml(label->text()).toPlainText());
+        EXPECT_GT(inks, 20) << "not in the link colour";
+        EXPECT_GE(longest, caption * 8 / 10) << "not underlined";
+    }
 }
 
 class ShellTree : public Shell {
