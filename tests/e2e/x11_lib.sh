@@ -83,6 +83,45 @@ open_with_dialog() {
     fail "title never became 'Kerbilo - $1' (it is '$(xdotool getwindowname "$MAIN")')"
 }
 
+# Waits until a window is no longer shown; false after five seconds.
+wait_gone() {
+    local w
+    for _ in $(seq 50); do
+        w=$(xdotool search --onlyvisible --pid "$KERBILO_PID" 2>/dev/null | grep -x "$1")
+        [ -z "$w" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Types a folder into the open dialog, lets it list the folder, then cancels with Escape
+# (twice at most: the first may only close the completer's list).
+browse_and_cancel() {
+    xdotool windowfocus --sync "$MAIN" key ctrl+o
+    local dialog
+    dialog=$(new_window "$MAIN") || fail "the open dialog did not appear"
+    xdotool windowfocus --sync "$dialog"
+    sleep 0.3
+    xdotool type --delay 10 "$1"
+    sleep 2
+    for _ in 1 2; do
+        xdotool key --window "$dialog" Escape 2>/dev/null || xdotool key Escape
+        wait_gone "$dialog" && return 0
+    done
+    fail "the open dialog did not close after typing $1 (the program no longer answers)"
+}
+
+# The window answers: Ctrl+O brings up the open dialog again, and Escape closes it.
+window_answers() {
+    xdotool windowfocus --sync "$MAIN" key ctrl+o
+    local dialog
+    dialog=$(new_window "$MAIN") || return 1
+    xdotool windowfocus --sync "$dialog"
+    sleep 0.3
+    xdotool key --window "$dialog" Escape 2>/dev/null || xdotool key Escape
+    wait_gone "$dialog"
+}
+
 # Selects a resource row: click the first group, then step down to its first resource.
 select_first_resource() {
     geometry "$MAIN"
