@@ -32,6 +32,10 @@ class BusyProgress final : public Progress {
         meter_.beginStage(weight, total);
     }
     void reached(std::int64_t position) override { meter_.reached(position); }
+    void setStageTotal(std::int64_t total) override { meter_.setStageTotal(total); }
+    void reserveLaterPart(double part) override { meter_.reserveLaterPart(part); }
+    void beginLaterPart(std::int64_t total) override { meter_.beginLaterPart(total); }
+    using Progress::beginStage;
 
     void begin() { meter_.begin(); }
     void end() { meter_.end(); }

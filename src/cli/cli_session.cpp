@@ -31,6 +31,13 @@ std::optional<ByteBuffer> KindsFileRedirect::tryMapWholeFile(std::string_view pa
     return inner_.tryMapWholeFile(redirected(path) ? std::string_view(*kindsPath_) : path);
 }
 
+std::optional<ByteBuffer> KindsFileRedirect::readWholeFileInSteps(std::string_view path,
+                                                                  Progress& progress) {
+    ownError_.reset();
+    return inner_.readWholeFileInSteps(redirected(path) ? std::string_view(*kindsPath_) : path,
+                                       progress);
+}
+
 bool KindsFileRedirect::writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) {
     ownError_.reset();
     if (redirected(path)) {

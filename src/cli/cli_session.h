@@ -34,6 +34,8 @@ class KindsFileRedirect final : public FileServices {
     Text programDirectory() const override { return inner_.programDirectory(); }
     std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override;
     std::optional<ByteBuffer> tryMapWholeFile(std::string_view path) override;
+    std::optional<ByteBuffer> readWholeFileInSteps(std::string_view path,
+                                                   Progress& progress) override;
     using FileServices::writeWholeFile;
     bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override;
     bool createDirectory(std::string_view path) override { return inner_.createDirectory(path); }

@@ -29,8 +29,10 @@ const char* const kRenderUsage =
     "  --stretch              stretch the picture over the pane (default: centred,\n"
     "                         never enlarged)\n"
     "  --background RRGGBB    pane background (default F0F0F0, the window's)\n"
-    "  --frame K              for animated GIFs, the canvas after K frames\n"
-    "                         (default 1, the first image)\n"
+    "  --frame K              for animated GIFs, the pane after K frames (default 1,\n"
+    "                         the first image); the animation restarts on a cleared\n"
+    "                         canvas after its last frame, so of n frames K shows\n"
+    "                         frame (K - 1) mod n + 1, as the window would\n"
     "  -h, --help             show this help\n"
     "\n"
     "Data that is not a picture still writes the background-only pane.\n";

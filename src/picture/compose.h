@@ -30,6 +30,49 @@ Pixel resolveOver(Pixel pixel, ImageKind kind, Pixel background);
 // destination pixel is the coverage-weighted mean of the source pixels under it.
 void scaleInto(const Image& source, ImageKind kind, Pixel background, Image& dst, Rect rect);
 
+// Where the rows of a picture come from while it is scaled: a whole image, or a canvas
+// that keeps only the parts something was drawn on.
+class RowSource {
+  public:
+    virtual ~RowSource() = default;
+    // Pixels [x0, x1) of row y: a pointer into the picture's own storage, or to `scratch`
+    // (room for x1 - x0 pixels) after copying them there.
+    virtual const Pixel* row(int y, int x0, int x1, Pixel* scratch) const = 0;
+};
+
+// The scale of one picture size into one destination rectangle, kept so that a part of
+// the destination can be drawn again when a part of the picture has changed. Every
+// destination pixel comes out exactly as scaleInto makes it, whichever part is drawn.
+class PaneScaler {
+  public:
+    PaneScaler() = default;
+    PaneScaler(int sourceWidth, int sourceHeight, Rect rect);
+
+    const Rect& rect() const { return rect_; }
+    // The destination pixels whose value depends on a source pixel in `changed` (source
+    // coordinates, end exclusive), clipped to a pane of paneWidth x paneHeight.
+    Rect affected(Rect changed, int paneWidth, int paneHeight) const;
+    // Draws the pixels of `area` (destination coordinates; clipped to the rectangle and
+    // to dst) from the source.
+    void draw(const RowSource& source, ImageKind kind, Pixel background, Image& dst,
+              Rect area) const;
+
+  private:
+    // For each destination index, the run of source indices it covers and their weights,
+    // normalised to sum to 1.
+    struct Taps {
+        std::vector<int> start;
+        std::vector<int> count;
+        std::vector<int> offset;
+        std::vector<float> weight;
+    };
+    static Taps areaTaps(int sourceSize, int destSize);
+
+    Rect rect_;
+    bool identity_ = false;  // the picture's own size: no taps needed
+    Taps tx_, ty_;
+};
+
 // The whole pane: an opaque Colour image of paneWidth x paneHeight (empty when a size is
 // not positive or the buffer cannot be allocated). A null or empty image gives the
 // background only.

@@ -38,6 +38,8 @@ const char* decodeFailureText(DecodeFailure failure) noexcept {
             return "larger than the picture limits";
         case DecodeFailure::OutOfMemory:
             return "out of memory";
+        case DecodeFailure::Stopped:
+            return "stopped";
         case DecodeFailure::Corrupt:
             break;
     }

@@ -20,6 +20,7 @@ enum class DecodeFailure {
     OverLimits,     // larger than DecodeLimits allow
     OutOfMemory,
     Corrupt,  // the structure is broken
+    Stopped,  // DecodeLimits::stop was set: nobody wants the picture any more
 };
 
 // A short English phrase for messages: "the data ends too early" and so on.

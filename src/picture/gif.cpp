@@ -1,6 +1,7 @@
 #include "picture/gif.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -25,42 +26,30 @@ std::size_t skipSubBlocks(Bytes data, std::size_t pos) {
     return 0;
 }
 
-class SubBlockBits {
-  public:
-    SubBlockBits(Bytes data, std::size_t pos) : data_(data), pos_(pos) {}
-
-    // False at the end of the data or of the sub-block chain.
-    bool read(int bits, int& code) {
-        while (count_ < bits) {
-            if (remaining_ == 0) {
-                if (pos_ >= data_.size()) return false;
-                remaining_ = data_[pos_++];
-                if (remaining_ == 0) {
-                    pos_ = data_.size();  // terminator: nothing follows for this image
-                    return false;
-                }
-            }
-            if (pos_ >= data_.size()) return false;
-            acc_ |= static_cast<std::uint32_t>(data_[pos_++]) << count_;
-            count_ += 8;
-            --remaining_;
-        }
-        code = static_cast<int>(acc_ & ((1u << bits) - 1));
-        acc_ >>= bits;
-        count_ -= bits;
-        return true;
+// An image's sub-block chain as one run of bytes, so reading a code is a shift and a mask
+// rather than a walk over block boundaries byte by byte. A length byte that runs past the
+// data takes what is there; the terminator or the end of the data ends the chain. Empty
+// when it cannot be allocated: the image then stays undrawn.
+std::vector<std::uint8_t> gatherSubBlocks(Bytes data, std::size_t pos) {
+    std::vector<std::uint8_t> bytes;
+    std::size_t total = 0;
+    for (std::size_t at = pos; at < data.size() && data[at] != 0; at += 1 + data[at])
+        total += std::min<std::size_t>(data[at], data.size() - at - 1);
+    try {
+        bytes.reserve(total);
+    } catch (const std::bad_alloc&) {
+        return bytes;
     }
-
-  private:
-    Bytes data_;
-    std::size_t pos_;
-    std::size_t remaining_ = 0;
-    std::uint32_t acc_ = 0;
-    int count_ = 0;
-};
+    for (std::size_t at = pos; at < data.size() && data[at] != 0; at += 1 + data[at]) {
+        const std::size_t n = std::min<std::size_t>(data[at], data.size() - at - 1);
+        bytes.insert(bytes.end(), data.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                     data.begin() + static_cast<std::ptrdiff_t>(at + 1 + n));
+    }
+    return bytes;
+}
 
 // Decodes up to out.size() indices; returns how many were produced.
-std::size_t lzwDecode(Bytes data, std::size_t pos, std::vector<std::uint8_t>& out) {
+std::size_t lzwDecode(Bytes data, std::size_t pos, std::vector<std::uint8_t>& output) {
     if (pos >= data.size()) return 0;
     const int minCodeSize = data[pos++];
     if (minCodeSize < 1 || minCodeSize > 8) return 0;
@@ -80,10 +69,38 @@ std::size_t lzwDecode(Bytes data, std::size_t pos, std::vector<std::uint8_t>& ou
     int codeSize = minCodeSize + 1;
     int next = clear + 2;
     int prev = -1;
+    // Everything the loop touches is local: stores to the byte tables could otherwise
+    // alias any member or vector the compiler would then reload at every code.
+    std::uint8_t* const out = output.data();
+    const std::size_t capacity = output.size();
     std::size_t written = 0;
-    SubBlockBits bits(data, pos);
-    int code = 0;
-    while (written < out.size() && bits.read(codeSize, code)) {
+    const std::vector<std::uint8_t> chain = gatherSubBlocks(data, pos);
+    const std::uint8_t* in = chain.data();
+    const std::uint8_t* const inEnd = in + chain.size();
+    std::uint64_t acc = 0;  // bits least significant first; past `count` the next bytes
+    int count = 0;
+    while (written < capacity) {
+        if (count < codeSize) {
+            if (inEnd - in >= 8) {
+                // Eight bytes at once; the whole ones that fit are counted as taken.
+                std::uint64_t word;
+                std::memcpy(&word, in, 8);
+                if constexpr (std::endian::native == std::endian::big)
+                    word = __builtin_bswap64(word);
+                acc |= word << count;
+                in += (63 - count) / 8;
+                count |= 56;
+            } else {
+                while (count <= 56 && in < inEnd) {
+                    acc |= static_cast<std::uint64_t>(*in++) << count;
+                    count += 8;
+                }
+                if (count < codeSize) break;
+            }
+        }
+        const int code = static_cast<int>(acc & ((std::uint64_t{1} << codeSize) - 1));
+        acc >>= codeSize;
+        count -= codeSize;
         if (code == clear) {
             codeSize = minCodeSize + 1;
             next = clear + 2;
@@ -106,19 +123,23 @@ std::size_t lzwDecode(Bytes data, std::size_t pos, std::vector<std::uint8_t>& ou
             ++next;
             if (next == (1 << codeSize) && codeSize < 12) ++codeSize;
         }
+        prev = code;
+        if (length[code] == 1) {
+            out[written++] = suffix[code];
+            continue;
+        }
         // Strings can reach 4096 bytes; length[] never exceeds that because each entry is
         // one longer than an existing one and there are 4096 entries at most.
-        int n = length[code];
+        const int n = length[code];
         int c = code;
         for (int i = n - 1; i >= 0; --i) {
             stack[i] = suffix[c];
             c = prefix[c];
         }
         const std::size_t take =
-            std::min<std::size_t>(static_cast<std::size_t>(n), out.size() - written);
-        std::memcpy(out.data() + written, stack, take);
+            std::min<std::size_t>(static_cast<std::size_t>(n), capacity - written);
+        std::memcpy(out + written, stack, take);
         written += take;
-        prev = code;
     }
     return written;
 }
@@ -259,38 +280,200 @@ bool GifAnimation::palette(std::size_t i, Pixel (&out)[256]) const {
     return true;
 }
 
+// ---- the canvas in tiles ----------------------------------------------------------------
+
+bool GifCanvas::reset(int width, int height) noexcept {
+    tiles_.clear();
+    allocated_ = 0;
+    width_ = height_ = columns_ = rows_ = 0;
+    if (width <= 0 || height <= 0) return false;
+    const int columns = (width + kTile - 1) / kTile;
+    const int rows = (height + kTile - 1) / kTile;
+    try {
+        tiles_.resize(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    width_ = width;
+    height_ = height;
+    columns_ = columns;
+    rows_ = rows;
+    return true;
+}
+
+void GifCanvas::clear() {
+    for (auto& t : tiles_) t.reset();
+    allocated_ = 0;
+}
+
+Pixel GifCanvas::at(int x, int y) const {
+    const Pixel* t = tile(x / kTile, y / kTile);
+    return t ? t[(y % kTile) * kTile + x % kTile] : Pixel{0};
+}
+
+void GifCanvas::clearRect(int x0, int y0, int x1, int y1) {
+    for (int r = y0 / kTile; r * kTile < y1; ++r)
+        for (int c = x0 / kTile; c * kTile < x1; ++c) {
+            auto& t = tiles_[static_cast<std::size_t>(r) * static_cast<std::size_t>(columns_) +
+                             static_cast<std::size_t>(c)];
+            if (!t) continue;
+            const int tx0 = std::max(x0, c * kTile) - c * kTile;
+            const int ty0 = std::max(y0, r * kTile) - r * kTile;
+            const int tx1 = std::min(x1, (c + 1) * kTile) - c * kTile;
+            const int ty1 = std::min(y1, (r + 1) * kTile) - r * kTile;
+            const int fullX = std::min(kTile, width_ - c * kTile);
+            const int fullY = std::min(kTile, height_ - r * kTile);
+            if (tx0 == 0 && ty0 == 0 && tx1 >= fullX && ty1 >= fullY) {
+                t.reset();
+                --allocated_;
+                continue;
+            }
+            for (int y = ty0; y < ty1; ++y)
+                std::fill_n(t.get() + y * kTile + tx0, tx1 - tx0, Pixel{0});
+        }
+}
+
+void GifCanvas::copyOut(int x0, int y0, int x1, int y1, std::vector<Pixel>& out) const {
+    out.resize(static_cast<std::size_t>(x1 - x0) * static_cast<std::size_t>(y1 - y0));
+    Pixel* o = out.data();
+    for (int y = y0; y < y1; ++y, o += x1 - x0) row(y, x0, x1, o);
+}
+
+void GifCanvas::copyIn(int x0, int y0, int x1, int y1, const std::vector<Pixel>& in) {
+    const std::size_t width = static_cast<std::size_t>(x1 - x0);
+    for (int y = y0; y < y1; ++y) {
+        const Pixel* line = in.data() + width * static_cast<std::size_t>(y - y0);
+        for (int x = x0; x < x1;) {
+            const int end = std::min(x1, (x / kTile + 1) * kTile);
+            const Pixel* from = line + (x - x0);
+            // Transparent runs need no tile of their own.
+            if (tile(x / kTile, y / kTile) ||
+                std::any_of(from, from + (end - x), [](Pixel p) { return p != 0; })) {
+                int room = 0;
+                std::copy(from, from + (end - x), writable(x, y, room));
+            }
+            x = end;
+        }
+    }
+}
+
+Pixel* GifCanvas::writable(int x, int y, int& room) {
+    auto& t = tiles_[static_cast<std::size_t>(y / kTile) * static_cast<std::size_t>(columns_) +
+                     static_cast<std::size_t>(x / kTile)];
+    if (!t) {
+        t = std::make_unique<Pixel[]>(static_cast<std::size_t>(kTile) * kTile);  // zeroed
+        ++allocated_;
+    }
+    room = kTile - x % kTile;
+    return t.get() + (y % kTile) * kTile + x % kTile;
+}
+
+const Pixel* GifCanvas::row(int y, int x0, int x1, Pixel* scratch) const {
+    Pixel* out = scratch;
+    for (int x = x0; x < x1;) {
+        const int end = std::min(x1, (x / kTile + 1) * kTile);
+        const Pixel* t = tile(x / kTile, y / kTile);
+        if (t)
+            std::copy_n(t + (y % kTile) * kTile + x % kTile, end - x, out);
+        else
+            std::fill_n(out, end - x, Pixel{0});
+        out += end - x;
+        x = end;
+    }
+    return scratch;
+}
+
+Image GifCanvas::toImage() const {
+    Image image;
+    if (!allocateImage(image, width_, height_, ImageKind::Alpha, 0)) return {};
+    for (int y = 0; y < height_; ++y) row(y, 0, width_, &image.at(0, y));
+    return image;
+}
+
+// ---- the player --------------------------------------------------------------------------
+
 GifPlayer::GifPlayer(std::shared_ptr<const GifAnimation> animation)
     : animation_(std::move(animation)) {
-    allocateImage(canvas_, animation_->width(), animation_->height(), ImageKind::Alpha, 0);
+    canvas_.reset(animation_->width(), animation_->height());
+}
+
+const Image& GifPlayer::canvas() const {
+    if (!wholeValid_) {
+        try {
+            whole_ = canvas_.toImage();
+        } catch (...) {
+            whole_ = Image{};
+        }
+        wholeValid_ = true;
+    }
+    return whole_;
+}
+
+Image GifPlayer::composeAt(DisplayMode mode, Pixel background, int width, int height) const {
+    Image pane = composePane(nullptr, mode, background, width, height);
+    if (pane.empty() || canvas_.empty()) return pane;
+    const PaneScaler scaler(
+        canvas_.width(), canvas_.height(),
+        destinationRect(mode, width, height, canvas_.width(), canvas_.height()));
+    // Tiles never drawn on show the background, which the pane already is.
+    canvas_.forEachDrawnRun([&](int x0, int y0, int x1, int y1) {
+        scaler.draw(canvas_, ImageKind::Alpha, background | 0xFF000000u, pane,
+                    scaler.affected({x0, y0, x1 - x0, y1 - y0}, width, height));
+    });
+    return pane;
+}
+
+void GifPlayer::setView(DisplayMode mode, Pixel background, int width, int height) {
+    view_ = composeAt(mode, background, width, height);
+    viewBackground_ = background | 0xFF000000u;
+    if (view_.empty() || canvas_.empty()) return;
+    scaler_ = PaneScaler(canvas_.width(), canvas_.height(),
+                         destinationRect(mode, width, height, canvas_.width(), canvas_.height()));
+}
+
+void GifPlayer::changed(int x0, int y0, int x1, int y1) {
+    if (view_.empty() || x0 >= x1 || y0 >= y1) return;
+    const Rect area = scaler_.affected({x0, y0, x1 - x0, y1 - y0}, view_.width, view_.height);
+    scaler_.draw(canvas_, ImageKind::Alpha, viewBackground_, view_, area);
+}
+
+void GifPlayer::restart() {
+    next_ = 0;
+    pendingDisposal_ = 0;
+    canvas_.clear();
+    wholeValid_ = false;
+    // An empty canvas shows the background only, exactly as scaling it would.
+    if (!view_.empty()) std::fill(view_.pixels.begin(), view_.pixels.end(), viewBackground_);
 }
 
 int GifPlayer::drawNextFrame() {
     const GifAnimation& gif = *animation_;
-    if (canvas_.pixels.empty()) return 50;
-    if (next_ >= gif.frames().size()) {
-        next_ = 0;
-        pendingDisposal_ = 0;
-        std::fill(canvas_.pixels.begin(), canvas_.pixels.end(), Pixel{0});
-    }
+    if (canvas_.empty()) return 50;
+    wholeValid_ = false;
+    if (next_ >= gif.frames().size()) restart();
+    // What this call changes on the canvas: the previous image undone, this one drawn.
+    // The pane is drawn again once for both where they overlap.
+    struct Area {
+        int x0, y0, x1, y1;
+        std::int64_t size() const { return std::int64_t{x1 - x0} * (y1 - y0); }
+    };
+    Area dirty[2];
+    int dirtyCount = 0;
     if (pendingDisposal_ == 2) {
-        for (int y = prevY0_; y < prevY1_; ++y)
-            std::fill(&canvas_.at(prevX0_, y), &canvas_.at(prevX0_, y) + (prevX1_ - prevX0_),
-                      Pixel{0});
+        canvas_.clearRect(prevX0_, prevY0_, prevX1_, prevY1_);
+        dirty[dirtyCount++] = {prevX0_, prevY0_, prevX1_, prevY1_};
     } else if (pendingDisposal_ == 3 && !saved_.empty()) {
-        const std::size_t w = static_cast<std::size_t>(prevX1_ - prevX0_);
-        for (int y = prevY0_; y < prevY1_; ++y)
-            std::copy_n(saved_.begin() +
-                            static_cast<std::ptrdiff_t>(w * static_cast<std::size_t>(y - prevY0_)),
-                        w, &canvas_.at(prevX0_, y));
+        canvas_.copyIn(prevX0_, prevY0_, prevX1_, prevY1_, saved_);
+        dirty[dirtyCount++] = {prevX0_, prevY0_, prevX1_, prevY1_};
     }
 
     const std::size_t index = next_++;
     ++drawn_;
     const GifFrame& f = gif.frames()[index];
-    const int x0 = std::min(f.left, canvas_.width);
-    const int y0 = std::min(f.top, canvas_.height);
-    const int x1 = std::min(f.left + f.width, canvas_.width);
-    const int y1 = std::min(f.top + f.height, canvas_.height);
+    const int x0 = std::min(f.left, canvas_.width());
+    const int y0 = std::min(f.top, canvas_.height());
+    const int x1 = std::min(f.left + f.width, canvas_.width());
+    const int y1 = std::min(f.top + f.height, canvas_.height());
     const bool visible = x0 < x1 && y0 < y1;
     pendingDisposal_ = visible && (f.disposal == 2 || f.disposal == 3) ? f.disposal : 0;
     prevX0_ = x0;
@@ -300,13 +483,11 @@ int GifPlayer::drawNextFrame() {
     saved_.clear();
     if (pendingDisposal_ == 3) {
         try {
-            saved_.reserve(static_cast<std::size_t>(x1 - x0) * static_cast<std::size_t>(y1 - y0));
+            canvas_.copyOut(x0, y0, x1, y1, saved_);
         } catch (const std::bad_alloc&) {
+            saved_.clear();
             pendingDisposal_ = 0;
         }
-        if (pendingDisposal_ == 3)
-            for (int y = y0; y < y1; ++y)
-                saved_.insert(saved_.end(), &canvas_.at(x0, y), &canvas_.at(x0, y) + (x1 - x0));
     }
 
     Pixel palette[256];
@@ -322,18 +503,52 @@ int GifPlayer::drawNextFrame() {
             const std::uint8_t* src = indices_.data() + rowWidth * static_cast<std::size_t>(i);
             const int count = i < fullRows ? f.width : static_cast<int>(decoded % rowWidth);
             const int xEnd = std::min(x1, f.left + count);
-            Pixel* dst = &canvas_.at(0, y);
-            for (int x = x0; x < xEnd; ++x) {
-                const std::uint8_t c = src[x - f.left];
-                if (f.transparent && c == f.transparentIndex) continue;
-                dst[x] = palette[c];
+            // Tile by tile; a tile is allocated only when a pixel of it is drawn.
+            for (int x = x0; x < xEnd;) {
+                const int end = std::min(xEnd, (x / GifCanvas::kTile + 1) * GifCanvas::kTile);
+                const std::uint8_t* from = src + (x - f.left);
+                const int n = end - x;
+                if (!f.transparent) {
+                    int room = 0;
+                    Pixel* dst = canvas_.writable(x, y, room);
+                    for (int k = 0; k < n; ++k) dst[k] = palette[from[k]];
+                } else {
+                    Pixel* dst = nullptr;
+                    for (int k = 0; k < n; ++k) {
+                        if (from[k] == f.transparentIndex) continue;
+                        int room = 0;
+                        if (!dst) dst = canvas_.writable(x, y, room);
+                        dst[k] = palette[from[k]];
+                    }
+                }
+                x = end;
             }
         }
+        dirty[dirtyCount++] = {x0, y0, x1, y1};
     }
+    if (dirtyCount == 2) {
+        const Area& a = dirty[0];
+        const Area& b = dirty[1];
+        const Area both{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1),
+                        std::max(a.y1, b.y1)};
+        if (both.size() <= a.size() + b.size()) {
+            dirty[0] = both;
+            dirtyCount = 1;
+        }
+    }
+    for (int i = 0; i < dirtyCount; ++i)
+        changed(dirty[i].x0, dirty[i].y0, dirty[i].x1, dirty[i].y1);
     return GifAnimation::delayMilliseconds(f);
 }
 
 void GifPlayer::drawFrames(std::size_t count) {
+    const std::size_t n = animation_->frames().size();
+    // When the current round ends before `count`, only the last round counts.
+    if (n > 0 && count > drawn_ && count - drawn_ > n - next_) {
+        restart();
+        const std::size_t last = (count - 1) % n;  // the frame count ends on
+        drawn_ = count - (last + 1);
+    }
     while (drawn_ < count) drawNextFrame();
 }
 
@@ -343,6 +558,7 @@ Decoded decodeGifStill(Bytes data, const DecodeLimits& limits) noexcept {
         auto gif = GifAnimation::parse(ByteBuffer(data.data(), data.size()), limits, &why);
         if (!gif) return why;
         GifPlayer player(std::make_shared<const GifAnimation>(std::move(*gif)));
+        if (!player.usable()) return DecodeFailure::OutOfMemory;
         player.drawNextFrame();
         if (player.canvas().empty()) return DecodeFailure::OutOfMemory;
         return player.canvas();

@@ -1,16 +1,19 @@
 #pragma once
 // GIF reading in two steps: parse() walks the block structure once and records where each
 // image lies, without decoding; GifPlayer then decodes and draws one image after the other
-// onto a canvas of the logical screen size, as an animation shows them. The player is
-// deterministic and thread-free, so tests and the command line can ask for "the canvas
-// after K frames" and get exactly what the pane's worker shows.
+// onto a canvas of the logical screen size, as an animation shows them, and keeps a pane
+// showing that canvas. The player is deterministic and thread-free, so tests and the
+// command line can ask for "the pane after K frames" and get exactly what the pane's
+// worker shows.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "picture/compose.h"
 #include "picture/decoders.h"
 #include "picture/image.h"
 #include "runtime/byte_buffer.h"
@@ -67,6 +70,68 @@ class GifAnimation {
     DecodeLimits limits_;
 };
 
+// The logical screen as the player draws on it: tiles of 64 x 64 pixels, each allocated
+// only once something has been drawn in it, so a large screen with small images costs
+// what the images cost. Tiles never drawn on are transparent (0).
+class GifCanvas final : public RowSource {
+  public:
+    static constexpr int kTile = 64;
+
+    // False when even the table of tiles cannot be allocated.
+    bool reset(int width, int height) noexcept;
+    void clear();
+    int width() const { return width_; }
+    int height() const { return height_; }
+    bool empty() const { return width_ <= 0 || height_ <= 0; }
+    std::size_t allocatedBytes() const { return allocated_ * sizeof(Pixel) * kTile * kTile; }
+
+    Pixel at(int x, int y) const;
+    // Sets [x0, x1) x [y0, y1) to 0, releasing the tiles it covers whole.
+    void clearRect(int x0, int y0, int x1, int y1);
+    // The pixels of a rectangle, rows one after the other; and back.
+    void copyOut(int x0, int y0, int x1, int y1, std::vector<Pixel>& out) const;
+    void copyIn(int x0, int y0, int x1, int y1, const std::vector<Pixel>& in);
+    // Row y from x on, writable up to the end of its tile (allocating the tile); the
+    // number of pixels that may be written is stored in `room`.
+    Pixel* writable(int x, int y, int& room);
+    // Calls visit(x0, y0, x1, y1) for runs of allocated tiles, row of tiles by row.
+    template <class Visit>
+    void forEachDrawnRun(Visit visit) const;
+
+    const Pixel* row(int y, int x0, int x1, Pixel* scratch) const override;
+    // The whole screen as one image; empty when it cannot be allocated.
+    Image toImage() const;
+
+  private:
+    const Pixel* tile(int column, int row) const {
+        return tiles_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns_) +
+                      static_cast<std::size_t>(column)]
+            .get();
+    }
+
+    int width_ = 0;
+    int height_ = 0;
+    int columns_ = 0;
+    int rows_ = 0;
+    std::vector<std::unique_ptr<Pixel[]>> tiles_;
+    std::size_t allocated_ = 0;
+};
+
+template <class Visit>
+void GifCanvas::forEachDrawnRun(Visit visit) const {
+    for (int r = 0; r < rows_; ++r)
+        for (int c = 0; c < columns_;) {
+            if (!tile(c, r)) {
+                ++c;
+                continue;
+            }
+            const int first = c;
+            while (c < columns_ && tile(c, r)) ++c;
+            visit(first * kTile, r * kTile, std::min(c * kTile, width_),
+                  std::min((r + 1) * kTile, height_));
+        }
+}
+
 class GifPlayer {
   public:
     explicit GifPlayer(std::shared_ptr<const GifAnimation> animation);
@@ -75,23 +140,49 @@ class GifPlayer {
     // returns how long it stays, in milliseconds. After the last frame the sequence starts
     // again on a cleared canvas.
     int drawNextFrame();
-    // Draws frames until `count` frames have been drawn in total (count >= 1).
+    // Draws frames until `count` frames have been drawn in total (count >= 1). The
+    // sequence restarts on a cleared canvas, so the canvas after frame K is the canvas
+    // after frame (K - 1) mod n + 1 of n frames: whole rounds are skipped, and any count
+    // costs at most one round.
     void drawFrames(std::size_t count);
 
     // Alpha image of the logical screen size; alpha 0 where nothing has been drawn, so the
-    // pane's background shows through.
-    const Image& canvas() const { return canvas_; }
+    // pane's background shows through. Made whole when asked for, which a large screen
+    // pays for in memory: a pane shows view() instead.
+    const Image& canvas() const;
+    const GifCanvas& tiles() const { return canvas_; }
     std::size_t framesDrawn() const { return drawn_; }
+    // False when the canvas could not be allocated; nothing is drawn then.
+    bool usable() const { return !canvas_.empty(); }
+
+    // Keeps a pane of width x height showing the canvas by composePane's rules, drawn again
+    // only where frames change it: the work per frame follows what the frame changes and
+    // the pane's size, not the logical screen. Exactly composePane(&canvas(), ...).
+    void setView(DisplayMode mode, Pixel background, int width, int height);
+    const Image& view() const { return view_; }
+    // The canvas as it is now in a pane of another size, background or display mode,
+    // composed from scratch; the view stays as it is.
+    Image composeAt(DisplayMode mode, Pixel background, int width, int height) const;
+    bool hasView() const { return !view_.empty(); }
 
   private:
+    void changed(int x0, int y0, int x1, int y1);
+    void restart();
+
     std::shared_ptr<const GifAnimation> animation_;
-    Image canvas_;
+    GifCanvas canvas_;
     std::size_t next_ = 0;
     std::size_t drawn_ = 0;
     int pendingDisposal_ = 0;
     int prevX0_ = 0, prevY0_ = 0, prevX1_ = 0, prevY1_ = 0;
     std::vector<Pixel> saved_;
     std::vector<std::uint8_t> indices_;
+    mutable Image whole_;  // canvas() made whole
+    mutable bool wholeValid_ = false;
+
+    Image view_;
+    PaneScaler scaler_;
+    Pixel viewBackground_ = 0;
 };
 
 }  // namespace kerbilo

@@ -3,6 +3,7 @@
 // 32-bit value 0xAARRGGBB, which is the memory order B, G, R, A on little-endian machines
 // and therefore the layout toolkits (QImage::Format_ARGB32) and libpng's BGRA use.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -57,11 +58,15 @@ struct Image {
 struct DecodeLimits {
     int maxDimension = 32768;
     std::int64_t maxPixels = std::int64_t{64} * 1024 * 1024;
+    // Set by whoever no longer wants the picture (a newer one was chosen); the slow
+    // decoders (PNG, JPEG) then give up within a few rows.
+    const std::atomic<bool>* stop = nullptr;
 
     bool allows(std::int64_t width, std::int64_t height) const {
         return width > 0 && height > 0 && width <= maxDimension && height <= maxDimension &&
                width * height <= maxPixels;
     }
+    bool stopped() const { return stop && stop->load(std::memory_order_relaxed); }
 };
 
 using Bytes = std::span<const std::uint8_t>;

@@ -31,8 +31,17 @@ struct ErrorManager {
 void onMessage(j_common_ptr, int) {}  // warnings on corrupt data must not reach stderr
 void onOutput(j_common_ptr) {}
 
+struct ProgressManager {
+    jpeg_progress_mgr base;
+    const DecodeLimits* limits;
+};
+
+// Called between rows and scans: too many scans, or a picture nobody waits for, ends the
+// decode there.
 void onProgress(j_common_ptr cinfo) {
     auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    auto* progress = reinterpret_cast<ProgressManager*>(cinfo->progress);
+    if (progress->limits->stopped()) onError(cinfo);
     if (d->is_decompressor && d->input_scan_number > kMaxScans) onError(cinfo);
 }
 
@@ -56,33 +65,49 @@ DecodeFailure failureOf(int messageCode) {
     }
 }
 
+// A photograph over the pixel limits is still shown: libjpeg decodes it at 1/2, 1/4 or 1/8
+// of its size almost as fast as it skips it, and the pane shrinks it to fit anyway. The
+// largest of those within the limits is chosen; false when even 1/8 is too large.
+bool fitWithinLimits(jpeg_decompress_struct& cinfo, const DecodeLimits& limits) {
+    if (limits.allows(cinfo.image_width, cinfo.image_height)) return true;
+    for (unsigned denominator : {2u, 4u, 8u}) {
+        cinfo.scale_num = 1;
+        cinfo.scale_denom = denominator;
+        jpeg_calc_output_dimensions(&cinfo);
+        if (limits.allows(cinfo.output_width, cinfo.output_height)) return true;
+    }
+    return false;
+}
+
 // Everything that must survive a longjmp lives outside this function's frame (the caller's
 // Image and the rows vector are set up before setjmp and only filled after it).
 DecodeFailure decodeInto(Bytes data, const DecodeLimits& limits, Image& image,
                          std::vector<std::uint8_t>& row) {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
-    jpeg_progress_mgr progress;
+    ProgressManager progress{};
+    progress.limits = &limits;
     cinfo.err = jpeg_std_error(&err.base);
     err.base.error_exit = onError;
     err.base.emit_message = onMessage;
     err.base.output_message = onOutput;
     if (setjmp(err.jump)) {
-        const DecodeFailure why = cinfo.input_scan_number > kMaxScans
+        const DecodeFailure why = limits.stopped() ? DecodeFailure::Stopped
+                                  : cinfo.input_scan_number > kMaxScans
                                       ? DecodeFailure::Unsupported
                                       : failureOf(err.base.msg_code);
         jpeg_destroy_decompress(&cinfo);
         return why;
     }
     jpeg_create_decompress(&cinfo);
-    progress.progress_monitor = onProgress;
-    cinfo.progress = &progress;
+    progress.base.progress_monitor = onProgress;
+    cinfo.progress = &progress.base;
     jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
         jpeg_destroy_decompress(&cinfo);
         return DecodeFailure::Truncated;
     }
-    if (!limits.allows(cinfo.image_width, cinfo.image_height)) {
+    if (!fitWithinLimits(cinfo, limits)) {
         jpeg_destroy_decompress(&cinfo);
         return DecodeFailure::OverLimits;
     }

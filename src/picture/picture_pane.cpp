@@ -1,6 +1,8 @@
 #include "picture/picture_pane.h"
 
-#include <chrono>
+#include <algorithm>
+#include <atomic>
+#include <system_error>
 
 namespace kerbilo {
 
@@ -10,13 +12,12 @@ struct Content {
     PictureState state = PictureState::Empty;
     PictureFormat format = PictureFormat::None;
     DecodeFailure failure = DecodeFailure::None;  // why an Undecodable picture is so
-    std::shared_ptr<const Image> image;
-    std::unique_ptr<GifPlayer> player;  // set when more frames are to follow
-    int delay = 0;                      // of the frame in image
+    std::shared_ptr<const Image> image;           // a still format other than GIF
+    std::unique_ptr<GifPlayer> player;            // a GIF, its first image drawn
+    int delay = 0;                                // of the first image
 };
 
-Content decodeContent(const ByteBuffer& data, bool animated, const DecodeLimits& limits,
-                      std::size_t frames) {
+Content decodeContent(const ByteBuffer& data, bool animated, const DecodeLimits& limits) {
     Content c;
     if (data.empty()) return c;
     c.format = recognisePicture(bytesOf(data));
@@ -31,18 +32,15 @@ Content decodeContent(const ByteBuffer& data, bool animated, const DecodeLimits&
             auto gif = GifAnimation::parse(data, limits, &c.failure);
             if (!gif) return c;
             const bool still = gif->isStill() || !animated;
-            auto player =
+            c.player =
                 std::make_unique<GifPlayer>(std::make_shared<const GifAnimation>(std::move(*gif)));
-            if (player->canvas().empty()) {
+            if (!c.player->usable()) {
+                c.player.reset();
                 c.failure = DecodeFailure::OutOfMemory;
                 return c;
             }
-            c.delay = player->drawNextFrame();
-            if (!still)
-                while (player->framesDrawn() < frames) c.delay = player->drawNextFrame();
-            c.image = std::make_shared<const Image>(player->canvas());
+            c.delay = c.player->drawNextFrame();
             c.state = still ? PictureState::Still : PictureState::Animated;
-            if (!still) c.player = std::move(player);
             return c;
         }
         Decoded image = decodePicture(bytesOf(data), limits);
@@ -65,52 +63,126 @@ Content decodeContent(const ByteBuffer& data, bool animated, const DecodeLimits&
 
 Image renderPane(const ByteBuffer& data, const PaneSettings& settings, int width, int height,
                  std::size_t frames, PictureState* state, DecodeFailure* failure) {
-    const Content c = decodeContent(data, settings.animated, settings.limits, frames);
+    Content c = decodeContent(data, settings.animated, settings.limits);
+    Image pane;
+    try {
+        if (c.player) {
+            c.player->setView(settings.mode, settings.background, width, height);
+            if (c.state == PictureState::Animated) c.player->drawFrames(frames);
+            pane = c.player->view();
+        } else {
+            pane = composePane(c.image.get(), settings.mode, settings.background, width, height);
+        }
+    } catch (...) {
+        c.state = PictureState::Undecodable;
+        c.failure = DecodeFailure::OutOfMemory;
+        pane = composePane(nullptr, settings.mode, settings.background, width, height);
+    }
     if (state) *state = c.state;
     if (failure) *failure = c.failure;
-    return composePane(c.image.get(), settings.mode, settings.background, width, height);
+    return pane;
 }
+
+// ---- the pane ---------------------------------------------------------------------------
+
+// One piece of data and the worker that decodes, composes and animates it. The worker
+// touches nothing of the pane but the callback, and that only under callbackMutex_.
+struct PicturePane::Job {
+    Job(ByteBuffer d, bool a, DecodeLimits l) : data(std::move(d)), animated(a), limits(l) {
+        limits.stop = &stop;
+    }
+
+    const ByteBuffer data;
+    const bool animated;
+    DecodeLimits limits;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> finished{false};  // the worker has left work()
+    std::thread thread;
+
+    mutable std::mutex mutex;         // guards what follows
+    std::condition_variable changed;  // stopped, a new view asked for, the decode over
+    View view;                        // the size and look asked for
+    PictureState state = PictureState::Decoding;
+    PictureFormat format = PictureFormat::None;
+    DecodeFailure failure = DecodeFailure::None;
+    std::shared_ptr<const Image> picture;  // a still format other than GIF
+    std::shared_ptr<const Image> shown;    // composed by the worker at shownView
+    View shownView;
+    std::size_t frames = 0;
+
+    std::mutex playerMutex;  // guards player, which the worker draws on
+    std::unique_ptr<GifPlayer> player;
+};
 
 PicturePane::PicturePane(const PaneSettings& settings)
-    : mode_(settings.mode),
-      background_(settings.background | 0xFF000000u),
-      animated_(settings.animated),
-      limits_(settings.limits) {}
-
-PicturePane::~PicturePane() {
-    stopWorker();
+    : animated_(settings.animated), limits_(settings.limits) {
+    view_.mode = settings.mode;
+    view_.background = settings.background | 0xFF000000u;
 }
 
-void PicturePane::stopWorker() {
-    if (!worker_.joinable()) return;
+PicturePane::~PicturePane() {
+    std::shared_ptr<Job> job;
     {
-        std::lock_guard lock(stopMutex_);
-        stopRequested_ = true;
+        std::lock_guard lock(mutex_);
+        job = std::move(job_);
     }
-    stopSignal_.notify_all();
-    worker_.join();  // the confirmation: the worker has left its loop for good
-    stopRequested_ = false;
+    if (job) retire(std::move(job));
+    for (auto& old : retired_) old->thread.join();
+}
+
+std::shared_ptr<PicturePane::Job> PicturePane::currentJob() const {
+    std::lock_guard lock(mutex_);
+    return job_;
+}
+
+void PicturePane::retire(std::shared_ptr<Job> job) {
+    {
+        std::lock_guard lock(job->mutex);
+        job->stop = true;
+    }
+    job->changed.notify_all();
+    // The handshake: a callback running now finishes before this returns, and the job sees
+    // the stop before any later one.
+    { std::lock_guard barrier(callbackMutex_); }
+    // Not waited for here: a newer picture never waits for an older decode or frame.
+    if (job->thread.joinable()) retired_.push_back(std::move(job));
 }
 
 void PicturePane::setData(ByteBuffer data) {
-    stopWorker();
+    std::shared_ptr<Job> old;
+    View view;
     {
-        std::lock_guard lock(frameMutex_);
-        shown_.reset();
+        std::lock_guard lock(mutex_);
+        old = std::move(job_);
+        cache_ = {};  // the old picture is not shown again
+        view = view_;
     }
-    framesShown_ = 0;
+    if (old) retire(std::move(old));
+    std::erase_if(retired_, [](const std::shared_ptr<Job>& j) {
+        if (!j->finished) return false;
+        j->thread.join();
+        return true;
+    });
     data_ = std::move(data);
-    Content c = decodeContent(data_, animated_, limits_, 1);
-    state_ = c.state;
-    format_ = c.format;
-    failure_ = c.failure;
-    if (c.image) publish(std::move(c.image));
-    if (c.player) {
-        try {
-            worker_ = std::thread(&PicturePane::play, this, std::move(c.player), c.delay);
-        } catch (const std::system_error&) {
-            // Without a thread the first image stays as a still picture.
+    if (data_.empty()) return;
+
+    auto job = std::make_shared<Job>(data_, animated_, limits_);
+    job->view = view;
+    {
+        std::lock_guard lock(mutex_);
+        job_ = job;
+    }
+    try {
+        job->thread = std::thread(&PicturePane::work, this, job);
+    } catch (const std::system_error&) {
+        // Without a thread the picture is decoded here, and an animation stays still.
+        auto still = std::make_shared<Job>(data_, false, limits_);
+        still->view = view;
+        {
+            std::lock_guard lock(mutex_);
+            job_ = still;
         }
+        work(still);
     }
 }
 
@@ -121,51 +193,243 @@ void PicturePane::setAnimated(bool on) {
 }
 
 void PicturePane::setFrameReadyCallback(FrameReady callback) {
-    std::lock_guard lock(frameMutex_);
+    std::lock_guard lock(callbackMutex_);
     frameReady_ = std::move(callback);
 }
 
-void PicturePane::publish(std::shared_ptr<const Image> frame) {
-    std::lock_guard lock(frameMutex_);
-    shown_ = std::move(frame);
-    ++framesShown_;
+void PicturePane::setPictureReadyCallback(PictureReady callback) {
+    std::lock_guard lock(callbackMutex_);
+    pictureReady_ = std::move(callback);
 }
 
-void PicturePane::play(std::unique_ptr<GifPlayer> player, int delay) {
-    for (;;) {
-        {
-            std::unique_lock lock(stopMutex_);
-            if (stopSignal_.wait_for(lock, std::chrono::milliseconds(delay),
-                                     [this] { return stopRequested_; }))
-                return;
-        }
-        std::shared_ptr<const Image> frame;
-        try {
-            delay = player->drawNextFrame();
-            // A copy of the canvas is handed over, so the next frame is composed on the
-            // player's canvas while painting reads the finished one.
-            frame = std::make_shared<const Image>(player->canvas());
-        } catch (...) {
-            return;  // out of memory: the last finished frame stays on show
-        }
-        publish(std::move(frame));
-        FrameReady callback;
-        {
-            std::lock_guard lock(frameMutex_);
-            callback = frameReady_;
-        }
-        if (callback) callback();
+void PicturePane::updateView(const View& view) {
+    std::shared_ptr<Job> job;
+    {
+        std::lock_guard lock(mutex_);
+        if (view == view_) return;
+        view_ = view;
+        job = job_;
     }
+    if (!job) return;
+    {
+        std::lock_guard lock(job->mutex);
+        job->view = view;
+    }
+    job->changed.notify_all();
+}
+
+void PicturePane::setDisplayMode(DisplayMode mode) {
+    View view = currentView();
+    view.mode = mode;
+    updateView(view);
+}
+
+void PicturePane::setBackground(Pixel colour) {
+    View view = currentView();
+    view.background = colour | 0xFF000000u;
+    updateView(view);
+}
+
+Pixel PicturePane::background() const {
+    return currentView().background;
+}
+
+void PicturePane::setViewSize(int width, int height) {
+    View view = currentView();
+    view.width = std::max(width, 0);
+    view.height = std::max(height, 0);
+    updateView(view);
+}
+
+PicturePane::View PicturePane::currentView() const {
+    std::lock_guard lock(mutex_);
+    return view_;
+}
+
+PictureState PicturePane::state() const {
+    const std::shared_ptr<Job> job = currentJob();
+    if (!job) return PictureState::Empty;
+    std::lock_guard lock(job->mutex);
+    return job->state;
+}
+
+PictureFormat PicturePane::format() const {
+    const std::shared_ptr<Job> job = currentJob();
+    if (!job) return PictureFormat::None;
+    std::lock_guard lock(job->mutex);
+    return job->format;
+}
+
+DecodeFailure PicturePane::failure() const {
+    const std::shared_ptr<Job> job = currentJob();
+    if (!job) return DecodeFailure::None;
+    std::lock_guard lock(job->mutex);
+    return job->failure;
+}
+
+std::size_t PicturePane::framesShown() const {
+    const std::shared_ptr<Job> job = currentJob();
+    if (!job) return 0;
+    std::lock_guard lock(job->mutex);
+    return job->frames;
+}
+
+bool PicturePane::waitUntilReady(std::chrono::milliseconds timeout) const {
+    const std::shared_ptr<Job> job = currentJob();
+    if (!job) return true;
+    std::unique_lock lock(job->mutex);
+    return job->changed.wait_for(lock, timeout,
+                                 [&] { return job->state != PictureState::Decoding; });
 }
 
 std::shared_ptr<const Image> PicturePane::currentImage() const {
-    std::lock_guard lock(frameMutex_);
-    return shown_;
+    const std::shared_ptr<Job> job = currentJob();
+    if (!job) return nullptr;
+    std::lock_guard lock(job->mutex);
+    return job->picture;
 }
 
-Image PicturePane::compose(int width, int height) const {
-    const std::shared_ptr<const Image> image = currentImage();
-    return composePane(image.get(), mode_, background_, width, height);
+std::shared_ptr<const Image> PicturePane::composed(int width, int height) const {
+    std::lock_guard lock(mutex_);
+    View want = view_;
+    want.width = width;
+    want.height = height;
+    const std::shared_ptr<Job> job = job_;
+    PictureState state = PictureState::Empty;
+    std::size_t frames = 0;
+    std::shared_ptr<const Image> shown, picture;
+    View shownView;
+    if (job) {
+        std::lock_guard jobLock(job->mutex);
+        state = job->state;
+        frames = job->frames;
+        shown = job->shown;
+        shownView = job->shownView;
+        picture = job->picture;
+    }
+    if (cache_.image && cache_.job == job.get() && cache_.frame == frames && cache_.view == want)
+        return cache_.image;
+
+    std::shared_ptr<const Image> out;
+    try {
+        if (state != PictureState::Still && state != PictureState::Animated) {
+            out = std::make_shared<const Image>(
+                composePane(nullptr, want.mode, want.background, width, height));
+        } else if (shown && shownView == want) {
+            out = shown;  // what the worker made ahead
+        } else if (picture) {
+            out = std::make_shared<const Image>(
+                composePane(picture.get(), want.mode, want.background, width, height));
+        } else {
+            std::lock_guard playerLock(job->playerMutex);
+            out = std::make_shared<const Image>(
+                job->player ? job->player->composeAt(want.mode, want.background, width, height)
+                            : composePane(nullptr, want.mode, want.background, width, height));
+        }
+    } catch (...) {
+        // Out of memory: an empty pane, which draws as nothing.
+        return std::make_shared<const Image>();
+    }
+    cache_ = {job.get(), frames, want, out};
+    return out;
+}
+
+// ---- the worker ----------------------------------------------------------------------------
+
+bool PicturePane::publish(const std::shared_ptr<Job>& job, News news) {
+    std::lock_guard lock(callbackMutex_);
+    if (job->stop) return false;
+    const std::function<void()>& callback = news == News::Frame ? frameReady_ : pictureReady_;
+    if (callback) callback();
+    return true;
+}
+
+void PicturePane::work(const std::shared_ptr<Job>& job) {
+    struct Finished {
+        Job& job;
+        ~Finished() { job.finished = true; }
+    } finished{*job};
+
+    Content c = decodeContent(job->data, job->animated, job->limits);
+    if (job->stop) return;
+    View view;
+    {
+        std::lock_guard lock(job->mutex);
+        view = job->view;
+    }
+    // The pane at the size it is shown at, made here rather than at the first paint.
+    const auto composeFor = [&](const View& v) -> std::shared_ptr<const Image> {
+        if (v.width <= 0 || v.height <= 0) return nullptr;
+        try {
+            if (job->player) {
+                std::lock_guard lock(job->playerMutex);
+                job->player->setView(v.mode, v.background, v.width, v.height);
+                return std::make_shared<const Image>(job->player->view());
+            }
+            if (c.image)
+                return std::make_shared<const Image>(
+                    composePane(c.image.get(), v.mode, v.background, v.width, v.height));
+        } catch (...) {
+        }
+        return nullptr;
+    };
+    {
+        std::lock_guard lock(job->playerMutex);
+        job->player = std::move(c.player);
+    }
+    std::shared_ptr<const Image> shown = composeFor(view);
+    if (job->stop) return;
+    {
+        std::lock_guard lock(job->mutex);
+        job->state = c.state;
+        job->format = c.format;
+        job->failure = c.failure;
+        job->picture = c.image;
+        job->shown = shown;
+        job->shownView = view;
+        if (c.image || job->player) job->frames = 1;
+    }
+    job->changed.notify_all();
+    if (!publish(job, News::Picture) || c.state != PictureState::Animated) return;
+
+    // Each frame is due a delay after the one before, wherever drawing it ended, so the
+    // animation keeps its pace as long as a frame takes less than its delay to draw.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point due = Clock::now() + std::chrono::milliseconds(c.delay);
+    for (;;) {
+        bool redraw = false;
+        {
+            std::unique_lock lock(job->mutex);
+            job->changed.wait_until(
+                lock, due, [&] { return job->stop.load() || !(job->view == job->shownView); });
+            if (job->stop) return;
+            if (!(job->view == job->shownView)) {
+                view = job->view;
+                redraw = true;
+            }
+        }
+        int delay = 0;
+        if (redraw) {
+            shown = composeFor(view);
+        } else {
+            try {
+                std::lock_guard lock(job->playerMutex);
+                delay = job->player->drawNextFrame();
+                shown = job->player->hasView() ? std::make_shared<const Image>(job->player->view())
+                                               : nullptr;
+            } catch (...) {
+                return;  // out of memory: the last finished frame stays on show
+            }
+        }
+        {
+            std::lock_guard lock(job->mutex);
+            job->shown = shown;
+            job->shownView = view;
+            if (!redraw) ++job->frames;
+        }
+        if (!publish(job, redraw ? News::Picture : News::Frame)) return;
+        if (!redraw) due = std::max(due + std::chrono::milliseconds(delay), Clock::now());
+    }
 }
 
 }  // namespace kerbilo

@@ -1,7 +1,10 @@
 #include <png.h>
 
+#include <algorithm>
 #include <bit>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "picture/byte_reader.h"
@@ -34,6 +37,23 @@ DecodeFailure failureOf(Bytes data, const png_image& png) {
     return DecodeFailure::Truncated;
 }
 
+// The bytes as a stdio stream for libpng, which reads them as it decodes rows: a read
+// after the stop was set fails, and libpng gives up instead of finishing the picture.
+struct StoppableStream {
+    Bytes data;
+    std::size_t at = 0;
+    const DecodeLimits* limits = nullptr;
+
+    static ssize_t read(void* cookie, char* buffer, std::size_t size) {
+        auto* s = static_cast<StoppableStream*>(cookie);
+        if (s->limits->stopped()) return -1;
+        const std::size_t n = std::min(size, s->data.size() - s->at);
+        std::memcpy(buffer, s->data.data() + s->at, n);
+        s->at += n;
+        return static_cast<ssize_t>(n);
+    }
+};
+
 }  // namespace
 
 Decoded decodePng(Bytes data, const DecodeLimits& limits) noexcept {
@@ -43,15 +63,26 @@ Decoded decodePng(Bytes data, const DecodeLimits& limits) noexcept {
     png_image png;
     std::memset(&png, 0, sizeof png);
     png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&png, data.data(), data.size())) {
+    // Only a decode someone may stop reads through a stream; the rest reads the memory.
+    StoppableStream stream{data, 0, &limits};
+    std::unique_ptr<FILE, int (*)(FILE*)> file(nullptr, &std::fclose);
+    if (limits.stop) {
+        file.reset(fopencookie(&stream, "r", {&StoppableStream::read, nullptr, nullptr, nullptr}));
+        if (!file) return DecodeFailure::OutOfMemory;
+    }
+    if (!(file ? png_image_begin_read_from_stdio(&png, file.get())
+               : png_image_begin_read_from_memory(&png, data.data(), data.size()))) {
         png_image_free(&png);
-        return failureOf(data, png);
+        return limits.stopped() ? DecodeFailure::Stopped : failureOf(data, png);
     }
     if (!limits.allows(png.width, png.height)) {
         png_image_free(&png);
         return DecodeFailure::OverLimits;
     }
     png.format = kNativeFormat;
+    // Without this libpng takes 16-bit samples for linear light and shows them far too light;
+    // files without gAMA, sRGB or iCCP mean sRGB at 16 bits as they do at 8.
+    png.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
     Image image;
     if (!allocateImage(image, static_cast<int>(png.width), static_cast<int>(png.height),
                        ImageKind::Alpha)) {
@@ -61,7 +92,9 @@ Decoded decodePng(Bytes data, const DecodeLimits& limits) noexcept {
     const bool ok =
         png_image_finish_read(&png, nullptr, image.pixels.data(),
                               static_cast<png_int_32>(PNG_IMAGE_ROW_STRIDE(png)), nullptr) != 0;
-    const DecodeFailure why = ok ? DecodeFailure::None : failureOf(data, png);
+    const DecodeFailure why = ok                 ? DecodeFailure::None
+                              : limits.stopped() ? DecodeFailure::Stopped
+                                                 : failureOf(data, png);
     png_image_free(&png);
     if (!ok) return why;
     return image;

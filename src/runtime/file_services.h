@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "runtime/byte_buffer.h"
+#include "runtime/progress.h"
 
 namespace kerbilo {
 
@@ -25,6 +26,16 @@ class FileServices {
     // (those under /proc) is read to its end; a disk is read whole; pipes, sockets and
     // character devices are refused at once, as they may block or never end.
     virtual std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) = 0;
+
+    // The same, read in steps of a few MiB so a window can answer meanwhile: once the size
+    // is known it becomes the total of progress's current stage, after each step the bytes
+    // read so far are reported, and between steps pending events may run. A file that
+    // cannot be read gives nothing, as above. By default one step: the whole file at once.
+    virtual std::optional<ByteBuffer> readWholeFileInSteps(std::string_view path,
+                                                           Progress& progress) {
+        (void)progress;
+        return tryReadWholeFile(path);
+    }
 
     // The whole file as tryReadWholeFile gives it, but a regular file may come mapped
     // read-only instead of copied, so a file larger than memory can be scanned; its pages
@@ -83,6 +94,8 @@ class PosixFileServices final : public FileServices {
     Text programDirectory() const override { return programDir_; }
     std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override;
     std::optional<ByteBuffer> tryMapWholeFile(std::string_view path) override;
+    std::optional<ByteBuffer> readWholeFileInSteps(std::string_view path,
+                                                   Progress& progress) override;
     using FileServices::writeWholeFile;
     bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override;
     bool createDirectory(std::string_view path) override;
@@ -94,6 +107,7 @@ class PosixFileServices final : public FileServices {
 
   private:
     void fail(int err);
+    std::optional<ByteBuffer> readWhole(std::string_view path, Progress* progress);
 
     Text programDir_;
     Text lastError_;

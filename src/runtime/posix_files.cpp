@@ -60,12 +60,20 @@ std::string native(std::string_view gbkPath) {
     return gbkToUtf8(gbkPath);
 }
 
-// Reads until end of file into buf[0, cap); returns bytes read or −1.
-std::int64_t readFully(int fd, std::uint8_t* buf, std::size_t cap) {
+// A step of a read someone watches: short enough that a window answering between steps
+// does not seem stuck, even from a slow disk.
+constexpr std::size_t kReadStep = std::size_t{4} << 20;
+
+// Reads until end of file into buf[0, cap); returns bytes read or −1. With progress, in
+// steps of kReadStep, each reported as `before` plus the bytes read so far, with pending
+// events let run between them.
+std::int64_t readFully(int fd, std::uint8_t* buf, std::size_t cap, Progress* progress = nullptr,
+                       std::size_t before = 0) {
     std::size_t got = 0;
     while (got < cap) {
         // Large requests keep the syscall count low; the kernel caps one read at ~2 GiB.
-        const std::size_t want = std::min<std::size_t>(cap - got, std::size_t{1} << 30);
+        const std::size_t want =
+            std::min<std::size_t>(cap - got, progress ? kReadStep : std::size_t{1} << 30);
         const ssize_t r = ::read(fd, buf + got, want);
         if (r < 0) {
             if (errno == EINTR) continue;
@@ -73,13 +81,18 @@ std::int64_t readFully(int fd, std::uint8_t* buf, std::size_t cap) {
         }
         if (r == 0) break;
         got += static_cast<std::size_t>(r);
+        if (progress) {
+            progress->reached(static_cast<std::int64_t>(before + got));
+            // Between steps only: a file read in one step needs none.
+            if (got < cap) progress->step();
+        }
     }
     return static_cast<std::int64_t>(got);
 }
 
 // Reads a file whose size is not known in advance, growing the buffer as it fills; errno
 // tells why when it gives nothing.
-std::optional<ByteBuffer> readAll(int fd) {
+std::optional<ByteBuffer> readAll(int fd, Progress* progress) {
     ByteBuffer b;
     std::size_t got = 0;
     for (;;) {
@@ -92,7 +105,7 @@ std::optional<ByteBuffer> readAll(int fd) {
             if (got > 0) std::memcpy(bigger.mutableData(), b.data(), got);
             b = std::move(bigger);
         }
-        const std::int64_t r = readFully(fd, b.mutableData() + got, b.size() - got);
+        const std::int64_t r = readFully(fd, b.mutableData() + got, b.size() - got, progress, got);
         if (r < 0) return std::nullopt;
         got += static_cast<std::size_t>(r);
         if (got < b.size()) return got == 0 ? ByteBuffer{} : b.slice(0, got);
@@ -580,6 +593,15 @@ void PosixFileServices::fail(int err) {
 }
 
 std::optional<ByteBuffer> PosixFileServices::tryReadWholeFile(std::string_view path) {
+    return readWhole(path, nullptr);
+}
+
+std::optional<ByteBuffer> PosixFileServices::readWholeFileInSteps(std::string_view path,
+                                                                  Progress& progress) {
+    return readWhole(path, &progress);
+}
+
+std::optional<ByteBuffer> PosixFileServices::readWhole(std::string_view path, Progress* progress) {
     if (path.empty()) {
         fail(ENOENT);
         return std::nullopt;
@@ -615,7 +637,7 @@ std::optional<ByteBuffer> PosixFileServices::tryReadWholeFile(std::string_view p
     }
     // Files under /proc and /sys say 0 and are made as they are read.
     if (size == 0) {
-        std::optional<ByteBuffer> all = readAll(fd.get());
+        std::optional<ByteBuffer> all = readAll(fd.get(), progress);
         if (!all) fail(errno);
         return all;
     }
@@ -632,7 +654,8 @@ std::optional<ByteBuffer> PosixFileServices::tryReadWholeFile(std::string_view p
         fail(ENOMEM);
         return std::nullopt;
     }
-    const std::int64_t got = readFully(fd.get(), w, b.size());
+    if (progress) progress->setStageTotal(static_cast<std::int64_t>(b.size()));
+    const std::int64_t got = readFully(fd.get(), w, b.size(), progress);
     if (got < 0) {
         fail(errno);
         return std::nullopt;

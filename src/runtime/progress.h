@@ -20,6 +20,21 @@ class Progress {
     // The current stage has reached `position` of its total (a scan: a head at offset
     // position − 1).
     virtual void reached(std::int64_t position) = 0;
+
+    // The current stage's total once the work has found it out (a file's size once it is
+    // open); until then its positions move nothing.
+    virtual void setStageTotal(std::int64_t) {}
+    // The current stage keeps `part` (0 … 1) of its weight for work that follows its
+    // positions (filling the tree after a scan); their positions fill the rest.
+    virtual void reserveLaterPart(double) {}
+    // That work begins, over `total` positions of its own; reached() now counts them.
+    virtual void beginLaterPart(std::int64_t) {}
+
+    // A stage with part of it kept for later work, in one call.
+    void beginStage(double weight, std::int64_t total, double laterPart) {
+        beginStage(weight, total);
+        reserveLaterPart(laterPart);
+    }
 };
 
 // Progress that lets nothing run and shows nothing: work nobody watches.
@@ -39,6 +54,9 @@ class ProgressMeter {
     void end();
     void beginStage(double weight, std::int64_t total);
     void reached(std::int64_t position);
+    void setStageTotal(std::int64_t total);
+    void reserveLaterPart(double part);
+    void beginLaterPart(std::int64_t total);
 
     bool running() const { return share_ >= 0; }
     double share() const { return share_; }
@@ -48,6 +66,8 @@ class ProgressMeter {
     double base_ = 0;    // the share finished before the current stage
     double weight_ = 0;  // the share the current stage stands for
     std::int64_t total_ = 0;
+    double later_ = 0;          // the part of the stage kept for later work
+    bool inLaterPart_ = false;  // that work has begun
 };
 
 }  // namespace kerbilo

@@ -19,12 +19,26 @@ Text fileNameOf(const Text& path) {
     return name;
 }
 
+namespace {
+
+// How the progress bar divides opening: reading the file, then each kind alike, of which
+// filling the tree with its resources takes a part.
+constexpr double kReadShare = 0.25;
+constexpr double kTreePartOfKind = 0.2;
+
+}  // namespace
+
 OpenResult openFile(Services& services, Document& doc, const Text& path,
                     const OpenOptions& options) {
     OpenResult result;
     UiServices& ui = services.ui;
-    std::optional<ByteBuffer> bytes = options.mapFile ? services.files.tryMapWholeFile(path)
-                                                      : services.files.tryReadWholeFile(path);
+    // Read in steps that let the window answer; nothing changes until the read succeeded.
+    // A first step lets the window repaint where the file dialog was before reading starts.
+    services.progress.beginStage(kReadShare, 0);
+    services.progress.step();
+    std::optional<ByteBuffer> bytes =
+        options.mapFile ? services.files.tryMapWholeFile(path)
+                        : services.files.readWholeFileInSteps(path, services.progress);
     if (!bytes) {
         result.reason = services.files.lastError();
         return result;
@@ -47,8 +61,8 @@ OpenResult openFile(Services& services, Document& doc, const Text& path,
     if (options.oneSweep) result.kindsScanned = scanKindsInOneSweep(services, doc, kinds, options);
     for (std::int64_t k = 1; k <= kinds && !options.oneSweep; ++k) {
         services.progress.step();  // skipped kinds let events run too
-        services.progress.beginStage(1.0 / static_cast<double>(kinds),
-                                     bufferLength(doc.file.bytes));
+        services.progress.beginStage((1 - kReadShare) / static_cast<double>(kinds),
+                                     bufferLength(doc.file.bytes), kTreePartOfKind);
         if (scanKind(services, doc, static_cast<int>(k), options)) ++result.kindsScanned;
     }
     ui.setStatusText(0, scan_text::parsingDone());

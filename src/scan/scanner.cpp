@@ -13,6 +13,28 @@
 
 namespace kerbilo {
 
+namespace {
+
+// A search through a large file that finds nothing would keep the window from answering
+// for as long as it takes; it goes in stretches of a few MiB with a progress step between
+// them. Stretches overlap by the needle's length less one, so no match is missed.
+std::int64_t findInSteps(const std::uint8_t* data, std::size_t n, const ByteBuffer& needle,
+                         Progress& progress) {
+    constexpr std::size_t kStretch = std::size_t{16} << 20;
+    if (needle.empty() || n < needle.size()) return -1;
+    for (std::size_t from = 0;;) {
+        const std::size_t end = n - from > kStretch ? from + kStretch : n;
+        const std::size_t length = std::min(n, end + needle.size() - 1) - from;
+        const std::int64_t at = findBytesIn(data + from, length, needle.data(), needle.size());
+        if (at >= 0) return static_cast<std::int64_t>(from) + at;
+        if (end >= n) return -1;
+        from = end;
+        progress.step();
+    }
+}
+
+}  // namespace
+
 KindSearch::KindSearch(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
                        const ByteBuffer& tail, bool byFormat)
     : data_(data),
@@ -31,7 +53,7 @@ bool KindSearch::advance(std::size_t limit, Progress& progress,
         if (from_ >= limit) return true;
         // Heads that start before the limit; the last of them may reach past it.
         const std::size_t end = std::min(n_, limit + head_.size() - 1);
-        const std::int64_t h = findBytesIn(data_ + from_, end - from_, head_.data(), head_.size());
+        const std::int64_t h = findInSteps(data_ + from_, end - from_, head_, progress);
         if (h < 0) {
             if (end >= n_) break;
             from_ = limit;
@@ -52,8 +74,7 @@ bool KindSearch::advance(std::size_t limit, Progress& progress,
         }
         if (tailsLeft_ && tailAt_ < static_cast<std::int64_t>(from_)) {
             const std::int64_t t =
-                from_ >= n_ ? -1
-                            : findBytesIn(data_ + from_, n_ - from_, tail_.data(), tail_.size());
+                from_ >= n_ ? -1 : findInSteps(data_ + from_, n_ - from_, tail_, progress);
             if (t < 0)
                 tailsLeft_ = false;
             else

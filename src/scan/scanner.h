@@ -39,9 +39,10 @@ class KindSearch {
 };
 
 // Every head followed by a tail in data[0, n), in file order. One progress step before
-// each head search; `onHead` for each head found (its 0-based offset), including a last
-// head without a tail. Linear in n: the tail found for one head is reused for the next
-// heads as long as it still lies after their start.
+// each head search, and one every 16 MiB a search goes without finding anything; `onHead`
+// for each head found (its 0-based offset), including a last head without a tail. Linear
+// in n: the tail found for one head is reused for the next heads as long as it still lies
+// after their start.
 void findKindMatches(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
                      const ByteBuffer& tail, Progress& progress,
                      const std::function<void(std::int64_t)>& onHead,

@@ -10,10 +10,13 @@ void publishKindGroup(Services& services, const ResourceCatalogue& catalogue, co
                       int before, int added) {
     UiServices& ui = services.ui;
     const int group = ui.addTreeItem(-1, concatText({name, scan_text::groupSuffix()}));
+    // The part of the kind's stage kept for the tree: a million nodes take seconds.
+    services.progress.beginLaterPart(added);
     for (int i = 1; i <= added; ++i) {
         services.progress.step();
         const int n = before + i;
         ui.addTreeItem(group, formatHex(catalogue.labelPosition(n)), n);
+        services.progress.reached(i);
     }
 }
 

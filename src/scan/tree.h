@@ -7,7 +7,8 @@
 namespace kerbilo {
 
 // Adds the group "name格式资源" and one child per resource before+1 … before+added,
-// labelled with its label position in hexadecimal; one progress step per child.
+// labelled with its label position in hexadecimal; one progress step per child, which
+// moves the share over the part of the stage kept for later work.
 void publishKindGroup(Services& services, const ResourceCatalogue& catalogue, const Text& name,
                       int before, int added);
 

@@ -190,12 +190,52 @@ TEST(Busy, ProgressFollowsTheScanAcrossKinds) {
         EXPECT_GE(shares[i], shares[i - 1]) << i;
         EXPECT_LE(shares[i], 1.0);
     }
-    // Three default kinds: the PNG heads move the share inside the first third; the other
-    // kinds find nothing but still take it to the start of their own third.
+    // Reading takes the first quarter, then each of the three default kinds a quarter: the
+    // PNG heads and tree nodes move the share inside the second; the other kinds find
+    // nothing but still take it to the start of their own quarter.
     EXPECT_TRUE(
-        std::any_of(shares.begin(), shares.end(), [](double s) { return s > 0.1 && s < 1.0 / 3; }));
-    EXPECT_DOUBLE_EQ(*std::max_element(shares.begin(), shares.end()), 2.0 / 3);
+        std::any_of(shares.begin(), shares.end(), [](double s) { return s > 0.25 && s < 0.5; }));
+    EXPECT_DOUBLE_EQ(*std::max_element(shares.begin(), shares.end()), 0.75);
     EXPECT_EQ(w.state.progress.share(), -1) << "no loop runs any more";
+}
+
+// A file read in steps lets events run between them and moves the share through the
+// reading quarter before any kind is scanned; a read that fails leaves everything as it was.
+TEST(Busy, ReadingInStepsLetsEventsRunAndMovesTheShare) {
+    ScanWorld w;
+    w.files.readStep = 1000;
+    std::vector<double> shares;
+    std::vector<Text> titles;
+    w.ui.onProcessEvents = [&] {
+        shares.push_back(w.state.progress.share());
+        titles.push_back(w.ui.title());
+    };
+    const ByteBuffer data = join({filler(4500), png(filler(3))});
+    w.open(data);
+    // One step before reading, then 4.5 kB and more in steps of 1000 bytes: four steps
+    // between five reads.
+    ASSERT_GE(shares.size(), 5u);
+    EXPECT_EQ(shares[0], 0.0);
+    shares.erase(shares.begin());
+    titles.erase(titles.begin());
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_GT(shares[i], 0.0) << i;
+        EXPECT_LT(shares[i], 0.25) << i;
+        if (i > 0) {
+            EXPECT_GT(shares[i], shares[i - 1]) << i;
+        }
+        EXPECT_NE(titles[i], "Kerbilo - /data/app.exe") << "shown before the read ended";
+    }
+
+    const Text before = w.ui.title();
+    const int items = w.ui.treeItemCount();
+    w.files.unreadable.insert("/data/other.exe");
+    w.files.files["/data/other.exe"] = data;
+    shares.clear();
+    EXPECT_FALSE(openAndScan(w.state, "/data/other.exe"));
+    EXPECT_EQ(w.ui.title(), before);
+    EXPECT_EQ(w.ui.treeItemCount(), items);
+    EXPECT_EQ(w.state.file.bytes, data);
 }
 
 }  // namespace

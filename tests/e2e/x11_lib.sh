@@ -83,6 +83,49 @@ open_with_dialog() {
     fail "title never became 'Kerbilo - $1' (it is '$(xdotool getwindowname "$MAIN")')"
 }
 
+# Waits until a window is no longer shown; false after $2 tenths of a second (default 50).
+wait_gone() {
+    local w
+    for _ in $(seq "${2:-50}"); do
+        w=$(xdotool search --onlyvisible --pid "$KERBILO_PID" 2>/dev/null | grep -x "$1")
+        [ -z "$w" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Escape until the window is gone: the first may only close the completer's list.
+close_with_escape() {
+    for _ in 1 2 3; do
+        xdotool windowfocus --sync "$1" 2>/dev/null
+        xdotool key --window "$1" Escape 2>/dev/null || xdotool key Escape
+        wait_gone "$1" 15 && return 0
+    done
+    return 1
+}
+
+# Types a folder into the open dialog, lets it list the folder, then cancels it.
+browse_and_cancel() {
+    xdotool windowfocus --sync "$MAIN" key ctrl+o
+    local dialog
+    dialog=$(new_window "$MAIN") || fail "the open dialog did not appear"
+    xdotool windowfocus --sync "$dialog"
+    sleep 0.3
+    xdotool type --delay 10 "$1"
+    sleep 2
+    close_with_escape "$dialog" ||
+        fail "the open dialog did not close after typing $1 (the program no longer answers)"
+}
+
+# The window answers: Ctrl+O brings up the open dialog again, and Escape closes it.
+window_answers() {
+    xdotool windowfocus --sync "$MAIN" key ctrl+o
+    local dialog
+    dialog=$(new_window "$MAIN") || return 1
+    sleep 0.3
+    close_with_escape "$dialog"
+}
+
 # Selects a resource row: click the first group, then step down to its first resource.
 select_first_resource() {
     geometry "$MAIN"

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 
 #include "picture/decoders.h"
@@ -38,6 +39,21 @@ DecodeLimits tiny() {
     return l;
 }
 
+// A JPEG over the limits is decoded at a fraction of its size; over these, no fraction fits.
+DecodeLimits none() {
+    DecodeLimits l;
+    l.maxPixels = 0;
+    return l;
+}
+
+// A picture nobody waits for any more: PNG and JPEG give up as soon as they look.
+DecodeLimits stopped() {
+    static const std::atomic<bool> stop{true};
+    DecodeLimits l;
+    l.stop = &stop;
+    return l;
+}
+
 std::vector<FailureCase> failureCases() {
     const Image picture = testing::patternImage(8, 8);
     const ByteVector png = testing::makePng(picture, PNG_FORMAT_RGBA);
@@ -67,7 +83,9 @@ std::vector<FailureCase> failureCases() {
         {"png with a broken CRC", flipped(png, png.size() / 2), DecodeFailure::Corrupt},
         {"png over the limits", png, DecodeFailure::OverLimits, tiny()},
         {"jpeg cut in its header", cut(jpeg, 20), DecodeFailure::Truncated},
-        {"jpeg over the limits", jpeg, DecodeFailure::OverLimits, tiny()},
+        {"jpeg over the limits", jpeg, DecodeFailure::OverLimits, none()},
+        {"png nobody waits for", png, DecodeFailure::Stopped, stopped()},
+        {"jpeg nobody waits for", jpeg, DecodeFailure::Stopped, stopped()},
         {"bmp header cut", cut(testing::makeBmp(bmp), 53), DecodeFailure::Truncated},
         {"bmp rows cut", cut(testing::makeBmp(bmp), 60), DecodeFailure::Truncated},
         {"bmp 16 bits", testing::makeBmp(sixteen), DecodeFailure::Unsupported},
@@ -100,7 +118,8 @@ TEST(DecodeFailures, EachDecoderSaysWhy) {
 TEST(DecodeFailures, EveryReasonReadsAsText) {
     for (DecodeFailure f :
          {DecodeFailure::NotRecognised, DecodeFailure::Truncated, DecodeFailure::Unsupported,
-          DecodeFailure::OverLimits, DecodeFailure::OutOfMemory, DecodeFailure::Corrupt})
+          DecodeFailure::OverLimits, DecodeFailure::OutOfMemory, DecodeFailure::Corrupt,
+          DecodeFailure::Stopped})
         EXPECT_STRNE(decodeFailureText(f), decodeFailureText(DecodeFailure::None));
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -49,6 +50,7 @@ TEST_P(PaneBackgroundOnly, ShowsOnlyBackground) {
     PicturePane pane;
     pane.setBackground(kBackground);
     pane.setData(toBuffer(GetParam().bytes));
+    ASSERT_TRUE(pane.waitUntilReady());
     EXPECT_EQ(pane.state(), GetParam().state);
     EXPECT_FALSE(pane.currentImage());
     const Image shown = pane.compose(31, 17);
@@ -86,6 +88,7 @@ TEST(Pane, StillPictureIsDrawnAndDataKept) {
     PicturePane pane;
     const auto bytes = testing::makePng(testing::patternImage(3, 3), PNG_FORMAT_RGBA);
     pane.setData(toBuffer(bytes));
+    ASSERT_TRUE(pane.waitUntilReady());
     EXPECT_EQ(pane.state(), PictureState::Still);
     EXPECT_EQ(pane.format(), PictureFormat::Png);
     EXPECT_EQ(pane.data(), toBuffer(bytes));
@@ -102,6 +105,7 @@ TEST(Pane, ZeroDelayAnimationAlternatesEveryFiftyMilliseconds) {
     pane.setFrameReadyCallback([&] { ++callbacks; });
     const auto start = std::chrono::steady_clock::now();
     pane.setData(toBuffer(twoFrameGif(0)));
+    ASSERT_TRUE(pane.waitUntilReady());
     ASSERT_EQ(pane.state(), PictureState::Animated);
     EXPECT_TRUE(pane.animating());
     std::set<Pixel> seen;
@@ -129,6 +133,7 @@ TEST(Pane, ZeroDelayAnimationAlternatesEveryFiftyMilliseconds) {
 TEST(Pane, LongDelayIsInterruptedByStop) {
     PicturePane pane;
     pane.setData(toBuffer(twoFrameGif(6000)));  // a minute per frame
+    ASSERT_TRUE(pane.waitUntilReady());
     ASSERT_TRUE(pane.animating());
     const auto start = std::chrono::steady_clock::now();
     pane.setData({});
@@ -140,11 +145,116 @@ TEST(Pane, AnimationFlagOffShowsFirstImageStill) {
     settings.animated = false;
     PicturePane pane(settings);
     pane.setData(toBuffer(twoFrameGif(0)));
+    ASSERT_TRUE(pane.waitUntilReady());
     EXPECT_EQ(pane.state(), PictureState::Still);
     EXPECT_FALSE(pane.animating());
     pane.setAnimated(true);
+    ASSERT_TRUE(pane.waitUntilReady());
     EXPECT_TRUE(pane.animating());
     EXPECT_EQ(pane.compose(2, 2).pixels[0], makePixel(255, 0, 0));
+}
+
+// A big picture whose decode takes a while, then a small one chosen before it is done: the
+// small one shows, the big one never does, and choosing did not wait for the big decode.
+TEST(PaneWorker, NewerDataSupersedesADecodeStillRunning) {
+    const ByteBuffer big = toBuffer(
+        testing::makeJpeg(testing::patternImage(3000, 3000), testing::JpegKind::Colour, 90));
+    const auto decodeStart = std::chrono::steady_clock::now();
+    ASSERT_TRUE(decodeJpeg(bytesOf(big)));
+    const auto decodeTime = std::chrono::steady_clock::now() - decodeStart;
+    const ByteBuffer red = toBuffer(
+        testing::makePng(Image{1, 1, ImageKind::Colour, {makePixel(255, 0, 0)}}, PNG_FORMAT_RGBA));
+
+    for (bool viewKnown : {false, true}) {
+        SCOPED_TRACE(viewKnown ? "view size known" : "no view size");
+        PicturePane pane;
+        pane.setBackground(kBackground);
+        if (viewKnown) pane.setViewSize(9, 9);
+        std::mutex mutex;
+        std::vector<Pixel> shownWhenReady;
+        pane.setPictureReadyCallback([&] {
+            std::lock_guard lock(mutex);
+            shownWhenReady.push_back(pane.compose(9, 9).at(4, 4));
+        });
+        pane.setData(big);
+        EXPECT_EQ(pane.state(), PictureState::Decoding);
+        EXPECT_EQ(pane.compose(9, 9).pixels, std::vector<Pixel>(81, kBackground));
+        const auto start = std::chrono::steady_clock::now();
+        pane.setData(red);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, decodeTime / 2);
+        ASSERT_TRUE(pane.waitUntilReady());
+        EXPECT_EQ(pane.state(), PictureState::Still);
+        EXPECT_EQ(pane.compose(9, 9).at(4, 4), makePixel(255, 0, 0));
+        std::this_thread::sleep_for(decodeTime + 50ms);  // the big decode would be over
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(shownWhenReady, std::vector<Pixel>{makePixel(255, 0, 0)});
+    }
+}
+
+// Composed once per picture, size, background and display mode: painting the same pane
+// again gets the same buffer instead of scaling the picture again.
+TEST(PaneWorker, RepaintDoesNotScaleAgain) {
+    const ByteBuffer png =
+        toBuffer(testing::makePng(testing::patternImage(300, 200), PNG_FORMAT_RGBA));
+    PaneSettings settings;
+    settings.background = kBackground;
+    PicturePane pane(settings);
+    pane.setViewSize(50, 40);
+    pane.setData(png);
+    ASSERT_TRUE(pane.waitUntilReady());
+    const auto first = pane.composed(50, 40);
+    EXPECT_EQ(pane.composed(50, 40), first);
+    EXPECT_EQ(first->pixels, renderPane(png, settings, 50, 40).pixels);
+
+    // Another background or mode is another pane, composed anew and then kept.
+    pane.setBackground(makePixel(1, 2, 3));
+    settings.background = makePixel(1, 2, 3);
+    const auto other = pane.composed(50, 40);
+    EXPECT_NE(other, first);
+    EXPECT_EQ(other->pixels, renderPane(png, settings, 50, 40).pixels);
+    EXPECT_EQ(pane.composed(50, 40), other);
+    pane.setDisplayMode(DisplayMode::Stretched);
+    settings.mode = DisplayMode::Stretched;
+    EXPECT_EQ(pane.composed(50, 40)->pixels, renderPane(png, settings, 50, 40).pixels);
+    EXPECT_EQ(pane.composed(31, 7)->pixels, renderPane(png, settings, 31, 7).pixels);
+}
+
+// With the view size known, each frame arrives composed at that size; what the pane shows
+// for frame K is what renderPane shows after K frames.
+TEST(PaneWorker, FramesArriveComposedAtTheViewSize) {
+    std::vector<testing::GifFrameSpec> frames;
+    for (int i = 0; i < 3; ++i) {
+        testing::GifFrameSpec f;
+        f.left = i * 20;
+        f.width = 30;
+        f.height = 25;
+        f.delay = 1;
+        f.disposal = i;
+        f.indices.assign(30 * 25, static_cast<std::uint8_t>(i));
+        frames.push_back(f);
+    }
+    const ByteBuffer gif = toBuffer(testing::makeGif(
+        70, 25, {makePixel(255, 0, 0), makePixel(0, 255, 0), makePixel(0, 0, 255)}, frames));
+    PaneSettings settings;
+    settings.background = kBackground;
+    PicturePane pane(settings);
+    pane.setViewSize(23, 17);
+    std::mutex mutex;
+    std::vector<std::pair<std::size_t, std::shared_ptr<const Image>>> seen;
+    const auto record = [&] {
+        // On the worker, between two frames: the frame count and the pane agree.
+        std::lock_guard lock(mutex);
+        seen.emplace_back(pane.framesShown(), pane.composed(23, 17));
+    };
+    pane.setPictureReadyCallback(record);
+    pane.setFrameReadyCallback(record);
+    pane.setData(gif);
+    ASSERT_TRUE(pane.waitUntilReady());
+    std::this_thread::sleep_for(150ms);
+    pane.setData({});
+    ASSERT_GE(seen.size(), 5u);
+    for (const auto& [count, image] : seen)
+        ASSERT_EQ(image->pixels, renderPane(gif, settings, 23, 17, count).pixels) << count;
 }
 
 TEST(Pane, RenderPaneGivesCanvasAfterFrames) {

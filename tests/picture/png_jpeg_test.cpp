@@ -56,6 +56,54 @@ INSTANTIATE_TEST_SUITE_P(ColourTypes, Png,
                                            PngCase{"Gray8", PNG_FORMAT_GRAY}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct Png16Case {
+    const char* name;
+    int channels;
+};
+void PrintTo(const Png16Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Png16 : public ::testing::TestWithParam<Png16Case> {};
+
+// Most 16-bit files carry no gAMA, sRGB or iCCP chunk and mean sRGB samples, as their 8-bit
+// counterparts do: a 16-bit value of v * 257 shows as the 8-bit value v, not lighter.
+TEST_P(Png16, ShowsLikeTheEightBitFile) {
+    const int channels = GetParam().channels;
+    const int w = 16, h = 4;
+    Image reference = withAlpha(w, h);
+    std::vector<std::uint16_t> samples;
+    for (Pixel& p : reference.pixels) {
+        const int grey = pixelRed(p);
+        // Alpha stays high enough that straight colour keeps all its 8 bits.
+        const int alpha = channels == 4 ? 128 + (pixelAlpha(p) & 127) : 255;
+        p = channels == 1 ? makePixel(grey, grey, grey) : (p & 0xFFFFFF) | (Pixel(alpha) << 24);
+        const int values[4] = {pixelRed(p), pixelGreen(p), pixelBlue(p), alpha};
+        for (int c = 0; c < channels; ++c)
+            samples.push_back(static_cast<std::uint16_t>(values[c] * 257));
+    }
+    reference.pixels[0] = channels == 4 ? makePixel(128, 128, 128, 255) : makePixel(128, 128, 128);
+    for (int c = 0; c < channels; ++c) samples[static_cast<std::size_t>(c)] = 0x8080;
+    if (channels == 4) samples[3] = 0xFFFF;
+
+    const auto image = decodePng(testing::makePng16(w, h, channels, samples));
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->pixels.size(), reference.pixels.size());
+    EXPECT_EQ(image->pixels[0], reference.pixels[0]) << "a grey of 0x8080 is 128";
+    for (std::size_t i = 0; i < reference.pixels.size(); ++i) {
+        const Pixel got = image->pixels[i], want = reference.pixels[i];
+        ASSERT_LE(std::abs(pixelRed(got) - pixelRed(want)), 1) << "pixel " << i;
+        ASSERT_LE(std::abs(pixelGreen(got) - pixelGreen(want)), 1) << "pixel " << i;
+        ASSERT_LE(std::abs(pixelBlue(got) - pixelBlue(want)), 1) << "pixel " << i;
+        ASSERT_EQ(pixelAlpha(got), pixelAlpha(want)) << "pixel " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ColourTypes, Png16,
+                         ::testing::Values(Png16Case{"Grey16", 1}, Png16Case{"Rgb16", 3},
+                                           Png16Case{"Rgba16", 4}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(PngRefused, TruncatedAndCorrupt) {
     auto bytes = makePng(withAlpha(9, 9), PNG_FORMAT_RGBA);
     auto truncated = bytes;
@@ -132,9 +180,87 @@ TEST(JpegRefused, DamagedHeadersAndLimits) {
     const auto bytes = makeJpeg(smoothImage(16, 16), JpegKind::Colour);
     EXPECT_FALSE(decodeJpeg(testing::ByteVector(bytes.begin(), bytes.begin() + 20)));
     EXPECT_FALSE(decodeJpeg(testing::ByteVector{0xFF, 0xD8, 0xFF, 0xD9, 0, 0, 0, 0}));
+    // Even at an eighth of its size, 2x2, the picture is over these limits.
     DecodeLimits small;
-    small.maxPixels = 255;
+    small.maxPixels = 3;
     EXPECT_FALSE(decodeJpeg(bytes, small));
+}
+
+struct ScaledCase {
+    const char* name;
+    DecodeLimits limits;
+    int width, height;  // 0: refused
+};
+void PrintTo(const ScaledCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+DecodeLimits pixelLimit(std::int64_t pixels, int dimension = 32768) {
+    DecodeLimits limits;
+    limits.maxPixels = pixels;
+    limits.maxDimension = dimension;
+    return limits;
+}
+
+class JpegOverLimits : public ::testing::TestWithParam<ScaledCase> {};
+
+// A 64x48 photograph under shrinking limits: the largest of 1/1, 1/2, 1/4 and 1/8 that
+// fits, looking like the picture, not like a crop of it.
+TEST_P(JpegOverLimits, DecodesAtTheLargestScaleWithin) {
+    Image source;
+    source.width = 64;
+    source.height = 48;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) source.pixels.push_back(makePixel(x * 4, y * 4, 128));
+    const auto image = decodeJpeg(makeJpeg(source, JpegKind::Colour), GetParam().limits);
+    if (GetParam().width == 0) {
+        ASSERT_FALSE(image);
+        EXPECT_EQ(image.failure(), DecodeFailure::OverLimits);
+        return;
+    }
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->width, GetParam().width);
+    ASSERT_EQ(image->height, GetParam().height);
+    const int step = 64 / image->width;
+    for (int y = 0; y < image->height; ++y)
+        for (int x = 0; x < image->width; ++x) {
+            // The mean of the block the scaled pixel stands for.
+            const Pixel centre = source.at(x * step + step / 2, y * step + step / 2);
+            const int wantRed = std::max(0, pixelRed(centre) - (step > 1 ? 2 : 0));
+            ASSERT_LE(std::abs(pixelRed(image->at(x, y)) - wantRed), 12) << x << "," << y;
+            ASSERT_LE(std::abs(pixelBlue(image->at(x, y)) - 128), 12) << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, JpegOverLimits,
+    ::testing::Values(ScaledCase{"Within", pixelLimit(64 * 48), 64, 48},
+                      ScaledCase{"Half", pixelLimit(64 * 48 - 1), 32, 24},
+                      ScaledCase{"Quarter", pixelLimit(32 * 24 - 1), 16, 12},
+                      ScaledCase{"Eighth", pixelLimit(16 * 12 - 1), 8, 6},
+                      ScaledCase{"TooLargeEvenAtAnEighth", pixelLimit(8 * 6 - 1), 0, 0},
+                      ScaledCase{"WidthOverMaxDimension", pixelLimit(1 << 20, 63), 32, 24}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The default limits: a 9000x8000 photograph (72 megapixels, over the 64 Mi limit) is
+// decoded at half its size. A small file whose frame header claims that size will do: the
+// missing scan data decodes as grey.
+TEST(JpegOverLimits, SeventyTwoMegapixelsShowAtHalfSize) {
+    auto bytes = makeJpeg(smoothImage(16, 16), JpegKind::Colour);
+    bool patched = false;
+    for (std::size_t i = 0; i + 9 < bytes.size() && !patched; ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
+            bytes[i + 5] = 8000 >> 8;
+            bytes[i + 6] = 8000 & 0xFF;
+            bytes[i + 7] = 9000 >> 8;
+            bytes[i + 8] = 9000 & 0xFF;
+            patched = true;
+        }
+    ASSERT_TRUE(patched);
+    const auto image = decodeJpeg(bytes);
+    ASSERT_TRUE(image) << decodeFailureText(image.failure());
+    EXPECT_EQ(image->width, 4500);
+    EXPECT_EQ(image->height, 4000);
 }
 
 }  // namespace

@@ -101,6 +101,36 @@ TEST_F(Render, OptionsReachThePane) {
     EXPECT_EQ(image->pixels, std::vector<Pixel>(6, makePixel(0, 0, 255)));
 }
 
+// Three frames: K past the last counts round, and any K finishes at once.
+TEST_F(Render, FramePastTheLastCountsRound) {
+    std::vector<testing::GifFrameSpec> frames(3);
+    for (int i = 0; i < 3; ++i) {
+        frames[static_cast<std::size_t>(i)].width = frames[static_cast<std::size_t>(i)].height = 1;
+        frames[static_cast<std::size_t>(i)].indices = {static_cast<std::uint8_t>(i)};
+    }
+    const Pixel colours[3] = {makePixel(255, 0, 0), makePixel(0, 255, 0), makePixel(0, 0, 255)};
+    const std::string in =
+        write("in.gif", testing::makeGif(1, 1, {colours[0], colours[1], colours[2]}, frames));
+    const struct {
+        const char* frame;
+        int shows;  // 0-based
+    } cases[] = {{"1", 0}, {"3", 2}, {"4", 0}, {"8", 1}, {"9223372036854775807", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.frame);
+        ASSERT_EQ(run({in, "--size", "1x1", "--frame", c.frame, "-o", out()}), 0) << stderr_;
+        const auto image = written();
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->pixels, std::vector<Pixel>{colours[c.shows]});
+    }
+    std::vector<std::string> help = {"--help"};
+    std::vector<char*> argv{help[0].data()};
+    PosixFileServices files(dir_.string());
+    std::ostringstream usage, err;
+    cli::CliEnv env{files, usage, err, nullptr};
+    ASSERT_EQ(cli::renderCommand(env, 1, argv.data()), 0);
+    EXPECT_NE(usage.str().find("(K - 1) mod n + 1"), std::string::npos) << usage.str();
+}
+
 TEST_F(Render, NonPictureWritesBackgroundAndSaysWhy) {
     ASSERT_EQ(run({write("in.txt", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd'}),
                    "--size", "4x4", "-o", out()}),

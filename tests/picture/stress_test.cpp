@@ -1,6 +1,8 @@
 // Built on its own so it can run under ThreadSanitizer: switches the data of animating
 // panes as fast as possible and destroys panes while their workers draw.
 
+#include <png.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -63,6 +65,37 @@ TEST(Threads, SwitchingDataWhileAnimating) {
     std::this_thread::sleep_for(60ms);
     EXPECT_GT(frames.load(), 0);
     EXPECT_GE(switches, 1000);
+}
+
+// Still pictures decoded on workers, each superseded while it decodes, with the view size,
+// background and mode changing meanwhile; the pane is destroyed with decodes running.
+TEST(Threads, SupersedingDecodesAndChangingTheView) {
+    const ByteBuffer big = testing::toBuffer(
+        testing::makeJpeg(testing::patternImage(600, 400), testing::JpegKind::Colour, 90));
+    const ByteBuffer png =
+        testing::toBuffer(testing::makePng(testing::patternImage(200, 100), PNG_FORMAT_RGBA));
+    const ByteBuffer gif = animation(3, 1, 40);
+    const auto deadline = std::chrono::steady_clock::now() + 6s;
+    int rounds = 0;
+    std::atomic<int> ready{0};
+    for (; rounds < 300 && std::chrono::steady_clock::now() < deadline; ++rounds) {
+        PicturePane pane;
+        pane.setPictureReadyCallback([&] {
+            ++ready;
+            (void)pane.composed(30, 20);
+        });
+        pane.setFrameReadyCallback([&] { (void)pane.composed(30, 20); });
+        for (int i = 0; i < 6; ++i) {
+            pane.setViewSize(30 + i % 2, 20);
+            pane.setData(i % 3 == 0 ? big : i % 3 == 1 ? png : gif);
+            pane.setBackground(static_cast<Pixel>(i * 0x010203));
+            pane.setDisplayMode(i % 2 ? DisplayMode::Stretched : DisplayMode::Centred);
+            (void)pane.composed(31, 20);
+            if (i == rounds % 6) pane.waitUntilReady();
+        }
+    }
+    EXPECT_GT(ready.load(), 0);
+    EXPECT_GE(rounds, 50);
 }
 
 TEST(Threads, DestroyingPanesMidAnimation) {

@@ -283,6 +283,36 @@ void putPalette(ByteVector& out, const std::vector<Pixel>& palette, int bits) {
 
 }  // namespace
 
+ByteVector gifPlainLzw(const std::vector<std::uint8_t>& indices) {
+    ByteVector packed;
+    std::uint32_t acc = 0;
+    int bits = 0;
+    auto put = [&](int code) {
+        acc |= static_cast<std::uint32_t>(code) << bits;
+        bits += 9;
+        while (bits >= 8) {
+            packed.push_back(static_cast<std::uint8_t>(acc));
+            acc >>= 8;
+            bits -= 8;
+        }
+    };
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+        if (i % 250 == 0) put(256);
+        put(indices[i]);
+    }
+    put(257);
+    if (bits > 0) packed.push_back(static_cast<std::uint8_t>(acc));
+    ByteVector out{8};
+    for (std::size_t at = 0; at < packed.size(); at += 255) {
+        const std::size_t n = std::min<std::size_t>(255, packed.size() - at);
+        out.push_back(static_cast<std::uint8_t>(n));
+        out.insert(out.end(), packed.begin() + static_cast<std::ptrdiff_t>(at),
+                   packed.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
+    out.push_back(0);
+    return out;
+}
+
 ByteVector makeGif(int width, int height, const std::vector<Pixel>& globalPalette,
                    const std::vector<GifFrameSpec>& frames, bool trailer) {
     ByteVector out{'G', 'I', 'F', '8', '9', 'a'};
@@ -326,7 +356,7 @@ ByteVector makeGif(int width, int height, const std::vector<Pixel>& globalPalett
             stored = f.indices;
         }
         const int bits = std::max(2, std::max(localBits, globalBits));
-        const ByteVector lzw = gifLzw(stored, bits);
+        const ByteVector lzw = f.uncompressed ? gifPlainLzw(stored) : gifLzw(stored, bits);
         out.insert(out.end(), lzw.begin(), lzw.end());
     }
     if (trailer) out.push_back(0x3B);
@@ -368,6 +398,42 @@ ByteVector makePng(const Image& image, unsigned format) {
     if (!png_image_write_to_memory(&png, out.data(), &size, 0, buffer, 0, nullptr))
         throw std::runtime_error("png write");
     out.resize(size);
+    return out;
+}
+
+ByteVector makePng16(int width, int height, int channels,
+                     const std::vector<std::uint16_t>& samples) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    ByteVector out;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        throw std::runtime_error("png16 write");
+    }
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, png_size_t n) {
+            auto* o = static_cast<ByteVector*>(png_get_io_ptr(p));
+            o->insert(o->end(), data, data + n);
+        },
+        nullptr);
+    const int type = channels == 1   ? PNG_COLOR_TYPE_GRAY
+                     : channels == 3 ? PNG_COLOR_TYPE_RGB
+                                     : PNG_COLOR_TYPE_RGB_ALPHA;
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 16,
+                 type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    ByteVector row(static_cast<std::size_t>(width * channels * 2));
+    for (int y = 0; y < height; ++y) {
+        for (int i = 0; i < width * channels; ++i) {
+            const std::uint16_t v = samples[static_cast<std::size_t>(y * width * channels + i)];
+            row[static_cast<std::size_t>(2 * i)] = static_cast<std::uint8_t>(v >> 8);
+            row[static_cast<std::size_t>(2 * i + 1)] = static_cast<std::uint8_t>(v);
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
     return out;
 }
 

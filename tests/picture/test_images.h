@@ -57,14 +57,24 @@ struct GifFrameSpec {
     int transparentIndex = -1;
     bool interlaced = false;
     bool controlExtension = true;
+    // Every index a code of its own, 8-bit codes: quick to write for large frames, and
+    // the most work for a decoder per pixel.
+    bool uncompressed = false;
 };
 ByteVector makeGif(int width, int height, const std::vector<Pixel>& globalPalette,
                    const std::vector<GifFrameSpec>& frames, bool trailer = true);
 // LZW data (minimum code size byte plus sub-blocks) of the given indices.
 ByteVector gifLzw(const std::vector<std::uint8_t>& indices, int minCodeSize);
+// The same without compression (minimum code size 8): a clear code comes before the
+// table would widen the codes.
+ByteVector gifPlainLzw(const std::vector<std::uint8_t>& indices);
 
 // libpng's simplified writer in the given PNG_FORMAT_*; pixels given as 0xAARRGGBB.
 ByteVector makePng(const Image& image, unsigned format);
+// A 16-bit PNG written with no gAMA, sRGB or iCCP chunk, as many tools write them:
+// `channels` 1 (grey), 3 (RGB) or 4 (RGBA) samples per pixel, top row first.
+ByteVector makePng16(int width, int height, int channels,
+                     const std::vector<std::uint16_t>& samples);
 enum class JpegKind { Colour, Gray, Cmyk, Progressive };
 ByteVector makeJpeg(const Image& image, JpegKind kind, int quality = 95);
 

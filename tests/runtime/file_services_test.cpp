@@ -260,6 +260,42 @@ TEST_F(PosixFiles, FilesThatReportNoSizeAreReadToTheirEnd) {
     }
 }
 
+// What a read in steps tells the window, in order.
+struct ReadLog final : Progress {
+    std::vector<std::string> events;
+    void step() override { events.push_back("step"); }
+    void beginStage(double, std::int64_t) override {}
+    void reached(std::int64_t position) override {
+        events.push_back("at " + std::to_string(position >> 20));
+    }
+    void setStageTotal(std::int64_t total) override {
+        events.push_back("total " + std::to_string(total >> 20));
+    }
+};
+
+// A 10 MiB file in steps of 4 MiB: the size first, every step reported, events let run
+// between steps; the bytes are those of the file. A failed read reports nothing.
+TEST_F(PosixFiles, ReadingInStepsReportsEachStep) {
+    std::string content(std::size_t{10} << 20, 'a');
+    for (std::size_t i = 0; i < content.size(); i += 4093) content[i] = static_cast<char>(i);
+    std::ofstream(p("ten.bin"), std::ios::binary) << content;
+    ReadLog log;
+    const auto got = fx.services->readWholeFileInSteps(utf8ToGbk(p("ten.bin")), log);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->view(), content);
+    EXPECT_EQ(log.events,
+              (std::vector<std::string>{"total 10", "at 4", "step", "at 8", "step", "at 10"}));
+
+    ReadLog none;
+    EXPECT_FALSE(fx.services->readWholeFileInSteps(utf8ToGbk(p("absent")), none));
+    EXPECT_EQ(gbkToUtf8(fx.services->lastError()), "文件或文件夹不存在");
+    EXPECT_TRUE(none.events.empty());
+    // A file that reports no size is read to its end in steps too.
+    const auto status = fx.services->readWholeFileInSteps("/proc/self/status", none);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(std::string(status->view()).rfind("Name:", 0), 0u);
+}
+
 TEST(ProgramDirectory, IsAbsoluteWithoutTrailingSlash) {
     const Text dir = executableDirectory();
     ASSERT_FALSE(dir.empty());

@@ -97,8 +97,9 @@ TEST(OpenFile, ScanAndTreeFillingLetEventsRun) {
     const int before = w.ui.processEventsCalls;
     ASSERT_TRUE(w.open(file));
     EXPECT_EQ(w.doc.catalogue.size(), 50);
-    // One per kind, 3 signature bytes (no tail fill), 51 head searches, 50 tree nodes.
-    EXPECT_EQ(w.ui.processEventsCalls - before, 1 + 3 + 51 + 50);
+    // 1 before reading, 1 per kind, 3 signature bytes (no tail fill), 51 head searches, 50
+    // tree nodes.
+    EXPECT_EQ(w.ui.processEventsCalls - before, 1 + 1 + 3 + 51 + 50);
 }
 
 }  // namespace
@@ -126,6 +127,30 @@ TEST(OpenFile, KindLoopEndsAtTheHighestNamedKind) {
         EXPECT_EQ(w.ui.statusTexts, reference.ui.statusTexts);
         EXPECT_EQ(w.ui.processEventsCalls - before, reference.ui.processEventsCalls);
     }
+}
+
+// One kind: reading takes the first quarter, the scan most of the rest, and filling the
+// tree the end, node by node, up to the whole.
+TEST(OpenFile, TreeFillingMovesTheShareToTheEnd) {
+    DocWorld w;
+    w.setKinds(kindsFile({"资源种类数=1", "1=A", "A_head=AA", "A_tail=BB"}));
+    ByteBuffer file;
+    for (int i = 0; i < 50; ++i) file = join({file, bytes({0xAA, 0x01, 0xBB})});
+    std::vector<double> shares;
+    std::vector<int> items;
+    w.ui.onProcessEvents = [&] {
+        shares.push_back(w.progress.meter.share());
+        items.push_back(w.ui.treeItemCount());
+    };
+    ASSERT_TRUE(w.open(file));
+    ASSERT_EQ(shares.size(), 1u + 1 + 2 + 51 + 50);
+    for (std::size_t i = 1; i < shares.size(); ++i) EXPECT_GE(shares[i], shares[i - 1]) << i;
+    // The last 50 steps come before each node is added; the share grows with the nodes.
+    const std::size_t tree = shares.size() - 50;
+    EXPECT_EQ(items[tree], 1);
+    EXPECT_NEAR(shares[tree], 0.25 + 0.75 * 0.8, 1e-9) << "the scan's part ends there";
+    for (std::size_t i = tree + 1; i < shares.size(); ++i) EXPECT_GT(shares[i], shares[i - 1]);
+    EXPECT_NEAR(w.progress.meter.share(), 1.0, 1e-9);
 }
 
 }  // namespace

@@ -53,6 +53,10 @@ class TestProgress final : public Progress {
     void step() override { ui_.processPendingEvents(); }
     void beginStage(double weight, std::int64_t total) override { meter.beginStage(weight, total); }
     void reached(std::int64_t position) override { meter.reached(position); }
+    void setStageTotal(std::int64_t total) override { meter.setStageTotal(total); }
+    void reserveLaterPart(double part) override { meter.reserveLaterPart(part); }
+    void beginLaterPart(std::int64_t total) override { meter.beginLaterPart(total); }
+    using Progress::beginStage;
     ProgressMeter meter;
 
   private:

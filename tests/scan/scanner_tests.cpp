@@ -254,5 +254,38 @@ TEST(ScannerKinds, TailReuseMatchesNaiveSearch) {
     }
 }
 
+// A search that finds nothing for 40 MiB lets events run every 16 MiB, and a head or
+// tail lying across the border of two stretches is still found where it is.
+TEST(ScannerKinds, LongSearchesStepAndFindAcrossStretches) {
+    struct Steps final : Progress {
+        int steps = 0;
+        void step() override { ++steps; }
+        void beginStage(double, std::int64_t) override {}
+        void reached(std::int64_t) override {}
+    };
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    const ByteBuffer head = bytes({0xAA, 0xAB}), tail = bytes({0xCC, 0xCD, 0xCE});
+    std::vector<std::uint8_t> data(40 * kMiB, 0);
+    Steps nothing;
+    int heads = 0;
+    findKindMatches(
+        data.data(), data.size(), head, tail, nothing, [&](std::int64_t) { ++heads; },
+        [](const KindMatch&) {});
+    EXPECT_EQ(heads, 0);
+    EXPECT_EQ(nothing.steps, 1 + 2) << "before the head search, then between three stretches";
+
+    const std::size_t headAt = 16 * kMiB - 1, tailAt = 32 * kMiB - 2;
+    std::copy(head.begin(), head.end(), data.begin() + static_cast<std::ptrdiff_t>(headAt));
+    std::copy(tail.begin(), tail.end(), data.begin() + static_cast<std::ptrdiff_t>(tailAt));
+    std::vector<KindMatch> found;
+    Steps some;
+    findKindMatches(
+        data.data(), data.size(), head, tail, some, [](std::int64_t) {},
+        [&](const KindMatch& m) { found.push_back(m); });
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].offset, static_cast<std::int64_t>(headAt));
+    EXPECT_EQ(found[0].stretch, static_cast<std::int64_t>(tailAt + 3 - headAt));
+}
+
 }  // namespace
 }  // namespace kerbilo::testing

@@ -1,5 +1,6 @@
 #include "memory_files.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "runtime/byte_ops.h"
@@ -35,6 +36,21 @@ std::optional<ByteBuffer> MemoryFileServices::tryReadWholeFile(std::string_view 
         return std::nullopt;
     }
     return it->second;
+}
+
+std::optional<ByteBuffer> MemoryFileServices::readWholeFileInSteps(std::string_view path,
+                                                                   Progress& progress) {
+    std::optional<ByteBuffer> whole = tryReadWholeFile(path);
+    if (!whole) return whole;
+    const auto size = static_cast<std::int64_t>(whole->size());
+    progress.setStageTotal(size);
+    const auto step = static_cast<std::int64_t>(std::max<std::size_t>(readStep, 1));
+    for (std::int64_t at = 0; at < size;) {
+        at = std::min(at + step, size);
+        progress.reached(at);
+        if (at < size) progress.step();
+    }
+    return whole;
 }
 
 bool MemoryFileServices::writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) {

@@ -18,9 +18,14 @@ class MemoryFileServices : public FileServices {
     std::set<Text> unwritable;   // writes to these paths fail
     std::set<Text> uncreatable;  // these folders cannot be made (a read-only file system)
     int writes = 0;              // successful whole-file writes
+    // Reads in steps report this many bytes a step, as a disk read would come in, and let
+    // events run between steps.
+    std::size_t readStep = std::size_t{4} << 20;
 
     Text programDirectory() const override { return programDir_; }
     std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override;
+    std::optional<ByteBuffer> readWholeFileInSteps(std::string_view path,
+                                                   Progress& progress) override;
     using FileServices::writeWholeFile;
     bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override;
     bool createDirectory(std::string_view path) override;

@@ -12,6 +12,12 @@
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QMessageBox>
 #include <functional>
+#include <ostream>
+
+// Failure messages show texts as text, not as UTF-16 units.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace kerbilo::testing {
 

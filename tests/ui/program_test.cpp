@@ -2,18 +2,25 @@
 // close question with a save that succeeds, is cancelled or fails, and a close that
 // arrives during a scan.
 
+#include <png.h>
+
 #include <gtest/gtest.h>
 
 #include <QtCore/QDir>
 #include <QtCore/QTemporaryDir>
 #include <QtGui/QAction>
+#include <QtWidgets/QProgressBar>
 #include <QtWidgets/QTreeView>
+#include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <thread>
 
+#include "../picture/test_images.h"
 #include "fake_ui.h"
 #include "gui_helpers.h"
 #include "memory_files.h"
+#include "picture/picture_pane.h"
 #include "runtime/gbk.h"
 #include "ui/services/qt/qt_text.h"
 #include "ui/shell/about_window.h"
@@ -71,6 +78,31 @@ TEST_F(Wired, CreationWritesTheKindsFileAndOpensAFile) {
     EXPECT_EQ(window->windowTitle(), "Kerbilo - /prog/app.exe");
     EXPECT_EQ(state().catalogue.size(), 3);
     EXPECT_EQ(window->ui().treeItemCount(), 4);
+}
+
+// A file read in steps: the window's events run between them, the bar shows the reading
+// quarter moving, and the title changes only once the whole file is in.
+TEST_F(Wired, EventsRunAndTheBarMovesWhileAFileIsRead) {
+    files.readStep = std::size_t{1} << 20;
+    files.files["/prog/big.bin"] =
+        ByteBuffer(std::string(std::size_t{16} << 20, '\0').data(), std::size_t{16} << 20);
+    window->ui().minDispatchIntervalMs = 0;
+    std::vector<int> reading;  // bar values seen while the title was still the old one
+    QTimer tick;
+    tick.setInterval(0);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (window->progressBar()->isVisible() && window->windowTitle() == "Kerbilo")
+            reading.push_back(window->progressBar()->value());
+    });
+    tick.start();
+    dropAndWait("/prog/big.bin");
+    tick.stop();
+    EXPECT_EQ(window->windowTitle(), "Kerbilo - /prog/big.bin");
+    const auto during =
+        std::count_if(reading.begin(), reading.end(), [](int v) { return v > 0 && v < 250; });
+    EXPECT_GE(during, 10) << "of " << reading.size() << " ticks";
+    EXPECT_TRUE(std::is_sorted(reading.begin(), reading.end()));
+    EXPECT_FALSE(window->progressBar()->isVisible());
 }
 
 struct CloseCase {
@@ -180,14 +212,87 @@ TEST(WiredPanes, LogoAndAboutPictureAreDrawn) {
     PictureWidget logo(Program::renderers()(PictureFit::CentreShrink));
     logo.resize(464, 312);
     logo.setData(logoPicture());
+    ASSERT_TRUE(waitUntil([&] { return logo.pictureReady(); }));
     const QImage shown = logo.composed();
     EXPECT_EQ(shown.pixelColor(0, 0), logo.palette().window().color()) << "centred, not stretched";
     EXPECT_NE(shown.pixelColor(232, 156), logo.palette().window().color());
 
     AboutWindow about(nullptr, Program::renderers());
+    ASSERT_TRUE(waitUntil([&] { return about.picture()->pictureReady(); }));
     const QImage picture = about.picture()->composed();
     ASSERT_EQ(picture.size(), QSize(128, 128));
     EXPECT_NE(picture.pixelColor(1, 1), about.palette().window().color()) << "stretched";
+}
+
+// What the pane showed at each of its paints, read at its centre.
+class PaintLog final : public QObject {
+  public:
+    explicit PaintLog(PictureWidget& pane) : pane_(pane) { pane.installEventFilter(this); }
+    std::vector<QColor> centres;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            centres.push_back(pane_.composed().pixelColor(pane_.width() / 2, pane_.height() / 2));
+        return false;
+    }
+
+  private:
+    PictureWidget& pane_;
+};
+
+ByteBuffer solidJpeg(int width, int height, Pixel colour) {
+    Image image{width, height, ImageKind::Colour,
+                std::vector<Pixel>(static_cast<std::size_t>(width) * height, colour)};
+    return toBuffer(makeJpeg(image, JpegKind::Colour));
+}
+
+bool near(QColor a, QColor b) {
+    return std::abs(a.red() - b.red()) <= 3 && std::abs(a.green() - b.green()) <= 3 &&
+           std::abs(a.blue() - b.blue()) <= 3;
+}
+
+// A big picture is chosen, then a small one before the big one is decoded: choosing returns
+// at once, the pane shows its background meanwhile, then the small one, never the big one.
+TEST(WiredPanes, ANewerSelectionSupersedesADecodeInProgress) {
+    PictureWidget pane(Program::renderers()(PictureFit::CentreShrink));
+    pane.resize(464, 312);
+    pane.show();
+    PaintLog log(pane);
+    const QColor background = pane.palette().window().color();
+    const ByteBuffer big = solidJpeg(3000, 3000, makePixel(0, 200, 0));
+    const ByteBuffer red = toBuffer(
+        makePng(Image{2, 2, ImageKind::Colour, std::vector<Pixel>(4, makePixel(255, 0, 0))},
+                PNG_FORMAT_RGBA));
+
+    pane.setData(big);
+    EXPECT_FALSE(pane.pictureReady()) << "decoded before setData returned";
+    EXPECT_EQ(pane.composed().pixelColor(232, 156), background);
+    pane.setData(red);
+    ASSERT_TRUE(waitUntil([&] { return pane.pictureReady(); }));
+    QTest::qWait(300);  // what the big decode would have taken, and its paint
+    EXPECT_EQ(pane.composed().pixelColor(232, 156), QColor(255, 0, 0));
+    ASSERT_FALSE(log.centres.empty());
+    EXPECT_EQ(log.centres.back(), QColor(255, 0, 0));
+    for (const QColor& c : log.centres) EXPECT_FALSE(near(c, QColor(0, 200, 0))) << "big shown";
+}
+
+// Painting a shown picture again paints the buffer composed for it, not a new scale of it.
+TEST(WiredPanes, RepaintUsesThePaneComposedOnce) {
+    PictureWidget pane(Program::renderers()(PictureFit::CentreShrink));
+    pane.resize(464, 312);
+    const ByteBuffer photo = toBuffer(makeJpeg(patternImage(1200, 900), JpegKind::Colour));
+    pane.setData(photo);
+    ASSERT_TRUE(waitUntil([&] { return pane.pictureReady(); }));
+    const QImage first = pane.composed();
+    const QImage again = pane.composed();
+    EXPECT_EQ(again.constBits(), first.constBits()) << "composed again";
+    // The library's background, the one kerbilo-cli render draws by default.
+    EXPECT_EQ(pane.palette().window().color(), QColor(0xF0, 0xF0, 0xF0));
+    const Image want = renderPane(photo, PaneSettings{}, 464, 312);
+    for (int y = 0; y < 312; y += 13)
+        for (int x = 0; x < 464; x += 11)
+            ASSERT_EQ(first.pixel(x, y), want.at(x, y)) << x << "," << y;
 }
 
 }  // namespace
@@ -205,6 +310,43 @@ TEST(QtTexts, DialogsReadChinese) {
     QMessageBox box;
     box.setStandardButtons(QMessageBox::Save);
     EXPECT_EQ(box.button(QMessageBox::Save)->text(), QString::fromUtf8("保存"));
+}
+
+// Every message the file dialogs can show reads Chinese: a missing file, a path in a missing
+// folder, a file that would be overwritten.
+TEST(QtTexts, FileDialogMessagesReadChinese) {
+    ASSERT_TRUE(installChineseQtTexts());
+    QTemporaryDir dir;
+    std::ofstream(dir.filePath("there.bin").toStdString()) << "x";
+    MainWindow window{ShellCommands{}};
+    struct Case {
+        FileDialogMode mode;
+        QString typed;
+        const char* says;
+    } cases[] = {
+        {FileDialogMode::Open, dir.filePath("missing.bin"), "文件未找到"},
+        {FileDialogMode::Open, dir.filePath("no/such/x.bin"), "目录未找到"},
+        {FileDialogMode::Save, dir.filePath("no/such/x.bin"), "目录未找到"},
+        {FileDialogMode::Save, dir.filePath("there.bin"), "已存在"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        FileDialogSettings s;
+        s.mode = c.mode;
+        s.initialFolder = fromQt(dir.path());
+        QString message;
+        whenModal<QFileDialog>([&](QFileDialog* d) {
+            whenModal<QMessageBox>([&, d](QMessageBox* box) {
+                message = box->text();
+                box->reject();
+                QTimer::singleShot(0, d, &QDialog::reject);
+            });
+            fileNameEdit(d)->setText(c.typed);
+            static_cast<QDialog*>(d)->accept();
+        });
+        EXPECT_FALSE(window.ui().showFileDialog(s));
+        EXPECT_TRUE(message.contains(QString::fromUtf8(c.says))) << message.toStdString();
+    }
 }
 
 // A renderer whose worker announces frames from its own thread, as a GIF's does.

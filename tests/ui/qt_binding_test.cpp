@@ -2,6 +2,8 @@
 // timing, throttled event dispatch, the pane and a tree of a million items.
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <sys/stat.h>
 #include <QtCore/QBuffer>
@@ -15,6 +17,7 @@
 #include <QtGui/QCursor>
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QListView>
 #include <QtWidgets/QTreeView>
 
 #include <fstream>
@@ -22,6 +25,7 @@
 #include "gui_helpers.h"
 #include "names_of_any_bytes.h"
 #include "runtime/gbk.h"
+#include "ui/services/qt/file_dialog.h"
 #include "ui/services/qt/picture_widget.h"
 #include "ui/services/qt/preorder_tree_model.h"
 #include "ui/services/qt/qt_text.h"
@@ -153,6 +157,104 @@ TEST_F(QtBinding, OpenDialogRefusesAFileThatDoesNotExist) {
     EXPECT_TRUE(stayedOpen);
 }
 
+struct ListingCase {
+    const char* masks;
+    const char* name;
+    bool executable;
+    bool listed;
+};
+
+// What each filter of the program lists on Linux.
+TEST(QtFilters, MasksListFilesAsOnTheirOwnSystem) {
+    const ListingCase cases[] = {
+        {"*.exe", "a.exe", false, true},       {"*.exe", "A.EXE", false, true},
+        {"*.exe", "tool", true, true},         {"*.exe", "script.sh", true, true},
+        {"*.exe", "noext", false, false},      {"*.exe", "b.txt", false, false},
+        {"*.*", "noext", false, true},         {"*.*", "b.txt", false, true},
+        {"*.dll", "tool", true, false},        {"*.dll", "c.dll", false, true},
+        {"*.png *.jpg", "x.jpg", false, true},
+    };
+    for (const ListingCase& c : cases) {
+        SCOPED_TRACE(std::string(c.masks) + " " + c.name);
+        const QFile::Permissions perms =
+            c.executable ? QFile::ReadOwner | QFile::ExeOwner : QFile::ReadOwner;
+        EXPECT_EQ(filterListsFile(QString::fromUtf8(c.masks).split(' '), QString::fromUtf8(c.name),
+                                  perms),
+                  c.listed);
+    }
+    EXPECT_EQ(masksOfNameFilter(QString::fromUtf8("图片 (*.png *.jpg)")),
+              (QStringList{"*.png", "*.jpg"}));
+}
+
+// The names a file dialog lists in its current folder, once they stop changing.
+QStringList listedNames(QFileDialog* d, int atLeast) {
+    auto* view = d->findChild<QListView*>(QStringLiteral("listView"));
+    const auto names = [view] {
+        QStringList out;
+        QAbstractItemModel* m = view->model();
+        for (int r = 0; r < m->rowCount(view->rootIndex()); ++r)
+            out << m->index(r, 0, view->rootIndex()).data().toString();
+        out.sort();
+        return out;
+    };
+    (void)QTest::qWaitFor([&] { return names().size() >= atLeast; }, 3000);
+    QTest::qWait(100);
+    return names();
+}
+
+// The open dialog under each filter: executables are *.exe and files with an execute bit,
+// and "*.*" lists every file, names without a dot included. Listing, icons and types never
+// open a file (a content sniffer would open "noext"; /proc/kmsg would never answer).
+TEST_F(QtBinding, OpenDialogListsByFilterWithoutOpeningAFile) {
+    file("a.exe");
+    file("b.txt");
+    file("noext");
+    file("tool");
+    QFile::setPermissions(dir.filePath("tool"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeUser);
+    QDir(dir.path()).mkdir("sub");
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    inotify_add_watch(watch, dir.path().toLocal8Bit().constData(), IN_OPEN);
+
+    FileDialogSettings s;
+    s.filter = utf8ToGbk("可执行文件|*.exe|动态链接库文件|*.dll|所有类型文件|*.*");
+    s.initialFolder = fromQt(dir.path());
+    QStringList executables, everything, types;
+    bool toolChoosable = false;
+    whenModal<QFileDialog>([&](QFileDialog* d) {
+        d->setViewMode(QFileDialog::Detail);  // the type column asks the icon provider too
+        executables = listedNames(d, 3);
+        auto* view = d->findChild<QListView*>(QStringLiteral("listView"));
+        for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r) {
+            const QModelIndex i = view->model()->index(r, 0, view->rootIndex());
+            if (i.data().toString() == "tool")
+                toolChoosable = view->model()->flags(i) & Qt::ItemIsEnabled;
+            types << view->model()->index(r, 2, view->rootIndex()).data().toString();
+        }
+        auto* combo = d->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        combo->setCurrentIndex(2);
+        emit combo->activated(2);
+        everything = listedNames(d, 5);
+        d->reject();
+    });
+    EXPECT_FALSE(ui->showFileDialog(s));
+    EXPECT_EQ(executables, (QStringList{"a.exe", "sub", "tool"}));
+    EXPECT_TRUE(toolChoosable);
+    EXPECT_EQ(everything, (QStringList{"a.exe", "b.txt", "noext", "sub", "tool"}));
+    types.sort();
+    EXPECT_EQ(types, (QStringList{"EXE 文件", "文件", "文件夹"})) << types.join(", ").toStdString();
+
+    char events[4096];
+    const ssize_t n = read(watch, events, sizeof events);
+    for (ssize_t at = 0; at < n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+        EXPECT_TRUE(e->mask & IN_ISDIR) << "opened " << (e->len ? e->name : "?");
+        at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+    }
+    close(watch);
+}
+
 TEST_F(QtBinding, SaveDialogAddsTheDefaultSuffixAndAsksBeforeOverwriting) {
     FileDialogSettings s;
     s.mode = FileDialogMode::Save;
@@ -184,9 +286,11 @@ TEST_F(QtBinding, SaveDialogRefusesAMissingFolder) {
     FileDialogSettings s;
     s.mode = FileDialogMode::Save;
     bool warned = false;
+    QString message;
     whenModal<QFileDialog>([&](QFileDialog* d) {
         whenModal<QMessageBox>([&](QMessageBox* box) {
             warned = true;
+            message = box->text();
             box->accept();
             QTimer::singleShot(0, d, &QDialog::reject);
         });
@@ -195,6 +299,7 @@ TEST_F(QtBinding, SaveDialogRefusesAMissingFolder) {
     });
     EXPECT_FALSE(ui->showFileDialog(s));
     EXPECT_TRUE(warned);
+    EXPECT_TRUE(message.contains(QString::fromUtf8("目录未找到"))) << message.toStdString();
 }
 
 TEST_F(QtBinding, FolderChooserGivesAPathWithoutTrailingSeparator) {

@@ -6,13 +6,17 @@
 #include <QtCore/QMimeData>
 #include <QtCore/QUrl>
 #include <QtGui/QAction>
+#include <QtGui/QHelpEvent>
 #include <QtGui/QScreen>
+#include <QtGui/QTextDocumentFragment>
 #include <QtWidgets/QGroupBox>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QStatusBar>
+#include <QtWidgets/QStyle>
+#include <QtWidgets/QToolTip>
 #include <QtWidgets/QTreeView>
 #include <string>
 #include <utility>
@@ -208,6 +212,34 @@ TEST_F(Shell, CreatedRunsTheCreationStepsOnce) {
     EXPECT_EQ(log, std::vector<std::string>{"created"});
 }
 
+// Beside the vertical scroll bar of a long list, a group's text and eight hex digits one
+// level down show whole, nothing scrolls sideways, and the tooltip tells the whole text.
+TEST_F(Shell, TreeLabelsShowWholeAndTooltipsTellThem) {
+    ui().clearTree();
+    const int group = ui().addTreeItem(-1, utf8ToGbk("PNG格式资源"));
+    const char* labels[] = {"12BF8D0F", "88888888", "ABCDEF12", "0000C0DE", "7FFFFFFF"};
+    for (int i = 0; i < 200; ++i) ui().addTreeItem(group, labels[i % 5], i + 1);
+    ui().expandTreeItem(group);
+    QTreeView* tree = window->tree();
+    ASSERT_TRUE(waitUntil([&] { return tree->verticalScrollBar()->isVisible(); }));
+    QTest::qWait(20);  // the column's width follows the content
+    EXPECT_FALSE(tree->horizontalScrollBar()->isVisible());
+    const int margin = tree->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, tree) + 1;
+    for (int item : {0, 1, 2, 3, 4, 5}) {
+        const QModelIndex index = window->ui().widgets().model->modelIndex(item);
+        const QString text = index.data().toString();
+        const QRect rect = tree->visualRect(index);
+        EXPECT_LE(rect.left() + margin + tree->fontMetrics().horizontalAdvance(text) + margin,
+                  tree->viewport()->width())
+            << text.toStdString() << " is cut off";
+        QHelpEvent help(QEvent::ToolTip, rect.center(),
+                        tree->viewport()->mapToGlobal(rect.center()));
+        QApplication::sendEvent(tree->viewport(), &help);
+        EXPECT_EQ(QToolTip::text(), text);
+    }
+    QToolTip::hideText();
+}
+
 TEST_F(Shell, AboutIsModalAndEscapeClosesIt) {
     QString title, notice, blog, microBlog;
     QSize size, pictureSize;
@@ -224,6 +256,7 @@ TEST_F(Shell, AboutIsModalAndEscapeClosesIt) {
         blog = about->findChild<QLabel*>("blog")->text();
         microBlog = about->findChild<QLabel*>("microBlog")->text();
         // Stretched: the corner pixels are the picture's, not the background.
+        (void)QTest::qWaitFor([&] { return about->picture()->pictureReady(); });
         const QImage shown = about->picture()->composed();
         stretched = shown.pixelColor(0, 0) != about->picture()->palette().window().color();
         QTest::keyClick(about, Qt::Key_Escape);
@@ -243,6 +276,41 @@ TEST_F(Shell, AboutIsModalAndEscapeClosesIt) {
     EXPECT_TRUE(microBlog.contains(u("作者微博")));
     EXPECT_FALSE(blog.contains("http")) << "no addresses of others";
     EXPECT_TRUE(log.empty());
+}
+
+// The two captions are drawn as links are: the palette's link colour, underlined across
+// the caption; they point nowhere and nothing opens them.
+TEST_F(Shell, AboutCaptionsLookLikeLinksThatOpenNothing) {
+    AboutWindow about(window.get(), window->renderers());
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    for (const char* name : {"blog", "microBlog"}) {
+        SCOPED_TRACE(name);
+        auto* label = about.findChild<QLabel*>(name);
+        ASSERT_NE(label, nullptr);
+        EXPECT_FALSE(label->openExternalLinks());
+        EXPECT_FALSE(label->text().contains("http"));
+        const QImage shot = label->grab().toImage();
+        const QColor link = label->palette().color(QPalette::Link);
+        const auto isLink = [&](int x, int y) {
+            const QColor c = shot.pixelColor(x, y);
+            return std::abs(c.red() - link.red()) + std::abs(c.green() - link.green()) +
+                       std::abs(c.blue() - link.blue()) <
+                   60;
+        };
+        // The longest run of link colour in any row: the underline spans the caption.
+        int longest = 0, inks = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0, run = 0; x < shot.width(); ++x) {
+                run = isLink(x, y) ? run + 1 : 0;
+                inks += run > 0;
+                longest = std::max(longest, run);
+            }
+        const int caption = label->fontMetrics().horizontalAdvance(
+            QTextDocumentFragment::fromHtml(label->text()).toPlainText());
+        EXPECT_GT(inks, 20) << "not in the link colour";
+        EXPECT_GE(longest, caption * 8 / 10) << "not underlined";
+    }
 }
 
 class ShellTree : public Shell {

@@ -1,7 +1,5 @@
 #include "ui/shell/about_window.h"
 
-#include <QtCore/QUrl>
-#include <QtGui/QDesktopServices>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QScreen>
 #include <QtWidgets/QLabel>
@@ -14,16 +12,16 @@ namespace kerbilo {
 
 namespace {
 
-// The author's pages are not ours to name; a link without a target opens nothing.
-QLabel* link(QWidget* parent, const Text& caption, const QString& target, QRect where) {
+// The author's pages are not ours to name: the captions look like the links they were, in
+// the palette's link colour and underlined, and a click on them opens nothing.
+QLabel* link(QWidget* parent, const Text& caption, QRect where) {
     auto* label = new QLabel(parent);
-    label->setText(
-        QStringLiteral("<a href=\"%1\">%2</a>").arg(target, toQt(caption).toHtmlEscaped()));
     label->setTextFormat(Qt::RichText);
+    label->setText(
+        QStringLiteral("<a href=\"#\" style=\"color: %1; text-decoration: underline;\">%2</a>")
+            .arg(label->palette().color(QPalette::Link).name(), toQt(caption).toHtmlEscaped()));
+    label->setOpenExternalLinks(false);
     label->setGeometry(where);
-    QObject::connect(label, &QLabel::linkActivated, label, [](const QString& url) {
-        if (!url.isEmpty()) QDesktopServices::openUrl(QUrl(url));
-    });
     return label;
 }
 
@@ -52,9 +50,9 @@ AboutWindow::AboutWindow(QWidget* owner, const RendererFactory& renderers)
     font.setPixelSize(11);
     notice->setFont(font);
 
-    link(this, shell_text::blogLink(), QString(), QRect(233, 109, 63, 16))
+    link(this, shell_text::blogLink(), QRect(233, 109, 63, 16))
         ->setObjectName(QStringLiteral("blog"));
-    link(this, shell_text::microBlogLink(), QString(), QRect(297, 109, 63, 16))
+    link(this, shell_text::microBlogLink(), QRect(297, 109, 63, 16))
         ->setObjectName(QStringLiteral("microBlog"));
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -17,7 +17,13 @@
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QStatusBar>
+#include <QtWidgets/QStyle>
 #include <QtWidgets/QTreeView>
+
+#include <algorithm>
+#include <cmath>
+#include "runtime/byte_ops.h"
+#include "scan/texts.h"
 
 #include "ui/services/qt/preorder_tree_model.h"
 #include "ui/services/qt/qt_text.h"
@@ -37,6 +43,28 @@ class TreeView final : public QTreeView {
     using QTreeView::QTreeView;
     void press(QMouseEvent* event) { mousePressEvent(event); }
 };
+
+// The tree is 103 pixels wide: beside its vertical scroll bar, a group's text
+// ("PNG格式资源") and a resource's eight hex digits one level down must show whole, so
+// the indentation gives way, down to what still shows the branch arrows. (Eight of the
+// widest letter, "DDDDDDDD", would need less than that; labels are mostly digits.)
+void fitIndentation(QTreeView& tree) {
+    const QFontMetricsF metrics(tree.font());
+    qreal digit = 0;
+    for (const QChar c : QStringLiteral("0123456789"))
+        digit = std::max(digit, metrics.horizontalAdvance(c));
+    const int label = static_cast<int>(std::ceil(8 * digit));
+    const int group = static_cast<int>(
+        std::ceil(metrics.horizontalAdvance(toQt(concatText({"PNG", scan_text::groupSuffix()})))));
+    QStyle* style = tree.style();
+    // The item delegate keeps this much clear on each side of a text.
+    const int margins = 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &tree) + 1);
+    const int room = tree.width() - 2 * tree.frameWidth() -
+                     style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, &tree) - margins;
+    const int fits = std::min(room - group, (room - label) / 2);
+    tree.setIndentation(std::clamp(fits, 6, tree.indentation()));
+}
+
 }  // namespace
 
 bool installChineseQtTexts() {
@@ -74,10 +102,19 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     tree_->setContextMenuPolicy(Qt::PreventContextMenu);
     tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tree_->viewport()->installEventFilter(this);
+    fitIndentation(*tree_);
 
+    // The pane paints the picture library's background, the one kerbilo-cli render draws;
+    // the window takes it as its face colour so the pane does not stand out from it.
+    std::unique_ptr<PictureRenderer> paneRenderer = renderers_(PictureFit::CentreShrink);
+    if (const QColor face = paneRenderer->background(); face.isValid()) {
+        QPalette colours = palette();
+        colours.setColor(QPalette::Window, face);
+        setPalette(colours);
+    }
     group_ = new QGroupBox(toQt(shell_text::browseGroup()), client);
     group_->setGeometry(112, 4, 470, 336);
-    pane_ = new PictureWidget(renderers_(PictureFit::CentreShrink), group_);
+    pane_ = new PictureWidget(std::move(paneRenderer), group_);
     pane_->setGeometry(3, 20, 464, 312);
 
     status_ = new QStatusBar(client);

@@ -10,27 +10,39 @@ namespace kerbilo {
 
 namespace {
 
-// The picture library's pane behind the window's picture widget.
+// The picture library's pane behind the window's picture widget: it decodes and composes
+// on its worker, and the widget paints the buffer it hands over without copying it.
 class PaneRenderer final : public PictureRenderer {
   public:
     explicit PaneRenderer(PictureFit fit) {
         pane_.setDisplayMode(fit == PictureFit::Stretch ? DisplayMode::Stretched
                                                         : DisplayMode::Centred);
-        // Runs on the pane's worker; frameReady only posts to the GUI thread.
+        // Both run on the pane's worker; frameReady only posts to the GUI thread.
         pane_.setFrameReadyCallback([this] {
+            if (frameReady) frameReady();
+        });
+        pane_.setPictureReadyCallback([this] {
             if (frameReady) frameReady();
         });
     }
     void setData(const ByteBuffer& data) override { pane_.setData(data); }
+    void setView(QSize size, QColor background) override {
+        pane_.setBackground(static_cast<Pixel>(background.rgb()));
+        pane_.setViewSize(size.width(), size.height());
+    }
+    bool ready() const override { return pane_.ready(); }
+    QColor background() const override { return QColor::fromRgb(kDefaultPaneBackground); }
     QImage compose(QSize size, QColor background) override {
         pane_.setBackground(static_cast<Pixel>(background.rgb()));
-        const Image image = pane_.compose(size.width(), size.height());
-        if (image.empty()) return {};
-        QImage out(image.width, image.height, QImage::Format_ARGB32);
-        for (int y = 0; y < image.height; ++y)
-            std::copy_n(&image.pixels[static_cast<std::size_t>(y) * image.width], image.width,
-                        reinterpret_cast<Pixel*>(out.scanLine(y)));
-        return out;
+        auto image = pane_.composed(size.width(), size.height());
+        if (!image || image->empty()) return {};
+        // Opaque 0xFFRRGGBB pixels are Qt's RGB32; the image keeps the buffer alive.
+        const auto* pixels = reinterpret_cast<const uchar*>(image->pixels.data());
+        const int width = image->width, height = image->height;
+        return QImage(
+            pixels, width, height, static_cast<qsizetype>(width) * 4, QImage::Format_RGB32,
+            [](void* kept) { delete static_cast<std::shared_ptr<const Image>*>(kept); },
+            new std::shared_ptr<const Image>(std::move(image)));
     }
 
   private:

@@ -4,6 +4,7 @@
 #include <QtCore/QMetaObject>
 #include <QtCore/QPointer>
 #include <QtGui/QPainter>
+#include <QtGui/QPalette>
 
 namespace kerbilo {
 
@@ -48,6 +49,13 @@ std::unique_ptr<PictureRenderer> makeQtImageRenderer(PictureFit fit) {
 
 PictureWidget::PictureWidget(std::unique_ptr<PictureRenderer> renderer, QWidget* parent)
     : QWidget(parent), renderer_(std::move(renderer)) {
+    // A renderer with a background of its own paints it whatever the style's palette says,
+    // and the widget reports it as its window colour.
+    if (const QColor own = renderer_->background(); own.isValid()) {
+        QPalette colours = palette();
+        colours.setColor(QPalette::Window, own);
+        setPalette(colours);
+    }
     QPointer<PictureWidget> self(this);
     // The renderer's worker may call this after the widget is gone; QPointer notices only
     // on the GUI thread, so the check runs there.
@@ -59,6 +67,7 @@ PictureWidget::PictureWidget(std::unique_ptr<PictureRenderer> renderer, QWidget*
             },
             Qt::QueuedConnection);
     };
+    renderer_->setView(size(), backgroundColour());
 }
 
 PictureWidget::~PictureWidget() {
@@ -68,17 +77,28 @@ PictureWidget::~PictureWidget() {
 
 void PictureWidget::setData(const ByteBuffer& data) {
     data_ = data;
+    renderer_->setView(size(), backgroundColour());
     renderer_->setData(data);
     update();
 }
 
 QImage PictureWidget::composed() {
-    return renderer_->compose(size(), palette().window().color());
+    return renderer_->compose(size(), backgroundColour());
 }
 
 void PictureWidget::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.drawImage(0, 0, composed());
+}
+
+void PictureWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    renderer_->setView(size(), backgroundColour());
+}
+
+void PictureWidget::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) renderer_->setView(size(), backgroundColour());
 }
 
 }  // namespace kerbilo

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "ui/services/dropped_files.h"
+#include "ui/services/qt/file_dialog.h"
 #include "ui/services/qt/picture_widget.h"
 #include "ui/services/qt/preorder_tree_model.h"
 #include "ui/services/qt/qt_text.h"
@@ -75,7 +76,8 @@ class FileDialog final : public QFileDialog {
         const std::string path = nativePathOf(shown);
         if (fileMode() != Directory && !isFolder(parentOf(path))) {
             QMessageBox::warning(this, windowTitle(),
-                                 tr("%1\nDirectory not found.").arg(files.first()));
+                                 QString::fromUtf8("%1\n目录未找到。\n请检查指定的目录名是否正确。")
+                                     .arg(files.first()));
             return;
         }
         chosen = path;
@@ -239,6 +241,7 @@ bool QtUiServices::showFileDialog(FileDialogSettings& settings) {
     if (!settings.initialFolder.empty()) dialog.setDirectory(toQt(settings.initialFolder));
     dialog.setDefaultSuffix(toQt(settings.defaultExtension));
     if (!settings.fileName.empty()) dialog.selectFile(toQt(settings.fileName));
+    prepareFileDialog(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.chosen.empty()) return false;
     settings.fileName = utf8ToGbk(dialog.chosen);
     return true;
@@ -250,6 +253,7 @@ std::optional<Text> QtUiServices::chooseFolder(const Text& prompt, std::uintptr_
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setDirectory(QDir::rootPath());
+    prepareFileDialog(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.chosen.empty()) return std::nullopt;
     std::string path = dialog.chosen;
     while (path.size() > 1 && path.back() == '/') path.pop_back();
