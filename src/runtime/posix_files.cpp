@@ -10,10 +10,15 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "runtime/file_services.h"
@@ -515,6 +520,55 @@ WriteFailure writeAt(const std::string& given, std::span<const ByteBuffer> parts
     return writeStream(fd, st, parts);
 }
 
+// Reading a disk in requests of a few MiB, to let events run between them, halved what the
+// disk gives (650 MB/s against 1.7 GB/s here). A reader thread asks for 64 MiB at a time
+// instead, front to back as the kernel's read-ahead likes it (readers side by side were
+// slower), while this thread lets events run every few milliseconds and reports how far
+// the reader has got. The buffer is the reader's until it is done.
+std::int64_t readWhileEventsRun(int fd, std::uint8_t* buf, std::size_t cap, Progress& progress) {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::atomic<std::size_t> got{0};
+    int error = 0;
+    std::thread reader;
+    try {
+        reader = std::thread([&] {
+            std::size_t have = 0;
+            while (have < cap) {
+                const ssize_t r = ::read(fd, buf + have,
+                                         std::min<std::size_t>(cap - have, std::size_t{64} << 20));
+                if (r < 0 && errno == EINTR) continue;
+                if (r < 0) error = errno;
+                if (r <= 0) break;
+                have += static_cast<std::size_t>(r);
+                got = have;
+            }
+            std::lock_guard lock(mutex);
+            done = true;
+            finished.notify_all();
+        });
+    } catch (const std::system_error&) {
+        return readFully(fd, buf, cap, &progress);  // no thread: read in steps here
+    }
+    {
+        std::unique_lock lock(mutex);
+        while (!finished.wait_for(lock, std::chrono::milliseconds(8), [&] { return done; })) {
+            lock.unlock();
+            progress.reached(static_cast<std::int64_t>(got.load()));
+            progress.step();
+            lock.lock();
+        }
+    }
+    reader.join();
+    if (error) {
+        errno = error;
+        return -1;
+    }
+    progress.reached(static_cast<std::int64_t>(got.load()));
+    return static_cast<std::int64_t>(got.load());
+}
+
 }  // namespace
 
 Text describeErrno(int err) {
@@ -655,7 +709,8 @@ std::optional<ByteBuffer> PosixFileServices::readWhole(std::string_view path, Pr
         return std::nullopt;
     }
     if (progress) progress->setStageTotal(static_cast<std::int64_t>(b.size()));
-    const std::int64_t got = readFully(fd.get(), w, b.size(), progress);
+    const std::int64_t got = progress ? readWhileEventsRun(fd.get(), w, b.size(), *progress)
+                                      : readFully(fd.get(), w, b.size());
     if (got < 0) {
         fail(errno);
         return std::nullopt;

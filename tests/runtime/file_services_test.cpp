@@ -273,8 +273,9 @@ struct ReadLog final : Progress {
     }
 };
 
-// A 10 MiB file in steps of 4 MiB: the size first, every step reported, events let run
-// between steps; the bytes are those of the file. A failed read reports nothing.
+// A 10 MiB file: the size first, then how far the read has got, never backwards, up to the
+// whole, with events let run meanwhile; the bytes are those of the file. A failed read
+// reports nothing.
 TEST_F(PosixFiles, ReadingInStepsReportsEachStep) {
     std::string content(std::size_t{10} << 20, 'a');
     for (std::size_t i = 0; i < content.size(); i += 4093) content[i] = static_cast<char>(i);
@@ -283,8 +284,16 @@ TEST_F(PosixFiles, ReadingInStepsReportsEachStep) {
     const auto got = fx.services->readWholeFileInSteps(utf8ToGbk(p("ten.bin")), log);
     ASSERT_TRUE(got);
     EXPECT_EQ(got->view(), content);
-    EXPECT_EQ(log.events,
-              (std::vector<std::string>{"total 10", "at 4", "step", "at 8", "step", "at 10"}));
+    ASSERT_FALSE(log.events.empty());
+    EXPECT_EQ(log.events.front(), "total 10");
+    EXPECT_EQ(log.events.back(), "at 10");
+    int last = -1;
+    for (const std::string& e : log.events) {
+        if (e.rfind("at ", 0) != 0) continue;
+        const int at = std::stoi(e.substr(3));
+        EXPECT_GE(at, last);
+        last = at;
+    }
 
     ReadLog none;
     EXPECT_FALSE(fx.services->readWholeFileInSteps(utf8ToGbk(p("absent")), none));

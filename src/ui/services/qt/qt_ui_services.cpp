@@ -8,6 +8,7 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QMimeData>
+#include <QtCore/QTimer>
 #include <QtCore/QUrl>
 #include <QtGui/QAction>
 #include <QtGui/QCursor>
@@ -261,7 +262,29 @@ std::optional<Text> QtUiServices::chooseFolder(const Text& prompt, std::uintptr_
 }
 
 void QtUiServices::setStatusText(int part, const Text& text) {
-    if (part == 0 && w_.statusPart) w_.statusPart->setText(toQt(text));
+    if (part != 0 || !w_.statusPart) return;
+    // A scan sets a text for every head it finds, hundreds of thousands of them in a large
+    // file: converting and laying out each would cost more than the scan. The label takes
+    // the latest text at most every few milliseconds; a timer brings the last one in.
+    if (statusShown_.isValid() && statusShown_.elapsed() < kStatusIntervalMs) {
+        pendingStatus_ = text;
+        if (!statusFlushQueued_) {
+            statusFlushQueued_ = true;
+            QTimer::singleShot(kStatusIntervalMs, w_.statusPart, [this] { flushStatus(); });
+        }
+        return;
+    }
+    pendingStatus_.reset();
+    w_.statusPart->setText(toQt(text));
+    statusShown_.start();
+}
+
+void QtUiServices::flushStatus() {
+    statusFlushQueued_ = false;
+    if (!pendingStatus_) return;
+    w_.statusPart->setText(toQt(*pendingStatus_));
+    pendingStatus_.reset();
+    statusShown_.start();
 }
 
 void QtUiServices::clearTree() {
@@ -368,6 +391,7 @@ void QtUiServices::processPendingEvents() {
         sinceDispatch_.nsecsElapsed() < std::int64_t{minDispatchIntervalMs} * 1000000)
         return;
     if (beforeDispatch) beforeDispatch();
+    if (pendingStatus_ && statusShown_.elapsed() >= kStatusIntervalMs) flushStatus();
     QCoreApplication::processEvents();
     sinceDispatch_.start();
 }

@@ -7,6 +7,7 @@
 #include <QtCore/QPointer>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "ui/services/ui_services.h"
@@ -102,6 +103,12 @@ class QtUiServices final : public UiServices {
     bool greyed_ = false;
 
     QElapsedTimer sinceDispatch_;
+
+    void flushStatus();
+    static constexpr int kStatusIntervalMs = 16;
+    QElapsedTimer statusShown_;
+    std::optional<Text> pendingStatus_;
+    bool statusFlushQueued_ = false;
 };
 
 }  // namespace kerbilo
