@@ -5,23 +5,26 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 unset QT_QPA_PLATFORMTHEME  # the gtk3 theme plugin kills offscreen Qt tests
 
+# Each stage's heading says how long the run has taken so far, to keep the whole well in budget.
+stage() { echo "== $1 == ($((SECONDS / 60))m$((SECONDS % 60))s)"; }
+
 scripts/setup.sh
-echo "== source format =="
+stage "source format"
 scripts/check_format.sh
-echo "== tests =="
+stage tests
 ctest --test-dir build --output-on-failure -j2 --timeout 300
 
-echo "== tests under address and undefined-behaviour sanitizers =="
+stage "tests under address and undefined-behaviour sanitizers"
 BUILD_DIR=build-asan scripts/setup.sh -DKERBILO_SANITIZE=ON -DKERBILO_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j2 --timeout 600
 
 if [ -x scripts/tsan.sh ]; then
-    echo "== thread sanitizer =="
+    stage "thread sanitizer"
     scripts/tsan.sh
 fi
 if [ -x fuzz/run_fuzzers.sh ]; then
-    echo "== fuzzing =="
+    stage fuzzing
     fuzz/run_fuzzers.sh "${FUZZ_SECONDS:-10}"
 fi
-echo "== all test stages passed =="
+stage "all test stages passed"

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -66,8 +67,17 @@ __attribute__((target("sha,sse4.1"))) void blocksWithShaExtensions(std::uint32_t
     _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), state1);
 }
 
+// Asked of the processor directly: not every compiler knows "sha" as a feature name for
+// __builtin_cpu_supports.
 bool haveShaExtensions() {
-    static const bool have = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
+    static const bool have = [] {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_SSE4_1))
+            return false;
+        if (!__get_cpuid_count(7, 0, &a, &b, &c, &d))
+            return false;
+        return (b & bit_SHA) != 0;
+    }();
     return have;
 }
 #endif
