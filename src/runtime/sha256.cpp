@@ -72,10 +72,8 @@ __attribute__((target("sha,sse4.1"))) void blocksWithShaExtensions(std::uint32_t
 bool haveShaExtensions() {
     static const bool have = [] {
         unsigned a = 0, b = 0, c = 0, d = 0;
-        if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_SSE4_1))
-            return false;
-        if (!__get_cpuid_count(7, 0, &a, &b, &c, &d))
-            return false;
+        if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_SSE4_1)) return false;
+        if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
         return (b & bit_SHA) != 0;
     }();
     return have;
