@@ -4,8 +4,10 @@
 # signal, and write nothing. Usage: out_of_memory.sh KERBILO_CLI
 set -u
 cli=$1
-# The sanitizers reserve terabytes of address space; no limit can be set under them.
-if ldd "$cli" 2>/dev/null | grep -q 'libasan\|libtsan'; then
+# The sanitizers reserve terabytes of address space; no limit can be set under them. gcc
+# links their runtime as a library, clang into the program itself.
+if ldd "$cli" 2>/dev/null | grep -q 'libasan\|libtsan' ||
+    grep -q '__asan_init\|__tsan_init' "$cli"; then
     echo "skipped: a sanitizer build cannot run under ulimit -v"
     exit 77
 fi
