@@ -12,20 +12,13 @@ function(kerbilo_library name)
     kerbilo_set_warnings(${name})
 endfunction()
 
-# Test files are compiled in batches: most of their cost is the test framework's templates,
-# which a batch instantiates once instead of once per file. This halves the suite's build.
-function(kerbilo_test_defaults target)
-    set_target_properties(${target} PROPERTIES UNITY_BUILD ON)
-    kerbilo_set_warnings(${target})
-endfunction()
-
 # A test executable links only what it tests; its cases are registered one by one, named
 # <Module>.<Suite>.<Case> so that ctest's output maps to the source folders.
 function(kerbilo_test name)
     cmake_parse_arguments(ARG "" "MODULE" "SOURCES;LINKS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LINKS} GTest::gtest GTest::gtest_main GTest::gmock)
-    kerbilo_test_defaults(${name})
+    kerbilo_set_warnings(${name})
     gtest_discover_tests(${name} TEST_PREFIX "${ARG_MODULE}." DISCOVERY_TIMEOUT 60
         PROPERTIES ENVIRONMENT "KERBILO_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
 endfunction()
