@@ -57,10 +57,7 @@ Session::Session(CliEnv& e, const std::optional<std::string>& configUtf8,
       files(e.files, configUtf8 ? std::optional<Text>(utf8ToGbk(*configUtf8)) : std::nullopt),
       ui(e.progress),
       config_(configUtf8),
-      options_(options) {
-    // Nobody watches the scan at a console: every kind goes through the file in one sweep.
-    options_.oneSweep = true;
-}
+      options_(options) {}
 
 std::string utf8(const Text& gbk) {
     // Labels and numbers are plain ASCII; millions of them need no conversion.

@@ -21,10 +21,12 @@ Text fileNameOf(const Text& path) {
 
 namespace {
 
-// How the progress bar divides opening: reading the file, then each kind alike, of which
-// filling the tree with its resources takes a part.
+// How the progress bar divides opening: reading the file, then the scan. Kind by kind,
+// each kind takes an equal part, of which filling the tree with its resources takes a
+// part; in one sweep, the sweep comes first and then each kind's publishing alike.
 constexpr double kReadShare = 0.25;
 constexpr double kTreePartOfKind = 0.2;
+constexpr double kSweepPartOfScan = 0.6;
 
 }  // namespace
 
@@ -58,7 +60,12 @@ OpenResult openFile(Services& services, Document& doc, const Text& path,
     // billion with three kinds defined scans three.
     const std::int64_t kinds =
         std::min<std::int64_t>(result.kindCount, highestNamedKind(services.files));
-    if (options.oneSweep) result.kindsScanned = scanKindsInOneSweep(services, doc, kinds, options);
+    if (options.oneSweep) {
+        const double scanShare = 1 - kReadShare;
+        result.kindsScanned = scanKindsInOneSweep(
+            services, doc, kinds, options,
+            {scanShare * kSweepPartOfScan, scanShare * (1 - kSweepPartOfScan), kTreePartOfKind});
+    }
     for (std::int64_t k = 1; k <= kinds && !options.oneSweep; ++k) {
         services.progress.step();  // skipped kinds let events run too
         services.progress.beginStage((1 - kReadShare) / static_cast<double>(kinds),

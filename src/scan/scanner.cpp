@@ -187,35 +187,42 @@ bool scanKind(Services& services, Document& doc, int k, const OpenOptions& optio
 }
 
 int scanKindsInOneSweep(Services& services, Document& doc, std::int64_t kinds,
-                        const OpenOptions& options) {
+                        const OpenOptions& options, const SweepShares& shares) {
     struct Scan {
         KindToScan kind;
         std::optional<KindSearch> search;
         std::vector<std::int64_t> heads;
         std::vector<KindMatch> matches;
     };
+    Progress& progress = services.progress;
+    // The scan reads the bytes as opened; events it lets run cannot change them (busy).
     const ByteBuffer bytes = doc.file.bytes;
     std::vector<Scan> scans;
-    for (std::int64_t k = 1; k <= kinds; ++k)
+    for (std::int64_t k = 1; k <= kinds; ++k) {
+        progress.step();  // a million kinds, most of them skipped, still let events run
         if (std::optional<KindToScan> kind =
-                readKind(services.files, services.progress, static_cast<int>(k), options))
+                readKind(services.files, progress, static_cast<int>(k), options))
             scans.push_back({std::move(*kind), std::nullopt, {}, {}});
+    }
     for (Scan& s : scans)
         s.search.emplace(bytes.data(), bytes.size(), s.kind.head, s.kind.tail, s.kind.byFormat);
     // A block at a time, every kind in turn: the block is read from memory once and stays
     // in the processor's cache for the other kinds.
     constexpr std::size_t kBlock = std::size_t{2} << 20;
-    NoProgress quiet;
+    progress.beginStage(shares.sweep, bufferLength(bytes));
     for (std::size_t limit = 0;;) {
         limit = std::min(bytes.size(), limit + kBlock);
         bool more = false;
         for (Scan& s : scans)
             more |= s.search->advance(
-                limit, quiet, [&](std::int64_t at) { s.heads.push_back(at); },
+                limit, progress, [&](std::int64_t at) { s.heads.push_back(at); },
                 [&](const KindMatch& m) { s.matches.push_back(m); });
+        progress.reached(static_cast<std::int64_t>(limit));
         if (!more) break;
     }
     for (Scan& s : scans) {
+        progress.beginStage(shares.publishEach(scans.size()), bufferLength(bytes),
+                            shares.treePartOfKind);
         KindPublisher publisher(services, doc, s.kind);
         for (const std::int64_t at : s.heads) publisher.head(at);
         for (const KindMatch& m : s.matches) publisher.match(m);

@@ -63,8 +63,9 @@ struct OpenOptions {
     // The file is mapped read-only rather than copied (FileServices::tryMapWholeFile), for
     // work that only reads it: files larger than memory can then be scanned.
     bool mapFile = false;
-    // Every kind in one sweep over the bytes (scanKindsInOneSweep), for work nobody watches.
-    bool oneSweep = false;
+    // Every kind in one sweep over the bytes (scanKindsInOneSweep), reading memory once
+    // instead of once per kind; false scans kind by kind, each kind a pass of its own.
+    bool oneSweep = true;
 };
 
 // Scans the loaded bytes for kind k, appends its resources to the catalogue and publishes
@@ -72,12 +73,23 @@ struct OpenOptions {
 // tail for a kind that ends at its tail).
 bool scanKind(Services& services, Document& doc, int k, const OpenOptions& options = {});
 
+// How a sweep divides its part of the progress bar: the sweep itself, then each kind's
+// publishing alike, of which filling the tree takes a part.
+struct SweepShares {
+    double sweep = 0;
+    double publishing = 0;
+    double treePartOfKind = 0;
+    double publishEach(std::size_t kinds) const {
+        return kinds == 0 ? 0 : publishing / static_cast<double>(kinds);
+    }
+};
+
 // Kinds 1 … kinds in one sweep over the bytes, a block at a time, each kind's search going
 // as far as the block: a file larger than the processor's caches is read from memory once
 // instead of once per kind. Resources, status texts and groups come out as kind-by-kind
-// scans give them, all after the sweep; events do not run meanwhile. Returns the kinds
-// scanned.
+// scans give them, all after the sweep; events run between blocks and the progress bar
+// follows the sweep. Returns the kinds scanned.
 int scanKindsInOneSweep(Services& services, Document& doc, std::int64_t kinds,
-                        const OpenOptions& options);
+                        const OpenOptions& options, const SweepShares& shares = {});
 
 }  // namespace kerbilo

@@ -190,12 +190,13 @@ TEST(Busy, ProgressFollowsTheScanAcrossKinds) {
         EXPECT_GE(shares[i], shares[i - 1]) << i;
         EXPECT_LE(shares[i], 1.0);
     }
-    // Reading takes the first quarter, then each of the three default kinds a quarter: the
-    // PNG heads and tree nodes move the share inside the second; the other kinds find
-    // nothing but still take it to the start of their own quarter.
+    // Reading takes the first quarter and the sweep over the bytes 60% of the rest; then
+    // each of the three default kinds a third of what is left: the PNG heads and tree nodes
+    // move the share inside the first third; the other kinds find nothing to show.
+    EXPECT_TRUE(std::any_of(shares.begin(), shares.end(), [](double s) { return s == 0.25; }));
     EXPECT_TRUE(
-        std::any_of(shares.begin(), shares.end(), [](double s) { return s > 0.25 && s < 0.5; }));
-    EXPECT_DOUBLE_EQ(*std::max_element(shares.begin(), shares.end()), 0.75);
+        std::any_of(shares.begin(), shares.end(), [](double s) { return s > 0.7 && s < 0.8; }));
+    EXPECT_LE(*std::max_element(shares.begin(), shares.end()), 0.8);
     EXPECT_EQ(w.state.progress.share(), -1) << "no loop runs any more";
 }
 

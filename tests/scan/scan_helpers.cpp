@@ -81,4 +81,11 @@ bool DocWorld::open(const ByteBuffer& data, const Text& path) {
     return openFile(services, doc, path).opened;
 }
 
+bool DocWorld::openKindByKind(const ByteBuffer& data, const Text& path) {
+    files.files[path] = data;
+    OpenOptions kindByKind;
+    kindByKind.oneSweep = false;
+    return openFile(services, doc, path, kindByKind).opened;
+}
+
 }  // namespace kerbilo::testing

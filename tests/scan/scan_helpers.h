@@ -75,6 +75,8 @@ struct DocWorld {
     void setKinds(ByteBuffer content) { files.files["/prog/resource.config"] = std::move(content); }
     // Puts data at path and opens it.
     bool open(const ByteBuffer& data, const Text& path = "/data/app.exe");
+    // The same, each kind in a pass of its own: what the one sweep must agree with.
+    bool openKindByKind(const ByteBuffer& data, const Text& path = "/data/app.exe");
     std::vector<Listed> listed() { return testing::listed(ui, doc.catalogue); }
     int itemOfResource(int n) { return testing::itemOfResource(ui, n); }
 };

@@ -103,7 +103,7 @@ TEST_P(Scanner, FindsEveryResourceWithItsData) {
     }
 }
 
-// The one-sweep scan that kerbilo-cli uses gives what the kind-by-kind scan gives.
+// The one-sweep scan gives what the kind-by-kind scan gives.
 TEST_P(Scanner, OneSweepGivesTheSameResourcesAndTexts) {
     const ScanCase& c = GetParam();
     DocWorld byKind, swept;
@@ -111,11 +111,8 @@ TEST_P(Scanner, OneSweepGivesTheSameResourcesAndTexts) {
         byKind.setKinds(c.kinds);
         swept.setKinds(c.kinds);
     }
-    ASSERT_TRUE(byKind.open(c.file));
-    swept.files.files["/data/app.exe"] = c.file;
-    OpenOptions sweep;
-    sweep.oneSweep = true;
-    ASSERT_TRUE(openFile(swept.services, swept.doc, "/data/app.exe", sweep).opened);
+    ASSERT_TRUE(byKind.openKindByKind(c.file));
+    ASSERT_TRUE(swept.open(c.file));
     EXPECT_EQ(swept.listed(), byKind.listed());
     EXPECT_EQ(swept.ui.statusTexts, byKind.ui.statusTexts);
 }
@@ -212,11 +209,8 @@ TEST(ScannerKinds, OneSweepMatchesKindByKindOverManyBlocks) {
     DocWorld byKind, swept;
     byKind.setKinds(kinds);
     swept.setKinds(kinds);
-    ASSERT_TRUE(byKind.open(file));
-    swept.files.files["/data/app.exe"] = file;
-    OpenOptions sweep;
-    sweep.oneSweep = true;
-    ASSERT_TRUE(openFile(swept.services, swept.doc, "/data/app.exe", sweep).opened);
+    ASSERT_TRUE(byKind.openKindByKind(file));
+    ASSERT_TRUE(swept.open(file));
     ASSERT_GT(byKind.doc.catalogue.size(), 100);
     EXPECT_EQ(swept.listed(), byKind.listed());
     EXPECT_EQ(swept.ui.statusTexts, byKind.ui.statusTexts);
