@@ -198,4 +198,47 @@ int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
     return worst;
 }
 
+int runListingCommand(CliEnv& env, int argc, char** argv, const char* name, const char* usage,
+                      const std::vector<std::string>& columns, const RowSource& rows) {
+    const Args args = parseArgs(
+        argc, argv, {{"--config", "--ends", "-j"}, {"--json", "--jsonl", "--help", "-r", "-L"}});
+    if (const std::optional<int> done = checkFilesCommand(env, args, name, usage)) return *done;
+    OpenOptions options;
+    options.mapFile = true;  // only read: a file larger than memory still lists
+    BatchOptions batch;
+    std::optional<Listing::Format> format;
+    for (const std::optional<std::string>& problem :
+         {readEnds(args, options), readBatchOptions(args, batch), readListingFormat(args, format)})
+        if (problem) return usageError(env, *problem, usage);
+    const std::optional<std::string> config = args.value("--config");
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+
+    if (!severalFiles(args)) {
+        Session session(env, config, options);
+        if (!session.ready(args.positional[0])) return kExitFailed;
+        Listing listing(env.out, *format, columns);
+        rows(session, std::nullopt, cores, [&](std::vector<Cell>&& cells) { listing.row(cells); });
+        return listing.finish() ? kExitOk : kExitFailed;
+    }
+
+    int worst = kExitOk;
+    const std::vector<Input> inputs = expandInputs(env, args.positional, batch, worst);
+    std::vector<std::string> withFile = {"file"};
+    withFile.insert(withFile.end(), columns.begin(), columns.end());
+    Listing listing(env.out, *format, withFile);
+    // Files in parallel share the cores; one file at a time has them all.
+    const unsigned perFile = batch.jobs > 1 ? 1 : cores;
+    const auto work = [&](const Input& input, CliEnv& fileEnv) {
+        return withOpenedFile(
+            input, fileEnv, config, options, [&](Session& session, FileResult& r) {
+                rows(session, input.path, perFile,
+                     [&](std::vector<Cell>&& cells) { listing.format(cells, r.out); });
+                return kExitOk;
+            });
+    };
+    worst = worse(worst, runBatch(env, inputs, batch.jobs, work,
+                                  [&](const FileResult& r) { listing.print(r.out); }));
+    return listing.finish() ? worst : worse(worst, kExitFailed);
+}
+
 }  // namespace kerbilo::cli

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/cli_session.h"
+#include "cli/listing.h"
 
 namespace kerbilo::cli {
 
@@ -56,6 +57,18 @@ int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
 FileResult withOpenedFile(const Input& input, CliEnv& fileEnv,
                           const std::optional<std::string>& config, const OpenOptions& options,
                           const std::function<int(Session&, FileResult&)>& use);
+
+// Gives one file's rows, each as it is made: `file` is the file column's value when there
+// is one, `cores` the threads the file may use.
+using RowSource =
+    std::function<void(Session&, const std::optional<std::string>& file, unsigned cores,
+                       const std::function<void(std::vector<Cell>&&)>& row)>;
+
+// list and inspect alike: FILE arguments and folders (-r, -L, -j N), --config, --ends, and
+// the listing's format. One file prints its rows as they come, under `columns`; several
+// gain a leading file column and print in argument and walk order. Returns the exit code.
+int runListingCommand(CliEnv& env, int argc, char** argv, const char* name, const char* usage,
+                      const std::vector<std::string>& columns, const RowSource& rows);
 
 // The worse of two exit codes: a usage error over a failure over success.
 inline int worse(int a, int b) {

@@ -139,54 +139,10 @@ void inspectRows(Session& session, const std::optional<std::string>& file, unsig
 }  // namespace
 
 int inspectCommand(CliEnv& env, int argc, char** argv) {
-    const Args args = parseArgs(
-        argc, argv, {{"--config", "--ends", "-j"}, {"--json", "--jsonl", "--help", "-r", "-L"}});
-    if (const std::optional<int> done = checkFilesCommand(env, args, "inspect", kInspectUsage))
-        return *done;
-    OpenOptions options;
-    options.mapFile = true;  // only read: a file larger than memory still lists
-    BatchOptions batch;
-    std::optional<Listing::Format> format;
-    for (const std::optional<std::string>& problem :
-         {readEnds(args, options), readBatchOptions(args, batch), readListingFormat(args, format)})
-        if (problem) return usageError(env, *problem, kInspectUsage);
-    const std::optional<std::string> config = args.value("--config");
-    const std::vector<std::string> columns = {"number", "kind",    "label",  "offset",
-                                              "length", "format",  "width",  "height",
-                                              "frames", "verdict", "extent", "sha256"};
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-
-    if (!severalFiles(args)) {
-        Session session(env, config, options);
-        if (!session.ready(args.positional[0])) return kExitFailed;
-        Listing listing(env.out, *format, columns);
-        inspectRows(session, std::nullopt, cores,
-                    [&](std::vector<Cell>&& cells) { listing.row(cells); });
-        return listing.finish() ? kExitOk : kExitFailed;
-    }
-
-    int worst = kExitOk;
-    const std::vector<Input> inputs = expandInputs(env, args.positional, batch, worst);
-    std::vector<std::string> withFile = {"file"};
-    withFile.insert(withFile.end(), columns.begin(), columns.end());
-    Listing listing(env.out, *format, withFile);
-    // Files in parallel share the cores; one file at a time has them all.
-    const unsigned perFile = batch.jobs > 1 ? 1 : cores;
-    worst =
-        worse(worst, runBatch(
-                         env, inputs, batch.jobs,
-                         [&](const Input& input, CliEnv& fileEnv) {
-                             return withOpenedFile(input, fileEnv, config, options,
-                                                   [&](Session& session, FileResult& r) {
-                                                       inspectRows(session, input.path, perFile,
-                                                                   [&](std::vector<Cell>&& cells) {
-                                                                       listing.format(cells, r.out);
-                                                                   });
-                                                       return kExitOk;
-                                                   });
-                         },
-                         [&](const FileResult& r) { listing.print(r.out); }));
-    return listing.finish() ? worst : worse(worst, kExitFailed);
+    return runListingCommand(env, argc, argv, "inspect", kInspectUsage,
+                             {"number", "kind", "label", "offset", "length", "format", "width",
+                              "height", "frames", "verdict", "extent", "sha256"},
+                             inspectRows);
 }
 
 }  // namespace kerbilo::cli

@@ -77,44 +77,10 @@ void listRows(Session& session, const std::optional<std::string>& file,
 }  // namespace
 
 int listCommand(CliEnv& env, int argc, char** argv) {
-    const Args args = parseArgs(
-        argc, argv, {{"--config", "--ends", "-j"}, {"--json", "--jsonl", "--help", "-r", "-L"}});
-    if (const std::optional<int> done = checkFilesCommand(env, args, "list", kListUsage))
-        return *done;
-    OpenOptions options;
-    options.mapFile = true;  // only read: a file larger than memory still lists
-    BatchOptions batch;
-    std::optional<Listing::Format> format;
-    for (const std::optional<std::string>& problem :
-         {readEnds(args, options), readBatchOptions(args, batch), readListingFormat(args, format)})
-        if (problem) return usageError(env, *problem, kListUsage);
-    const std::optional<std::string> config = args.value("--config");
-
-    if (!severalFiles(args)) {
-        Session session(env, config, options);
-        if (!session.ready(args.positional[0])) return kExitFailed;
-        Listing listing(env.out, *format, {"number", "kind", "label", "offset", "length"});
-        listRows(session, std::nullopt, [&](std::vector<Cell>&& cells) { listing.row(cells); });
-        return listing.finish() ? kExitOk : kExitFailed;
-    }
-
-    int worst = kExitOk;
-    const std::vector<Input> inputs = expandInputs(env, args.positional, batch, worst);
-    Listing listing(env.out, *format, {"file", "number", "kind", "label", "offset", "length"});
-    worst = worse(
-        worst, runBatch(
-                   env, inputs, batch.jobs,
-                   [&](const Input& input, CliEnv& fileEnv) {
-                       return withOpenedFile(
-                           input, fileEnv, config, options, [&](Session& session, FileResult& r) {
-                               listRows(session, input.path, [&](std::vector<Cell>&& cells) {
-                                   listing.format(cells, r.out);
-                               });
-                               return kExitOk;
-                           });
-                   },
-                   [&](const FileResult& r) { listing.print(r.out); }));
-    return listing.finish() ? worst : worse(worst, kExitFailed);
+    return runListingCommand(
+        env, argc, argv, "list", kListUsage, {"number", "kind", "label", "offset", "length"},
+        [](Session& session, const std::optional<std::string>& file, unsigned,
+           const std::function<void(std::vector<Cell> &&)>& row) { listRows(session, file, row); });
 }
 
 }  // namespace kerbilo::cli
