@@ -66,18 +66,22 @@ wait_title() {
     return 1
 }
 
-# Opens a file through Ctrl+O by typing its path into the dialog's name field.
-open_with_dialog() {
+# Shows the open dialog with Ctrl+O and types $1 into its name field; DIALOG is the dialog.
+type_into_open_dialog() {
     xdotool windowfocus --sync "$MAIN" key ctrl+o
-    local dialog
-    dialog=$(new_window "$MAIN") || fail "the open dialog did not appear"
-    xdotool windowfocus --sync "$dialog"
+    DIALOG=$(new_window "$MAIN") || fail "the open dialog did not appear"
+    xdotool windowfocus --sync "$DIALOG"
     sleep 0.3
     xdotool type --delay 10 "$1"
+}
+
+# Opens a file through Ctrl+O by typing its path into the dialog's name field.
+open_with_dialog() {
+    type_into_open_dialog "$1"
     sleep 0.3
     # The first Return may only take the completer's suggestion.
     for _ in 1 2 3; do
-        xdotool key --window "$dialog" Return 2>/dev/null || xdotool key Return
+        xdotool key --window "$DIALOG" Return 2>/dev/null || xdotool key Return
         wait_title "Kerbilo - $1" && return 0
     done
     fail "title never became 'Kerbilo - $1' (it is '$(xdotool getwindowname "$MAIN")')"
@@ -106,14 +110,9 @@ close_with_escape() {
 
 # Types a folder into the open dialog, lets it list the folder, then cancels it.
 browse_and_cancel() {
-    xdotool windowfocus --sync "$MAIN" key ctrl+o
-    local dialog
-    dialog=$(new_window "$MAIN") || fail "the open dialog did not appear"
-    xdotool windowfocus --sync "$dialog"
-    sleep 0.3
-    xdotool type --delay 10 "$1"
+    type_into_open_dialog "$1"
     sleep 2
-    close_with_escape "$dialog" ||
+    close_with_escape "$DIALOG" ||
         fail "the open dialog did not close after typing $1 (the program no longer answers)"
 }
 
