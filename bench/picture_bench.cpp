@@ -64,9 +64,9 @@ int main() {
 
     // The window's worst case: full-screen 1500x1500 frames, stored uncompressed.
     constexpr int kSide = 1500;
-    std::vector<testing::GifFrameSpec> frames;
+    std::vector<testing::GifFramePlan> frames;
     for (int i = 0; i < 8; ++i) {
-        testing::GifFrameSpec f;
+        testing::GifFramePlan f;
         f.width = f.height = kSide;
         f.disposal = i % 4;
         f.uncompressed = true;

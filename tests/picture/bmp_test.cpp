@@ -9,7 +9,7 @@
 namespace kerbilo {
 namespace {
 
-using testing::BmpSpec;
+using testing::BmpPlan;
 using testing::makeBmp;
 
 const std::vector<Pixel> kPalette16 = [] {
@@ -35,7 +35,7 @@ class Bmp : public ::testing::TestWithParam<BmpCase> {};
 // Every depth, both row orders, and widths that need row padding.
 TEST_P(Bmp, DecodesKnownPixels) {
     const auto& c = GetParam();
-    BmpSpec s;
+    BmpPlan s;
     s.width = 5;
     s.height = 3;
     s.bits = c.bits;
@@ -76,8 +76,8 @@ INSTANTIATE_TEST_SUITE_P(Depths, Bmp,
                                            BmpCase{"ThirtyTwo", 32, false, 0, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-BmpSpec plain24(int w, int h) {
-    BmpSpec s;
+BmpPlan plain24(int w, int h) {
+    BmpPlan s;
     s.width = w;
     s.height = h;
     s.values.assign(static_cast<std::size_t>(w * h), 0x336699);
@@ -85,14 +85,14 @@ BmpSpec plain24(int w, int h) {
 }
 
 TEST(BmpRefused, UnsupportedVariantsAndDamage) {
-    BmpSpec rle = plain24(4, 4);
+    BmpPlan rle = plain24(4, 4);
     rle.bits = 8;
     rle.compression = 1;
     rle.palette = {makePixel(1, 2, 3)};
     rle.values.assign(16, 0);
     EXPECT_FALSE(decodeBmp(makeBmp(rle)));
 
-    BmpSpec sixteen = plain24(4, 4);
+    BmpPlan sixteen = plain24(4, 4);
     sixteen.bits = 16;
     EXPECT_FALSE(decodeBmp(makeBmp(sixteen)));
 

@@ -58,17 +58,17 @@ std::vector<FailureCase> failureCases() {
     const Image picture = testing::patternImage(8, 8);
     const ByteVector png = testing::makePng(picture, PNG_FORMAT_RGBA);
     const ByteVector jpeg = testing::makeJpeg(picture, testing::JpegKind::Colour);
-    testing::BmpSpec bmp;
+    testing::BmpPlan bmp;
     bmp.width = bmp.height = 4;
     bmp.values.assign(16, 0x123456);
-    testing::BmpSpec sixteen = bmp;
+    testing::BmpPlan sixteen = bmp;
     sixteen.bits = 16;
-    testing::BmpSpec rle = bmp;
+    testing::BmpPlan rle = bmp;
     rle.bits = 8;
     rle.compression = 1;
     rle.palette = {makePixel(1, 2, 3)};
     rle.values.assign(16, 0);
-    testing::GifFrameSpec frame;
+    testing::GifFramePlan frame;
     frame.width = frame.height = 2;
     frame.indices = {0, 1, 1, 0};
     const ByteVector gif =

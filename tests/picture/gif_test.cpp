@@ -7,7 +7,7 @@
 namespace kerbilo {
 namespace {
 
-using testing::GifFrameSpec;
+using testing::GifFramePlan;
 using testing::makeGif;
 using testing::toBuffer;
 
@@ -17,8 +17,8 @@ const Pixel kBlue = makePixel(0, 0, 255);
 const Pixel kWhite = makePixel(255, 255, 255);
 const Pixel kClear = 0;  // nothing drawn: alpha 0
 
-GifFrameSpec fill(int left, int width, std::uint8_t index, int disposal = 0) {
-    GifFrameSpec f;
+GifFramePlan fill(int left, int width, std::uint8_t index, int disposal = 0) {
+    GifFramePlan f;
     f.left = left;
     f.width = width;
     f.height = 1;
@@ -61,7 +61,7 @@ TEST(Gif, DecodesForeignSample) {
 TEST(Gif, LargeNoisyImageRoundTrips) {
     std::vector<Pixel> palette;
     for (int i = 0; i < 256; ++i) palette.push_back(makePixel(i, i ^ 0x5A, 255 - i));
-    GifFrameSpec f;
+    GifFramePlan f;
     f.width = 300;
     f.height = 200;
     std::uint32_t seed = 12345;
@@ -77,7 +77,7 @@ TEST(Gif, LargeNoisyImageRoundTrips) {
 }
 
 TEST(Gif, InterlacedRowsArePlaced) {
-    GifFrameSpec f;
+    GifFramePlan f;
     f.width = 3;
     f.height = 11;
     f.interlaced = true;
@@ -93,8 +93,8 @@ TEST(Gif, InterlacedRowsArePlaced) {
 }
 
 TEST(Gif, LocalTableTransparencyAndPosition) {
-    GifFrameSpec first = fill(0, 4, 0);
-    GifFrameSpec second;
+    GifFramePlan first = fill(0, 4, 0);
+    GifFramePlan second;
     second.left = 1;
     second.top = 0;
     second.width = 3;
@@ -129,7 +129,7 @@ TEST_P(GifDisposal, UndoesPreviousFrame) {
 
 INSTANTIATE_TEST_SUITE_P(
     Methods, GifDisposal,
-    ::testing::Values(DisposalCase{"Unspecified", 0, {kGreen, kBlue, kBlue, kRed}},
+    ::testing::Values(DisposalCase{"NoneGiven", 0, {kGreen, kBlue, kBlue, kRed}},
                       DisposalCase{"Keep", 1, {kGreen, kBlue, kBlue, kRed}},
                       DisposalCase{"RestoreBackground", 2, {kGreen, kClear, kClear, kRed}},
                       DisposalCase{"RestorePrevious", 3, {kGreen, kRed, kRed, kRed}}),
@@ -157,7 +157,7 @@ TEST(Gif, ZeroByteOrUnknownBlockEndsSequence) {
 }
 
 TEST(Gif, DelaysAndStillDetection) {
-    GifFrameSpec a = fill(0, 1, 0);
+    GifFramePlan a = fill(0, 1, 0);
     a.delay = 7;
     const auto parsed = GifAnimation::parse(toBuffer(makeGif(1, 1, {kRed}, {a, fill(0, 1, 0)})));
     ASSERT_TRUE(parsed);
@@ -171,7 +171,7 @@ TEST(Gif, DelaysAndStillDetection) {
 
 TEST(GifRefused, TruncationAndHostileSizes) {
     const auto gif = makeGif(2, 2, {kRed, kBlue, kGreen, kWhite}, {[] {
-                                 GifFrameSpec f;
+                                 GifFramePlan f;
                                  f.width = 2;
                                  f.height = 2;
                                  f.indices = {0, 1, 2, 3};

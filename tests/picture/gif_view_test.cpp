@@ -14,7 +14,7 @@
 namespace kerbilo {
 namespace {
 
-using testing::GifFrameSpec;
+using testing::GifFramePlan;
 
 // The whole-canvas player, as the pane drew GIFs before.
 class ReferencePlayer {
@@ -92,9 +92,9 @@ GifAnimation randomAnimation(unsigned seed, int width, int height, int frames) {
     for (int i = 0; i < 16; ++i)
         palette.push_back(makePixel(static_cast<int>(rng() & 255), static_cast<int>(rng() & 255),
                                     static_cast<int>(rng() & 255)));
-    std::vector<GifFrameSpec> specs;
+    std::vector<GifFramePlan> plans;
     for (int i = 0; i < frames; ++i) {
-        GifFrameSpec f;
+        GifFramePlan f;
         f.left = static_cast<int>(rng() % static_cast<unsigned>(width));
         f.top = static_cast<int>(rng() % static_cast<unsigned>(height));
         f.width = 1 + static_cast<int>(rng() % static_cast<unsigned>(width));
@@ -104,9 +104,9 @@ GifAnimation randomAnimation(unsigned seed, int width, int height, int frames) {
         f.transparentIndex = rng() % 2 ? static_cast<int>(rng() % 16) : -1;
         for (int p = 0; p < f.width * f.height; ++p)
             f.indices.push_back(static_cast<std::uint8_t>((p / 7 + i + (rng() % 3)) % 16));
-        specs.push_back(f);
+        plans.push_back(f);
     }
-    return *GifAnimation::parse(testing::toBuffer(testing::makeGif(width, height, palette, specs)));
+    return *GifAnimation::parse(testing::toBuffer(testing::makeGif(width, height, palette, plans)));
 }
 
 struct ViewCase {
@@ -187,7 +187,7 @@ TEST(GifRounds, AnyFrameCountCostsAtMostOneRound) {
 // Two 1x1 images in the corners of an 8192x8192 screen: the canvas holds two tiles, not
 // 256 MiB, and the pane shows where they are.
 TEST(GifHugeScreen, SmallImagesCostWhatTheyCover) {
-    GifFrameSpec a, b;
+    GifFramePlan a, b;
     a.width = a.height = b.width = b.height = 1;
     a.indices = {0};
     b.indices = {1};

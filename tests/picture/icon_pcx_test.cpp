@@ -9,7 +9,7 @@
 namespace kerbilo {
 namespace {
 
-using testing::IconEntrySpec;
+using testing::IconEntryPlan;
 using testing::makeIcon;
 using testing::makeIconDib;
 
@@ -21,7 +21,7 @@ Image solid(int w, int h, Pixel colour) {
     return image;
 }
 
-IconEntrySpec bitmapEntry(int directoryWidth, int colours, int size, Pixel colour) {
+IconEntryPlan bitmapEntry(int directoryWidth, int colours, int size, Pixel colour) {
     return {directoryWidth, colours,
             makeIconDib(solid(size, size, colour),
                         std::vector<bool>(static_cast<std::size_t>(size * size)))};
@@ -40,7 +40,7 @@ void PrintTo(const ChoiceCase& c, std::ostream* os) {
 class IconChoice : public ::testing::TestWithParam<ChoiceCase> {};
 
 TEST_P(IconChoice, FirstThirtyTwoWideWithSixteenColoursElseLast) {
-    std::vector<IconEntrySpec> entries;
+    std::vector<IconEntryPlan> entries;
     for (auto [w, c] : GetParam().entries) entries.push_back(bitmapEntry(w, c, 2, 0));
     EXPECT_EQ(chooseIconEntry(makeIcon(entries)), GetParam().expected);
 }

@@ -385,7 +385,7 @@ TEST(WalkHostileSizes, HugeDeclaredSizesNeitherWrapNorEnd) {
 // counted at every image descriptor (one with its own colour table, one without a
 // control extension), and an APNG's frame count comes from acTL.
 TEST(WalkFrames, GifAndApngCounts) {
-    std::vector<testing::GifFrameSpec> frames(4);
+    std::vector<testing::GifFramePlan> frames(4);
     for (auto& f : frames) {
         f.width = 3;
         f.height = 2;

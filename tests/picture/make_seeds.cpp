@@ -23,8 +23,8 @@ void save(const std::filesystem::path& dir, const std::string& name, const ByteV
                static_cast<std::streamsize>(bytes.size()));
 }
 
-BmpSpec bmp(int bits, bool topDown) {
-    BmpSpec s;
+BmpPlan bmp(int bits, bool topDown) {
+    BmpPlan s;
     s.width = 5;
     s.height = 3;
     s.bits = bits;
@@ -40,9 +40,9 @@ BmpSpec bmp(int bits, bool topDown) {
     return s;
 }
 
-GifFrameSpec frame(int left, int top, int w, int h, int disposal, int transparent,
+GifFramePlan frame(int left, int top, int w, int h, int disposal, int transparent,
                    bool interlaced) {
-    GifFrameSpec f;
+    GifFramePlan f;
     f.left = left;
     f.top = top;
     f.width = w;

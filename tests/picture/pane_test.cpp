@@ -35,7 +35,7 @@ testing::ByteVector truncatedPng() {
 }
 
 testing::ByteVector bmpWith(int bits, std::uint32_t compression) {
-    testing::BmpSpec s;
+    testing::BmpPlan s;
     s.width = s.height = 4;
     s.bits = bits;
     s.compression = compression;
@@ -75,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 testing::ByteVector twoFrameGif(int delay) {
-    testing::GifFrameSpec a, b;
+    testing::GifFramePlan a, b;
     a.width = b.width = 2;
     a.height = b.height = 2;
     a.indices = {0, 0, 0, 0};
@@ -222,9 +222,9 @@ TEST(PaneWorker, RepaintDoesNotScaleAgain) {
 // With the view size known, each frame arrives composed at that size; what the pane shows
 // for frame K is what renderPane shows after K frames.
 TEST(PaneWorker, FramesArriveComposedAtTheViewSize) {
-    std::vector<testing::GifFrameSpec> frames;
+    std::vector<testing::GifFramePlan> frames;
     for (int i = 0; i < 3; ++i) {
-        testing::GifFrameSpec f;
+        testing::GifFramePlan f;
         f.left = i * 20;
         f.width = 30;
         f.height = 25;

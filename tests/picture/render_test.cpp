@@ -81,7 +81,7 @@ TEST_F(Render, DefaultPaneMatchesRenderPane) {
 }
 
 TEST_F(Render, OptionsReachThePane) {
-    testing::GifFrameSpec a, b;
+    testing::GifFramePlan a, b;
     a.width = b.width = 1;
     a.height = b.height = 1;
     a.indices = {0};
@@ -103,7 +103,7 @@ TEST_F(Render, OptionsReachThePane) {
 
 // Three frames: K past the last counts round, and any K finishes at once.
 TEST_F(Render, FramePastTheLastCountsRound) {
-    std::vector<testing::GifFrameSpec> frames(3);
+    std::vector<testing::GifFramePlan> frames(3);
     for (int i = 0; i < 3; ++i) {
         frames[static_cast<std::size_t>(i)].width = frames[static_cast<std::size_t>(i)].height = 1;
         frames[static_cast<std::size_t>(i)].indices = {static_cast<std::uint8_t>(i)};

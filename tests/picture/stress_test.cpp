@@ -20,9 +20,9 @@ namespace {
 using namespace std::chrono_literals;
 
 ByteBuffer animation(int frames, int delay, int size) {
-    std::vector<testing::GifFrameSpec> images;
+    std::vector<testing::GifFramePlan> images;
     for (int i = 0; i < frames; ++i) {
-        testing::GifFrameSpec f;
+        testing::GifFramePlan f;
         f.width = f.height = size;
         f.delay = delay;
         f.disposal = i % 4;
@@ -39,7 +39,7 @@ TEST(Threads, SwitchingDataWhileAnimating) {
     const ByteBuffer fast = animation(3, 0, 8);     // 50 ms frames
     const ByteBuffer faster = animation(4, 1, 16);  // 10 ms frames
     const ByteBuffer still = testing::toBuffer(testing::makeGif(1, 1, {makePixel(1, 2, 3)}, {[] {
-                                                                    testing::GifFrameSpec f;
+                                                                    testing::GifFramePlan f;
                                                                     f.width = f.height = 1;
                                                                     f.indices = {0};
                                                                     return f;

@@ -37,7 +37,7 @@ Image patternImage(int width, int height, ImageKind kind) {
     return image;
 }
 
-ByteVector makeBmp(const BmpSpec& s, bool dibOnly) {
+ByteVector makeBmp(const BmpPlan& s, bool dibOnly) {
     const int rowBytes = ((s.width * s.bits + 31) / 32) * 4;
     ByteVector out;
     const std::uint32_t paletteBytes = static_cast<std::uint32_t>(s.palette.size() * 4);
@@ -100,7 +100,7 @@ ByteVector makeBmp(const BmpSpec& s, bool dibOnly) {
     return out;
 }
 
-ByteVector makeIcon(const std::vector<IconEntrySpec>& entries, int type) {
+ByteVector makeIcon(const std::vector<IconEntryPlan>& entries, int type) {
     ByteVector out;
     put16(out, 0);
     put16(out, static_cast<unsigned>(type));
@@ -122,7 +122,7 @@ ByteVector makeIcon(const std::vector<IconEntrySpec>& entries, int type) {
 }
 
 ByteVector makeIconDib(const Image& colour, const std::vector<bool>& mask) {
-    BmpSpec s;
+    BmpPlan s;
     s.width = colour.width;
     s.height = colour.height;
     s.bits = 24;
@@ -314,7 +314,7 @@ ByteVector gifPlainLzw(const std::vector<std::uint8_t>& indices) {
 }
 
 ByteVector makeGif(int width, int height, const std::vector<Pixel>& globalPalette,
-                   const std::vector<GifFrameSpec>& frames, bool trailer) {
+                   const std::vector<GifFramePlan>& frames, bool trailer) {
     ByteVector out{'G', 'I', 'F', '8', '9', 'a'};
     put16(out, static_cast<unsigned>(width));
     put16(out, static_cast<unsigned>(height));

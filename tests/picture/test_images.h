@@ -19,7 +19,7 @@ ByteBuffer toBuffer(const ByteVector& bytes);
 // Opaque test image whose pixel (x, y) is a distinct colour.
 Image patternImage(int width, int height, ImageKind kind = ImageKind::Colour);
 
-struct BmpSpec {
+struct BmpPlan {
     int width = 0;
     int height = 0;  // positive; topDown writes a negative height
     int bits = 24;
@@ -30,14 +30,14 @@ struct BmpSpec {
     std::vector<std::uint32_t> values;  // per pixel, top row first: index or 0xRRGGBB
 };
 // File header + 40-byte info header + palette + rows; no file header when `dibOnly`.
-ByteVector makeBmp(const BmpSpec& layout, bool dibOnly = false);
+ByteVector makeBmp(const BmpPlan& layout, bool dibOnly = false);
 
-struct IconEntrySpec {
+struct IconEntryPlan {
     int directoryWidth = 0;  // the byte in the directory (0 means 256)
     int colourCount = 0;
     ByteVector data;  // a DIB with doubled height plus AND mask, or a PNG file
 };
-ByteVector makeIcon(const std::vector<IconEntrySpec>& entries, int type = 1);
+ByteVector makeIcon(const std::vector<IconEntryPlan>& entries, int type = 1);
 // DIB for an icon entry: 24-bit colour rows, then the AND mask (1 = background shows).
 ByteVector makeIconDib(const Image& colour, const std::vector<bool>& mask);
 
@@ -45,7 +45,7 @@ ByteVector makePcx256(int width, int height, const std::vector<std::uint8_t>& in
                       const std::vector<Pixel>& palette);
 ByteVector makePcxMono(int width, int height, const std::vector<bool>& white);
 
-struct GifFrameSpec {
+struct GifFramePlan {
     int left = 0;
     int top = 0;
     int width = 0;
@@ -62,7 +62,7 @@ struct GifFrameSpec {
     bool uncompressed = false;
 };
 ByteVector makeGif(int width, int height, const std::vector<Pixel>& globalPalette,
-                   const std::vector<GifFrameSpec>& frames, bool trailer = true);
+                   const std::vector<GifFramePlan>& frames, bool trailer = true);
 // LZW data (minimum code size byte plus sub-blocks) of the given indices.
 ByteVector gifLzw(const std::vector<std::uint8_t>& indices, int minCodeSize);
 // The same without compression (minimum code size 8): a clear code comes before the

@@ -108,26 +108,26 @@ Image photo(int w, int h) {
 std::vector<std::uint8_t> bigAnimation(int side, int frames, int delay) {
     std::vector<Pixel> palette;
     for (int c = 0; c < 256; ++c) palette.push_back(makePixel(c, 255 - c, (c * 7) & 0xFF));
-    std::vector<testing::GifFrameSpec> specs;
+    std::vector<testing::GifFramePlan> plans;
     for (int f = 0; f < frames; ++f) {
-        testing::GifFrameSpec spec;
-        spec.width = spec.height = side;
-        spec.delay = delay;
-        spec.uncompressed = true;
-        spec.indices.resize(static_cast<std::size_t>(side) * static_cast<std::size_t>(side));
+        testing::GifFramePlan plan;
+        plan.width = plan.height = side;
+        plan.delay = delay;
+        plan.uncompressed = true;
+        plan.indices.resize(static_cast<std::size_t>(side) * static_cast<std::size_t>(side));
         for (int y = 0; y < side; ++y)
             for (int x = 0; x < side; ++x)
-                spec.indices[static_cast<std::size_t>(y) * static_cast<std::size_t>(side) +
+                plan.indices[static_cast<std::size_t>(y) * static_cast<std::size_t>(side) +
                              static_cast<std::size_t>(x)] =
                     static_cast<std::uint8_t>((x / 8 + y / 8 + f * 16) & 0xFF);
-        specs.push_back(std::move(spec));
+        plans.push_back(std::move(plan));
     }
-    return testing::makeGif(side, side, palette, specs);
+    return testing::makeGif(side, side, palette, plans);
 }
 
 // Two 1x1 images in opposite corners of an 8192x8192 logical screen: 66 bytes.
 std::vector<std::uint8_t> hugeScreenGif() {
-    testing::GifFrameSpec a, b;
+    testing::GifFramePlan a, b;
     a.width = a.height = b.width = b.height = 1;
     a.indices = {0};
     b.indices = {1};
