@@ -163,13 +163,23 @@ int usageError(CliEnv& env, const std::string& problem, const char* usage) {
     return kExitUsage;
 }
 
-std::optional<int> checkFileCommand(CliEnv& env, const Args& args, const char* name,
-                                    const char* usage) {
+namespace {
+
+// --help answered, or the parser's own complaint: the command is done either way.
+std::optional<int> helpOrParseError(CliEnv& env, const Args& args, const char* usage) {
     if (args.has("--help")) {
         env.out << usage;
         return kExitOk;
     }
     if (!args.error.empty()) return usageError(env, args.error, usage);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<int> checkFileCommand(CliEnv& env, const Args& args, const char* name,
+                                    const char* usage) {
+    if (const std::optional<int> done = helpOrParseError(env, args, usage)) return done;
     if (args.positional.size() != 1)
         return usageError(env, std::string(name) + " takes exactly one FILE", usage);
     return std::nullopt;
@@ -185,11 +195,7 @@ std::optional<std::string> readEnds(const Args& args, OpenOptions& options) {
 
 std::optional<int> checkFilesCommand(CliEnv& env, const Args& args, const char* name,
                                      const char* usage) {
-    if (args.has("--help")) {
-        env.out << usage;
-        return kExitOk;
-    }
-    if (!args.error.empty()) return usageError(env, args.error, usage);
+    if (const std::optional<int> done = helpOrParseError(env, args, usage)) return done;
     if (args.positional.empty())
         return usageError(env, std::string(name) + " takes one or more FILEs", usage);
     return std::nullopt;
