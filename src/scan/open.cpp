@@ -60,17 +60,18 @@ OpenResult openFile(Services& services, Document& doc, const Text& path,
     // billion with three kinds defined scans three.
     const std::int64_t kinds =
         std::min<std::int64_t>(result.kindCount, highestNamedKind(services.files));
+    const double scanShare = 1 - kReadShare;
     if (options.oneSweep) {
-        const double scanShare = 1 - kReadShare;
         result.kindsScanned = scanKindsInOneSweep(
             services, doc, kinds, options,
             {scanShare * kSweepPartOfScan, scanShare * (1 - kSweepPartOfScan), kTreePartOfKind});
-    }
-    for (std::int64_t k = 1; k <= kinds && !options.oneSweep; ++k) {
-        services.progress.step();  // skipped kinds let events run too
-        services.progress.beginStage((1 - kReadShare) / static_cast<double>(kinds),
-                                     bufferLength(doc.file.bytes), kTreePartOfKind);
-        if (scanKind(services, doc, static_cast<int>(k), options)) ++result.kindsScanned;
+    } else {
+        for (std::int64_t k = 1; k <= kinds; ++k) {
+            services.progress.step();  // skipped kinds let events run too
+            services.progress.beginStage(scanShare / static_cast<double>(kinds),
+                                         bufferLength(doc.file.bytes), kTreePartOfKind);
+            if (scanKind(services, doc, static_cast<int>(k), options)) ++result.kindsScanned;
+        }
     }
     ui.setStatusText(0, scan_text::parsingDone());
     if (ui.treeItemCount() > 0) ui.expandTreeItem(0);
