@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <new>
@@ -63,7 +64,8 @@ ByteBuffer ByteBuffer::uninitialized(std::size_t n) {
     return b;
 }
 
-ByteBuffer ByteBuffer::readOnly(std::shared_ptr<std::uint8_t[]> owner, std::size_t size) {
+ByteBuffer ByteBuffer::readOnly(std::shared_ptr<std::uint8_t[]> owner, std::size_t size,
+                                std::vector<ZeroStretch> zeros) {
     ByteBuffer b;
     if (!owner || size == 0) return b;
     b.storage_ = std::move(owner);
@@ -71,7 +73,21 @@ ByteBuffer ByteBuffer::readOnly(std::shared_ptr<std::uint8_t[]> owner, std::size
     b.begin_ = b.storage_.get();
     b.size_ = size;
     b.readOnly_ = true;
+    if (!zeros.empty())
+        b.zeros_ = std::make_shared<const std::vector<ZeroStretch>>(std::move(zeros));
     return b;
+}
+
+std::vector<ZeroStretch> ByteBuffer::knownZeros() const {
+    std::vector<ZeroStretch> mine;
+    if (!zeros_ || size_ == 0) return mine;
+    const auto first = static_cast<std::size_t>(begin_ - storage_.get());
+    const std::size_t last = first + size_;
+    for (const ZeroStretch& z : *zeros_) {
+        const std::size_t from = std::max(z.from, first), to = std::min(z.to, last);
+        if (from < to) mine.push_back({from - first, to - first});
+    }
+    return mine;
 }
 
 ByteBuffer::ByteBuffer(const void* data, std::size_t size) {
@@ -90,6 +106,7 @@ ByteBuffer ByteBuffer::slice(std::size_t offset, std::size_t length) const {
     b.storage_ = storage_;
     b.capacity_ = capacity_;
     b.readOnly_ = readOnly_;
+    b.zeros_ = zeros_;
     b.begin_ = begin_ + offset;
     b.size_ = length;
     return b;

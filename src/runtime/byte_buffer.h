@@ -9,8 +9,15 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kerbilo {
+
+// Bytes [from, to) of a buffer that are known to be zero without reading them.
+struct ZeroStretch {
+    std::size_t from;
+    std::size_t to;
+};
 
 class ByteBuffer {
   public:
@@ -24,7 +31,11 @@ class ByteBuffer {
     static ByteBuffer fromText(std::string_view text) { return {text.data(), text.size()}; }
     // Bytes that someone else owns and that must never be written, such as a file mapped
     // read-only: `owner` keeps them alive (its deleter unmaps them); writing makes a copy.
-    static ByteBuffer readOnly(std::shared_ptr<std::uint8_t[]> owner, std::size_t size);
+    // `zeros`, in order and apart, are stretches of them that read as zero whatever happens
+    // to their source (the holes of a sparse file, mapped as zeros), so that a search may
+    // pass them by instead of reading them.
+    static ByteBuffer readOnly(std::shared_ptr<std::uint8_t[]> owner, std::size_t size,
+                               std::vector<ZeroStretch> zeros = {});
 
     const std::uint8_t* data() const { return begin_; }
     std::size_t size() const { return size_; }
@@ -36,6 +47,10 @@ class ByteBuffer {
 
     // Bytes [offset, offset + length) clamped to the buffer; shares storage, copies nothing.
     ByteBuffer slice(std::size_t offset, std::size_t length) const;
+
+    // The stretches of these bytes known to be zero, in order, relative to data() and
+    // clipped to these bytes; none for bytes the program owns.
+    std::vector<ZeroStretch> knownZeros() const;
 
     // Writable access; first detaches from any sharer so other values never change.
     // Returns nullptr for the empty buffer.
@@ -49,6 +64,7 @@ class ByteBuffer {
     std::uint8_t* begin_ = nullptr;
     std::size_t size_ = 0;
     bool readOnly_ = false;
+    std::shared_ptr<const std::vector<ZeroStretch>> zeros_;  // relative to storage_
 };
 
 // For tests of what happens when memory runs out: from now on every buffer allocation of

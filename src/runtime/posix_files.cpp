@@ -725,24 +725,32 @@ namespace {
 // Reading a hole of a sparse file through a file mapping fills the page cache with zeros,
 // one page fault per 4 KiB: 32 GiB of holes took a minute and evicted everything else (and
 // on tmpfs the pages cannot even be given back). The holes read as zeros anyway, so their
-// pages are mapped anonymously instead, where a read maps the kernel's shared zero page.
-void overlayHoles(int fd, std::uint8_t* base, std::size_t size) {
+// pages are mapped anonymously instead, where a read costs no page cache, and they are
+// listed so that a search passes them by without reading them at all: a kernel that maps
+// no shared zero page gives each page read there memory of its own, and 32 GiB of holes
+// would then take 32 GiB. Returns the stretches mapped as zeros, in order.
+std::vector<ZeroStretch> overlayHoles(int fd, std::uint8_t* base, std::size_t size) {
+    std::vector<ZeroStretch> zeros;
     const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     off_t at = 0;
     while (static_cast<std::size_t>(at) < size) {
         const off_t hole = ::lseek(fd, at, SEEK_HOLE);
-        if (hole < 0 || static_cast<std::size_t>(hole) >= size) return;
+        if (hole < 0 || static_cast<std::size_t>(hole) >= size) break;
         off_t data = ::lseek(fd, hole, SEEK_DATA);
         if (data < 0) data = static_cast<off_t>(size);  // a hole up to the end
         const std::size_t from = (static_cast<std::size_t>(hole) + page - 1) / page * page;
         const std::size_t to = std::min(static_cast<std::size_t>(data), size) / page * page;
         if (to > from) {
-            void* zeros = ::mmap(base + from, to - from, PROT_READ,
-                                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
-            if (zeros != MAP_FAILED) ::madvise(zeros, to - from, MADV_HUGEPAGE);
+            void* mapped = ::mmap(base + from, to - from, PROT_READ,
+                                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+            if (mapped != MAP_FAILED) {
+                ::madvise(mapped, to - from, MADV_HUGEPAGE);
+                zeros.push_back({from, to});
+            }
         }
         at = data;
     }
+    return zeros;
 }
 
 }  // namespace
@@ -758,7 +766,7 @@ std::optional<ByteBuffer> PosixFileServices::tryMapWholeFile(std::string_view pa
     void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
     if (p == MAP_FAILED) return tryReadWholeFile(path);
     ::madvise(p, size, MADV_SEQUENTIAL);
-    overlayHoles(fd.get(), static_cast<std::uint8_t*>(p), size);
+    std::vector<ZeroStretch> zeros = overlayHoles(fd.get(), static_cast<std::uint8_t*>(p), size);
     const int slot = registerMapping(static_cast<const std::uint8_t*>(p), size, name);
     try {
         return ByteBuffer::readOnly(std::shared_ptr<std::uint8_t[]>(static_cast<std::uint8_t*>(p),
@@ -766,7 +774,7 @@ std::optional<ByteBuffer> PosixFileServices::tryMapWholeFile(std::string_view pa
                                                                         releaseMapping(slot);
                                                                         ::munmap(q, size);
                                                                     }),
-                                    size);
+                                    size, std::move(zeros));
     } catch (const std::bad_alloc&) {  // the deleter has already unmapped it
         fail(ENOMEM);
         return std::nullopt;

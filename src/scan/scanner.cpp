@@ -17,28 +17,61 @@ namespace {
 
 // A search through a large file that finds nothing would keep the window from answering
 // for as long as it takes; it goes in stretches of a few MiB with a progress step between
-// them. Stretches overlap by the needle's length less one, so no match is missed.
-std::int64_t findInSteps(const std::uint8_t* data, std::size_t n, const ByteBuffer& needle,
-                         Progress& progress) {
+// them. Stretches overlap by the needle's length less one, so no match is missed. Gives the
+// offset of the first match in data[from, end), or -1.
+std::int64_t findInStretches(const std::uint8_t* data, std::size_t from, std::size_t end,
+                             const ByteBuffer& needle, Progress& progress) {
     constexpr std::size_t kStretch = std::size_t{16} << 20;
-    if (needle.empty() || n < needle.size()) return -1;
-    for (std::size_t from = 0;;) {
-        const std::size_t end = n - from > kStretch ? from + kStretch : n;
-        const std::size_t length = std::min(n, end + needle.size() - 1) - from;
+    if (needle.empty() || end < from || end - from < needle.size()) return -1;
+    for (;;) {
+        const std::size_t stop = end - from > kStretch ? from + kStretch : end;
+        const std::size_t length = std::min(end, stop + needle.size() - 1) - from;
         const std::int64_t at = findBytesIn(data + from, length, needle.data(), needle.size());
         if (at >= 0) return static_cast<std::int64_t>(from) + at;
-        if (end >= n) return -1;
-        from = end;
+        if (stop >= end) return -1;
+        from = stop;
         progress.step();
     }
+}
+
+// The same, passing by the stretches known to be zero: a match whose first nonzero needle
+// byte would lie in one cannot be there. A needle of zeros only is searched for everywhere.
+std::int64_t findInSteps(const std::uint8_t* data, std::size_t from, std::size_t end,
+                         const ByteBuffer& needle, std::span<const ZeroStretch> zeros,
+                         Progress& progress) {
+    const std::size_t length = needle.size();
+    const auto nonZero =
+        std::find_if(needle.begin(), needle.end(), [](std::uint8_t b) { return b != 0; });
+    if (zeros.empty() || nonZero == needle.end() || end < from || end - from < length)
+        return findInStretches(data, from, end, needle, progress);
+    // Where the needle's first nonzero byte lands, for every start the search may give.
+    const auto lead = static_cast<std::size_t>(nonZero - needle.begin());
+    std::size_t q = from + lead;
+    const std::size_t qEnd = end - length + lead + 1;
+    auto z = std::upper_bound(zeros.begin(), zeros.end(), q,
+                              [](std::size_t v, const ZeroStretch& s) { return v < s.to; });
+    while (q < qEnd) {
+        if (z != zeros.end() && z->from <= q) {
+            q = z->to;
+            ++z;
+            continue;
+        }
+        const std::size_t stop = z == zeros.end() ? qEnd : std::min(qEnd, z->from);
+        const std::int64_t at =
+            findInStretches(data, q - lead, stop - lead + length - 1, needle, progress);
+        if (at >= 0) return at;
+        q = stop;
+    }
+    return -1;
 }
 
 }  // namespace
 
 KindSearch::KindSearch(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
-                       const ByteBuffer& tail, bool byFormat)
+                       const ByteBuffer& tail, bool byFormat, std::span<const ZeroStretch> zeros)
     : data_(data),
       n_(n),
+      zeros_(zeros),
       head_(head),
       tail_(tail),
       byFormat_(byFormat),
@@ -53,13 +86,13 @@ bool KindSearch::advance(std::size_t limit, Progress& progress,
         if (from_ >= limit) return true;
         // Heads that start before the limit; the last of them may reach past it.
         const std::size_t end = std::min(n_, limit + head_.size() - 1);
-        const std::int64_t h = findInSteps(data_ + from_, end - from_, head_, progress);
+        const std::int64_t h = findInSteps(data_, from_, end, head_, zeros_, progress);
         if (h < 0) {
             if (end >= n_) break;
             from_ = limit;
             return true;
         }
-        const std::size_t headAt = from_ + static_cast<std::size_t>(h);
+        const auto headAt = static_cast<std::size_t>(h);
         const auto at = static_cast<std::int64_t>(headAt);
         onHead(at);
         // The next head search, and the tail search, start at the head's second byte: the
@@ -73,12 +106,8 @@ bool KindSearch::advance(std::size_t limit, Progress& progress,
             }
         }
         if (tailsLeft_ && tailAt_ < static_cast<std::int64_t>(from_)) {
-            const std::int64_t t =
-                from_ >= n_ ? -1 : findInSteps(data_ + from_, n_ - from_, tail_, progress);
-            if (t < 0)
-                tailsLeft_ = false;
-            else
-                tailAt_ = static_cast<std::int64_t>(from_) + t;
+            tailAt_ = findInSteps(data_, from_, n_, tail_, zeros_, progress);
+            if (tailAt_ < 0) tailsLeft_ = false;
         }
         if (!tailsLeft_) {
             // No later head can have a tail either: ending at the tail, the kind is done;
@@ -178,7 +207,8 @@ bool scanKind(Services& services, Document& doc, int k, const OpenOptions& optio
     KindPublisher publisher(services, doc, *kind);
     // The scan reads the bytes as opened; events it lets run cannot change them (busy).
     const ByteBuffer bytes = doc.file.bytes;
-    KindSearch(bytes.data(), bytes.size(), head, tail, byFormat)
+    const std::vector<ZeroStretch> zeros = bytes.knownZeros();
+    KindSearch(bytes.data(), bytes.size(), head, tail, byFormat, zeros)
         .advance(
             bytes.size(), services.progress, [&](std::int64_t at) { publisher.head(at); },
             [&](const KindMatch& m) { publisher.match(m); });
@@ -204,8 +234,10 @@ int scanKindsInOneSweep(Services& services, Document& doc, std::int64_t kinds,
                 readKind(services.files, progress, static_cast<int>(k), options))
             scans.push_back({std::move(*kind), std::nullopt, {}, {}});
     }
+    const std::vector<ZeroStretch> zeros = bytes.knownZeros();
     for (Scan& s : scans)
-        s.search.emplace(bytes.data(), bytes.size(), s.kind.head, s.kind.tail, s.kind.byFormat);
+        s.search.emplace(bytes.data(), bytes.size(), s.kind.head, s.kind.tail, s.kind.byFormat,
+                         zeros);
     // A block at a time, every kind in turn: the block is read from memory once and stays
     // in the processor's cache for the other kinds.
     constexpr std::size_t kBlock = std::size_t{2} << 20;

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <span>
 
 #include "scan/document.h"
 
@@ -17,8 +18,10 @@ struct KindMatch {
 // at a time.
 class KindSearch {
   public:
+    // `zeros` (ByteBuffer::knownZeros of the bytes, kept alive by the caller) are passed
+    // by instead of read.
     KindSearch(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
-               const ByteBuffer& tail, bool byFormat);
+               const ByteBuffer& tail, bool byFormat, std::span<const ZeroStretch> zeros = {});
 
     // Reports the heads that start before `limit` and their matches, one progress step
     // before each head search; false once no later head can give anything.
@@ -29,6 +32,7 @@ class KindSearch {
   private:
     const std::uint8_t* data_;
     std::size_t n_;
+    std::span<const ZeroStretch> zeros_;
     ByteBuffer head_;
     ByteBuffer tail_;
     bool byFormat_;

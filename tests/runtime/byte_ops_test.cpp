@@ -200,6 +200,28 @@ TEST(Bytes, ValueSemanticsSurviveWrites) {
     EXPECT_EQ(B("abc").slice(1, 99), B("bc"));
 }
 
+// Slices of a mapped file know its holes relative to their own start and clipped to their
+// bytes; a written copy is the program's own and knows none.
+TEST(Bytes, KnownZerosFollowSlices) {
+    const std::size_t n = 100;
+    const std::shared_ptr<std::uint8_t[]> owner(new std::uint8_t[n]());
+    const ByteBuffer file = ByteBuffer::readOnly(owner, n, {{10, 20}, {40, 60}, {90, 100}});
+    const auto stretches = [](const ByteBuffer& b) {
+        std::vector<std::pair<std::size_t, std::size_t>> all;
+        for (const ZeroStretch& z : b.knownZeros()) all.emplace_back(z.from, z.to);
+        return all;
+    };
+    using Stretches = std::vector<std::pair<std::size_t, std::size_t>>;
+    EXPECT_EQ(stretches(file), (Stretches{{10, 20}, {40, 60}, {90, 100}}));
+    EXPECT_EQ(stretches(file.slice(15, 35)), (Stretches{{0, 5}, {25, 35}}));
+    EXPECT_EQ(stretches(file.slice(20, 20)), Stretches{});
+    EXPECT_EQ(stretches(file.slice(95, 50)), (Stretches{{0, 5}}));
+    ByteBuffer written = file;
+    written.mutableData()[0] = 1;
+    EXPECT_EQ(stretches(written), Stretches{});
+    EXPECT_EQ(stretches(B("abc")), Stretches{});
+}
+
 TEST(Bytes, LargeBuffersAreUsableAndIndependent) {
     const std::size_t n = std::size_t{40} << 20;  // above the huge-page threshold
     ByteBuffer big = ByteBuffer::uninitialized(n);

@@ -248,6 +248,53 @@ TEST(ScannerKinds, TailReuseMatchesNaiveSearch) {
     }
 }
 
+// Stretches known to be zero (holes of a mapped sparse file) are passed by instead of read:
+// heads and matches are those of the search that reads every byte, for needles that begin
+// with zeros, a head of zeros only, and needles across a stretch's border, searched a
+// block at a time as the sweep does.
+TEST(ScannerKinds, KnownZerosArePassedByWithTheSameResults) {
+    std::uint32_t seed = 777;
+    const auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<std::size_t>(seed >> 16);
+    };
+    const struct {
+        ByteBuffer head, tail;
+    } kinds[] = {
+        {bytes({0xAA}), bytes({0xCC, 0x01})},
+        {bytes({0x00, 0xAA}), bytes({0x00, 0x00, 0xCC})},
+        {bytes({0x00, 0x00}), bytes({0xCC})},
+        {bytes({0xAA, 0x00, 0x00}), bytes({0x00, 0x00})},
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::uint8_t> data(256);
+        for (auto& b : data) b = static_cast<std::uint8_t>("\x00\xAA\xCC\x01"[next() % 4]);
+        std::vector<ZeroStretch> zeros;
+        for (std::size_t at = next() % 16; at < data.size();) {
+            const std::size_t to = std::min(data.size(), at + 1 + next() % 40);
+            std::fill(data.begin() + static_cast<std::ptrdiff_t>(at),
+                      data.begin() + static_cast<std::ptrdiff_t>(to), 0);
+            zeros.push_back({at, to});
+            at = to + 1 + next() % 40;
+        }
+        for (const auto& kind : kinds) {
+            const auto search = [&](std::span<const ZeroStretch> known) {
+                std::vector<std::int64_t> found;
+                NoProgress progress;
+                KindSearch s(data.data(), data.size(), kind.head, kind.tail, false, known);
+                for (std::size_t limit = 32; s.advance(
+                         limit, progress, [&](std::int64_t at) { found.push_back(at); },
+                         [&](const KindMatch& m) { found.push_back(-m.stretch); });
+                     limit += 32) {
+                }
+                return found;
+            };
+            EXPECT_EQ(search(zeros), search({}))
+                << "round " << round << ", head " << int(kind.head[0]) << " " << kind.head.size();
+        }
+    }
+}
+
 // A search that finds nothing for 40 MiB lets events run every 16 MiB, and a head or
 // tail lying across the border of two stretches is still found where it is.
 TEST(ScannerKinds, LongSearchesStepAndFindAcrossStretches) {
