@@ -69,17 +69,70 @@ std::string native(std::string_view gbkPath) {
 // does not seem stuck, even from a slow disk.
 constexpr std::size_t kReadStep = std::size_t{4} << 20;
 
+// Reads that bypass the page cache go in whole blocks of this size, to and from addresses
+// it divides; 4096 suits every block size a disk here has.
+constexpr std::size_t kDirectAlign = 4096;
+
+// Files smaller than this are read through the page cache whatever it holds of them.
+constexpr std::size_t kDirectFrom = std::size_t{32} << 20;
+
+// Whether fewer than half of the file's pages are in the page cache; false when that
+// cannot be told.
+bool mostlyUncached(int fd, std::size_t size) {
+    void* m = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    if (m == MAP_FAILED) return false;
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> resident((size + page - 1) / page);
+    std::size_t cached = resident.size();
+    if (::mincore(m, size, resident.data()) == 0) {
+        cached = 0;
+        for (const unsigned char r : resident) cached += r & 1u;
+    }
+    ::munmap(m, size);
+    return cached < resident.size() / 2;
+}
+
+// A large file the page cache does not hold would be read from the disk into the cache and
+// copied from there into the buffer: twice the memory, and a second copy nobody needs once
+// the program holds the bytes. It is read past the cache (O_DIRECT), straight into the
+// buffer, when the buffer is aligned for that; a file mostly in the cache is copied from it,
+// which is faster than the disk. True when the reads go past the cache.
+bool readPastCacheWhenUncached(int fd, const std::uint8_t* buf, std::size_t size) {
+    if (size < kDirectFrom || reinterpret_cast<std::uintptr_t>(buf) % kDirectAlign != 0 ||
+        !mostlyUncached(fd, size))
+        return false;
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0;
+}
+
+// One read() into buf[0, want). Past the cache it asks for whole blocks only; the last part
+// of the file, a read that came back short, or a file system that refuses such reads turns
+// it back to reads through the cache for the rest.
+ssize_t readSome(int fd, std::uint8_t* buf, std::size_t want, bool& pastCache) {
+    if (pastCache) {
+        const std::size_t blocks = want / kDirectAlign * kDirectAlign;
+        if (blocks > 0 && reinterpret_cast<std::uintptr_t>(buf) % kDirectAlign == 0) {
+            const ssize_t r = ::read(fd, buf, blocks);
+            if (r >= 0 || errno != EINVAL) return r;
+        }
+        pastCache = false;
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_DIRECT);
+    }
+    return ::read(fd, buf, want);
+}
+
 // Reads until end of file into buf[0, cap); returns bytes read or −1. With progress, in
 // steps of kReadStep, each reported as `before` plus the bytes read so far, with pending
 // events let run between them.
 std::int64_t readFully(int fd, std::uint8_t* buf, std::size_t cap, Progress* progress = nullptr,
-                       std::size_t before = 0) {
+                       std::size_t before = 0, bool pastCache = false) {
     std::size_t got = 0;
     while (got < cap) {
         // Large requests keep the syscall count low; the kernel caps one read at ~2 GiB.
         const std::size_t want =
             std::min<std::size_t>(cap - got, progress ? kReadStep : std::size_t{1} << 30);
-        const ssize_t r = ::read(fd, buf + got, want);
+        const ssize_t r = readSome(fd, buf + got, want, pastCache);
         if (r < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -525,7 +578,8 @@ WriteFailure writeAt(const std::string& given, std::span<const ByteBuffer> parts
 // instead, front to back as the kernel's read-ahead likes it (readers side by side were
 // slower), while this thread lets events run every few milliseconds and reports how far
 // the reader has got. The buffer is the reader's until it is done.
-std::int64_t readWhileEventsRun(int fd, std::uint8_t* buf, std::size_t cap, Progress& progress) {
+std::int64_t readWhileEventsRun(int fd, std::uint8_t* buf, std::size_t cap, Progress& progress,
+                                bool pastCache) {
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
@@ -536,8 +590,9 @@ std::int64_t readWhileEventsRun(int fd, std::uint8_t* buf, std::size_t cap, Prog
         reader = std::thread([&] {
             std::size_t have = 0;
             while (have < cap) {
-                const ssize_t r = ::read(fd, buf + have,
-                                         std::min<std::size_t>(cap - have, std::size_t{64} << 20));
+                const ssize_t r =
+                    readSome(fd, buf + have,
+                             std::min<std::size_t>(cap - have, std::size_t{64} << 20), pastCache);
                 if (r < 0 && errno == EINTR) continue;
                 if (r < 0) error = errno;
                 if (r <= 0) break;
@@ -549,7 +604,7 @@ std::int64_t readWhileEventsRun(int fd, std::uint8_t* buf, std::size_t cap, Prog
             finished.notify_all();
         });
     } catch (const std::system_error&) {
-        return readFully(fd, buf, cap, &progress);  // no thread: read in steps here
+        return readFully(fd, buf, cap, &progress, 0, pastCache);  // no thread: steps here
     }
     {
         std::unique_lock lock(mutex);
@@ -709,8 +764,10 @@ std::optional<ByteBuffer> PosixFileServices::readWhole(std::string_view path, Pr
         return std::nullopt;
     }
     if (progress) progress->setStageTotal(static_cast<std::int64_t>(b.size()));
-    const std::int64_t got = progress ? readWhileEventsRun(fd.get(), w, b.size(), *progress)
-                                      : readFully(fd.get(), w, b.size());
+    const bool pastCache = S_ISREG(st.st_mode) && readPastCacheWhenUncached(fd.get(), w, b.size());
+    const std::int64_t got = progress
+                                 ? readWhileEventsRun(fd.get(), w, b.size(), *progress, pastCache)
+                                 : readFully(fd.get(), w, b.size(), nullptr, 0, pastCache);
     if (got < 0) {
         fail(errno);
         return std::nullopt;

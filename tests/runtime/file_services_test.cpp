@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -303,6 +305,71 @@ TEST_F(PosixFiles, ReadingInStepsReportsEachStep) {
     const auto status = fx.services->readWholeFileInSteps("/proc/self/status", none);
     ASSERT_TRUE(status);
     EXPECT_EQ(std::string(status->view()).rfind("Name:", 0), 0u);
+}
+
+// Drops the file's pages from the page cache, as for a file nobody has read for a while.
+void evictFromCache(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ::fdatasync(fd);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+}
+
+// The share of the file's pages that the page cache holds.
+double cachedShare(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    struct stat st {};
+    ::fstat(fd, &st);
+    const auto size = static_cast<std::size_t>(st.st_size);
+    void* m = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    ::close(fd);
+    if (m == MAP_FAILED) return 1;
+    std::vector<unsigned char> pages((size + 4095) / 4096);
+    double cached = 1;
+    if (::mincore(m, size, pages.data()) == 0) {
+        std::size_t n = 0;
+        for (const unsigned char page : pages) n += page & 1u;
+        cached = static_cast<double>(n) / static_cast<double>(pages.size());
+    }
+    ::munmap(m, size);
+    return cached;
+}
+
+// A large file the page cache does not hold is read past it, in whole blocks, and the part
+// that does not fill a block through it: the bytes are the file's whatever its length, both
+// ways of reading, and the page cache is not filled with a second copy of them. A file the
+// cache holds is copied from it.
+TEST_F(PosixFiles, LargeFilesReadPastThePageCacheWhenItDoesNotHoldThem) {
+    const std::size_t sizes[] = {(std::size_t{32} << 20) + 1234, std::size_t{32} << 20,
+                                 (std::size_t{40} << 20) + 4095};
+    for (const std::size_t size : sizes) {
+        std::string content(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 131) >> 7);
+        const std::string path = p("large.bin");
+        std::ofstream(path, std::ios::binary) << content;
+        const int direct = ::open(path.c_str(), O_RDONLY | O_DIRECT);
+        const bool fileSystemReadsPastCache = direct >= 0;
+        if (direct >= 0) ::close(direct);
+        for (const bool inSteps : {false, true}) {
+            SCOPED_TRACE(std::to_string(size) + (inSteps ? " in steps" : " at once"));
+            evictFromCache(path);
+            const bool evicted = cachedShare(path) < 0.5;
+            ReadLog log;
+            const auto got = inSteps ? fx.services->readWholeFileInSteps(utf8ToGbk(path), log)
+                                     : fx.services->tryReadWholeFile(utf8ToGbk(path));
+            ASSERT_TRUE(got);
+            EXPECT_TRUE(got->view() == content) << "the bytes differ from the file's";
+            if (evicted && fileSystemReadsPastCache) {
+                EXPECT_LT(cachedShare(path), 0.5) << "the page cache got a copy too";
+            }
+            // Once the cache holds the file, it is read from there, the same bytes.
+            ASSERT_EQ(slurp(path).size(), size);
+            const auto again = fx.services->tryReadWholeFile(utf8ToGbk(path));
+            ASSERT_TRUE(again);
+            EXPECT_TRUE(again->view() == content);
+        }
+    }
 }
 
 TEST(ProgramDirectory, IsAbsoluteWithoutTrailingSlash) {
