@@ -1,6 +1,8 @@
 // Input: head length (1–8), tail length (1–8), head fill length (0–3), the head, the tail,
 // the fill, then the file. The scan through openAndScan must find exactly what a naive
-// search from every head finds, with the data built from the fill and the file's bytes.
+// search from every head finds, with the data built from the fill and the file's bytes; and
+// a search told that the file's runs of zeros are known zeros, as those of a sparse file
+// are, must find what the search that reads them finds.
 
 #include <cstdint>
 #include <cstdlib>
@@ -72,5 +74,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     check(n == state.catalogue.size());
     check(ui.treeItemCount() == (n > 0 ? n + 1 : 0));
+
+    std::vector<ZeroStretch> zeros;
+    for (std::size_t i = 0; i < fileLength;) {
+        std::size_t j = i;
+        while (j < fileLength && file[j] == 0) ++j;
+        if (j > i) zeros.push_back({i, j});
+        i = j + 1;
+    }
+    const ByteBuffer headBytes(head, headLength), tailBytes(tail, tailLength);
+    const auto found = [&](std::span<const ZeroStretch> known) {
+        std::vector<std::int64_t> all;
+        KindSearch search(file, fileLength, headBytes, tailBytes, data[2] & 4, known);
+        for (std::size_t limit = 1 + data[2] % 7; search.advance(
+                 limit, progress, [&](std::int64_t at) { all.push_back(at); },
+                 [&](const KindMatch& m) { all.push_back(-m.stretch); });
+             limit += 1 + data[2] % 7) {
+        }
+        return all;
+    };
+    check(found(zeros) == found({}));
     return 0;
 }
