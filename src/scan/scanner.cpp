@@ -40,10 +40,11 @@ std::int64_t findInSteps(const std::uint8_t* data, std::size_t from, std::size_t
                          const ByteBuffer& needle, std::span<const ZeroStretch> zeros,
                          Progress& progress) {
     const std::size_t length = needle.size();
+    if (zeros.empty() || end < from || end - from < length)
+        return findInStretches(data, from, end, needle, progress);
     const auto nonZero =
         std::find_if(needle.begin(), needle.end(), [](std::uint8_t b) { return b != 0; });
-    if (zeros.empty() || nonZero == needle.end() || end < from || end - from < length)
-        return findInStretches(data, from, end, needle, progress);
+    if (nonZero == needle.end()) return findInStretches(data, from, end, needle, progress);
     // Where the needle's first nonzero byte lands, for every start the search may give.
     const auto lead = static_cast<std::size_t>(nonZero - needle.begin());
     std::size_t q = from + lead;
