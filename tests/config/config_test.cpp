@@ -9,6 +9,7 @@
 #include "memory_files.h"
 #include "printers.h"
 #include "runtime/gbk.h"
+#include "step_counter.h"
 
 namespace kerbilo {
 namespace {
@@ -47,12 +48,7 @@ TEST(Hex, DecodesByPositionWithoutValidation) {
 }
 
 TEST(Hex, YieldsOncePerProducedByte) {
-    struct Steps final : Progress {
-        int steps = 0;
-        void step() override { ++steps; }
-        void beginStage(double, std::int64_t) override {}
-        void reached(std::int64_t) override {}
-    } progress;
+    testing::StepCounter progress;
     decodeHexText("FFD8FFE", progress);
     EXPECT_EQ(progress.steps, 4);
 }

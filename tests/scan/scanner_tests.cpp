@@ -5,6 +5,7 @@
 #include "scan/open.h"
 #include "scan/scanner.h"
 #include "scan_helpers.h"
+#include "step_counter.h"
 
 namespace kerbilo::testing {
 namespace {
@@ -298,16 +299,10 @@ TEST(ScannerKinds, KnownZerosArePassedByWithTheSameResults) {
 // A search that finds nothing for 40 MiB lets events run every 16 MiB, and a head or
 // tail lying across the border of two stretches is still found where it is.
 TEST(ScannerKinds, LongSearchesStepAndFindAcrossStretches) {
-    struct Steps final : Progress {
-        int steps = 0;
-        void step() override { ++steps; }
-        void beginStage(double, std::int64_t) override {}
-        void reached(std::int64_t) override {}
-    };
     constexpr std::size_t kMiB = std::size_t{1} << 20;
     const ByteBuffer head = bytes({0xAA, 0xAB}), tail = bytes({0xCC, 0xCD, 0xCE});
     std::vector<std::uint8_t> data(40 * kMiB, 0);
-    Steps nothing;
+    StepCounter nothing;
     int heads = 0;
     findKindMatches(
         data.data(), data.size(), head, tail, nothing, [&](std::int64_t) { ++heads; },
@@ -319,7 +314,7 @@ TEST(ScannerKinds, LongSearchesStepAndFindAcrossStretches) {
     std::copy(head.begin(), head.end(), data.begin() + static_cast<std::ptrdiff_t>(headAt));
     std::copy(tail.begin(), tail.end(), data.begin() + static_cast<std::ptrdiff_t>(tailAt));
     std::vector<KindMatch> found;
-    Steps some;
+    StepCounter some;
     findKindMatches(
         data.data(), data.size(), head, tail, some, [](std::int64_t) {},
         [&](const KindMatch& m) { found.push_back(m); });
