@@ -35,14 +35,56 @@ Text kindFilter(ProgramState& state, int item) {
 
 // ---- opening --------------------------------------------------------------------------
 
+namespace {
+
+// What the window showed before an open that was cancelled: the opened file's title, tree,
+// selection and picture, and the Save item as the modified flag says.
+void showDocumentAgain(ProgramState& state, int selected) {
+    UiServices& ui = state.ui;
+    ui.setWindowTitle(state.openedPath.empty() ? Text("Kerbilo")
+                                               : concatText({"Kerbilo - ", state.openedPath}));
+    ui.setMenuItemDisabled(MenuItem::Save, !state.file.modified);
+    ui.clearTree();
+    if (state.openedPath.empty()) {
+        ui.addTreeItem(-1, app_text::treeRoot());
+    } else {
+        NoProgress quiet;
+        Services services{state.files, ui, quiet};
+        publishCatalogue(services, state.catalogue);
+    }
+    if (ui.treeItemCount() > 0) ui.expandTreeItem(0);
+    if (selected >= 0 && selected < ui.treeItemCount()) {
+        if (const int parent = ui.treeItemParent(selected); parent >= 0) ui.expandTreeItem(parent);
+        ui.selectTreeItem(selected);
+    }
+    showInPane(state, state.shownPicture);
+    ui.setStatusText(0, app_text::openCancelled());
+    ui.redrawControl(Control::Tree);
+}
+
+}  // namespace
+
 bool openAndScan(ProgramState& state, const Text& path) {
     if (!commandsAllowed(state)) return false;
+    // Another file would drop the replacements not saved yet: the close question first.
+    if (!mayDiscardChanges(state)) return false;
+    const int selected = state.ui.selectedTreeItem();
     OpenResult result;
-    runBusyLoop(state, [&] {
-        Services services = state.services();
-        result = openFile(services, state, path);
-    });
-    if (!result.opened) showFailure(state, app_text::cannotOpenPrefix(), path, result.reason);
+    runBusyLoop(
+        state,
+        [&] {
+            Services services = state.services();
+            result = openFile(services, state, path);
+            // Before a close that arrived meanwhile asks its question over this window.
+            if (result.cancelled) showDocumentAgain(state, selected);
+        },
+        Cancel::Possible);
+    if (result.opened) {
+        state.openedPath = path;
+        state.shownPicture = {};  // the open emptied the pane
+    } else if (!result.cancelled) {
+        showFailure(state, app_text::cannotOpenPrefix(), path, result.reason);
+    }
     return result.opened;
 }
 
@@ -115,7 +157,9 @@ Text describeTreeItem(ProgramState& state, int item) {
 }
 
 void showSelectedResource(ProgramState& state) {
-    kerbilo::showSelectedResource(state.ui, state.catalogue);
+    // A group node or no selection leaves the pane as it was.
+    const int n = resourceOfItem(state, state.ui.selectedTreeItem());
+    if (n != 0) showInPane(state, state.catalogue.data(n));
 }
 
 // ---- replacement ----------------------------------------------------------------------
@@ -127,10 +171,11 @@ ReplaceResult replaceResource(ProgramState& state) {
     const int n = resourceOfItem(state, item);
     if (n == 0) return ReplaceResult::NotAResource;
     if (refuseOverwritten(state, item, n)) return ReplaceResult::Overwritten;
-    state.openDialog.filter =
-        concatText({kindFilter(state, item), "|", app_text::filterAllFiles()});
-    if (!ui.showFileDialog(state.openDialog)) return ReplaceResult::Cancelled;
-    const Text path = state.openDialog.fileName;
+    FileDialogSettings& dialog = state.replaceDialog;
+    dialog.filter = concatText({kindFilter(state, item), "|", app_text::filterAllFiles()});
+    if (dialog.initialFolder.empty()) dialog.initialFolder = state.openDialog.initialFolder;
+    if (!ui.showFileDialog(dialog)) return ReplaceResult::Cancelled;
+    const Text path = dialog.fileName;
     const std::optional<ByteBuffer> data = state.files.tryReadWholeFile(path);
     if (!data) {
         showFailure(state, app_text::cannotReadPrefix(), path, state.files.lastError());
@@ -144,9 +189,6 @@ ReplaceResult applyReplacement(ProgramState& state, int itemIndex, const ByteBuf
     const int n = resourceOfItem(state, itemIndex);
     if (n == 0) return ReplaceResult::NotAResource;
     if (refuseOverwritten(state, itemIndex, n)) return ReplaceResult::Overwritten;
-    state.file.modified = true;
-    ui.setMenuItemDisabled(MenuItem::Save, false);
-
     PutResult put = putResourceData(state, n, newData, Growth::Refuse);
     if (put.status == PutStatus::NeedsGrowth) {
         const int answer =
@@ -160,7 +202,10 @@ ReplaceResult applyReplacement(ProgramState& state, int itemIndex, const ByteBuf
                     app_text::outOfMemory());
         return ReplaceResult::OutOfMemory;
     }
-    ui.setPictureData(Pane::Main, state.catalogue.data(n));
+    // Modified means replacements not saved yet: only a replacement that happened sets it.
+    state.file.modified = true;
+    ui.setMenuItemDisabled(MenuItem::Save, false);
+    showInPane(state, state.catalogue.data(n));
     return ReplaceResult::Replaced;
 }
 
@@ -190,21 +235,33 @@ ExportReport exportAllResources(ProgramState& state) {
         return report;
     runBusyLoop(state, [&] {
         Services services = state.services();
-        report = exportAllInto(services, state, state.outputFolder);
-        if (report.failures.empty()) return;
-        const auto failed = static_cast<std::int64_t>(report.failures.size());
-        // The first failure where it happened: the folder that could not be made, or the
-        // file that could not be written.
-        const ExportFailure& first = report.failures.front();
-        const Text firstFailure =
-            first.folder.empty()
-                ? app_text::cannotMessage(app_text::firstFailedPrefix(), first.path, first.reason)
-                : app_text::cannotMessage(app_text::cannotCreateFolderPrefix(), first.folder,
-                                          first.reason);
-        ui.showMessage(concatText({app_text::failedCountStart(), intToText(report.written + failed),
+        ExportAllOptions options;
+        options.avoidTakenName = true;
+        report = exportAllInto(services, state, state.outputFolder, options);
+        // A folder of another name is said, or the user would look for the usual one.
+        Text message = report.folderRenamed
+                           ? concatText({app_text::takenFolderStart(), report.folder})
+                           : Text();
+        // The manifest is one more file written, and fails like the others.
+        std::vector<ExportFailure> failures = report.failures;
+        if (report.manifestFailure) failures.push_back(*report.manifestFailure);
+        if (!failures.empty()) {
+            const auto failed = static_cast<std::int64_t>(failures.size());
+            // The first failure where it happened: the folder that could not be made, or
+            // the file that could not be written.
+            const ExportFailure& first = failures.front();
+            const Text firstFailure =
+                first.folder.empty() ? app_text::cannotMessage(app_text::firstFailedPrefix(),
+                                                               first.path, first.reason)
+                                     : app_text::cannotMessage(app_text::cannotCreateFolderPrefix(),
+                                                               first.folder, first.reason);
+            if (!message.empty()) message += "\r\n";
+            message += concatText({app_text::failedCountStart(), intToText(report.written + failed),
                                    app_text::failedCountMiddle(), intToText(failed),
-                                   app_text::failedCountEnd(), "\r\n", firstFailure}),
-                       MessageStyle::OkInformation, app_text::noticeTitle());
+                                   app_text::failedCountEnd(), "\r\n", firstFailure});
+        }
+        if (!message.empty())
+            ui.showMessage(message, MessageStyle::OkInformation, app_text::noticeTitle());
     });
     return report;
 }

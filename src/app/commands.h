@@ -13,8 +13,10 @@ namespace kerbilo {
 
 // ---- opening --------------------------------------------------------------------------
 
-// Opens and scans the file at path in a busy loop. When it cannot be read, shows why
-// ("提示", OK) and leaves everything as it was. False when refused (busy) or unreadable.
+// Opens and scans the file at path in a busy loop, after the close question when there are
+// unsaved replacements. When it cannot be read, shows why ("提示", OK) and leaves
+// everything as it was; when the loop is cancelled, shows the previous file again as it
+// was. False when refused (busy, or the question answered Cancel), unreadable or cancelled.
 bool openAndScan(ProgramState& state, const Text& path);
 
 // The Open menu command: asks for a file in the open dialog, then openAndScan.
@@ -39,8 +41,8 @@ enum class ReplaceResult {
     NotAResource,  // no selection, a group node, nothing opened
     Cancelled,     // the file dialog
     Unreadable,    // the chosen file; a message said why
-    Declined,      // the size warning; the file stays marked modified
-    OutOfMemory,   // a message said so; nothing changed but the modified flag
+    Declined,      // the size warning; nothing changed
+    OutOfMemory,   // a message said so; nothing changed
     Overwritten,   // no longer in the file (another replacement rewrote it): a message said
                    // so before any file was chosen, and nothing changed, not the flag either
     Refused,       // busy
@@ -49,8 +51,9 @@ enum class ReplaceResult {
 // The "替换资源" command: asks for a file and puts it in the selected resource's slot.
 ReplaceResult replaceResource(ProgramState& state);
 
-// Marks the file modified and enables Save, then puts newData in the slot of the resource
-// at tree item itemIndex, asking first with the size warning when it is longer.
+// Puts newData in the slot of the resource at tree item itemIndex, asking first with the
+// size warning when it is longer; once it stands there, marks the file modified, enables
+// Save and shows the new data.
 ReplaceResult applyReplacement(ProgramState& state, int itemIndex, const ByteBuffer& newData);
 
 // ---- export ---------------------------------------------------------------------------

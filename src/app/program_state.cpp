@@ -16,13 +16,8 @@ Text cannotMessage(const Text& prefix, const Text& subject, const Text& reason) 
 
 namespace {
 
-// What arrived while the loop ran: Exit ends the program at once, a close asks first.
+// A close that arrived while the loop ran is carried out now, with its question.
 void carryOutDeferred(ProgramState& state) {
-    if (state.exitRequested) {
-        state.exitRequested = state.closeRequested = false;
-        if (state.endProgram) state.endProgram();
-        return;
-    }
     if (!state.closeRequested) return;
     state.closeRequested = false;
     if (requestClose(state) == CloseDecision::Close && state.endProgram) state.endProgram();
@@ -30,32 +25,39 @@ void carryOutDeferred(ProgramState& state) {
 
 }  // namespace
 
-void runBusyLoop(ProgramState& state, const std::function<void()>& work) {
+void runBusyLoop(ProgramState& state, const std::function<void()>& work, Cancel cancel) {
     state.busy = true;
-    state.progress.begin();
+    state.progress.begin(cancel == Cancel::Possible);
     work();
     state.progress.end();
     state.busy = false;
     carryOutDeferred(state);
 }
 
+void cancelBusyLoop(ProgramState& state) {
+    if (state.busy) state.progress.requestCancel();
+}
+
 CloseDecision requestClose(ProgramState& state) {
     if (state.busy) {
         state.closeRequested = true;
+        cancelBusyLoop(state);
         return CloseDecision::Deferred;
     }
-    if (!state.file.modified) return CloseDecision::Close;
-    const int answer = state.ui.showMessage(app_text::unsavedQuestion(), MessageStyle::YesNoCancel,
-                                            app_text::unsavedTitle());
-    if (answer == kResultYes) return saveFile(state) ? CloseDecision::Close : CloseDecision::Stay;
-    if (answer == kResultNo) return CloseDecision::Close;
-    return CloseDecision::Stay;
+    return mayDiscardChanges(state) ? CloseDecision::Close : CloseDecision::Stay;
 }
 
-bool requestExit(ProgramState& state) {
-    if (!state.busy) return true;
-    state.exitRequested = true;
-    return false;
+bool mayDiscardChanges(ProgramState& state) {
+    if (!state.file.modified) return true;
+    const int answer = state.ui.showMessage(app_text::unsavedQuestion(), MessageStyle::YesNoCancel,
+                                            app_text::unsavedTitle());
+    if (answer == kResultYes) return saveFile(state);
+    return answer == kResultNo;
+}
+
+void showInPane(ProgramState& state, const ByteBuffer& data) {
+    state.shownPicture = data;
+    state.ui.setPictureData(Pane::Main, data);
 }
 
 bool parkCommand(ProgramState& state, std::function<void()> command) {

@@ -40,6 +40,7 @@ class KindsFileRedirect final : public FileServices {
     bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override;
     bool createDirectory(std::string_view path) override { return inner_.createDirectory(path); }
     bool pathExists(std::string_view path) override;
+    bool isDirectory(std::string_view path) override { return inner_.isDirectory(path); }
     Text lastError() const override { return ownError_ ? *ownError_ : inner_.lastError(); }
 
     // The kinds file in use, as a UTF-8 path for messages.

@@ -58,7 +58,9 @@ struct ExportFailure {
     Text folder;  // the folder whose creation failed and left no folder; empty otherwise
 };
 struct ExportReport {
-    bool confirmed = false;  // the export ran (the window asks first)
+    bool confirmed = false;      // the export ran (the window asks first)
+    Text folder;                 // where the files went
+    bool folderRenamed = false;  // a file stood where the folder was to be: see ExportAllOptions
     int written = 0;
     std::vector<ExportFailure> failures;
     // The manifests could not be written (path and reason); the resources may have been.
@@ -70,6 +72,10 @@ struct ExportAllOptions {
     Text subfolder;
     // Besides manifest.tsv, manifest.jsonl with the same records.
     bool jsonLinesManifest = false;
+    // When something other than a folder already has the folder's name (the opened file
+    // itself, exported into its own folder), the first of name_资源, name_资源2, … that is
+    // a folder or free is used instead.
+    bool avoidTakenName = false;
 };
 
 // Every resource node of the tree to outputFolder/file name/node text.suffix, in tree

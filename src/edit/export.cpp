@@ -109,8 +109,16 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
     report.confirmed = true;
     UiServices& ui = services.ui;
     FileServices& files = services.files;
-    const Text folder = concatText(
+    Text folder = concatText(
         {outputFolder, "/", options.subfolder.empty() ? doc.file.name : options.subfolder});
+    if (options.avoidTakenName && files.pathExists(folder) && !files.isDirectory(folder)) {
+        const Text base = concatText({folder, edit_text::takenFolderSuffix()});
+        folder = base;
+        for (int i = 2; files.pathExists(folder) && !files.isDirectory(folder); ++i)
+            folder = concatText({base, intToText(i)});
+        report.folderRenamed = true;
+    }
+    report.folder = folder;
     Manifest manifest;
     const int items = ui.treeItemCount();
     services.progress.beginStage(1.0, items);

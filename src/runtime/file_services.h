@@ -60,6 +60,8 @@ class FileServices {
 
     // Anything at all at the path: a file, a directory, a device.
     virtual bool pathExists(std::string_view path) = 0;
+    // A directory at the path, or a symbolic link to one.
+    virtual bool isDirectory(std::string_view path) = 0;
 
     // Why the last failed operation failed, as a Chinese GBK text.
     virtual Text lastError() const = 0;
@@ -100,6 +102,7 @@ class PosixFileServices final : public FileServices {
     bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override;
     bool createDirectory(std::string_view path) override;
     bool pathExists(std::string_view path) override;
+    bool isDirectory(std::string_view path) override;
     Text lastError() const override { return lastError_; }
     std::unique_ptr<FileServices> forAnotherThread() const override {
         return std::make_unique<PosixFileServices>(programDir_);

@@ -143,6 +143,10 @@ std::int64_t readFully(int fd, std::uint8_t* buf, std::size_t cap, Progress* pro
             progress->reached(static_cast<std::int64_t>(before + got));
             // Between steps only: a file read in one step needs none.
             if (got < cap) progress->step();
+            if (progress->cancelled()) {
+                errno = ECANCELED;
+                return -1;
+            }
         }
     }
     return static_cast<std::int64_t>(got);
@@ -584,12 +588,13 @@ std::int64_t readWhileEventsRun(int fd, std::uint8_t* buf, std::size_t cap, Prog
     std::condition_variable finished;
     bool done = false;
     std::atomic<std::size_t> got{0};
+    std::atomic<bool> stop{false};  // the user cancelled: the reader ends after its request
     int error = 0;
     std::thread reader;
     try {
         reader = std::thread([&] {
             std::size_t have = 0;
-            while (have < cap) {
+            while (have < cap && !stop) {
                 const ssize_t r =
                     readSome(fd, buf + have,
                              std::min<std::size_t>(cap - have, std::size_t{64} << 20), pastCache);
@@ -612,10 +617,12 @@ std::int64_t readWhileEventsRun(int fd, std::uint8_t* buf, std::size_t cap, Prog
             lock.unlock();
             progress.reached(static_cast<std::int64_t>(got.load()));
             progress.step();
+            if (progress.cancelled()) stop = true;
             lock.lock();
         }
     }
     reader.join();
+    if (stop) error = ECANCELED;
     if (error) {
         errno = error;
         return -1;
@@ -640,6 +647,8 @@ Text describeErrno(int err) {
             return utf8ToGbk("无法先保留原内容的副本");
         case EPIPE:
             return utf8ToGbk("管道另一端的程序已停止读取");
+        case ECANCELED:
+            return utf8ToGbk("已取消");
         case ENXIO:
             return utf8ToGbk("设备不存在或未就绪");
         case ELOOP:
@@ -867,6 +876,11 @@ bool PosixFileServices::createDirectory(std::string_view path) {
 bool PosixFileServices::pathExists(std::string_view path) {
     struct stat st {};
     return !path.empty() && ::lstat(native(path).c_str(), &st) == 0;
+}
+
+bool PosixFileServices::isDirectory(std::string_view path) {
+    struct stat st {};
+    return !path.empty() && ::stat(native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace kerbilo

@@ -14,6 +14,9 @@ class Progress {
 
     // A unit of work is done: pending user-interface events may run now.
     virtual void step() = 0;
+    // The user asked to stop the work (an open they no longer want): work that can be
+    // abandoned checks this after its steps and gives up without a result.
+    virtual bool cancelled() const { return false; }
     // A new stage of the work begins; it stands for `weight` of the whole (0 … 1) and runs
     // over `total` positions (bytes of a scan, items of an export).
     virtual void beginStage(double weight, std::int64_t total) = 0;

@@ -36,6 +36,9 @@ class ResourceCatalogue {
     ByteBuffer data(int n) const;
     std::int64_t dataLength(int n) const;
     std::int64_t labelPosition(int n) const { return at(n).openedOffset + 1; }
+    // The kind resource n was found as, and that kind's name.
+    int kindOf(int n) const { return static_cast<int>(at(n).kind); }
+    const Text& kindName(int kind) const { return kinds_[static_cast<std::size_t>(kind)].name; }
     std::int64_t openedOffset(int n) const { return at(n).openedOffset; }
     Slot slot(int n) const { return {at(n).slotOffset, at(n).slotLength}; }
 

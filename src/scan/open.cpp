@@ -41,20 +41,24 @@ OpenResult openFile(Services& services, Document& doc, const Text& path,
     std::optional<ByteBuffer> bytes =
         options.mapFile ? services.files.tryMapWholeFile(path)
                         : services.files.readWholeFileInSteps(path, services.progress);
-    if (!bytes) {
-        result.reason = services.files.lastError();
+    if (!bytes || services.progress.cancelled()) {
+        result.cancelled = services.progress.cancelled();
+        if (!result.cancelled) result.reason = services.files.lastError();
         return result;
     }
+    // Kept until the scan is over: a cancelled open puts it back as if nothing happened.
+    Document previous{std::move(doc.file), std::move(doc.catalogue)};
     result.opened = true;
-    doc.file.modified = false;
+    doc.file = LoadedFile{};
+    doc.catalogue = ResourceCatalogue{};
     ui.setMenuItemDisabled(MenuItem::Save, true);
-    // The old catalogue's views must not keep the previous file's bytes alive.
-    doc.catalogue.reset({});
     doc.file.bytes = std::move(*bytes);
     doc.file.name = fileNameOf(path);
     ui.setWindowTitle(concatText({"Kerbilo - ", path}));
     result.kindCount = readKindCount(services.files);
     ui.clearTree();
+    // Nothing of the new file is selected yet, so nothing of the old one may show.
+    ui.setPictureData(Pane::Main, {});
     doc.catalogue.reset(doc.file.bytes);
     // No kind above the highest one named in the file can have a name: a count of a
     // billion with three kinds defined scans three.
@@ -70,8 +74,16 @@ OpenResult openFile(Services& services, Document& doc, const Text& path,
             services.progress.step();  // skipped kinds let events run too
             services.progress.beginStage(scanShare / static_cast<double>(kinds),
                                          bufferLength(doc.file.bytes), kTreePartOfKind);
+            if (services.progress.cancelled()) break;
             if (scanKind(services, doc, static_cast<int>(k), options)) ++result.kindsScanned;
         }
+    }
+    if (services.progress.cancelled()) {
+        doc.file = std::move(previous.file);
+        doc.catalogue = std::move(previous.catalogue);
+        result.opened = false;
+        result.cancelled = true;
+        return result;
     }
     ui.setStatusText(0, scan_text::parsingDone());
     if (ui.treeItemCount() > 0) ui.expandTreeItem(0);

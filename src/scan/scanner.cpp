@@ -31,6 +31,8 @@ std::int64_t findInStretches(const std::uint8_t* data, std::size_t from, std::si
         if (stop >= end) return -1;
         from = stop;
         progress.step();
+        // An abandoned scan's results are thrown away: what this one says does not matter.
+        if (progress.cancelled()) return -1;
     }
 }
 
@@ -251,9 +253,10 @@ int scanKindsInOneSweep(Services& services, Document& doc, std::int64_t kinds,
                 limit, progress, [&](std::int64_t at) { s.heads.push_back(at); },
                 [&](const KindMatch& m) { s.matches.push_back(m); });
         progress.reached(static_cast<std::int64_t>(limit));
-        if (!more) break;
+        if (!more || progress.cancelled()) break;
     }
     for (Scan& s : scans) {
+        if (progress.cancelled()) break;
         progress.beginStage(shares.publishEach(scans.size()), bufferLength(bytes),
                             shares.treePartOfKind);
         KindPublisher publisher(services, doc, s.kind);

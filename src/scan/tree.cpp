@@ -14,9 +14,22 @@ void publishKindGroup(Services& services, const ResourceCatalogue& catalogue, co
     services.progress.beginLaterPart(added);
     for (int i = 1; i <= added; ++i) {
         services.progress.step();
+        if (services.progress.cancelled()) return;  // the open is being undone
         const int n = before + i;
         ui.addTreeItem(group, formatHex(catalogue.labelPosition(n)), n);
         services.progress.reached(i);
+    }
+}
+
+void publishCatalogue(Services& services, const ResourceCatalogue& catalogue) {
+    // A kind's resources are numbered one after the other, so each run is one group.
+    for (int first = 1; first <= catalogue.size();) {
+        const int kind = catalogue.kindOf(first);
+        int last = first;
+        while (last < catalogue.size() && catalogue.kindOf(last + 1) == kind) ++last;
+        publishKindGroup(services, catalogue, catalogue.kindName(kind), first - 1,
+                         last - first + 1);
+        first = last + 1;
     }
 }
 
@@ -28,11 +41,6 @@ int resourceOfItem(UiServices& ui, const ResourceCatalogue& catalogue, int item)
 Text kindNameOfItem(UiServices& ui, int item) {
     const Text group = ui.treeItemText(ui.treeItemParent(item));
     return leftText(group, textLength(group) - textLength(scan_text::groupSuffix()));
-}
-
-void showSelectedResource(UiServices& ui, const ResourceCatalogue& catalogue) {
-    const int n = resourceOfItem(ui, catalogue, ui.selectedTreeItem());
-    if (n != 0) ui.setPictureData(Pane::Main, catalogue.data(n));
 }
 
 }  // namespace kerbilo

@@ -12,14 +12,14 @@ namespace kerbilo {
 void publishKindGroup(Services& services, const ResourceCatalogue& catalogue, const Text& name,
                       int before, int added);
 
+// The whole catalogue as a scan publishes it: a group per kind that has resources, in the
+// order they were found. For a tree to be shown again after it was emptied.
+void publishCatalogue(Services& services, const ResourceCatalogue& catalogue);
+
 // The resource number of tree item `item`, or 0 when it is no resource of this catalogue.
 int resourceOfItem(UiServices& ui, const ResourceCatalogue& catalogue, int item);
 
 // The kind name of a resource item: its group's text less "格式资源".
 Text kindNameOfItem(UiServices& ui, int item);
-
-// Gives the selected resource to the picture pane; a group node or no selection leaves the
-// pane as it was.
-void showSelectedResource(UiServices& ui, const ResourceCatalogue& catalogue);
 
 }  // namespace kerbilo

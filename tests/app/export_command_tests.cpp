@@ -109,14 +109,16 @@ TEST_F(Export, ReplacedResourceExportsItsNewBytesWithoutZeroFill) {
 }
 
 TEST_F(Export, FailuresAreCountedAndTheFirstIsNamed) {
-    w.state.outputFolder = "/data";  // the opened file's own folder: no directory app.exe
+    w.files.directories.insert("/out/app.exe");
+    for (const char* name : {"/out/app.exe/1.png", "/out/app.exe/1A.png", "/out/app.exe/39.png"})
+        w.files.unwritable.insert(name);
     const ExportReport report = exportAllResources(w.state);
     EXPECT_EQ(report.written, 0);
     ASSERT_EQ(report.failures.size(), 3u);
-    EXPECT_EQ(report.failures[0].path, "/data/app.exe/1.png");
+    EXPECT_EQ(report.failures[0].path, "/out/app.exe/1.png");
     ASSERT_EQ(w.ui.messages.size(), 2u);
     EXPECT_EQ(w.ui.messages[1].text, gbk("共3个文件中有3个没有写出。\r\n第一个没有写出的文件:"
-                                         "/data/app.exe/1.png\r\n原因:") +
+                                         "/out/app.exe/1.png\r\n原因:") +
                                          report.failures[0].reason);
     EXPECT_EQ(w.ui.statusTexts.back(), gbk("正在写出:39"));
 }
@@ -139,9 +141,6 @@ TEST_F(Export, ExportAllNamesTheFirstFailureWhereItHappened) {
              f.unwritable.insert("/out/app.exe/1.png");
          },
          2, gbk("第一个没有写出的文件:/out/app.exe/1.png\r\n原因:") + describeErrno(ENOSPC)},
-        {"a file in the folder's place",
-         [](MemoryFileServices& f) { f.files["/out/app.exe"] = bytes({1}); }, 0,
-         gbk("第一个没有写出的文件:/out/app.exe/1.png\r\n原因:") + describeErrno(ENOENT)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -190,6 +189,45 @@ TEST_F(Export, CommandsDuringExportAllAreRefusedAndCloseIsDeferred) {
     ASSERT_EQ(w.ui.messages.size(), 2u);
     EXPECT_EQ(w.ui.messages[1].text, gbk("文件修改还没有保存,是否保存修改?"));
     EXPECT_EQ(ended, 1);
+}
+
+}  // namespace
+}  // namespace kerbilo::testing
+
+namespace kerbilo::testing {
+namespace {
+
+// Every file export all could not write is reported the same way, the manifest included.
+TEST_F(Export, AManifestThatCannotBeWrittenIsReportedLikeAnyFile) {
+    w.files.unwritable.insert("/out/app.exe/manifest.tsv");
+    const ExportReport report = exportAllResources(w.state);
+    EXPECT_EQ(report.written, 3);
+    ASSERT_EQ(w.ui.messages.size(), 2u);
+    EXPECT_EQ(w.ui.messages[1].text, gbk("共4个文件中有1个没有写出。\r\n第一个没有写出的文件:/out/"
+                                         "app.exe/manifest.tsv\r\n原因:") +
+                                         w.files.lastError());
+    EXPECT_EQ(w.ui.messages[1].style, MessageStyle::OkInformation);
+}
+
+// Exported into the opened file's own folder, the folder cannot take the file's name: it
+// takes the first free one after it and says where the files went.
+TEST_F(Export, IntoTheOpenedFilesFolderTheFolderTakesAFreeName) {
+    w.state.outputFolder = "/data";
+    w.files.files[gbk("/data/app.exe_资源")] = bytes({1});  // taken as well, by a file
+    const ExportReport report = exportAllResources(w.state);
+    EXPECT_EQ(report.written, 3);
+    EXPECT_TRUE(report.failures.empty());
+    EXPECT_EQ(report.folder, gbk("/data/app.exe_资源2"));
+    EXPECT_EQ(w.files.files[gbk("/data/app.exe_资源2/1A.png")], png(filler(1)));
+    EXPECT_EQ(w.files.files["/data/app.exe"], file) << "the opened file is untouched";
+    ASSERT_EQ(w.ui.messages.size(), 2u);
+    EXPECT_EQ(w.ui.messages[1].text,
+              gbk("输出文件夹中已有与打开的文件同名的文件,资源已导出到:/data/app.exe_资源2"));
+    // A folder of the usual name is used as before, without a word.
+    w.ui.messages.clear();
+    w.state.outputFolder = "/out";
+    EXPECT_EQ(exportAllResources(w.state).folder, "/out/app.exe");
+    EXPECT_EQ(w.ui.messages.size(), 1u);
 }
 
 }  // namespace

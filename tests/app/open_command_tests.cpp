@@ -12,6 +12,7 @@ namespace {
 TEST(Open, OpensAndScansWithTitleNameAndFlags) {
     ScanWorld w;
     w.state.file.modified = true;
+    w.ui.messageAnswers = {kResultNo};  // drop the replacements not saved
     ASSERT_TRUE(w.open(join({filler(10), png(filler(4))}), "/data/app.exe"));
     EXPECT_EQ(w.ui.title(), "Kerbilo - /data/app.exe");
     EXPECT_EQ(w.state.file.name, "app.exe");
@@ -56,12 +57,13 @@ TEST(Open, UnreadableFileShowsWhyAndChangesNothing) {
         w.ui.setMenuItemDisabled(MenuItem::Save, false);
         const std::size_t titles = w.ui.titles.size(), statuses = w.ui.statusTexts.size();
         c.prepare(w);
+        w.ui.messageAnswers = {kResultNo};  // the close question: open without saving
         EXPECT_FALSE(openAndScan(w.state, "/data/b.bin"));
-        ASSERT_EQ(w.ui.messages.size(), 1u);
-        EXPECT_EQ(w.ui.messages[0].title, gbk("提示"));
-        EXPECT_EQ(w.ui.messages[0].style, MessageStyle::OkInformation);
-        EXPECT_NE(w.ui.messages[0].text.find("/data/b.bin"), Text::npos);
-        EXPECT_NE(w.ui.messages[0].text.find(w.files.lastError()), Text::npos);
+        ASSERT_EQ(w.ui.messages.size(), 2u);
+        EXPECT_EQ(w.ui.messages[1].title, gbk("提示"));
+        EXPECT_EQ(w.ui.messages[1].style, MessageStyle::OkInformation);
+        EXPECT_NE(w.ui.messages[1].text.find("/data/b.bin"), Text::npos);
+        EXPECT_NE(w.ui.messages[1].text.find(w.files.lastError()), Text::npos);
         EXPECT_EQ(w.ui.titles.size(), titles);
         EXPECT_EQ(w.ui.statusTexts.size(), statuses);
         EXPECT_EQ(w.state.file.name, "a.bin");
@@ -96,6 +98,7 @@ TEST(Open, OpenCommandUsesDialogAndCancelChangesNothing) {
     EXPECT_TRUE(w.ui.titles.empty());
 
     w.ui.fileDialogAnswers.push_back(Text("/data/x.exe"));
+    w.ui.messageAnswers = {kResultNo};
     openCommand(w.state);
     EXPECT_EQ(w.ui.title(), "Kerbilo - /data/x.exe");
     EXPECT_EQ(w.state.catalogue.size(), 1);
@@ -151,7 +154,7 @@ TEST(Busy, DeferredWorkRunsOnceWhenTheScanEnds) {
     ScanWorld w;
     std::vector<bool> busyAtEnd;
     w.state.endProgram = [&] { busyAtEnd.push_back(w.state.busy); };
-    w.ui.onProcessEvents = [&] { requestExit(w.state); };
+    w.ui.onProcessEvents = [&] { requestClose(w.state); };
     w.open(png(filler(2)));
     EXPECT_EQ(busyAtEnd, std::vector<bool>{false});
 }

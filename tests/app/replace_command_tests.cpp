@@ -43,6 +43,7 @@ TEST_F(Replace, ShrinkingEqualAndGrowingWriteTheSlotOnly) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
+        w.state.file.modified = false;  // each case starts from the file as found
         openSlots({r1, r2, r3});
         w.ui.messages.clear();
         EXPECT_EQ(replace(2, c.data), ReplaceResult::Replaced);
@@ -62,7 +63,7 @@ TEST_F(Replace, ShrinkingEqualAndGrowingWriteTheSlotOnly) {
     }
 }
 
-TEST_F(Replace, GrowthWarningTextAndCancelKeepsBytesButMarksModified) {
+TEST_F(Replace, GrowthWarningTextAndCancelChangesNothing) {
     openSlots({res(296, 0x11)});  // a 300-byte resource
     const ByteBuffer before = w.state.file.bytes;
     w.ui.messageAnswers.push_back(kResultCancel);
@@ -75,8 +76,11 @@ TEST_F(Replace, GrowthWarningTextAndCancelKeepsBytesButMarksModified) {
     EXPECT_EQ(w.ui.messages[0].style, MessageStyle::OkCancelInformation);
     EXPECT_EQ(w.state.file.bytes, before);
     EXPECT_EQ(w.state.catalogue.data(1), res(296, 0x11));
-    EXPECT_TRUE(w.state.file.modified);
-    EXPECT_FALSE(w.ui.isDisabled(MenuItem::Save));
+    // Nothing to save, so closing asks nothing.
+    EXPECT_FALSE(w.state.file.modified);
+    EXPECT_TRUE(w.ui.isDisabled(MenuItem::Save));
+    EXPECT_EQ(requestClose(w.state), CloseDecision::Close);
+    EXPECT_EQ(w.ui.messages.size(), 1u);
 }
 
 TEST_F(Replace, IdenticalTwinsAreEachReplacedInTheirOwnPlace) {
@@ -206,6 +210,7 @@ TEST_F(Replace, RescanOfTheSavedFileFindsTheNewDataWhereItWasPut) {
     openSlots({res(2, 0x11), res(3, 0x22), res(4, 0x33)});
     replace(1, res(10, 0x44));
     w.files.files["/data/saved.bin"] = w.state.file.bytes;
+    w.ui.messageAnswers.push_back(kResultNo);  // saved already, by hand
     ASSERT_TRUE(openAndScan(w.state, "/data/saved.bin"));
     const std::vector<Listed> got = w.listed();
     ASSERT_EQ(got.size(), 3u);

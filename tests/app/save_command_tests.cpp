@@ -85,15 +85,21 @@ TEST_F(Save, CloseQuestionClosesOnlyAfterASave) {
     EXPECT_TRUE(w.ui.messages.empty());
 }
 
-TEST_F(Save, CloseAndExitDuringAScanAreCarriedOutAfterIt) {
+// A close (or Exit) during an open cancels the open; the close is then carried out with
+// the question the replacement not saved yet calls for.
+TEST_F(Save, CloseDuringAnOpenCancelsItThenAsks) {
     int ended = 0;
     w.state.endProgram = [&] { ++ended; };
-    bool exitNow = true;
-    w.ui.onProcessEvents = [&] { exitNow = requestExit(w.state); };
-    openAndScan(w.state, "/data/app.exe");
-    EXPECT_FALSE(exitNow);
+    CloseDecision during = CloseDecision::Close;
+    w.ui.onProcessEvents = [&] { during = requestClose(w.state); };
+    w.ui.messageAnswers = {kResultNo, kResultNo};  // open anyway, then close without saving
+    EXPECT_FALSE(openAndScan(w.state, "/data/small"));
+    EXPECT_EQ(during, CloseDecision::Deferred);
     EXPECT_EQ(ended, 1);
-    EXPECT_TRUE(w.ui.messages.empty());  // Exit asks nothing
+    ASSERT_EQ(w.ui.messages.size(), 2u);
+    EXPECT_EQ(w.ui.messages[1].text, gbk("文件修改还没有保存,是否保存修改?"));
+    EXPECT_TRUE(w.state.file.modified);  // the replaced copy is still the one open
+    EXPECT_EQ(w.state.file.name, "app.exe");
 }
 
 TEST_F(Save, MenuCommandChosenInThePopUpRunsAfterThePress) {

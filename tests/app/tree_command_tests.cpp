@@ -10,17 +10,19 @@ namespace {
 TEST(Tree, SelectionShowsResourcesOnlyAndKeepsThePicture) {
     ScanWorld w;
     w.open(join({png(filler(2)), png(filler(3))}));
-    showSelectedResource(w.state);  // nothing selected
-    EXPECT_EQ(w.ui.lastPicture(), nullptr);
+    const std::size_t shown = w.ui.pictures[Pane::Main].size();  // the open emptied the pane
+    showSelectedResource(w.state);                               // nothing selected
+    EXPECT_EQ(w.ui.pictures[Pane::Main].size(), shown);
     w.ui.select(2);
     showSelectedResource(w.state);
     w.ui.select(0);  // the group node
     showSelectedResource(w.state);
-    ASSERT_EQ(w.ui.pictures[Pane::Main].size(), 1u);
+    ASSERT_EQ(w.ui.pictures[Pane::Main].size(), shown + 1);
     EXPECT_EQ(*w.ui.lastPicture(), png(filler(3)));
-    // Another file leaves the picture until one of its resources is selected.
+    // Another file empties the pane until one of its resources is selected.
     w.open(png(filler(7)));
-    EXPECT_EQ(w.ui.pictures[Pane::Main].size(), 1u);
+    EXPECT_EQ(w.ui.pictures[Pane::Main].size(), shown + 2);
+    EXPECT_TRUE(w.ui.lastPicture()->empty());
 }
 
 TEST(Tree, RightClickPopsUpThenSelectsThenRunsTheChosenCommand) {

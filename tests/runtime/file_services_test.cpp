@@ -89,6 +89,10 @@ TEST_P(FileServicesContract, DirectoriesAreNotFiles) {
     ASSERT_TRUE(files().createDirectory(at("d")));
     EXPECT_FALSE(files().createDirectory(at("d")));  // exists already
     EXPECT_TRUE(files().pathExists(at("d")));
+    EXPECT_TRUE(files().isDirectory(at("d")));
+    ASSERT_TRUE(files().writeWholeFile(at("f"), ByteBuffer::fromText("x")));
+    EXPECT_FALSE(files().isDirectory(at("f")));
+    EXPECT_FALSE(files().isDirectory(at("absent")));
     EXPECT_FALSE(files().tryReadWholeFile(at("d")).has_value());
     EXPECT_FALSE(files().writeWholeFile(at("d"), ByteBuffer::fromText("x")));
     EXPECT_FALSE(files().createDirectory(at("no/such/parent")));

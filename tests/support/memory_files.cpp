@@ -49,6 +49,10 @@ std::optional<ByteBuffer> MemoryFileServices::readWholeFileInSteps(std::string_v
         at = std::min(at + step, size);
         progress.reached(at);
         if (at < size) progress.step();
+        if (progress.cancelled()) {
+            lastError_ = describeErrno(ECANCELED);
+            return std::nullopt;
+        }
     }
     return whole;
 }

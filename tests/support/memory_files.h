@@ -30,6 +30,7 @@ class MemoryFileServices : public FileServices {
     bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override;
     bool createDirectory(std::string_view path) override;
     bool pathExists(std::string_view path) override;
+    bool isDirectory(std::string_view path) override { return directories.count(Text(path)) > 0; }
     Text lastError() const override { return lastError_; }
 
     // Content of a file as text, empty when absent.

@@ -181,6 +181,21 @@ TEST_P(Contract, TreeKeepsPreorderIndexesWhenAChildGoesBeforeLaterItems) {
     }
 }
 
+TEST_P(Contract, SelectionIsSetByIndexAndClearedByNone) {
+    ui.addTreeItem(-1, "g");
+    ui.addTreeItem(0, "r1", 1);
+    ui.addTreeItem(0, "r2", 2);
+    ui.selectTreeItem(2);
+    EXPECT_EQ(ui.selectedTreeItem(), 2);
+    ui.selectTreeItem(1);
+    EXPECT_EQ(ui.selectedTreeItem(), 1);
+    for (int none : {-1, 3, 1000}) {
+        ui.selectTreeItem(2);
+        ui.selectTreeItem(none);
+        EXPECT_EQ(ui.selectedTreeItem(), -1) << none;
+    }
+}
+
 TEST_P(Contract, IndexesThatAddressNoItemGiveNeutralResults) {
     EXPECT_EQ(ui.selectedTreeItem(), -1);
     ui.addTreeItem(-1, "g");

@@ -10,6 +10,7 @@
 #include <QtCore/QTemporaryDir>
 #include <QtGui/QAction>
 #include <QtWidgets/QProgressBar>
+#include <QtWidgets/QPushButton>
 #include <QtWidgets/QTreeView>
 #include <algorithm>
 #include <atomic>
@@ -156,30 +157,59 @@ TEST_F(Wired, CloseQuestionOnEveryPath) {
     }
 }
 
-TEST_F(Wired, ExitAsksNothingEvenWhenModified) {
+TEST_F(Wired, ExitAsksTheCloseQuestionWhenModified) {
     dropAndWait("/prog/app.exe");
     state().file.modified = true;
+    QString question;
+    whenModal<QMessageBox>([&](QMessageBox* box) {
+        question = box->text();
+        pressButton(box, QMessageBox::Cancel);
+    });
+    window->action(MenuItem::Exit)->trigger();
+    EXPECT_EQ(question, QString::fromUtf8("文件修改还没有保存,是否保存修改?"));
+    EXPECT_TRUE(window->isVisible());
+    whenModal<QMessageBox>([&](QMessageBox* box) { pressButton(box, QMessageBox::No); });
     window->action(MenuItem::Exit)->trigger();
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(Wired, CloseDuringAScanWaitsForItsEnd) {
+// The close button during an open cancels it, then closes: the scan does not run on.
+TEST_F(Wired, CloseDuringAScanCancelsItThenCloses) {
     files.files["/prog/big.bin"] = pngRuns(5000);
     window->ui().minDispatchIntervalMs = 0;
-    bool visibleInside = false, greyedInside = false;
-    int treeInside = 0;
+    bool visibleInside = false, greyedInside = false, cancelShown = false;
     QTimer::singleShot(0, window.get(), [&] {
         greyedInside = !window->action(MenuItem::Open)->isEnabled();
+        cancelShown = window->cancelButton()->isVisible();
         window->close();
         visibleInside = window->isVisible();
-        treeInside = window->ui().treeItemCount();
     });
     dropAndWait("/prog/big.bin");
     EXPECT_TRUE(greyedInside);
+    EXPECT_TRUE(cancelShown);
     EXPECT_TRUE(visibleInside);
-    EXPECT_LT(treeInside, 5001);
-    EXPECT_EQ(window->ui().treeItemCount(), 5001) << "the scan ran to its end";
+    EXPECT_EQ(window->ui().treeItemCount(), 1) << "the window as it started";
+    EXPECT_EQ(state().catalogue.size(), 0);
     EXPECT_FALSE(window->isVisible()) << "then the deferred close was carried out";
+}
+
+// Esc during an open cancels it and nothing more: the previous file is shown as it was.
+TEST_F(Wired, EscapeDuringAScanCancelsItAndKeepsTheWindow) {
+    dropAndWait("/prog/app.exe");
+    window->tree()->setCurrentIndex(
+        window->tree()->model()->index(1, 0, window->tree()->model()->index(0, 0)));
+    const ByteBuffer shown = window->pane()->data();
+    files.files["/prog/big.bin"] = pngRuns(5000);
+    window->ui().minDispatchIntervalMs = 0;
+    QTimer::singleShot(0, window.get(), [&] { QTest::keyClick(window.get(), Qt::Key_Escape); });
+    dropAndWait("/prog/big.bin");
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), "Kerbilo - /prog/app.exe");
+    EXPECT_EQ(window->ui().treeItemCount(), 4);
+    EXPECT_EQ(window->ui().selectedTreeItem(), 2);
+    EXPECT_EQ(window->pane()->data(), shown);
+    EXPECT_FALSE(window->cancelButton()->isVisible());
+    EXPECT_EQ(state().catalogue.size(), 3);
 }
 
 TEST_F(Wired, RightClickOnAResourceExportsThatResource) {
@@ -310,6 +340,19 @@ TEST(QtTexts, DialogsReadChinese) {
     QMessageBox box;
     box.setStandardButtons(QMessageBox::Save);
     EXPECT_EQ(box.button(QMessageBox::Save)->text(), QString::fromUtf8("保存"));
+}
+
+// Whatever the system's locale, the dialogs' sizes and dates are written as Chinese writes
+// them (an English "277 bytes" was cut short where "277 字节" fits).
+TEST(QtTexts, SizesAndDatesFollowTheChineseTexts) {
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    installChineseQtTexts();
+    EXPECT_EQ(QLocale().language(), QLocale::Chinese);
+    EXPECT_EQ(QLocale().formattedDataSize(277), QString::fromUtf8("277 字节"));
+    QFileDialog open(nullptr);
+    EXPECT_EQ(open.locale().language(), QLocale::Chinese);
+    QLocale::setDefault(before);
 }
 
 // Every message the file dialogs can show reads Chinese: a missing file, a path in a missing

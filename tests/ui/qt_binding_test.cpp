@@ -18,6 +18,7 @@
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QListView>
+#include <QtWidgets/QPushButton>
 #include <QtWidgets/QTreeView>
 
 #include <fstream>
@@ -324,28 +325,43 @@ TEST_F(QtBinding, MessageBoxButtonsReadChineseWithTheRightIcon) {
         MessageStyle style;
         QStringList buttons;
         QMessageBox::Icon icon;
+        const char* byDefault;  // what Enter presses
+        int enter;              // and so gives
     };
+    // The size warning's 确定 changes the file: Enter must not mean it.
     const Case cases[] = {
-        {MessageStyle::OkCancelInformation, {"确定", "取消"}, QMessageBox::Information},
-        {MessageStyle::OkCancel, {"确定", "取消"}, QMessageBox::NoIcon},
-        {MessageStyle::YesNoCancel, {"是(&Y)", "否(&N)", "取消"}, QMessageBox::NoIcon},
-        {MessageStyle::OkInformation, {"确定"}, QMessageBox::Information},
+        {MessageStyle::OkCancelInformation,
+         {"确定", "取消"},
+         QMessageBox::Information,
+         "取消",
+         kResultCancel},
+        {MessageStyle::OkCancel, {"确定", "取消"}, QMessageBox::NoIcon, "确定", kResultOk},
+        {MessageStyle::YesNoCancel,
+         {"是(&Y)", "否(&N)", "取消"},
+         QMessageBox::NoIcon,
+         "是(&Y)",
+         kResultYes},
+        {MessageStyle::OkInformation, {"确定"}, QMessageBox::Information, "确定", kResultOk},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.byDefault);
         QStringList texts;
+        QString byDefault;
         QMessageBox::Icon icon{};
         Qt::WindowModality modality{};
         whenModal<QMessageBox>([&](QMessageBox* box) {
             for (QAbstractButton* b : box->buttons()) texts << b->text();
+            if (box->defaultButton()) byDefault = box->defaultButton()->text();
             icon = box->icon();
             modality = box->windowModality();
-            box->reject();
+            QTest::keyClick(box, Qt::Key_Return);
         });
-        ui->showMessage("t", c.style, "title");
+        EXPECT_EQ(ui->showMessage("t", c.style, "title"), c.enter);
         texts.sort();
         QStringList want = c.buttons;
         want.sort();
         EXPECT_EQ(texts, want);
+        EXPECT_EQ(byDefault, QString::fromUtf8(c.byDefault));
         EXPECT_EQ(icon, c.icon);
         EXPECT_EQ(modality, Qt::ApplicationModal);
     }

@@ -13,6 +13,7 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QProgressBar>
+#include <QtWidgets/QPushButton>
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QStatusBar>
 #include <QtWidgets/QStyle>
@@ -70,10 +71,8 @@ class Shell : public ::testing::Test {
             log.push_back("close?");
             return closeAnswer;
         };
-        c.requestExit = [this] {
-            log.push_back("exit?");
-            return exitNow;
-        };
+        c.cancellable = [this] { return cancellable; };
+        c.cancel = [this] { log.push_back("cancel"); };
         c.busy = [this] { return busy; };
         c.progress = [this] { return progress; };
         window = std::make_unique<MainWindow>(std::move(c));
@@ -92,7 +91,7 @@ class Shell : public ::testing::Test {
     std::vector<std::string> log;
     std::function<void(MenuItem)> onCommand;
     CloseDecision closeAnswer = CloseDecision::Close;
-    bool exitNow = true;
+    bool cancellable = false;
     bool busy = false;
     double progress = -1;
 };
@@ -403,19 +402,38 @@ TEST_F(Shell, EscapeRequestsClosing) {
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(Shell, ExitEndsAtOnceOrWhenTheLogicSaysSo) {
-    exitNow = false;
-    window->action(MenuItem::Exit)->trigger();
-    EXPECT_TRUE(window->isVisible()) << "deferred";
-    exitNow = true;
-    closeAnswer = CloseDecision::Stay;
+// Exit is a close: the logic's answer decides, with the same question behind it.
+TEST_F(Shell, ExitAsksLikeClosing) {
+    for (const CloseDecision answer : {CloseDecision::Deferred, CloseDecision::Stay}) {
+        closeAnswer = answer;
+        window->action(MenuItem::Exit)->trigger();
+        EXPECT_TRUE(window->isVisible());
+    }
+    closeAnswer = CloseDecision::Close;
     window->action(MenuItem::Exit)->trigger();
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(log, (std::vector<std::string>{"exit?", "exit?"})) << "no close question";
-    // Ending asked the application to quit, which makes every later exec() return at
-    // once; only a full exec() clears that for the tests after this one.
-    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
-    QCoreApplication::exec();
+    EXPECT_EQ(log, (std::vector<std::string>{"close?", "close?", "close?"}));
+}
+
+// While an open runs, Esc and the 取消 button cancel it and close nothing; the button is
+// shown only then.
+TEST_F(Shell, EscapeAndTheCancelButtonCancelAnOpen) {
+    busy = cancellable = true;
+    window->ui().minDispatchIntervalMs = 0;
+    window->ui().processPendingEvents();
+    ASSERT_TRUE(window->cancelButton()->isVisible());
+    EXPECT_EQ(window->cancelButton()->text(), QString::fromUtf8("取消"));
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    QTest::mouseClick(window->cancelButton(), Qt::LeftButton);
+    EXPECT_EQ(log, (std::vector<std::string>{"cancel", "cancel"}));
+    EXPECT_TRUE(window->isVisible());
+    cancellable = false;  // export all: Esc asks to close, which the logic defers
+    closeAnswer = CloseDecision::Deferred;
+    window->ui().processPendingEvents();
+    EXPECT_FALSE(window->cancelButton()->isVisible());
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_EQ(log.back(), "close?");
+    busy = false;
 }
 
 void sendDrop(QWidget* target, QMimeData* mime, bool* accepted) {

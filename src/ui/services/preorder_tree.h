@@ -65,6 +65,7 @@ class TreeKeepingUi : public UiServices {
     std::int64_t treeItemData(int index) override { return tree_.data(index); }
     int treeItemParent(int index) override { return tree_.parent(index); }
     int selectedTreeItem() override { return tree_.selected(); }
+    void selectTreeItem(int index) override { tree_.select(tree_.valid(index) ? index : -1); }
 
   protected:
     PreorderTree tree_;

@@ -75,6 +75,9 @@ class UiServices {
     virtual int treeItemParent(int index) = 0;
     virtual void expandTreeItem(int index) = 0;
     virtual int selectedTreeItem() = 0;
+    // Makes item index the selected one (and the current one the keyboard moves from);
+    // an index that addresses no item clears the selection.
+    virtual void selectTreeItem(int index) = 0;
 
     virtual void redrawControl(Control control) = 0;
     virtual void setWindowTitle(const Text& text) = 0;

@@ -16,12 +16,14 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QProgressBar>
+#include <QtWidgets/QPushButton>
 #include <QtWidgets/QStatusBar>
 #include <QtWidgets/QStyle>
 #include <QtWidgets/QTreeView>
 
 #include <algorithm>
 #include <cmath>
+#include "app/texts.h"
 #include "runtime/byte_ops.h"
 #include "scan/texts.h"
 
@@ -68,6 +70,9 @@ void fitIndentation(QTreeView& tree) {
 }  // namespace
 
 bool installChineseQtTexts() {
+    // Sizes, dates and numbers in every widget and dialog follow the texts, whatever the
+    // system's locale: an English "277 bytes" does not fit where "277 字节" does.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     static QTranslator texts;
     if (!texts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
                     QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
@@ -128,6 +133,13 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     progress_->setFixedWidth(160);
     status_->addPermanentWidget(progress_);
     progress_->hide();
+    cancel_ = new QPushButton(toQt(shell_text::cancelButton()), status_);
+    cancel_->setFocusPolicy(Qt::NoFocus);  // Esc and a click cancel; the tree keeps the keys
+    status_->addPermanentWidget(cancel_);
+    cancel_->hide();
+    connect(cancel_, &QPushButton::clicked, this, [this] {
+        if (commands_.cancel) commands_.cancel();
+    });
 
     buildMenus();
 
@@ -142,7 +154,7 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     ui_ = std::make_unique<QtUiServices>(std::move(widgets));
     ui_->beforeDispatch = [this] { syncBusyLook(); };
 
-    ui_->addTreeItem(-1, shell_text::treeRoot());
+    ui_->addTreeItem(-1, app_text::treeRoot());
     ui_->setPictureData(Pane::Main, logoPicture());
     ui_->setMenuItemDisabled(MenuItem::Save, true);
 
@@ -153,8 +165,16 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
         if (commands_.showSelected) commands_.showSelected();
     });
 
+    // Esc closes the window, or while an open runs, cancels the open and nothing more.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, this, &QWidget::close);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (cancellable()) {
+            commands_.cancel();
+            syncBusyLook();
+            return;
+        }
+        close();
+    });
 
     // The menu bar's height depends on the font, so the fixed size follows it.
     setFixedSize(kClientWidth, menuBar()->sizeHint().height() + kClientHeight);
@@ -196,9 +216,8 @@ void MainWindow::buildMenus() {
     addItem(file, MenuItem::Save, shell_text::saveItem(), QKeySequence(Qt::CTRL | Qt::Key_S),
             logic(MenuItem::Save));
     file->addSeparator();
-    addItem(file, MenuItem::Exit, shell_text::exitItem(), {}, [this] {
-        if (!commands_.requestExit || commands_.requestExit()) endProgram();
-    });
+    // Exit is a close of the window: the same question, the same deferral during a loop.
+    addItem(file, MenuItem::Exit, shell_text::exitItem(), {}, [this] { close(); });
 
     QMenu* edit = menuBar()->addMenu(toQt(shell_text::editMenu()));
     addItem(edit, MenuItem::ReplaceResource, shell_text::replaceItem(), {},
@@ -244,6 +263,7 @@ void MainWindow::syncBusyLook() {
     const double share = now && commands_.progress ? commands_.progress() : -1;
     if (share >= 0) progress_->setValue(static_cast<int>(share * 1000));
     progress_->setVisible(share >= 0);
+    cancel_->setVisible(cancellable());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

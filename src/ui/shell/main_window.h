@@ -13,12 +13,14 @@
 
 class QGroupBox;
 class QProgressBar;
+class QPushButton;
 class QStatusBar;
 
 namespace kerbilo {
 
-// Qt's own dialogs and buttons speak the program's language, whatever the desktop's.
-// False when Qt's Chinese translations are not installed (qt6-translations-l10n).
+// Qt's own dialogs and buttons speak the program's language, whatever the desktop's, and
+// format sizes and dates as Chinese does. False when Qt's Chinese translations are not
+// installed (qt6-translations-l10n); the locale is Chinese either way.
 bool installChineseQtTexts();
 
 using RendererFactory = std::function<std::unique_ptr<PictureRenderer>(PictureFit)>;
@@ -48,6 +50,7 @@ class MainWindow final : public QMainWindow {
     QGroupBox* group() const { return group_; }
     QStatusBar* statusBar() const { return status_; }
     QProgressBar* progressBar() const { return progress_; }
+    QPushButton* cancelButton() const { return cancel_; }
     QAction* action(MenuItem item) const { return actions_.at(item); }
     QMenu* menu(Menu m) const { return menus_.at(m); }
     const RendererFactory& renderers() const { return renderers_; }
@@ -65,6 +68,9 @@ class MainWindow final : public QMainWindow {
                      std::function<void()> run);
     void runMenuCommand(MenuItem item);
     bool busy() const { return commands_.busy && commands_.busy(); }
+    bool cancellable() const {
+        return busy() && commands_.cancellable && commands_.cancellable() && commands_.cancel;
+    }
     void syncBusyLook();
 
     ShellCommands commands_;
@@ -76,6 +82,7 @@ class MainWindow final : public QMainWindow {
     QStatusBar* status_ = nullptr;
     QLabel* statusPart_ = nullptr;
     QProgressBar* progress_ = nullptr;
+    QPushButton* cancel_ = nullptr;
     std::map<MenuItem, QAction*> actions_;
     std::map<Menu, QMenu*> menus_;
     std::unique_ptr<QtUiServices> ui_;

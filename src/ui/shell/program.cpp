@@ -4,6 +4,7 @@
 
 #include "app/commands.h"
 #include "picture/picture_pane.h"
+#include "ui/shell/assets.h"
 #include "ui/shell/lifecycle.h"
 
 namespace kerbilo {
@@ -64,6 +65,8 @@ void Program::attach(MainWindow& window) {
     state_ = std::make_unique<ProgramState>(files_, window.ui());
     state_->openDialog = initialDialog(FileDialogMode::Open);
     state_->saveDialog = initialDialog(FileDialogMode::Save);
+    state_->replaceDialog = initialDialog(FileDialogMode::Open);
+    state_->shownPicture = logoPicture();  // what the window shows first
     // Runs inside the operation that ran a loop: stop the event loop, keep the state.
     state_->endProgram = [this] { window_->endProgram(); };
 }
@@ -93,8 +96,9 @@ ShellCommands Program::commands() {
         runCreationSteps(t, s.desktopFolder);
     };
     c.requestClose = [this] { return requestClose(*state_); };
-    c.requestExit = [this] { return requestExit(*state_); };
     c.busy = [this] { return !commandsAllowed(*state_); };
+    c.cancellable = [this] { return state_->busy && state_->progress.cancellable(); };
+    c.cancel = [this] { cancelBusyLoop(*state_); };
     c.progress = [this] { return state_->progress.share(); };
     return c;
 }

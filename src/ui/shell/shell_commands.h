@@ -23,14 +23,15 @@ struct ShellCommands {
 
     // Window-created steps: they need the window's services, so the window calls them.
     std::function<void()> windowCreated;
-    // Deferred: a long loop is running; the logic ends the program itself afterwards if
-    // the close is then allowed.
+    // Closing the window and Exit. Deferred: a long loop is running; the logic ends the
+    // program itself afterwards if the close is then allowed.
     std::function<CloseDecision()> requestClose;
-    // True: end now. False: deferred like a close.
-    std::function<bool()> requestExit;
 
     // A scan or export of all resources is letting events through.
     std::function<bool()> busy;
+    // The running loop can be cancelled (an open), and cancelling it.
+    std::function<bool()> cancellable;
+    std::function<void()> cancel;
     // Share of the long loop done, 0 … 1; negative when it tells none.
     std::function<double()> progress;
 };

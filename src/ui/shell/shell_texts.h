@@ -5,7 +5,6 @@
 namespace kerbilo::shell_text {
 
 KERBILO_GBK_TEXT(title, "Kerbilo")
-KERBILO_GBK_TEXT(treeRoot, "文件资源列表")
 KERBILO_GBK_TEXT(browseGroup, "资源浏览")
 // The version comes from the project, major.minor, as the status bar has always shown it.
 KERBILO_GBK_TEXT(welcome, "欢迎使用Kerbilo " KERBILO_DISPLAY_VERSION "版")
@@ -22,6 +21,7 @@ KERBILO_GBK_TEXT(exportAllItem, "导出全部资源")
 KERBILO_GBK_TEXT(helpMenu, "帮助")
 KERBILO_GBK_TEXT(aboutItem, "关于")
 KERBILO_GBK_TEXT(updateItem, "更新支持库")
+KERBILO_GBK_TEXT(cancelButton, "取消")
 
 KERBILO_GBK_TEXT(aboutTitle, "关于Kerbilo")
 KERBILO_GBK_TEXT(aboutNotice,

@@ -213,7 +213,10 @@ int QtUiServices::showMessage(const Text& text, MessageStyle style, const Text& 
     box.setIcon(icon);
     box.setStandardButtons(buttons);
     box.setEscapeButton(escape);
-    box.setDefaultButton(buttons & QMessageBox::Yes ? QMessageBox::Yes : QMessageBox::Ok);
+    // A question whose 确定 changes the file's data defaults to 取消: Enter must not say yes.
+    box.setDefaultButton(buttons & QMessageBox::Yes                   ? QMessageBox::Yes
+                         : style == MessageStyle::OkCancelInformation ? QMessageBox::Cancel
+                                                                      : QMessageBox::Ok);
     for (const ButtonText& b : kButtons)
         if (QAbstractButton* button = box.button(b.button))
             button->setText(QString::fromUtf8(b.text));
@@ -315,6 +318,16 @@ void QtUiServices::expandTreeItem(int index) {
 
 int QtUiServices::selectedTreeItem() {
     return w_.model->preorderIndex(w_.tree->currentIndex());
+}
+
+void QtUiServices::selectTreeItem(int index) {
+    const QModelIndex at = w_.model->modelIndex(index);
+    if (!at.isValid()) {
+        w_.tree->setCurrentIndex({});
+        return;
+    }
+    w_.tree->setCurrentIndex(at);
+    w_.tree->scrollTo(at);
 }
 
 void QtUiServices::redrawControl(Control control) {

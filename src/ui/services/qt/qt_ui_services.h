@@ -78,6 +78,7 @@ class QtUiServices final : public UiServices {
     int treeItemParent(int index) override;
     void expandTreeItem(int index) override;
     int selectedTreeItem() override;
+    void selectTreeItem(int index) override;
     void redrawControl(Control control) override;
     void setWindowTitle(const Text& text) override;
     std::uintptr_t mainWindowHandle() override;
