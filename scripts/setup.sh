@@ -10,7 +10,7 @@ PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev clang-format
     qt6-base-dev qt6-translations-l10n libgl-dev
-    fonts-wqy-microhei xvfb xdotool x11-apps
+    fonts-wqy-microhei xvfb xdotool x11-apps x11-utils openbox
     dpkg-dev file
 )
 

@@ -10,7 +10,9 @@ if [ "$(id -u)" -ne 0 ] || ! command -v setpriv >/dev/null; then
     exit 77
 fi
 work=$(mktemp -d /tmp/kerbilo-install-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+window=""
+# The window started below ends with this script, whichever way the script ends.
+trap '[ -n "$window" ] && kill -9 "$window" 2>/dev/null; rm -rf "$work"' EXIT
 chmod 755 "$work"
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "FAIL: install"; exit 1; }
@@ -45,14 +47,19 @@ as_user "$prefix/bin/kerbilo-cli" export "$home/sample.bin" >/dev/null || fail "
 
 if [ -x "$prefix/bin/kerbilo" ]; then
     rm "$settings/resource.config"
-    as_user env QT_QPA_PLATFORM=offscreen "$prefix/bin/kerbilo" >/dev/null 2>&1 &
+    # Started directly, not through the function: $! must be the window's own process, and
+    # it is killed should this script die first.
+    setpriv --reuid=65534 --regid=65534 --clear-groups --pdeathsig KILL \
+        env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen \
+        "$prefix/bin/kerbilo" >/dev/null 2>&1 &
     window=$!
     for _ in $(seq 50); do
         [ -s "$settings/resource.config" ] && break
         sleep 0.1
     done
-    kill "$window" 2>/dev/null
+    kill -9 "$window" 2>/dev/null
     wait "$window" 2>/dev/null
+    window=""
     [ "$(stat -c %s "$settings/resource.config" 2>/dev/null)" = 313 ] ||
         fail "the window did not write its kinds file to $settings"
 fi

@@ -1,6 +1,8 @@
-# Shared by the end-to-end test and the screenshot script: a private Xvfb, the program
-# started on it, and helpers to find and drive its windows with xdotool.
-# Expects KERBILO (the executable) and WORK (a scratch folder) to be set.
+# Shared by the end-to-end tests and the screenshot script: a private Xvfb, a window
+# manager where one is installed, the program started on it, and helpers to find and drive
+# its windows with xdotool. Expects KERBILO (the executable) and WORK (a scratch folder).
+# Everything started here dies with the script, even when it is killed: each process gets
+# SIGKILL when its parent ends (setpriv --pdeathsig), and stop_all ends them on the way out.
 
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 TOOL="python3 $HERE/x11_tool.py"
@@ -10,33 +12,65 @@ missing_tools() {
     for t in Xvfb xdotool xwd python3; do command -v "$t" >/dev/null || echo "$t"; done
 }
 
+# Runs a command in the background that dies with this script.
+guarded() {
+    if setpriv --help 2>/dev/null | grep -q pdeathsig; then
+        setpriv --pdeathsig KILL "$@" &
+    else
+        "$@" &
+    fi
+}
+
 start_x() {
     exec 5>"$WORK/display"
-    Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+    guarded Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1
     XVFB_PID=$!
     for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.05; done
     export DISPLAY=":$(cat "$WORK/display")"
 }
 
+# A window manager, as on a desktop: frames, focus and closing through WM_DELETE_WINDOW.
+start_wm() {
+    command -v openbox >/dev/null || return 0
+    guarded openbox --sm-disable >"$WORK/wm.log" 2>&1
+    WM_PID=$!
+    for _ in $(seq 50); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+        sleep 0.1
+    done
+}
+
+# The program runs from a folder of its own, so its settings files (written beside it) are
+# this test's: PROG. A home of its own too: no desktop folder, no settings of the machine.
 start_kerbilo() {
-    # A home of its own: no desktop folder, no settings from the machine.
     export HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config"
-    mkdir -p "$HOME"
+    mkdir -p "$HOME" "$WORK/prog"
+    PROG="$WORK/prog"
+    cp "$KERBILO" "$PROG/kerbilo"
     unset QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM
-    "$KERBILO" >"$WORK/kerbilo.log" 2>&1 &
+    guarded "$PROG/kerbilo" >"$WORK/kerbilo.log" 2>&1
     KERBILO_PID=$!
-    MAIN=$(timeout 20 xdotool search --sync --onlyvisible --name '^Kerbilo$' | head -1)
+    MAIN=""
+    for _ in $(seq 200); do
+        MAIN=$(xdotool search --onlyvisible --pid "$KERBILO_PID" --name '^Kerbilo$' 2>/dev/null |
+            head -1)
+        [ -n "$MAIN" ] && break
+        sleep 0.1
+    done
     [ -n "$MAIN" ] || fail "the main window did not appear"
 }
 
 stop_all() {
-    [ -n "${KERBILO_PID:-}" ] && kill "$KERBILO_PID" 2>/dev/null && wait "$KERBILO_PID" 2>/dev/null
-    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+    local pid
+    for pid in ${KERBILO_PID:-} ${WM_PID:-} ${XVFB_PID:-}; do
+        kill -9 "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
     return 0
 }
 
 fail() {
     echo "FAIL: $*" >&2
+    [ -n "${KERBILO_PID:-}" ] && echo "windows shown: $(windows | tr '\n' ';')" >&2
     [ -f "$WORK/kerbilo.log" ] && sed 's/^/kerbilo: /' "$WORK/kerbilo.log" >&2
     exit 1
 }
@@ -59,7 +93,7 @@ new_window() {
 }
 
 wait_title() {
-    for _ in $(seq 150); do
+    for _ in $(seq "${2:-150}"); do
         [ "$(xdotool getwindowname "$MAIN")" = "$1" ] && return 0
         sleep 0.1
     done
@@ -137,3 +171,118 @@ select_first_resource() {
 shoot() { xwd -root -silent >"$1"; }
 # One window's own contents: a dialog with another visual is black in a root capture.
 shoot_window() { xwd -id "$1" -silent >"$2"; }
+
+# ---- driving the window's commands and reading its state -----------------------------
+
+# "ID NAME" for every window the program shows.
+windows() {
+    local w
+    for w in $(xdotool search --onlyvisible --pid "$KERBILO_PID" 2>/dev/null); do
+        echo "$w $(xdotool getwindowname "$w" 2>/dev/null)"
+    done
+}
+
+# Waits for a window of the program named exactly $1 (a message box's title, a dialog's);
+# prints its id. False after $2 tenths of a second (default 100).
+wait_window() {
+    local id name
+    for _ in $(seq "${2:-100}"); do
+        while read -r id name; do
+            [ "$name" = "$1" ] && [ "$id" != "$MAIN" ] && { echo "$id"; return 0; }
+        done < <(windows)
+        sleep 0.1
+    done
+    return 1
+}
+
+# Presses keys in the window named $1 once it shows: answers a message box or a dialog.
+answer() {
+    local box
+    box=$(wait_window "$1") || fail "no window '$1' (shown: $(windows | tr '\n' ';'))"
+    xdotool windowfocus --sync "$box" 2>/dev/null
+    sleep 0.2
+    shift
+    xdotool key "$@"
+}
+
+# The main window's title becomes $1 within five seconds, and is still so a moment later.
+title_is() {
+    wait_title "$1" 50 || return 1
+    sleep 0.3
+    [ "$(xdotool getwindowname "$MAIN" 2>/dev/null)" = "$1" ]
+}
+
+# Pixels of colour $1 (RRGGBB) in the picture pane, from the window's own contents.
+pane_pixels() {
+    shoot_window "$MAIN" "$WORK/pane.xwd"
+    geometry "$MAIN"
+    local menubar=$((HEIGHT - 379))
+    $TOOL count "$WORK/pane.xwd" 115 $((menubar + 24)) 464 312 "$1"
+}
+
+# Right-click on the first resource, then the Edit pop-up's item number $1 (1 替换资源,
+# 2 导出资源, 3 导出全部资源).
+edit_item_on_first_resource() {
+    select_first_resource
+    geometry "$MAIN"
+    local menubar=$((HEIGHT - 379))
+    xdotool mousemove --window "$MAIN" 30 $((menubar + 26)) click 3
+    local menu i
+    menu=$(new_window "$MAIN") || fail "the right-click menu did not appear"
+    # The menu takes keys once it has grabbed the keyboard.
+    sleep 0.5
+    for i in $(seq "$1"); do
+        xdotool key Down
+        sleep 0.2
+    done
+    # A pop-up menu under xdotool takes the keypad's Enter where Return may be lost.
+    xdotool key KP_Enter
+    wait_gone "$menu" 20 || fail "the right-click menu did not take the keys"
+}
+
+# Types $2 into the file dialog named $1 and confirms it until the dialog is gone.
+choose_in_dialog() {
+    local dialog
+    dialog=$(wait_window "$1") || fail "no dialog '$1' (shown: $(windows | tr '\n' ';'))"
+    xdotool windowfocus --sync "$dialog"
+    sleep 0.3
+    xdotool type --delay 10 "$2"
+    sleep 0.3
+    for _ in 1 2 3; do
+        xdotool key Return
+        wait_gone "$dialog" 10 && return 0
+    done
+    fail "the dialog '$1' stayed after choosing $2"
+}
+
+# Replaces the first resource with the file $1 through the right-click menu.
+replace_first_with() {
+    edit_item_on_first_resource 1
+    choose_in_dialog "打开" "$1"
+}
+
+# 文件 > 退出, clicked as a user would.
+menu_exit() {
+    xdotool mousemove --window "$MAIN" 20 9 click 1
+    sleep 0.5
+    xdotool key Up
+    sleep 0.2
+    xdotool key KP_Enter
+}
+
+# Waits for the main window to go, then prints how many milliseconds the process lived on
+# after it; fails when the window stays or the process outlives it by 5 s.
+ms_to_end_after_window() {
+    wait_gone "$MAIN" 100 || fail "the main window did not close"
+    local gone
+    gone=$(date +%s%N)
+    for _ in $(seq 5000); do
+        if ! kill -0 "$KERBILO_PID" 2>/dev/null ||
+            grep -q '^State:.*Z' "/proc/$KERBILO_PID/status" 2>/dev/null; then
+            echo $((($(date +%s%N) - gone) / 1000000))
+            return 0
+        fi
+        sleep 0.001
+    done
+    fail "the process lives on 5 s after its window closed"
+}

@@ -2,8 +2,10 @@
 """Small helpers for driving Kerbilo under Xvfb, standard library only.
 
   x11_tool.py make-file OUT          a file with random bytes around two PNG pictures
+  x11_tool.py picture OUT W H RRGGBB a PNG of one colour
   x11_tool.py png OUT.xwd OUT.png [X Y W H]   an xwd dump (24 or 32 bits) as PNG, cropped
   x11_tool.py red OUT.xwd X Y W H    how many pure-red pixels the rectangle holds
+  x11_tool.py count OUT.xwd X Y W H RRGGBB   how many pixels of about that colour it holds
 """
 import os
 import random
@@ -67,6 +69,10 @@ def to_png(src, out, box):
 def main(argv):
     if argv[1] == "make-file":
         make_file(argv[2])
+    elif argv[1] == "picture":
+        colour = bytes.fromhex(argv[5])
+        with open(argv[2], "wb") as f:
+            f.write(png(int(argv[3]), int(argv[4]), lambda x, y: colour))
     elif argv[1] == "png":
         width, height = read_xwd(argv[2])[:2]
         box = [int(v) for v in argv[4:8]] if len(argv) >= 8 else [0, 0, width, height]
@@ -74,6 +80,11 @@ def main(argv):
     elif argv[1] == "red":
         box = [int(v) for v in argv[3:7]]
         print(sum(1 for r in pixels(argv[2], *box) for p in r if p[0] > 240 and p[1] < 20 and p[2] < 20))
+    elif argv[1] == "count":
+        box = [int(v) for v in argv[3:7]]
+        want = bytes.fromhex(argv[7])
+        near = lambda p: all(abs(a - b) <= 20 for a, b in zip(p, want))
+        print(sum(1 for r in pixels(argv[2], *box) for p in r if near(p)))
     else:
         sys.exit(__doc__)
 

@@ -1,6 +1,7 @@
 // Measures what a user of the window waits for, against kerbilo-cli doing the same work:
 // opening a 256 MiB file with 100,000 resources, selecting a 7000x7000 PNG, repainting a
-// shown 4000x3000 picture, playing a 1500x1500 GIF and a tiny GIF on an 8192x8192 screen.
+// shown 4000x3000 picture, playing a 1500x1500 GIF and a tiny GIF on an 8192x8192 screen,
+// and how long the real program lives on once its window has closed.
 // A 10 ms timer runs throughout; its longest gap is how long the window did not answer.
 // Prints one line per figure, "name value unit"; the misses go to stderr and make the
 // exit code 1.  Usage: kerbilo_window_perf PATH/TO/kerbilo-cli [SCRATCH_DIR]
@@ -339,6 +340,24 @@ int main(int argc, char** argv) {
     report("huge_screen_gif_select_ms", hugeSelectMs, "ms", 50);
     report("huge_screen_gif_extra_mib", extraMib, "MiB", 64);
     report("huge_screen_gif_frame_period_ms", hugePeriod, "ms", 60);
+
+    // ---- the real program ending after its window closed -------------------------------
+    // Under a private X server with a window manager, as a user closes it: Esc with a
+    // picture shown, and 退出 answered 否 over a replacement not saved.
+    const std::string ending =
+        "bash '" KERBILO_E2E_DIR "/end_after_close.sh' '" KERBILO_WINDOW_PROGRAM "' 2>/dev/null";
+    if (FILE* p = ::popen(ending.c_str(), "r")) {
+        char name[64];
+        double ms = 0;
+        while (std::fscanf(p, "%63s %lf", name, &ms) == 2) {
+            if (std::strcmp(name, "close_ms") == 0)
+                report("end_after_close_ms", ms, "ms", 200);
+            else if (std::strcmp(name, "exit_ms") == 0)
+                report("end_after_exit_ms", ms, "ms", 200);
+        }
+        if (::pclose(p) != 0)
+            std::fprintf(stderr, "the program's ending was not measured (needs Xvfb, xdotool)\n");
+    }
 
     bool met = true;
     for (const Figure& f : figures)
