@@ -55,7 +55,9 @@ TEST(UnsavedWork, OpeningAnotherFileAsksTheCloseQuestion) {
             ASSERT_GE(w.ui.messages.size(), 1u);
             EXPECT_EQ(w.ui.messages[0].text, gbk("文件修改还没有保存,是否保存修改?"));
             EXPECT_EQ(w.ui.messages[0].style, MessageStyle::YesNoCancel);
-            if (c.savePath && c.opens) EXPECT_EQ(w.files.files[*c.savePath], copy);
+            if (c.savePath && c.opens) {
+                EXPECT_EQ(w.files.files[*c.savePath], copy);
+            }
             if (c.opens) {
                 EXPECT_EQ(w.state.file.name, "other");
                 EXPECT_FALSE(w.state.file.modified);
