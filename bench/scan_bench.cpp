@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "cli/cli_session.h"
-#include "cli/console_ui.h"
 #include "config/config_files.h"
 #include "memory_files.h"
 #include "runtime/byte_ops.h"
@@ -44,9 +43,8 @@ ScanResult scanOnce(const ByteBuffer& data) {
     testing::MemoryFileServices files("/bench");
     ensureKindsFile(files);
     files.files["/bench/data.bin"] = data;
-    cli::ConsoleUi ui;
     NoProgress progress;
-    Services services{files, ui, progress};
+    Services services{files, progress};
     Document doc;
     const auto t0 = Clock::now();
     openFile(services, doc, "/bench/data.bin");

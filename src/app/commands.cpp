@@ -1,11 +1,11 @@
 #include "app/commands.h"
 
+#include "app/catalogue_view.h"
 #include "app/texts.h"
+#include "config/config_files.h"
 #include "runtime/byte_ops.h"
 #include "scan/inspection.h"
 #include "scan/open.h"
-#include "scan/tree.h"
-#include "ui/services/dropped_files.h"
 
 namespace kerbilo {
 
@@ -25,10 +25,14 @@ bool refuseOverwritten(ProgramState& state, int item, int n) {
     return true;
 }
 
-// The resource's kind filter: group text + "文件|*." + suffix.
-Text kindFilter(ProgramState& state, int item) {
-    return concatText({state.ui.treeItemText(state.ui.treeItemParent(item)),
-                       app_text::filterKindMiddle(), suffixOfItem(state.files, state.ui, item)});
+// The resource's kind filter: its group's text + "文件|*." + suffix.
+Text kindFilter(const ProgramState& state, int n, const Text& suffix) {
+    return concatText({groupText(state.catalogue.kindName(state.catalogue.kindOf(n))),
+                       app_text::filterKindMiddle(), suffix});
+}
+
+Text suffixOf(ProgramState& state, int n) {
+    return exportSuffix(KindsFile::read(state.files), state.catalogue, n);
 }
 
 }  // namespace
@@ -48,9 +52,7 @@ void showDocumentAgain(ProgramState& state, int selected) {
     if (state.openedPath.empty()) {
         ui.addTreeItem(-1, app_text::treeRoot());
     } else {
-        NoProgress quiet;
-        Services services{state.files, ui, quiet};
-        publishCatalogue(services, state.catalogue);
+        publishCatalogue(ui, state.catalogue);
     }
     if (ui.treeItemCount() > 0) ui.expandTreeItem(0);
     if (selected >= 0 && selected < ui.treeItemCount()) {
@@ -74,7 +76,8 @@ bool openAndScan(ProgramState& state, const Text& path) {
         state,
         [&] {
             Services services = state.services();
-            result = openFile(services, state, path);
+            WindowOpenView view(state.ui, state.progress);
+            result = openFile(services, state, path, {}, view);
             // Before a close that arrived meanwhile asks its question over this window.
             if (result.cancelled) showDocumentAgain(state, selected);
         },
@@ -95,9 +98,9 @@ void openCommand(ProgramState& state) {
     openAndScan(state, state.openDialog.fileName);
 }
 
-void filesDroppedCommand(ProgramState& state, const Text& droppedText) {
-    if (!commandsAllowed(state)) return;
-    openAndScan(state, firstDroppedPath(droppedText));
+void filesDroppedCommand(ProgramState& state, const std::vector<Text>& paths) {
+    if (!commandsAllowed(state) || paths.empty()) return;
+    openAndScan(state, paths.front());
 }
 
 int resourceOfItem(ProgramState& state, int item) {
@@ -172,7 +175,8 @@ ReplaceResult replaceResource(ProgramState& state) {
     if (n == 0) return ReplaceResult::NotAResource;
     if (refuseOverwritten(state, item, n)) return ReplaceResult::Overwritten;
     FileDialogSettings& dialog = state.replaceDialog;
-    dialog.filter = concatText({kindFilter(state, item), "|", app_text::filterAllFiles()});
+    dialog.filter =
+        concatText({kindFilter(state, n, suffixOf(state, n)), "|", app_text::filterAllFiles()});
     if (dialog.initialFolder.empty()) dialog.initialFolder = state.openDialog.initialFolder;
     if (!ui.showFileDialog(dialog)) return ReplaceResult::Cancelled;
     const Text path = dialog.fileName;
@@ -217,8 +221,9 @@ bool exportResource(ProgramState& state) {
     const int item = ui.selectedTreeItem();
     const int n = resourceOfItem(state, item);
     if (n == 0) return false;
-    state.saveDialog.filter = kindFilter(state, item);
-    state.saveDialog.defaultExtension = suffixOfItem(state.files, ui, item);
+    const Text suffix = suffixOf(state, n);
+    state.saveDialog.filter = kindFilter(state, n, suffix);
+    state.saveDialog.defaultExtension = suffix;
     if (!ui.showFileDialog(state.saveDialog)) return false;
     const Text path = state.saveDialog.fileName;
     const WriteResult written = exportResourceTo(state.files, state.catalogue, n, path);
@@ -237,6 +242,10 @@ ExportReport exportAllResources(ProgramState& state) {
         Services services = state.services();
         ExportAllOptions options;
         options.avoidTakenName = true;
+        options.written = [&state](int n) {
+            state.ui.setStatusText(
+                0, concatText({app_text::writingPrefix(), resourceLabel(state.catalogue, n)}));
+        };
         report = exportAllInto(services, state, state.outputFolder, options);
         // A folder of another name is said, or the user would look for the usual one.
         Text message = report.folderRenamed

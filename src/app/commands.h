@@ -5,6 +5,7 @@
 // tests what happened; the window ignores them.
 
 #include <cstdint>
+#include <vector>
 
 #include "app/program_state.h"
 #include "edit/edit.h"
@@ -23,7 +24,7 @@ bool openAndScan(ProgramState& state, const Text& path);
 void openCommand(ProgramState& state);
 
 // Files dropped on the main window: opens the first of them.
-void filesDroppedCommand(ProgramState& state, const Text& droppedText);
+void filesDroppedCommand(ProgramState& state, const std::vector<Text>& paths);
 
 // The tree's current item changed or was double-clicked: shows its resource.
 void showSelectedResource(ProgramState& state);

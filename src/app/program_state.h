@@ -18,6 +18,7 @@
 #include <functional>
 
 #include "app/close_decision.h"
+#include "app/ui_services.h"
 #include "runtime/progress.h"
 #include "scan/document.h"
 
@@ -94,7 +95,7 @@ struct ProgramState : Document {
     bool popUpOpen = false;
     std::function<void()> parkedCommand;
 
-    Services services() { return {files, ui, progress}; }
+    Services services() { return {files, progress}; }
 };
 
 inline bool commandsAllowed(const ProgramState& state) {

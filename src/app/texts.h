@@ -31,6 +31,12 @@ KERBILO_GBK_TEXT(folderUsedThisRun, "本次运行仍使用该文件夹导出资�
 KERBILO_GBK_TEXT(unsavedQuestion, "文件修改还没有保存,是否保存修改?")
 KERBILO_GBK_TEXT(unsavedTitle, "程序未保存")
 KERBILO_GBK_TEXT(treeRoot, "文件资源列表")
+KERBILO_GBK_TEXT(groupSuffix, "格式资源")
+KERBILO_GBK_TEXT(parsingKindPrefix, "正在解析程序内:")
+KERBILO_GBK_TEXT(parsingKindSuffix, "格式文件")
+KERBILO_GBK_TEXT(parsingPrefix, "正在解析:")
+KERBILO_GBK_TEXT(parsingDone, "文件解析已经完成")
+KERBILO_GBK_TEXT(writingPrefix, "正在写出:")
 KERBILO_GBK_TEXT(openCancelled, "已取消打开文件")
 
 // What a resource is, for the tree's tooltips.

@@ -6,7 +6,6 @@
 #include "config/config_files.h"
 #include "runtime/gbk.h"
 #include "scan/open.h"
-#include "scan/tree.h"
 
 namespace kerbilo::cli {
 
@@ -55,7 +54,7 @@ Session::Session(CliEnv& e, const std::optional<std::string>& configUtf8,
                  const OpenOptions& options)
     : env(e),
       files(e.files, configUtf8 ? std::optional<Text>(utf8ToGbk(*configUtf8)) : std::nullopt),
-      ui(e.progress),
+      progressLine(e.progress),
       config_(configUtf8),
       options_(options) {}
 
@@ -82,8 +81,8 @@ bool Session::ready(const std::string& fileUtf8) {
     }
     outputFolder = readOutputFolder(files);
     Services s = services();
-    const OpenResult opened = openFile(s, doc, utf8ToGbk(fileUtf8), options_);
-    ui.finishProgress();
+    const OpenResult opened = openFile(s, doc, utf8ToGbk(fileUtf8), options_, progressLine);
+    progressLine.finish();
     if (!opened.opened) {
         env.err << "kerbilo-cli: cannot open " << fileUtf8 << ": " << utf8(opened.reason) << "\n";
         return false;
@@ -92,12 +91,6 @@ bool Session::ready(const std::string& fileUtf8) {
         env.err << "kerbilo-cli: no resource kinds could be read from " << files.kindsFileName()
                 << "; nothing is searched for\n";
     return true;
-}
-
-int Session::itemOfResource(int n) {
-    for (int i = 0; i < ui.treeItemCount(); ++i)
-        if (ui.treeItemData(i) == n && resourceOfItem(ui, doc.catalogue, i) == n) return i;
-    return -1;
 }
 
 bool Args::has(const std::string& flag) const {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/console_ui.h"
+#include "cli/progress_line.h"
 #include "runtime/file_services.h"
 #include "runtime/progress.h"
 #include "scan/document.h"
@@ -64,13 +64,11 @@ class Session {
     // read or the file cannot be opened. Says on stderr when no kind could be read.
     bool ready(const std::string& fileUtf8);
 
-    // The tree item of resource n, −1 when there is none.
-    int itemOfResource(int n);
-    Services services() { return {files, ui, progress}; }
+    Services services() { return {files, progress}; }
 
     CliEnv& env;
     KindsFileRedirect files;
-    ConsoleUi ui;
+    ProgressLine progressLine;
     NoProgress progress;
     Document doc;
     Text outputFolder;

@@ -87,7 +87,7 @@ std::string absolute(const std::string& path) {
 }
 
 int exportOne(CliEnv& env, Session& session, int n, const std::string& target) {
-    if (session.itemOfResource(n) < 0) {
+    if (!session.doc.catalogue.contains(n)) {
         env.err << "kerbilo-cli: the file has no resource " << n << "\n";
         return kExitUsage;
     }
@@ -117,9 +117,12 @@ int exportAll(Session& session, const std::string& subfolder, bool jsonLines) {
          slash = subfolder.find('/', slash + 1))
         session.files.createDirectory(
             concatText({session.outputFolder, "/", utf8ToGbk(subfolder.substr(0, slash))}));
+    options.written = [&session](int n) {
+        session.progressLine.writing(resourceLabel(session.doc.catalogue, n));
+    };
     Services services = session.services();
     const ExportReport report = exportAllInto(services, session.doc, session.outputFolder, options);
-    session.ui.finishProgress();
+    session.progressLine.finish();
     const std::size_t total = static_cast<std::size_t>(report.written) + report.failures.size();
     env.out << "wrote " << report.written << " of " << total << " files to "
             << utf8(session.outputFolder) << "/"
@@ -235,7 +238,7 @@ int replaceCommand(CliEnv& env, int argc, char** argv) {
     if (!session.ready(args.positional[0])) return kExitFailed;
     const Growth growth = args.has("--yes") ? Growth::Allow : Growth::Refuse;
     for (const auto& [n, with] : pairs) {
-        if (session.itemOfResource(n) < 0) {
+        if (!session.doc.catalogue.contains(n)) {
             env.err << "kerbilo-cli: the file has no resource " << n << "\n";
             return kExitUsage;
         }

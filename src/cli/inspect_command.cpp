@@ -11,7 +11,6 @@
 #include "cli/listing.h"
 #include "runtime/sha256.h"
 #include "scan/inspection.h"
-#include "scan/tree.h"
 
 namespace kerbilo::cli {
 
@@ -90,28 +89,22 @@ void judgeAll(const Document& doc, const std::vector<int>& numbers, unsigned cor
 void inspectRows(Session& session, const std::optional<std::string>& file, unsigned threads,
                  const std::function<void(std::vector<Cell>&&)>& row) {
     const Document& doc = session.doc;
-    ConsoleUi& ui = session.ui;
-    int groupItem = -2;
-    std::string kind;
-    const int count = ui.treeItemCount();
+    KindNames kinds(doc.catalogue);
     constexpr std::size_t kBatch = 4096;
-    std::vector<int> items, numbers;
+    std::vector<int> numbers;
     std::vector<Judged> judged;
     const auto flush = [&] {
         judgeAll(doc, numbers, threads, judged);
-        for (std::size_t b = 0; b < items.size(); ++b) {
-            const int i = items[b], n = numbers[b];
-            if (ui.treeItemParent(i) != groupItem) {
-                groupItem = ui.treeItemParent(i);
-                kind = utf8(kindNameOfItem(ui, i));
-            }
+        for (std::size_t b = 0; b < numbers.size(); ++b) {
+            const int n = numbers[b];
             const Inspection& what = judged[b].what;
             const bool picture = what.format != PictureFormat::None;
             std::vector<Cell> cells;
             cells.reserve(13);
             if (file) cells.push_back(Cell::text(*file));
             for (Cell& c : std::vector<Cell>{
-                     Cell::number(n), Cell::text(kind), Cell::text(utf8(ui.treeItemText(i))),
+                     Cell::number(n), Cell::text(kinds.of(n)),
+                     Cell::text(utf8(resourceLabel(doc.catalogue, n))),
                      Cell::number(doc.catalogue.openedOffset(n)),
                      Cell::number(doc.catalogue.dataLength(n)),
                      picture ? Cell::text(pictureFormatName(what.format)) : Cell::null(),
@@ -123,15 +116,11 @@ void inspectRows(Session& session, const std::optional<std::string>& file, unsig
                 cells.push_back(std::move(c));
             row(std::move(cells));
         }
-        items.clear();
         numbers.clear();
     };
-    for (int i = 0; i < count; ++i) {
-        const int n = resourceOfItem(ui, doc.catalogue, i);
-        if (n == 0) continue;
-        items.push_back(i);
+    for (int n = 1; n <= doc.catalogue.size(); ++n) {
         numbers.push_back(n);
-        if (items.size() == kBatch) flush();
+        if (numbers.size() == kBatch) flush();
     }
     flush();
 }

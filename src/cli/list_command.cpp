@@ -5,7 +5,6 @@
 #include "cli/batch.h"
 #include "cli/cli_session.h"
 #include "cli/listing.h"
-#include "scan/tree.h"
 
 namespace kerbilo::cli {
 
@@ -50,24 +49,14 @@ namespace {
 void listRows(Session& session, const std::optional<std::string>& file,
               const std::function<void(std::vector<Cell>&&)>& row) {
     const ResourceCatalogue& catalogue = session.doc.catalogue;
-    ConsoleUi& ui = session.ui;
-    // Kind names repeat for every resource of a group: convert each group's name once.
-    int groupItem = -2;
-    std::string kind;
-    const int count = ui.treeItemCount();
-    for (int i = 0; i < count; ++i) {
-        const int n = resourceOfItem(ui, catalogue, i);
-        if (n == 0) continue;
-        if (ui.treeItemParent(i) != groupItem) {
-            groupItem = ui.treeItemParent(i);
-            kind = utf8(kindNameOfItem(ui, i));
-        }
+    KindNames kinds(catalogue);
+    for (int n = 1; n <= catalogue.size(); ++n) {
         std::vector<Cell> cells;
         cells.reserve(6);
         if (file) cells.push_back(Cell::text(*file));
         cells.push_back(Cell::number(n));
-        cells.push_back(Cell::text(kind));
-        cells.push_back(Cell::text(utf8(ui.treeItemText(i))));
+        cells.push_back(Cell::text(kinds.of(n)));
+        cells.push_back(Cell::text(utf8(resourceLabel(catalogue, n))));
         cells.push_back(Cell::number(catalogue.openedOffset(n)));
         cells.push_back(Cell::number(catalogue.dataLength(n)));
         row(std::move(cells));

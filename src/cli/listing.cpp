@@ -5,6 +5,10 @@
 
 namespace kerbilo::cli {
 
+std::string KindNames::utf8Text(const Text& gbk) {
+    return utf8(gbk);
+}
+
 std::optional<std::string> readListingFormat(const Args& args,
                                              std::optional<Listing::Format>& format) {
     if (args.has("--json") && args.has("--jsonl")) return "--json and --jsonl go separately";

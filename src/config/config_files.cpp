@@ -76,16 +76,26 @@ void ensureKindsFile(FileServices& files) {
     files.writeWholeFile(path, defaultKindsFileContent());  // a failure is not reported
 }
 
-int readKindCount(FileServices& files) {
-    return textToInt(
-        files.readIniValue(kindsFilePath(files), kKindsSection, config_text::kindCountKey(), ""));
+KindsFile KindsFile::read(FileServices& files) {
+    return KindsFile(files.tryReadWholeFile(kindsFilePath(files)));
 }
 
-int highestNamedKind(FileServices& files) {
-    const std::optional<ByteBuffer> content = files.tryReadWholeFile(kindsFilePath(files));
-    if (!content) return 0;
+Text KindsFile::lookup(std::string_view key, std::string_view defaultValue) const {
+    // The reading rules of FileServices::readIniValue, on the bytes read once.
+    key = skipLeadingBlanks(key);
+    if (key.empty()) return {};
+    if (!content_) return Text(defaultValue);
+    return iniLookup(content_->view(), kKindsSection, key).value_or(Text(defaultValue));
+}
+
+int KindsFile::count() const {
+    return textToInt(lookup(config_text::kindCountKey(), ""));
+}
+
+int KindsFile::highestNamed() const {
+    if (!content_) return 0;
     int highest = 0;
-    for (std::string_view key : iniKeys(content->view(), kKindsSection)) {
+    for (std::string_view key : iniKeys(content_->view(), kKindsSection)) {
         // Only the plain decimal form names a kind: "1", never "01" or "+1".
         if (key.empty() || key.size() > 10 || key.front() == '0' ||
             !std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; }))
@@ -98,22 +108,20 @@ int highestNamedKind(FileServices& files) {
     return highest;
 }
 
-Text readKindName(FileServices& files, int kindNumber) {
-    return files.readIniValue(kindsFilePath(files), kKindsSection, intToText(kindNumber), "");
+Text KindsFile::name(int kindNumber) const {
+    return lookup(intToText(kindNumber), "");
 }
 
-Text readKindField(FileServices& files, std::string_view kindName, KindField field,
-                   std::string_view defaultValue) {
-    return files.readIniValue(kindsFilePath(files), kKindsSection,
-                              concatText({kindName, kindFieldKeySuffix(field)}), defaultValue);
+Text KindsFile::field(std::string_view kindName, KindField f, std::string_view defaultValue) const {
+    return lookup(concatText({kindName, kindFieldKeySuffix(f)}), defaultValue);
 }
 
-Text readKindSuffix(FileServices& files, std::string_view kindName) {
-    return readKindField(files, kindName, KindField::Suffix, kindName);
+Text KindsFile::suffix(std::string_view kindName) const {
+    return field(kindName, KindField::Suffix, kindName);
 }
 
-bool readKindEndsByFormat(FileServices& files, std::string_view kindName) {
-    return readKindField(files, kindName, KindField::Ending) == config_text::endingByFormat();
+bool KindsFile::endsByFormat(std::string_view kindName) const {
+    return field(kindName, KindField::Ending) == config_text::endingByFormat();
 }
 
 Text readOutputFolder(FileServices& files) {

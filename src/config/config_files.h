@@ -1,8 +1,10 @@
 #pragma once
 // resource.config (the resource kinds) and Resource.ini (the output folder). Nothing is
-// cached: every value is read from its file when it is needed, so an edit made while the
-// program runs counts at the next read.
+// kept between operations: an open, an export or a replacement reads the kinds file once
+// when it starts and answers every question from what it read, so an edit made while the
+// program runs counts at the next operation.
 
+#include <optional>
 #include <string_view>
 
 #include "runtime/byte_buffer.h"
@@ -24,18 +26,34 @@ const ByteBuffer& defaultKindsFileContent();
 // Writes the default kinds file when nothing at all exists at its path.
 void ensureKindsFile(FileServices& files);
 
-int readKindCount(FileServices& files);
-// The highest kind number that has a name key ("1", "2", …) in resource.config; 0 when
-// there is none. No kind above it can have a name, so scanning stops there.
-int highestNamedKind(FileServices& files);
-Text readKindName(FileServices& files, int kindNumber);
-Text readKindField(FileServices& files, std::string_view kindName, KindField field,
-                   std::string_view defaultValue = {});
-// The export suffix: the kind's name when the key is absent, empty when present but empty.
-Text readKindSuffix(FileServices& files, std::string_view kindName);
-// A kind whose "结束方式" (ending) key says "格式" (format) ends each resource where the
-// picture format's own structure ends, rather than at the first tail.
-bool readKindEndsByFormat(FileServices& files, std::string_view kindName);
+// resource.config as one operation reads it: once. A file that cannot be read answers as
+// an empty one does.
+class KindsFile {
+  public:
+    static KindsFile read(FileServices& files);
+    explicit KindsFile(std::optional<ByteBuffer> content = std::nullopt)
+        : content_(std::move(content)) {}
+
+    // "资源种类数" as written; 0 when absent or not a number.
+    int count() const;
+    // The highest kind number that has a name key ("1", "2", …); 0 when there is none. No
+    // kind above it can have a name, so scanning stops there.
+    int highestNamed() const;
+    Text name(int kindNumber) const;
+    Text field(std::string_view kindName, KindField field,
+               std::string_view defaultValue = {}) const;
+    // The export suffix: the kind's name when the key is absent, empty when present but
+    // empty.
+    Text suffix(std::string_view kindName) const;
+    // A kind whose "结束方式" (ending) key says "格式" (format) ends each resource where the
+    // picture format's own structure ends, rather than at the first tail.
+    bool endsByFormat(std::string_view kindName) const;
+
+  private:
+    Text lookup(std::string_view key, std::string_view defaultValue) const;
+
+    std::optional<ByteBuffer> content_;
+};
 
 Text readOutputFolder(FileServices& files);
 bool writeOutputFolder(FileServices& files, std::string_view folder);

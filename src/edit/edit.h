@@ -5,9 +5,11 @@
 // from its command line.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
+#include "config/config_files.h"
 #include "scan/document.h"
 
 namespace kerbilo {
@@ -76,22 +78,26 @@ struct ExportAllOptions {
     // itself, exported into its own folder), the first of name_资源, name_资源2, … that is
     // a folder or free is used instead.
     bool avoidTakenName = false;
+    // Told after each resource was written or failed, with its number (the window shows
+    // "正在写出:" and the label).
+    std::function<void(int n)> written;
 };
 
-// Every resource node of the tree to outputFolder/file name/node text.suffix, in tree
-// order, with the status text "正在写出:" + node text after each and a progress step
-// before each. Then manifest.tsv in that folder records, for every file written, number,
-// kind, label, offset, length, sha256, the path written, and format, width, height,
-// frames and verdict of the resource (UTF-8, one header line, fields escaped as kerbilo-cli
-// list escapes them).
+// Every resource, in the order of their numbers (the tree's), to outputFolder/file
+// name/label.suffix, the suffix the kind's in the kinds file as read once now; a progress
+// step before each and before each kind's first (where the tree has its group). Then
+// manifest.tsv in that folder records, for every file written, number, kind, label,
+// offset, length, sha256, the path written, and format, width, height, frames and verdict
+// of the resource (UTF-8, one header line, fields escaped as kerbilo-cli list escapes
+// them).
 ExportReport exportAllInto(Services& services, const Document& doc, const Text& outputFolder,
                            const ExportAllOptions& options = {});
 
 // The manifest's column names, in order.
 const std::vector<const char*>& manifestColumns();
 
-// A kind's export suffix for a resource item, read afresh from resource.config.
-Text suffixOfItem(FileServices& files, UiServices& ui, int item);
+// The export suffix of resource n: its kind's, from the kinds file as read.
+Text exportSuffix(const KindsFile& kindsFile, const ResourceCatalogue& catalogue, int n);
 
 // ---- saving ---------------------------------------------------------------------------
 

@@ -8,12 +8,11 @@
 #include "runtime/sha256.h"
 #include "runtime/text_records.h"
 #include "scan/inspection.h"
-#include "scan/tree.h"
 
 namespace kerbilo {
 
-Text suffixOfItem(FileServices& files, UiServices& ui, int item) {
-    return readKindSuffix(files, kindNameOfItem(ui, item));
+Text exportSuffix(const KindsFile& kindsFile, const ResourceCatalogue& catalogue, int n) {
+    return kindsFile.suffix(catalogue.kindName(catalogue.kindOf(n)));
 }
 
 WriteResult exportResourceTo(FileServices& files, const ResourceCatalogue& catalogue, int n,
@@ -107,7 +106,6 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
                            const ExportAllOptions& options) {
     ExportReport report;
     report.confirmed = true;
-    UiServices& ui = services.ui;
     FileServices& files = services.files;
     Text folder = concatText(
         {outputFolder, "/", options.subfolder.empty() ? doc.file.name : options.subfolder});
@@ -120,29 +118,37 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
     }
     report.folder = folder;
     Manifest manifest;
-    const int items = ui.treeItemCount();
-    services.progress.beginStage(1.0, items);
-    for (int item = 0; item < items; ++item) {
+    const ResourceCatalogue& catalogue = doc.catalogue;
+    const KindsFile kindsFile = KindsFile::read(files);
+    // The progress counts what the tree shows: each kind's group, then its resources.
+    int groups = 0;
+    for (int n = 1; n <= catalogue.size(); ++n)
+        groups += n == 1 || catalogue.kindOf(n) != catalogue.kindOf(n - 1);
+    services.progress.beginStage(1.0, catalogue.size() + groups);
+    Text suffix;
+    for (int n = 1, item = 0; n <= catalogue.size(); ++n, ++item) {
+        if (n == 1 || catalogue.kindOf(n) != catalogue.kindOf(n - 1)) {
+            services.progress.reached(item++);
+            services.progress.step();
+            suffix = exportSuffix(kindsFile, catalogue, n);
+        }
         services.progress.reached(item);
         services.progress.step();
-        const int n = resourceOfItem(ui, doc.catalogue, item);
-        if (n == 0) continue;
-        const Text suffix = suffixOfItem(files, ui, item);
         // Usually exists already after the first; that failure is harmless. Its reason is
         // kept in case the write fails too and no folder is there: then it is the cause.
         const bool made = files.createDirectory(folder);
         const Text folderReason = made ? Text() : files.lastError();
-        const Text text = ui.treeItemText(item);
-        const Text path = concatText({folder, "/", text, ".", suffix});
-        if (files.writeWholeFile(path, doc.catalogue.data(n))) {
+        const Text label = resourceLabel(catalogue, n);
+        const Text path = concatText({folder, "/", label, ".", suffix});
+        if (files.writeWholeFile(path, catalogue.data(n))) {
             ++report.written;
-            manifest.add(doc, n, kindNameOfItem(ui, item), text, path);
+            manifest.add(doc, n, catalogue.kindName(catalogue.kindOf(n)), label, path);
         } else if (!made && !files.pathExists(folder)) {
             report.failures.push_back({path, folderReason, folder});
         } else {
             report.failures.push_back({path, files.lastError(), {}});
         }
-        ui.setStatusText(0, concatText({edit_text::writingPrefix(), text}));
+        if (options.written) options.written(n);
     }
     if (report.written == 0) return report;
     const Text tsvPath = concatText({folder, "/manifest.tsv"});

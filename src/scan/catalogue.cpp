@@ -1,8 +1,13 @@
 #include "scan/catalogue.h"
 
+#include "config/hex_codec.h"
 #include "runtime/byte_ops.h"
 
 namespace kerbilo {
+
+Text resourceLabel(const ResourceCatalogue& catalogue, int n) {
+    return formatHex(catalogue.labelPosition(n));
+}
 
 void ResourceCatalogue::reset(ByteBuffer opened) {
     opened_ = std::move(opened);

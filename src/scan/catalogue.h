@@ -18,6 +18,12 @@ struct Slot {
     std::int64_t end() const { return offset + length; }
 };
 
+class ResourceCatalogue;
+
+// A resource's label: its label position (1-based offset) in hexadecimal, as the tree, the
+// listings and the export's file names show it.
+Text resourceLabel(const ResourceCatalogue& catalogue, int n);
+
 class ResourceCatalogue {
   public:
     // Empties the catalogue; later views refer to `opened`.

@@ -6,7 +6,6 @@
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
 #include "scan/scanner.h"
-#include "scan/texts.h"
 
 namespace kerbilo {
 
@@ -30,10 +29,9 @@ constexpr double kSweepPartOfScan = 0.6;
 
 }  // namespace
 
-OpenResult openFile(Services& services, Document& doc, const Text& path,
-                    const OpenOptions& options) {
+OpenResult openFile(Services& services, Document& doc, const Text& path, const OpenOptions& options,
+                    OpenEvents& events) {
     OpenResult result;
-    UiServices& ui = services.ui;
     // Read in steps that let the window answer; nothing changes until the read succeeded.
     // A first step lets the window repaint where the file dialog was before reading starts.
     services.progress.beginStage(kReadShare, 0);
@@ -51,23 +49,20 @@ OpenResult openFile(Services& services, Document& doc, const Text& path,
     result.opened = true;
     doc.file = LoadedFile{};
     doc.catalogue = ResourceCatalogue{};
-    ui.setMenuItemDisabled(MenuItem::Save, true);
     doc.file.bytes = std::move(*bytes);
     doc.file.name = fileNameOf(path);
-    ui.setWindowTitle(concatText({"Kerbilo - ", path}));
-    result.kindCount = readKindCount(services.files);
-    ui.clearTree();
-    // Nothing of the new file is selected yet, so nothing of the old one may show.
-    ui.setPictureData(Pane::Main, {});
+    events.taken(path);
+    // The kinds as they are now: read once for the whole scan.
+    const KindsFile kindsFile = KindsFile::read(services.files);
+    result.kindCount = kindsFile.count();
     doc.catalogue.reset(doc.file.bytes);
     // No kind above the highest one named in the file can have a name: a count of a
     // billion with three kinds defined scans three.
-    const std::int64_t kinds =
-        std::min<std::int64_t>(result.kindCount, highestNamedKind(services.files));
+    const std::int64_t kinds = std::min<std::int64_t>(result.kindCount, kindsFile.highestNamed());
     const double scanShare = 1 - kReadShare;
     if (options.oneSweep) {
         result.kindsScanned = scanKindsInOneSweep(
-            services, doc, kinds, options,
+            services, doc, kindsFile, kinds, options, events,
             {scanShare * kSweepPartOfScan, scanShare * (1 - kSweepPartOfScan), kTreePartOfKind});
     } else {
         for (std::int64_t k = 1; k <= kinds; ++k) {
@@ -75,7 +70,8 @@ OpenResult openFile(Services& services, Document& doc, const Text& path,
             services.progress.beginStage(scanShare / static_cast<double>(kinds),
                                          bufferLength(doc.file.bytes), kTreePartOfKind);
             if (services.progress.cancelled()) break;
-            if (scanKind(services, doc, static_cast<int>(k), options)) ++result.kindsScanned;
+            if (scanKind(services, doc, kindsFile, static_cast<int>(k), options, events))
+                ++result.kindsScanned;
         }
     }
     if (services.progress.cancelled()) {
@@ -85,9 +81,7 @@ OpenResult openFile(Services& services, Document& doc, const Text& path,
         result.cancelled = true;
         return result;
     }
-    ui.setStatusText(0, scan_text::parsingDone());
-    if (ui.treeItemCount() > 0) ui.expandTreeItem(0);
-    ui.redrawControl(Control::Tree);
+    events.scanned();
     return result;
 }
 

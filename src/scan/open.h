@@ -17,12 +17,17 @@ struct OpenResult {
     int kindsScanned = 0;  // kinds with a name, a head and a tail
 };
 
-// Reads the file at path, then (only when that worked) clears the modified flag, disables
-// Save, takes the bytes and the name, shows the path in the title, empties the picture
-// pane, rebuilds the catalogue and the tree kind by kind, shows the completion text and
-// expands the first group. A file that cannot be read changes nothing.
-OpenResult openFile(Services& services, Document& doc, const Text& path,
-                    const OpenOptions& options = {});
+// Reads the file at path, then (only when that worked) takes the bytes and the name with the
+// modified flag cleared (events.taken), reads the kinds file once and rebuilds the
+// catalogue kind by kind (events.kindBegins, headFound, kindFound), then events.scanned. A
+// file that cannot be read changes nothing; a cancelled open puts the document back.
+OpenResult openFile(Services& services, Document& doc, const Text& path, const OpenOptions& options,
+                    OpenEvents& events);
+inline OpenResult openFile(Services& services, Document& doc, const Text& path,
+                           const OpenOptions& options = {}) {
+    OpenEvents quiet;
+    return openFile(services, doc, path, options, quiet);
+}
 
 // The last component of path; empty when there is none or its bytes on disk (gbkToUtf8)
 // exceed 255.

@@ -8,8 +8,6 @@
 #include "config/hex_codec.h"
 #include "picture/inspect.h"
 #include "runtime/byte_ops.h"
-#include "scan/texts.h"
-#include "scan/tree.h"
 
 namespace kerbilo {
 
@@ -148,66 +146,61 @@ struct KindToScan {
     bool byFormat = false;
 };
 
-std::optional<KindToScan> readKind(FileServices& files, Progress& progress, int k,
+std::optional<KindToScan> readKind(const KindsFile& kindsFile, Progress& progress, int k,
                                    const OpenOptions& options) {
     KindToScan kind;
-    kind.name = readKindName(files, k);
+    kind.name = kindsFile.name(k);
     if (kind.name.empty()) return std::nullopt;
     const auto field = [&](KindField f) {
-        return decodeHexText(readKindField(files, kind.name, f), progress);
+        return decodeHexText(kindsFile.field(kind.name, f), progress);
     };
     kind.head = field(KindField::Head);
     kind.tail = field(KindField::Tail);
     kind.headFill = field(KindField::HeadFill);
     kind.tailFill = field(KindField::TailFill);
-    kind.byFormat = options.endsByFormat || readKindEndsByFormat(files, kind.name);
+    kind.byFormat = options.endsByFormat || kindsFile.endsByFormat(kind.name);
     if (kind.head.empty() || (kind.tail.empty() && !kind.byFormat)) return std::nullopt;
     return kind;
 }
 
-// What the user sees of one kind's scan: its status text, one status text per head, its
-// resources in the catalogue and its group in the tree.
+// One kind's scan as it is told: the kind begins, each head, its resources in the
+// catalogue once the search is over.
 class KindPublisher {
   public:
-    KindPublisher(Services& services, Document& doc, KindToScan& kind)
-        : services_(services), doc_(doc), name_(kind.name), status_(scan_text::parsingPrefix()) {
-        prefixLength_ = status_.size();
-        services.ui.setStatusText(0, concatText({scan_text::parsingKindPrefix(), kind.name,
-                                                 scan_text::parsingKindSuffix()}));
+    KindPublisher(Services& services, Document& doc, KindToScan& kind, OpenEvents& events)
+        : services_(services), doc_(doc), events_(events) {
+        events.kindBegins(kind.name);
         before_ = doc.catalogue.size();
         kind_ =
             doc.catalogue.addKind(kind.name, std::move(kind.headFill), std::move(kind.tailFill));
     }
     void head(std::int64_t at) {
-        status_.resize(prefixLength_);
-        status_ += intToText(at + 1);
-        services_.ui.setStatusText(0, status_);
+        events_.headFound(at);
         services_.progress.reached(at + 1);
     }
     void match(const KindMatch& m) { doc_.catalogue.append(kind_, m.offset, m.stretch); }
     void finish() {
         const int added = doc_.catalogue.size() - before_;
-        if (added >= 1) publishKindGroup(services_, doc_.catalogue, name_, before_, added);
+        if (added >= 1) events_.kindFound(doc_.catalogue, before_ + 1, added);
     }
 
   private:
     Services& services_;
     Document& doc_;
-    Text name_;
-    Text status_;
-    std::size_t prefixLength_ = 0;
+    OpenEvents& events_;
     int before_ = 0;
     int kind_ = 0;
 };
 
 }  // namespace
 
-bool scanKind(Services& services, Document& doc, int k, const OpenOptions& options) {
-    std::optional<KindToScan> kind = readKind(services.files, services.progress, k, options);
+bool scanKind(Services& services, Document& doc, const KindsFile& kindsFile, int k,
+              const OpenOptions& options, OpenEvents& events) {
+    std::optional<KindToScan> kind = readKind(kindsFile, services.progress, k, options);
     if (!kind) return false;
     const ByteBuffer head = kind->head, tail = kind->tail;
     const bool byFormat = kind->byFormat;
-    KindPublisher publisher(services, doc, *kind);
+    KindPublisher publisher(services, doc, *kind, events);
     // The scan reads the bytes as opened; events it lets run cannot change them (busy).
     const ByteBuffer bytes = doc.file.bytes;
     const std::vector<ZeroStretch> zeros = bytes.knownZeros();
@@ -219,8 +212,9 @@ bool scanKind(Services& services, Document& doc, int k, const OpenOptions& optio
     return true;
 }
 
-int scanKindsInOneSweep(Services& services, Document& doc, std::int64_t kinds,
-                        const OpenOptions& options, const SweepShares& shares) {
+int scanKindsInOneSweep(Services& services, Document& doc, const KindsFile& kindsFile,
+                        std::int64_t kinds, const OpenOptions& options, OpenEvents& events,
+                        const SweepShares& shares) {
     struct Scan {
         KindToScan kind;
         std::optional<KindSearch> search;
@@ -234,7 +228,7 @@ int scanKindsInOneSweep(Services& services, Document& doc, std::int64_t kinds,
     for (std::int64_t k = 1; k <= kinds; ++k) {
         progress.step();  // a million kinds, most of them skipped, still let events run
         if (std::optional<KindToScan> kind =
-                readKind(services.files, progress, static_cast<int>(k), options))
+                readKind(kindsFile, progress, static_cast<int>(k), options))
             scans.push_back({std::move(*kind), std::nullopt, {}, {}});
     }
     const std::vector<ZeroStretch> zeros = bytes.knownZeros();
@@ -259,7 +253,7 @@ int scanKindsInOneSweep(Services& services, Document& doc, std::int64_t kinds,
         if (progress.cancelled()) break;
         progress.beginStage(shares.publishEach(scans.size()), bufferLength(bytes),
                             shares.treePartOfKind);
-        KindPublisher publisher(services, doc, s.kind);
+        KindPublisher publisher(services, doc, s.kind, events);
         for (const std::int64_t at : s.heads) publisher.head(at);
         for (const KindMatch& m : s.matches) publisher.match(m);
         publisher.finish();

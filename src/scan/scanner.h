@@ -3,6 +3,7 @@
 #include <functional>
 #include <span>
 
+#include "config/config_files.h"
 #include "scan/document.h"
 
 namespace kerbilo {
@@ -72,10 +73,11 @@ struct OpenOptions {
     bool oneSweep = true;
 };
 
-// Scans the loaded bytes for kind k, appends its resources to the catalogue and publishes
-// its group when it had matches. False when the kind is skipped (no name, no head, or no
-// tail for a kind that ends at its tail).
-bool scanKind(Services& services, Document& doc, int k, const OpenOptions& options = {});
+// Scans the loaded bytes for kind k of the kinds file, appends its resources to the
+// catalogue and tells events. False when the kind is skipped (no name, no head, or no tail
+// for a kind that ends at its tail).
+bool scanKind(Services& services, Document& doc, const KindsFile& kindsFile, int k,
+              const OpenOptions& options, OpenEvents& events);
 
 // How a sweep divides its part of the progress bar: the sweep itself, then each kind's
 // publishing alike, of which filling the tree takes a part.
@@ -90,10 +92,11 @@ struct SweepShares {
 
 // Kinds 1 … kinds in one sweep over the bytes, a block at a time, each kind's search going
 // as far as the block: a file larger than the processor's caches is read from memory once
-// instead of once per kind. Resources, status texts and groups come out as kind-by-kind
-// scans give them, all after the sweep; events run between blocks and the progress bar
+// instead of once per kind. Resources and events come out as kind-by-kind scans give them,
+// all after the sweep; events run between blocks and the progress bar
 // follows the sweep. Returns the kinds scanned.
-int scanKindsInOneSweep(Services& services, Document& doc, std::int64_t kinds,
-                        const OpenOptions& options, const SweepShares& shares = {});
+int scanKindsInOneSweep(Services& services, Document& doc, const KindsFile& kindsFile,
+                        std::int64_t kinds, const OpenOptions& options, OpenEvents& events,
+                        const SweepShares& shares = {});
 
 }  // namespace kerbilo

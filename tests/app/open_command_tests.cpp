@@ -111,7 +111,7 @@ TEST(Open, DropOpensFirstPathLikeTheMenu) {
     b.files.files["/data/x.exe"] = data;
     a.ui.fileDialogAnswers.push_back(Text("/data/x.exe"));
     openCommand(a.state);
-    filesDroppedCommand(b.state, "/data/x.exe\r\n/data/other.exe\r\n");
+    filesDroppedCommand(b.state, {Text("/data/x.exe"), Text("/data/other.exe")});
     EXPECT_EQ(a.ui.title(), b.ui.title());
     EXPECT_EQ(a.listed(), b.listed());
     EXPECT_EQ(a.ui.statusTexts, b.ui.statusTexts);
@@ -137,7 +137,7 @@ TEST(Busy, CommandsDuringScanAreRefused) {
         ++yields;
         sawBusy = sawBusy && w.state.busy && !commandsAllowed(w.state);
         openCommand(w.state);
-        filesDroppedCommand(w.state, "/data/other");
+        filesDroppedCommand(w.state, {Text("/data/other")});
         EXPECT_FALSE(openAndScan(w.state, "/data/other"));
     };
     w.open(join({png(filler(2)), png(filler(3))}));

@@ -49,7 +49,7 @@ TEST(UnsavedWork, OpeningAnotherFileAsksTheCloseQuestion) {
             w.ui.messageAnswers = {c.answer};
             w.ui.fileDialogAnswers = {c.savePath};
             if (dropped)
-                filesDroppedCommand(w.state, "/data/other");
+                filesDroppedCommand(w.state, {Text("/data/other")});
             else
                 EXPECT_EQ(openAndScan(w.state, "/data/other"), c.opens);
             ASSERT_GE(w.ui.messages.size(), 1u);

@@ -100,12 +100,12 @@ TEST(KindsFile, FirstStartWritesTheExactDefault) {
     EXPECT_FALSE(files.pathExists("/prog/Resource.ini"));
     EXPECT_EQ(readOutputFolder(files), "/prog");
 
-    EXPECT_EQ(readKindCount(files), 3);
-    EXPECT_EQ(readKindName(files, 2), "JPG");
-    EXPECT_EQ(readKindField(files, "JPG", KindField::Head), "FFD8FFE");
-    EXPECT_EQ(readKindSuffix(files, "GIF"), "png");
-    EXPECT_EQ(readKindField(files, "PNG", KindField::HeadFill), "89");
-    EXPECT_EQ(readKindField(files, "PNG", KindField::TailFill, "dflt"), "");
+    EXPECT_EQ(KindsFile::read(files).count(), 3);
+    EXPECT_EQ(KindsFile::read(files).name(2), "JPG");
+    EXPECT_EQ(KindsFile::read(files).field("JPG", KindField::Head), "FFD8FFE");
+    EXPECT_EQ(KindsFile::read(files).suffix("GIF"), "png");
+    EXPECT_EQ(KindsFile::read(files).field("PNG", KindField::HeadFill), "89");
+    EXPECT_EQ(KindsFile::read(files).field("PNG", KindField::TailFill, "dflt"), "");
 }
 
 TEST(KindsFile, AnythingExistingIsLeftUntouched) {
@@ -113,7 +113,7 @@ TEST(KindsFile, AnythingExistingIsLeftUntouched) {
     files.files["/prog/resource.config"] = ByteBuffer();
     ensureKindsFile(files);
     EXPECT_TRUE(files.files.at("/prog/resource.config").empty());
-    EXPECT_EQ(readKindCount(files), 0);
+    EXPECT_EQ(KindsFile::read(files).count(), 0);
 
     MemoryFileServices withDir("/prog");
     withDir.directories.insert("/prog/resource.config");
@@ -125,7 +125,7 @@ TEST(KindsFile, UnwritableProgramDirectoryMeansNoKinds) {
     MemoryFileServices files("/prog");
     files.unwritable.insert("/prog/resource.config");
     ensureKindsFile(files);
-    EXPECT_EQ(readKindCount(files), 0);
+    EXPECT_EQ(KindsFile::read(files).count(), 0);
 }
 
 TEST(KindsFile, ReadingRules) {
@@ -143,7 +143,7 @@ TEST(KindsFile, ReadingRules) {
     for (const auto& c : cases) {
         MemoryFileServices files("/prog");
         files.files["/prog/resource.config"] = ByteBuffer::fromText(utf8ToGbk(c.content));
-        EXPECT_EQ(readKindCount(files), c.count) << c.content;
+        EXPECT_EQ(KindsFile::read(files).count(), c.count) << c.content;
     }
 }
 
@@ -151,10 +151,10 @@ TEST(KindsFile, KeysMatchWhateverTheCaseOfTheName) {
     MemoryFileServices files("/prog");
     files.files["/prog/resource.config"] = ByteBuffer::fromText(
         utf8ToGbk("[Config]\r\n1=png\r\nPNG_head=89\r\nPNG文件后缀=\r\n2=BMP\r\n"));
-    EXPECT_EQ(readKindField(files, readKindName(files, 1), KindField::Head), "89");
-    EXPECT_EQ(readKindSuffix(files, "png"), "");     // present but empty
-    EXPECT_EQ(readKindSuffix(files, "BMP"), "BMP");  // absent: the name
-    EXPECT_EQ(readKindName(files, 3), "");
+    EXPECT_EQ(KindsFile::read(files).field(KindsFile::read(files).name(1), KindField::Head), "89");
+    EXPECT_EQ(KindsFile::read(files).suffix("png"), "");     // present but empty
+    EXPECT_EQ(KindsFile::read(files).suffix("BMP"), "BMP");  // absent: the name
+    EXPECT_EQ(KindsFile::read(files).name(3), "");
 }
 
 // Only a kind number written as the lookup writes it ("1", never "01") names a kind.
@@ -173,31 +173,31 @@ TEST(KindsFile, HighestNamedKindCountsOnlyNameKeys) {
     for (const auto& c : cases) {
         MemoryFileServices files("/prog");
         files.files["/prog/resource.config"] = ByteBuffer::fromText(c.content);
-        EXPECT_EQ(highestNamedKind(files), c.highest) << c.content;
+        EXPECT_EQ(KindsFile::read(files).highestNamed(), c.highest) << c.content;
     }
     MemoryFileServices none("/prog");
-    EXPECT_EQ(highestNamedKind(none), 0);
+    EXPECT_EQ(KindsFile::read(none).highestNamed(), 0);
 }
 
 TEST(KindsFile, EndingByFormatOnlyWhenTheKeySaysFormat) {
     MemoryFileServices files("/prog");
     files.files["/prog/resource.config"] = ByteBuffer::fromText(
         utf8ToGbk("[Config]\r\nA结束方式=格式\r\nB结束方式=尾部\r\nc结束方式= 格式 \r\n"));
-    EXPECT_TRUE(readKindEndsByFormat(files, "A"));
-    EXPECT_FALSE(readKindEndsByFormat(files, "B"));
-    EXPECT_TRUE(readKindEndsByFormat(files, "C"));  // key case and blanks as ever
-    EXPECT_FALSE(readKindEndsByFormat(files, "D"));
+    EXPECT_TRUE(KindsFile::read(files).endsByFormat("A"));
+    EXPECT_FALSE(KindsFile::read(files).endsByFormat("B"));
+    EXPECT_TRUE(KindsFile::read(files).endsByFormat("C"));  // key case and blanks as ever
+    EXPECT_FALSE(KindsFile::read(files).endsByFormat("D"));
 }
 
 TEST(KindsFile, EditsCountAtTheNextRead) {
     MemoryFileServices files("/prog");
     ensureKindsFile(files);
-    EXPECT_EQ(readKindSuffix(files, "PNG"), "png");
+    EXPECT_EQ(KindsFile::read(files).suffix("PNG"), "png");
     files.files["/prog/resource.config"] =
         ByteBuffer::fromText(utf8ToGbk("[Config]\r\nPNG文件后缀=bin\r\n"));
-    EXPECT_EQ(readKindSuffix(files, "PNG"), "bin");
+    EXPECT_EQ(KindsFile::read(files).suffix("PNG"), "bin");
     files.files.erase("/prog/resource.config");
-    EXPECT_EQ(readKindCount(files), 0);
+    EXPECT_EQ(KindsFile::read(files).count(), 0);
 }
 
 TEST(OutputFolder, DefaultsAndStoredValues) {

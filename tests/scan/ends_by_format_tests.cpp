@@ -80,7 +80,8 @@ TEST(EndsByFormat, WithoutTheKeyOrTheOptionNothingChanges) {
     ASSERT_TRUE(plain.open(file));
     ASSERT_TRUE(keyed.open(file));
     optioned.files.files["/data/app.exe"] = file;
-    ASSERT_TRUE(openFile(optioned.services, optioned.doc, "/data/app.exe", {true}).opened);
+    ASSERT_TRUE(
+        openFile(optioned.services, optioned.doc, "/data/app.exe", {true}, optioned.view).opened);
 
     // Without the key: only the kinds with a tail find anything, each ending at a tail.
     const ByteBuffer gif = placed[0].bytes;

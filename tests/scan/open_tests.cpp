@@ -13,7 +13,7 @@ namespace {
 TEST(OpenFile, ResultCountsKindsAndOpensTheFile) {
     DocWorld w;
     w.files.files["/data/a.bin"] = join({filler(3), png(filler(4))});
-    const OpenResult r = openFile(w.services, w.doc, "/data/a.bin");
+    const OpenResult r = openFile(w.services, w.doc, "/data/a.bin", {}, w.view);
     EXPECT_TRUE(r.opened);
     EXPECT_EQ(r.reason, "");
     EXPECT_EQ(r.kindCount, 3);
@@ -45,7 +45,7 @@ TEST(OpenFile, KindsThatCannotBeScannedAreNotCounted) {
         else
             w.setKinds(c.kinds);
         w.files.files["/data/a.bin"] = filler(10);
-        const OpenResult r = openFile(w.services, w.doc, "/data/a.bin");
+        const OpenResult r = openFile(w.services, w.doc, "/data/a.bin", {}, w.view);
         EXPECT_TRUE(r.opened);
         EXPECT_EQ(r.kindCount, c.count);
         EXPECT_EQ(r.kindsScanned, c.scanned);
@@ -61,7 +61,7 @@ TEST(OpenFile, UnreadableFileGivesTheReasonAndChangesNothing) {
     w.files.files["/data/b.bin"] = png(filler(1));
     w.files.unreadable.insert("/data/b.bin");
 
-    const OpenResult r = openFile(w.services, w.doc, "/data/b.bin");
+    const OpenResult r = openFile(w.services, w.doc, "/data/b.bin", {}, w.view);
     EXPECT_FALSE(r.opened);
     EXPECT_EQ(r.reason, w.files.lastError());
     EXPECT_FALSE(r.reason.empty());

@@ -4,7 +4,6 @@
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
 #include "scan/open.h"
-#include "scan/tree.h"
 
 namespace kerbilo::testing {
 
@@ -59,7 +58,7 @@ std::vector<Listed> listed(UiServices& ui, const ResourceCatalogue& catalogue) {
     for (int i = 0; i < ui.treeItemCount(); ++i) {
         const int n = resourceOfItem(ui, catalogue, i);
         if (n == 0) continue;
-        out.push_back({n, gbkToUtf8(kindNameOfItem(ui, i)), ui.treeItemText(i),
+        out.push_back({n, gbkToUtf8(catalogue.kindName(catalogue.kindOf(n))), ui.treeItemText(i),
                        catalogue.openedOffset(n), catalogue.data(n)});
     }
     return out;
@@ -78,14 +77,14 @@ DocWorld::DocWorld() {
 
 bool DocWorld::open(const ByteBuffer& data, const Text& path) {
     files.files[path] = data;
-    return openFile(services, doc, path).opened;
+    return openFile(services, doc, path, {}, view).opened;
 }
 
 bool DocWorld::openKindByKind(const ByteBuffer& data, const Text& path) {
     files.files[path] = data;
     OpenOptions kindByKind;
     kindByKind.oneSweep = false;
-    return openFile(services, doc, path, kindByKind).opened;
+    return openFile(services, doc, path, kindByKind, view).opened;
 }
 
 }  // namespace kerbilo::testing

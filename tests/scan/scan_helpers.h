@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/catalogue_view.h"
 #include "fake_ui.h"
 #include "memory_files.h"
 #include "scan/document.h"
@@ -69,7 +70,9 @@ struct DocWorld {
     FakeUi ui;
     TestProgress progress{ui};
     Document doc;
-    Services services{files, ui, progress};
+    Services services{files, progress};
+    // The open as the window shows it, into the scripted UI.
+    WindowOpenView view{ui, progress};
 
     DocWorld();  // with the default kinds file
     void setKinds(ByteBuffer content) { files.files["/prog/resource.config"] = std::move(content); }

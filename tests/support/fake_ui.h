@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/services/preorder_tree.h"
+#include "preorder_tree.h"
 
 namespace kerbilo::testing {
 

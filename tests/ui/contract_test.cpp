@@ -1,7 +1,5 @@
-// One behaviour, three implementations: every case runs against the test double the
-// logic's tests rely on, the Qt binding the program ships and the console binding of
-// kerbilo-cli, so they cannot drift. A console has nobody to answer a dialog: the cases
-// that need an answer skip it, and an unanswered question ends as if closed.
+// One behaviour, every implementation: each case runs against the test double the logic's
+// tests rely on and the Qt binding the program ships, so they cannot drift.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -17,7 +15,6 @@
 #include <functional>
 #include <memory>
 
-#include "cli/console_ui.h"
 #include "fake_ui.h"
 #include "gui_helpers.h"
 #include "runtime/gbk.h"
@@ -41,8 +38,6 @@ class Driver {
     virtual Text status() = 0;
     virtual Text title() = 0;
     virtual bool disabled(MenuItem item) = 0;
-    // False when nobody can press a button or pick a file.
-    virtual bool answers() const { return true; }
 };
 
 class FakeDriver final : public Driver {
@@ -63,22 +58,6 @@ class FakeDriver final : public Driver {
 
   private:
     FakeUi fake_;
-};
-
-class ConsoleDriver final : public Driver {
-  public:
-    UiServices& ui() override { return console_; }
-    void pressNext(int) override {}
-    void escapeNext() override {}
-    void answerNextDialog(std::optional<Text>) override {}
-    Text lastPrefill() override { return {}; }
-    Text status() override { return console_.statusText(); }
-    Text title() override { return console_.title(); }
-    bool disabled(MenuItem item) override { return console_.menuItemDisabled(item); }
-    bool answers() const override { return false; }
-
-  private:
-    cli::ConsoleUi console_;
 };
 
 class QtDriver final : public Driver {
@@ -150,8 +129,7 @@ class Contract : public ::testing::TestWithParam<Implementation> {
 INSTANTIATE_TEST_SUITE_P(
     , Contract,
     ::testing::Values(Implementation{"Fake", [] { return std::make_unique<FakeDriver>(); }},
-                      Implementation{"Qt", [] { return std::make_unique<QtDriver>(); }},
-                      Implementation{"Console", [] { return std::make_unique<ConsoleDriver>(); }}),
+                      Implementation{"Qt", [] { return std::make_unique<QtDriver>(); }}),
     [](const ::testing::TestParamInfo<Implementation>& info) { return info.param.name; });
 
 struct Expected {
@@ -255,7 +233,6 @@ TEST_P(Contract, MessageBoxesGiveTheCodeOfTheButtonPressed) {
     };
     for (const MessageCase& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.style) * 10 + c.press);
-        if (c.press >= 0 && !driver.answers()) continue;  // only a closed box is possible
         if (c.press < 0)
             driver.escapeNext();
         else
@@ -265,7 +242,6 @@ TEST_P(Contract, MessageBoxesGiveTheCodeOfTheButtonPressed) {
 }
 
 TEST_P(Contract, FileDialogKeepsTheChosenPathForTheNextShowing) {
-    if (!driver.answers()) GTEST_SKIP() << "nobody picks a file at a console";
     QTemporaryDir dir;
     const Text path = fromQt(dir.filePath("chosen.exe"));
     std::ofstream(gbkToUtf8(path)) << "x";

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ui/services/preorder_tree.h"
+#include "preorder_tree.h"
 
 namespace kerbilo {
 namespace {

@@ -62,7 +62,7 @@ class Wired : public ::testing::Test {
         QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
         QCoreApplication::exec();
     }
-    void dropAndWait(const Text& path) { window->openDropped(path); }
+    void dropAndWait(const Text& path) { window->openDropped({path}); }
     ProgramState& state() { return program->state(); }
 
     QTemporaryDir dir;

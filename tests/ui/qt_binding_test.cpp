@@ -55,25 +55,27 @@ TEST(QtFilters, PairsBecomeNameFilters) {
     }
 }
 
-TEST(QtDrops, LocalFilesOnly) {
+TEST(QtDrops, LocalFilesOnlyEachPathWhole) {
+    using Paths = std::vector<Text>;
     QMimeData two;
     two.setUrls({QUrl::fromLocalFile("/tmp/a.exe"), QUrl::fromLocalFile("/tmp/文件 b.dll")});
-    EXPECT_EQ(droppedFilesOf(two), "/tmp/a.exe\r\n" + utf8ToGbk("/tmp/文件 b.dll") + "\r\n");
+    EXPECT_EQ(droppedFilesOf(two), (Paths{"/tmp/a.exe", utf8ToGbk("/tmp/文件 b.dll")}));
 
-    QMimeData one;
-    one.setUrls({QUrl::fromLocalFile("/tmp/a.exe")});
-    EXPECT_EQ(droppedFilesOf(one), "/tmp/a.exe");
+    // A line break inside a name stays in it: the paths travel as a list, not as lines.
+    QMimeData broken;
+    broken.setUrls({QUrl::fromLocalFile("/tmp/a\r\nb.exe")});
+    EXPECT_EQ(droppedFilesOf(broken), Paths{"/tmp/a\r\nb.exe"});
 
     QMimeData mixed;
     mixed.setUrls({QUrl("https://example.invalid/x"), QUrl::fromLocalFile("/tmp/c")});
-    EXPECT_EQ(droppedFilesOf(mixed), "/tmp/c");
+    EXPECT_EQ(droppedFilesOf(mixed), Paths{"/tmp/c"});
 
     QMimeData text;
     text.setText("/tmp/a.exe");
-    EXPECT_EQ(droppedFilesOf(text), std::nullopt);
+    EXPECT_TRUE(droppedFilesOf(text).empty());
     QMimeData link;
     link.setUrls({QUrl("https://example.invalid/x")});
-    EXPECT_EQ(droppedFilesOf(link), std::nullopt);
+    EXPECT_TRUE(droppedFilesOf(link).empty());
 }
 
 class QtBinding : public ::testing::Test {
@@ -470,7 +472,9 @@ TEST_F(QtBinding, NamesOfAnyBytesReachTheirFiles) {
         QMimeData drop;
         drop.setData("text/uri-list",
                      "file://" + QByteArray::fromStdString(file).toPercentEncoding("/") + "\r\n");
-        EXPECT_EQ(gbkToUtf8(droppedFilesOf(drop).value_or("")), file);
+        const std::vector<Text> dropped = droppedFilesOf(drop);
+        ASSERT_EQ(dropped.size(), 1u);
+        EXPECT_EQ(gbkToUtf8(dropped[0]), file);
 
         for (const FileDialogMode mode : {FileDialogMode::Open, FileDialogMode::Save}) {
             FileDialogSettings s;

@@ -65,7 +65,11 @@ class Shell : public ::testing::Test {
             if (onCommand) return onCommand(item);
             log.push_back(itemName(item));
         };
-        c.filesDropped = [this](const Text& t) { log.push_back("drop " + t); };
+        c.filesDropped = [this](const std::vector<Text>& paths) {
+            std::string said = "drop";
+            for (const Text& p : paths) said += " " + p;
+            log.push_back(said);
+        };
         c.windowCreated = [this] { log.push_back("created"); };
         c.requestClose = [this] {
             log.push_back("close?");
@@ -453,7 +457,7 @@ TEST_F(Shell, DroppedFilesOpenAndOtherDataIsIgnored) {
     sendDrop(window.get(), &files, &accepted);
     EXPECT_TRUE(accepted);
     ASSERT_TRUE(waitUntil([&] { return !log.empty(); }));
-    EXPECT_EQ(log, std::vector<std::string>{"drop /tmp/a.exe\r\n/tmp/b.exe\r\n"});
+    EXPECT_EQ(log, std::vector<std::string>{"drop /tmp/a.exe /tmp/b.exe"});
 
     log.clear();
     QMimeData text;

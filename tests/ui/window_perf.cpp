@@ -278,7 +278,7 @@ int main(int argc, char** argv) {
     evict(scanFile);
     gaps.start();
     start = Clock::now();
-    window.openDropped(utf8ToGbk(scanFile));
+    window.openDropped({utf8ToGbk(scanFile)});
     const double windowOpenMs = msSince(start);
     runFor(300);  // what the window does with the new tree once the loop is over counts too
     const double openGap = gaps.stop();

@@ -4,9 +4,9 @@
 #include <functional>
 #include <string_view>
 
+#include "app/ui_services.h"
 #include "runtime/byte_buffer.h"
 #include "runtime/file_services.h"
-#include "ui/services/ui_services.h"
 
 namespace kerbilo {
 

@@ -25,7 +25,6 @@
 #include <cmath>
 #include "app/texts.h"
 #include "runtime/byte_ops.h"
-#include "scan/texts.h"
 
 #include "ui/services/qt/preorder_tree_model.h"
 #include "ui/services/qt/qt_text.h"
@@ -57,7 +56,7 @@ void fitIndentation(QTreeView& tree) {
         digit = std::max(digit, metrics.horizontalAdvance(c));
     const int label = static_cast<int>(std::ceil(8 * digit));
     const int group = static_cast<int>(
-        std::ceil(metrics.horizontalAdvance(toQt(concatText({"PNG", scan_text::groupSuffix()})))));
+        std::ceil(metrics.horizontalAdvance(toQt(concatText({"PNG", app_text::groupSuffix()})))));
     QStyle* style = tree.style();
     // The item delegate keeps this much clear on each side of a text.
     const int margins = 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &tree) + 1);
@@ -246,7 +245,7 @@ void MainWindow::endProgram() {
     QCoreApplication::exit(0);
 }
 
-void MainWindow::openDropped(const Text& dropped) {
+void MainWindow::openDropped(const std::vector<Text>& dropped) {
     if (busy()) return;
     if (commands_.filesDropped) commands_.filesDropped(dropped);
     syncBusyLook();
@@ -283,12 +282,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (!busy() && event->mimeData() && droppedFilesOf(*event->mimeData()))
+    if (!busy() && event->mimeData() && !droppedFilesOf(*event->mimeData()).empty())
         event->acceptProposedAction();
 }
 
 void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
-    if (!busy() && event->mimeData() && droppedFilesOf(*event->mimeData()))
+    if (!busy() && event->mimeData() && !droppedFilesOf(*event->mimeData()).empty())
         event->acceptProposedAction();
     else
         event->ignore();
@@ -296,11 +295,11 @@ void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
 
 void MainWindow::dropEvent(QDropEvent* event) {
     if (busy() || !event->mimeData()) return;
-    const std::optional<Text> dropped = droppedFilesOf(*event->mimeData());
-    if (!dropped) return;
+    std::vector<Text> dropped = droppedFilesOf(*event->mimeData());
+    if (dropped.empty()) return;
     event->acceptProposedAction();
     // The drag source waits for the drop to finish; the scan runs after it has.
-    QTimer::singleShot(0, this, [this, text = *dropped] { openDropped(text); });
+    QTimer::singleShot(0, this, [this, paths = std::move(dropped)] { openDropped(paths); });
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

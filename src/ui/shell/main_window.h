@@ -40,7 +40,7 @@ class MainWindow final : public QMainWindow {
     // Ends the program without the close question.
     void endProgram();
     // Opens dropped files as a drop does, unless a long loop is running.
-    void openDropped(const Text& dropped);
+    void openDropped(const std::vector<Text>& dropped);
     // Shows the About window; returns when it is closed.
     void showAbout();
 

@@ -74,7 +74,9 @@ void Program::attach(MainWindow& window) {
 ShellCommands Program::commands() {
     ShellCommands c;
     c.menuCommand = [this](MenuItem item) { runMenuCommand(*state_, item); };
-    c.filesDropped = [this](const Text& dropped) { filesDroppedCommand(*state_, dropped); };
+    c.filesDropped = [this](const std::vector<Text>& paths) {
+        filesDroppedCommand(*state_, paths);
+    };
     // The tree's current item can change before the window is attached.
     c.showSelected = [this] {
         if (state_) showSelectedResource(*state_);

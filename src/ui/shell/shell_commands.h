@@ -4,17 +4,18 @@
 // command that does nothing.
 
 #include <functional>
+#include <vector>
 
 #include "app/close_decision.h"
+#include "app/ui_services.h"
 #include "runtime/byte_buffer.h"
-#include "ui/services/ui_services.h"
 
 namespace kerbilo {
 
 struct ShellCommands {
     // Open, SetOutputFolder, Save, ReplaceResource, ExportResource, ExportAllResources.
     std::function<void(MenuItem)> menuCommand;
-    std::function<void(const Text& dropped)> filesDropped;
+    std::function<void(const std::vector<Text>& paths)> filesDropped;
     std::function<void()> showSelected;  // current tree item changed, double click
     // What the tooltip of a tree item says (GBK, lines split by CR LF); unset: its text.
     std::function<Text(int item)> describeItem;

@@ -22,7 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "ui/services/dropped_files.h"
 #include "ui/services/qt/file_dialog.h"
 #include "ui/services/qt/picture_widget.h"
 #include "ui/services/qt/preorder_tree_model.h"
@@ -170,13 +169,12 @@ std::string localFileBytes(const QUrl& url) {
     return out;
 }
 
-std::optional<Text> droppedFilesOf(const QMimeData& mime) {
-    if (!mime.hasUrls()) return std::nullopt;
+std::vector<Text> droppedFilesOf(const QMimeData& mime) {
     std::vector<Text> paths;
+    if (!mime.hasUrls()) return paths;
     for (const QUrl& url : mime.urls())
         if (url.isLocalFile()) paths.push_back(utf8ToGbk(localFileBytes(url)));
-    if (paths.empty()) return std::nullopt;
-    return filesDroppedText(paths);
+    return paths;
 }
 
 QtUiServices::QtUiServices(QtUiWidgets widgets) : w_(std::move(widgets)) {}

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "ui/services/ui_services.h"
+#include "app/ui_services.h"
 
 class QAction;
 class QLabel;
@@ -54,8 +54,9 @@ std::string nativePathOf(const QString& shown);
 // host in front as toLocalFile() puts it.
 std::string localFileBytes(const QUrl& url);
 
-// The files-dropped text of some dropped data; nothing when it holds no local file.
-std::optional<Text> droppedFilesOf(const QMimeData& mime);
+// The local files of some dropped data, each path as its bytes are (GBK); none when it holds
+// no local file.
+std::vector<Text> droppedFilesOf(const QMimeData& mime);
 
 class QtUiServices final : public UiServices {
   public:

@@ -1,4 +1,4 @@
-#include "ui/services/preorder_tree.h"
+#include "preorder_tree.h"
 
 #include <cstring>
 

@@ -8,8 +8,8 @@
 #include <deque>
 #include <vector>
 
+#include "app/ui_services.h"
 #include "runtime/byte_buffer.h"
-#include "ui/services/ui_services.h"
 
 namespace kerbilo {
 
