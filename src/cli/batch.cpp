@@ -213,16 +213,18 @@ int runListingCommand(CliEnv& env, int argc, char** argv, const char* name, cons
     const std::optional<std::string> config = args.value("--config");
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
 
+    int worst = kExitOk;
+    const std::vector<Input> inputs = expandInputs(env, args.positional, batch, worst);
     if (!severalFiles(args)) {
+        // One file is listed as it is read, row by row; a folder was said already.
+        if (inputs.empty()) return worst;
         Session session(env, config, options);
-        if (!session.ready(args.positional[0])) return kExitFailed;
+        if (!session.ready(inputs.front().path)) return kExitFailed;
         Listing listing(env.out, *format, columns);
         rows(session, std::nullopt, cores, [&](std::vector<Cell>&& cells) { listing.row(cells); });
         return listing.finish() ? kExitOk : kExitFailed;
     }
 
-    int worst = kExitOk;
-    const std::vector<Input> inputs = expandInputs(env, args.positional, batch, worst);
     std::vector<std::string> withFile = {"file"};
     withFile.insert(withFile.end(), columns.begin(), columns.end());
     Listing listing(env.out, *format, withFile);

@@ -79,7 +79,6 @@ bool Session::ready(const std::string& fileUtf8) {
     } else {
         ensureKindsFile(files);
     }
-    outputFolder = readOutputFolder(files);
     Services s = services();
     const OpenResult opened = openFile(s, doc, utf8ToGbk(fileUtf8), options_, progressLine);
     progressLine.finish();
@@ -125,7 +124,7 @@ Args parseArgs(int argc, char** argv, const ArgRules& rules) {
         }
         std::optional<std::string> inlineValue;
         if (const std::size_t eq = arg.find('=');
-            rules.inlineValues && arg.starts_with("--") && eq != std::string::npos) {
+            arg.starts_with("--") && eq != std::string::npos) {
             inlineValue = arg.substr(eq + 1);
             arg.resize(eq);
         }

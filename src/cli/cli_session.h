@@ -71,7 +71,7 @@ class Session {
     ProgressLine progressLine;
     NoProgress progress;
     Document doc;
-    Text outputFolder;
+    Text outputFolder;  // where export all writes
 
   private:
     std::optional<std::string> config_;
@@ -98,10 +98,10 @@ struct ArgRules {
     std::vector<std::string> switches;  // options without one
     // Other spellings of an option: {alias, name}.
     std::vector<std::pair<std::string, std::string>> aliases;
-    bool inlineValues = false;  // also --name=value
 };
 
-// Anything else that starts with "-" is a usage error.
+// "--name value" and "--name=value" alike; anything else that starts with "-" is a usage
+// error.
 Args parseArgs(int argc, char** argv, const ArgRules& rules);
 
 // Reports a usage error with the command's usage; returns kExitUsage.

@@ -23,13 +23,15 @@ const char* const kExportUsage =
     "written: number, kind, label, offset, length, sha256, path, format, width, height,\n"
     "frames, verdict (as inspect tells them). Prints how many files were written and\n"
     "every failure with its reason, first the folder DIR/NAME when it could not be made.\n"
+    "Where DIR/NAME is a file (FILE itself, exported into its own folder), the folder is\n"
+    "DIR/NAME_资源 (or NAME_资源2, ...).\n"
     "Several FILEs and folders (-r) are exported one after the other, a file found in a\n"
     "folder into DIR/FOLDER/.../NAME.\n"
     "With --resource: writes the data of resource N (numbered as `list` prints them) to\n"
     "PATH.\n"
     "\n"
-    "  --out DIR       output folder (default: the one stored in Resource.ini, else the\n"
-    "                  program directory)\n"
+    "  --out DIR       output folder, made with its parents when missing (default: the\n"
+    "                  one set with set-output-folder, else the current folder)\n"
     "  -r, -L, -j N    as for list: read folders, follow links, N files at once\n"
     "  --jsonl         also write manifest.jsonl, the manifest as JSON Lines\n"
     "  --resource N    export only resource N of one FILE; needs -o\n"
@@ -79,11 +81,14 @@ const char* const kSetOutputFolderUsage =
 
 namespace {
 
+std::string currentFolder() {
+    char cwd[PATH_MAX];
+    return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string(".");
+}
+
 std::string absolute(const std::string& path) {
     if (!path.empty() && path[0] == '/') return path;
-    char cwd[PATH_MAX];
-    if (!::getcwd(cwd, sizeof cwd)) return path;
-    return std::string(cwd) + "/" + path;
+    return currentFolder() + "/" + path;
 }
 
 int exportOne(CliEnv& env, Session& session, int n, const std::string& target) {
@@ -112,6 +117,9 @@ int exportAll(Session& session, const std::string& subfolder, bool jsonLines) {
     ExportAllOptions options;
     options.subfolder = utf8ToGbk(subfolder);
     options.jsonLinesManifest = jsonLines;
+    // Exported where it lies (the current folder, by default), a file cannot give its name
+    // to the folder: the folder takes the first free name after it.
+    options.avoidTakenName = true;
     // A file found in a folder exports below that folder's path; its parents come first.
     for (std::size_t slash = subfolder.find('/'); slash != std::string::npos;
          slash = subfolder.find('/', slash + 1))
@@ -124,9 +132,8 @@ int exportAll(Session& session, const std::string& subfolder, bool jsonLines) {
     const ExportReport report = exportAllInto(services, session.doc, session.outputFolder, options);
     session.progressLine.finish();
     const std::size_t total = static_cast<std::size_t>(report.written) + report.failures.size();
-    env.out << "wrote " << report.written << " of " << total << " files to "
-            << utf8(session.outputFolder) << "/"
-            << (subfolder.empty() ? utf8(session.doc.file.name) : subfolder) << "\n";
+    env.out << "wrote " << report.written << " of " << total << " files to " << utf8(report.folder)
+            << "\n";
     const Text* folderSaid = nullptr;
     for (const ExportFailure& f : report.failures) {
         if (!f.folder.empty() && (!folderSaid || *folderSaid != f.folder)) {
@@ -140,6 +147,17 @@ int exportAll(Session& session, const std::string& subfolder, bool jsonLines) {
         env.err << "kerbilo-cli: cannot write " << utf8(report.manifestFailure->path) << ": "
                 << utf8(report.manifestFailure->reason) << "\n";
     return report.failures.empty() && !report.manifestFailure ? kExitOk : kExitFailed;
+}
+
+// The folder and every missing folder above it; false when it is not a folder afterwards.
+bool makeFolders(FileServices& files, const Text& folder) {
+    for (std::size_t slash = folder.find('/', 1); slash != Text::npos;
+         slash = folder.find('/', slash + 1))
+        files.createDirectory(folder.substr(0, slash));
+    if (files.createDirectory(folder) || files.isDirectory(folder)) return true;
+    // The reason is the creation's, unless something else stands there.
+    if (files.pathExists(folder)) files.createDirectory(folder);
+    return false;
 }
 
 std::string withoutTrailingSlashes(std::string dir) {
@@ -176,33 +194,47 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
     } else if (target) {
         return usageError(env, "-o goes with --resource", kExportUsage);
     }
-    const std::optional<std::string> out = args.value("--out");
+    std::optional<std::string> out = args.value("--out");
     // An empty folder would put the export at the root of the file system.
     if (out && out->empty()) return usageError(env, "--out needs a folder", kExportUsage);
     const bool jsonLines = args.has("--jsonl");
 
-    if (!severalFiles(args)) {
+    if (n) {
         Session session(env, config, options);
         if (!session.ready(args.positional[0])) return kExitFailed;
-        if (n) return exportOne(env, session, *n, *target);
-        if (out) session.outputFolder = utf8ToGbk(withoutTrailingSlashes(*out));
-        return exportAll(session, {}, jsonLines);
+        return exportOne(env, session, *n, *target);
+    }
+    // Without --out: the folder set with set-output-folder, else the current one.
+    if (!out) out = utf8(readStoredOutputFolder(env.files));
+    if (out->empty()) out = currentFolder();
+    *out = withoutTrailingSlashes(*out);
+    // Every carver makes its output folder; one that cannot be made is said once.
+    if (!makeFolders(env.files, utf8ToGbk(*out))) {
+        env.err << "kerbilo-cli: cannot create folder " << *out << ": "
+                << utf8(env.files.lastError()) << "\n";
+        return kExitFailed;
     }
 
     int worst = kExitOk;
     const std::vector<Input> inputs = expandInputs(env, args.positional, batch, worst);
-    return worse(worst,
-                 runBatch(
-                     env, inputs, batch.jobs,
-                     [&](const Input& input, CliEnv& fileEnv) {
-                         return withOpenedFile(
-                             input, fileEnv, config, options, [&](Session& session, FileResult&) {
-                                 if (out)
-                                     session.outputFolder = utf8ToGbk(withoutTrailingSlashes(*out));
-                                 return exportAll(session, input.exportFolder, jsonLines);
-                             });
-                     },
-                     [&](const FileResult& r) { env.out << r.out; }));
+    if (!severalFiles(args)) {
+        if (inputs.empty()) return worst;  // a folder, which was said
+        Session session(env, config, options);
+        if (!session.ready(inputs.front().path)) return kExitFailed;
+        session.outputFolder = utf8ToGbk(*out);
+        return exportAll(session, {}, jsonLines);
+    }
+    return worse(worst, runBatch(
+                            env, inputs, batch.jobs,
+                            [&](const Input& input, CliEnv& fileEnv) {
+                                return withOpenedFile(
+                                    input, fileEnv, config, options,
+                                    [&](Session& session, FileResult&) {
+                                        session.outputFolder = utf8ToGbk(*out);
+                                        return exportAll(session, input.exportFolder, jsonLines);
+                                    });
+                            },
+                            [&](const FileResult& r) { env.out << r.out; }));
 }
 
 int replaceCommand(CliEnv& env, int argc, char** argv) {

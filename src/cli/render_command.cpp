@@ -119,7 +119,6 @@ int renderCommand(CliEnv& env, int argc, char** argv) {
     ArgRules rules({"-o", "--resource", "--config", "--size", "--background", "--frame", "--ends"},
                    {"--stretch", "--help"});
     rules.aliases = {{"--output", "-o"}, {"-h", "--help"}};
-    rules.inlineValues = true;
     const Args args = parseArgs(argc, argv, rules);
     if (args.has("--help") && args.error.empty()) {
         env.out << kRenderUsage;

@@ -129,6 +129,11 @@ Text readOutputFolder(FileServices& files) {
                               config_text::outputFolderKey(), files.programDirectory());
 }
 
+Text readStoredOutputFolder(FileServices& files) {
+    return files.readIniValue(settingsFilePath(files), kSettingsSection,
+                              config_text::outputFolderKey(), "");
+}
+
 bool writeOutputFolder(FileServices& files, std::string_view folder) {
     return files.writeIniValue(settingsFilePath(files), kSettingsSection,
                                config_text::outputFolderKey(), folder);

@@ -55,7 +55,10 @@ class KindsFile {
     std::optional<ByteBuffer> content_;
 };
 
+// The output folder: the one stored in Resource.ini, else the program directory.
 Text readOutputFolder(FileServices& files);
+// Only the one stored; empty when none is.
+Text readStoredOutputFolder(FileServices& files);
 bool writeOutputFolder(FileServices& files, std::string_view folder);
 
 }  // namespace kerbilo

@@ -1,5 +1,6 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "cli_fixture.h"
 #include "runtime/byte_ops.h"
@@ -36,14 +37,43 @@ TEST_F(Edit, ExportAllWritesEveryResourceIntoTheFolder) {
     EXPECT_EQ(err, "");
 }
 
-TEST_F(Edit, ExportAllDefaultsToTheStoredOutputFolder) {
-    // The program directory holds sample.bin itself, so no folder of that name can be made.
-    EXPECT_EQ(run({"export", path("sample.bin")}), 1);
-    EXPECT_NE(err.find(path("sample.bin/9.png")), std::string::npos) << err;
+// Run from another folder, for the exports that write into the current one.
+class InFolder {
+  public:
+    explicit InFolder(const std::string& folder) {
+        if (!::getcwd(before_, sizeof before_)) before_[0] = 0;
+        ok_ = ::chdir(folder.c_str()) == 0;
+    }
+    ~InFolder() {
+        if (before_[0]) (void)::chdir(before_);
+    }
+    bool ok() const { return ok_; }
+
+  private:
+    char before_[4096];
+    bool ok_ = false;
+};
+
+// Without --out: the folder stored with set-output-folder, else the current folder, where
+// the file itself may lie: its folder then takes the first free name after the file's.
+TEST_F(Edit, ExportAllDefaultsToTheStoredFolderElseTheCurrentOne) {
+    ASSERT_EQ(::mkdir(path("here").c_str(), 0755), 0);
+    {
+        InFolder here(path("here"));
+        ASSERT_TRUE(here.ok());
+        ASSERT_EQ(run({"export", path("sample.bin")}), 0) << err;
+        EXPECT_EQ(out, "wrote 3 of 3 files to " + path("here") + "/sample.bin\n");
+    }
+    EXPECT_EQ(read("here/sample.bin/9.png"), r1);
+    {
+        InFolder beside(dir_);
+        ASSERT_TRUE(beside.ok());
+        ASSERT_EQ(run({"export", "sample.bin"}), 0) << err;
+        EXPECT_EQ(out, "wrote 3 of 3 files to " + path("sample.bin_资源") + "\n");
+    }
+    EXPECT_EQ(read("sample.bin_资源/2F.png"), r2);
     ASSERT_EQ(::mkdir(path("in").c_str(), 0755), 0);
     write("in/app.exe", read("sample.bin"));
-    ASSERT_EQ(run({"export", path("in/app.exe")}), 0) << err;  // nothing stored: program dir
-    EXPECT_EQ(read("app.exe/9.png"), r1);
     ASSERT_EQ(::mkdir(path("输出").c_str(), 0755), 0);
     ASSERT_EQ(run({"set-output-folder", path("输出/")}), 0) << err;
     EXPECT_NE(read("Resource.ini").view().find(utf8ToGbk("输出文件夹=" + path("输出"))),
@@ -53,36 +83,40 @@ TEST_F(Edit, ExportAllDefaultsToTheStoredOutputFolder) {
 }
 
 TEST_F(Edit, ExportAllListsEveryFailure) {
-    EXPECT_EQ(run({"export", path("sample.bin"), "--out", path("missing")}), 1);
-    EXPECT_EQ(out, "wrote 0 of 3 files to " + path("missing") + "/sample.bin\n");
+    // Folders stand where the files would go.
+    for (const char* name : {"out", "out/sample.bin", "out/sample.bin/9.png",
+                             "out/sample.bin/2F.png", "out/sample.bin/59.png"})
+        ASSERT_EQ(::mkdir(path(name).c_str(), 0755), 0);
+    EXPECT_EQ(run({"export", path("sample.bin"), "--out", path("out")}), 1);
+    EXPECT_EQ(out, "wrote 0 of 3 files to " + path("out") + "/sample.bin\n");
     for (const char* name : {"/9.png: ", "/2F.png: ", "/59.png: "})
-        EXPECT_NE(err.find(std::string("sample.bin") + name + "文件或文件夹不存在"),
+        EXPECT_NE(err.find(std::string("sample.bin") + name + "这是一个文件夹,不是文件"),
                   std::string::npos)
             << err;
 }
 
-// The reason of the first failure is the one where it happened: a folder that could not be
-// made is named with its own reason, not the "missing" of the writes into it.
+// --out is made with its parents; when it cannot be, that is said once, and nothing else.
+// A folder that could not be made below it is named with its own reason, not the
+// "missing" of the writes into it.
 TEST_F(Edit, ExportAllNamesTheFolderThatCouldNotBeMade) {
+    ASSERT_EQ(run({"export", path("sample.bin"), "--out", path("new/deeper")}), 0) << err;
+    EXPECT_EQ(read("new/deeper/sample.bin/59.png"), gif);
+
+    EXPECT_EQ(run({"export", path("sample.bin"), "--out", path("sample.bin/x")}), 1);
+    EXPECT_EQ(err, "kerbilo-cli: cannot create folder " + path("sample.bin/x") +
+                       ": 路径中有一部分不是文件夹\n");
+    EXPECT_EQ(out, "");
+
     ASSERT_EQ(::mkdir(path("ro").c_str(), 0755), 0);
-    const bool mounted = ::mount("tmpfs", path("ro").c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0;
-    struct Case {
-        std::string out;
-        std::string reason;
-    };
-    std::vector<Case> cases = {{path("missing"), "文件或文件夹不存在"}};
-    if (mounted) cases.push_back({path("ro"), "文件系统是只读的"});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.out);
-        EXPECT_EQ(run({"export", path("sample.bin"), "--out", c.out}), 1);
-        const std::string folder = c.out + "/sample.bin";
-        std::string want = "kerbilo-cli: cannot create folder " + folder + ": " + c.reason + "\n";
-        for (const char* name : {"/9.png", "/2F.png", "/59.png"})
-            want += "kerbilo-cli: cannot write " + folder + name + ": " + c.reason + "\n";
-        EXPECT_EQ(err, want);
-    }
-    if (mounted) ::umount(path("ro").c_str());
-    if (!mounted) GTEST_SKIP() << "no read-only file system can be mounted here";
+    if (::mount("tmpfs", path("ro").c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0)
+        GTEST_SKIP() << "no read-only file system can be mounted here";
+    EXPECT_EQ(run({"export", path("sample.bin"), "--out", path("ro")}), 1);
+    const std::string folder = path("ro") + "/sample.bin", reason = "文件系统是只读的";
+    std::string want = "kerbilo-cli: cannot create folder " + folder + ": " + reason + "\n";
+    for (const char* name : {"/9.png", "/2F.png", "/59.png"})
+        want += "kerbilo-cli: cannot write " + folder + name + ": " + reason + "\n";
+    EXPECT_EQ(err, want);
+    ::umount(path("ro").c_str());
 }
 
 TEST_F(Edit, SingleExport) {

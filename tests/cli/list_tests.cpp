@@ -34,6 +34,36 @@ TEST_F(List, PlainOutputIsExact) {
     EXPECT_EQ(read("resource.config"), defaultKindsFileContent());
 }
 
+// Every option's value may follow "=": both spellings give the same output.
+TEST_F(List, ValuesAfterAnEqualsSignMeanTheSame) {
+    write("kinds.ini", read("resource.config"));
+    ASSERT_EQ(
+        run({"inspect", path("sample.bin"), "--ends", "format", "--config", path("kinds.ini")}), 0)
+        << err;
+    const std::string spaced = out;
+    ASSERT_EQ(
+        run({"inspect", path("sample.bin"), "--ends=format", "--config=" + path("kinds.ini")}), 0)
+        << err;
+    EXPECT_EQ(out, spaced);
+    EXPECT_EQ(run({"list", path("sample.bin"), "--json=yes"}), 2);
+    EXPECT_NE(err.find("--json takes no value"), std::string::npos) << err;
+}
+
+// A folder without -r is one message, whether it is the only argument or not.
+TEST_F(List, AFolderIsSaidAlikeAloneOrAmongFiles) {
+    const std::string said =
+        "kerbilo-cli: " + dir_ + " is a folder; give -r to read the files in it\n";
+    for (const std::string& command : {"list", "inspect", "export"}) {
+        SCOPED_TRACE(command);
+        // export's folder, never the build folder the tests run in
+        const std::string out = command == "export" ? "--out=" + path("o") : "--ends=tail";
+        EXPECT_EQ(run({command, dir_, out}), 1);
+        EXPECT_EQ(err, said);
+        EXPECT_EQ(run({command, dir_, path("sample.bin"), out}), 1);
+        EXPECT_EQ(err.substr(0, said.size()), said);
+    }
+}
+
 TEST_F(List, JsonOutputIsExact) {
     ASSERT_EQ(run({"list", "--json", path("sample.bin")}), 0) << err;
     EXPECT_EQ(out,
@@ -80,7 +110,7 @@ TEST_F(List, ExitCodesForUnreadableFilesAndUsageErrors) {
     const std::vector<Case> cases = {
         {{"list", path("missing.bin")}, 1, "missing.bin"},
         {{"list", path("sample.bin"), "--config", path("missing.ini")}, 1, "missing.ini"},
-        {{"list", dir_}, 1, "不是文件"},
+        {{"list", dir_}, 1, "is a folder; give -r"},
         {{"list"}, 2, "usage: kerbilo-cli list"},
         {{"list", path("sample.bin"), "--json", "--jsonl"}, 2, "go separately"},
         {{"list", path("sample.bin"), "--bogus"}, 2, "unknown option --bogus"},
