@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include "cli_fixture.h"
+#include "config/config_files.h"
+#include "memory_files.h"
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
 
@@ -294,6 +296,31 @@ TEST_F(Edit, HelpForEachCommand) {
         for (const std::string& w : words)
             EXPECT_NE(out.find(w), std::string::npos) << command << w;
     }
+}
+
+}  // namespace
+}  // namespace kerbilo::testing
+
+namespace kerbilo::testing {
+namespace {
+
+// The kinds file is read once per operation, not once per value: an export of 200
+// resources reads it once to open the file and once to name what it writes.
+TEST(ExportReads, TheKindsFileOncePerOperation) {
+    MemoryFileServices files("/prog");
+    files.directories.insert("/data");
+    ensureKindsFile(files);
+    ByteBuffer data;
+    for (int i = 0; i < 200; ++i) data = concatBytes({data, text("...."), pngResource(4, 'x')});
+    files.files["/data/app.exe"] = data;
+    std::ostringstream out, err;
+    cli::CliEnv env{files, out, err, nullptr};
+    std::vector<std::string> args = {"kerbilo-cli", "export", "/data/app.exe", "--out", "/out"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    ASSERT_EQ(cli::runCli(env, static_cast<int>(argv.size()), argv.data()), 0) << err.str();
+    EXPECT_EQ(out.str(), "wrote 200 of 200 files to /out/app.exe\n");
+    EXPECT_LE(files.reads["/prog/resource.config"], 2);
 }
 
 }  // namespace

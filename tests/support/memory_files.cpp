@@ -22,6 +22,7 @@ bool MemoryFileServices::parentExists(std::string_view path) const {
 
 std::optional<ByteBuffer> MemoryFileServices::tryReadWholeFile(std::string_view path) {
     const Text p(path);
+    ++reads[p];
     if (unreadable.count(p)) {
         lastError_ = describeErrno(EACCES);
         return std::nullopt;

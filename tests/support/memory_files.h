@@ -18,6 +18,7 @@ class MemoryFileServices : public FileServices {
     std::set<Text> unwritable;   // writes to these paths fail
     std::set<Text> uncreatable;  // these folders cannot be made (a read-only file system)
     int writes = 0;              // successful whole-file writes
+    std::map<Text, int> reads;   // reads of each path, whether they succeeded or not
     // Reads in steps report this many bytes a step, as a disk read would come in, and let
     // events run between steps.
     std::size_t readStep = std::size_t{4} << 20;
