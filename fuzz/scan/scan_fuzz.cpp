@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "config/hex_codec.h"
@@ -57,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     int n = 0;
     for (std::size_t h = 0; h < fileLength; ++h) {
-        if (h + headLength > fileLength || !sameBytes(file + h, head, headLength)) continue;
+        if (h + headLength > fileLength || std::memcmp(file + h, head, headLength) != 0) continue;
         const std::int64_t t = findBytesIn(file + h + 1, fileLength - h - 1, tail, tailLength);
         if (t < 0) break;
         ++n;

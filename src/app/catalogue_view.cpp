@@ -15,7 +15,7 @@ void WindowOpenView::taken(const Text& path) {
 
 void WindowOpenView::kindBegins(const Text& name) {
     ui_.setStatusText(
-        0, concatText({app_text::parsingKindPrefix(), name, app_text::parsingKindSuffix()}));
+        concatText({app_text::parsingKindPrefix(), name, app_text::parsingKindSuffix()}));
 }
 
 void WindowOpenView::headFound(std::int64_t at) {
@@ -24,7 +24,7 @@ void WindowOpenView::headFound(std::int64_t at) {
     if (status_.size() < prefix) status_ = app_text::parsingPrefix();
     status_.resize(prefix);
     status_ += intToText(at + 1);
-    ui_.setStatusText(0, status_);
+    ui_.setStatusText(status_);
 }
 
 void WindowOpenView::kindFound(const ResourceCatalogue& catalogue, int first, int count) {
@@ -32,7 +32,7 @@ void WindowOpenView::kindFound(const ResourceCatalogue& catalogue, int first, in
 }
 
 void WindowOpenView::scanned() {
-    ui_.setStatusText(0, app_text::parsingDone());
+    ui_.setStatusText(app_text::parsingDone());
     if (ui_.treeItemCount() > 0) ui_.expandTreeItem(0);
     ui_.redrawControl(Control::Tree);
 }

@@ -60,7 +60,7 @@ void showDocumentAgain(ProgramState& state, int selected) {
         ui.selectTreeItem(selected);
     }
     showInPane(state, state.shownPicture);
-    ui.setStatusText(0, app_text::openCancelled());
+    ui.setStatusText(app_text::openCancelled());
     ui.redrawControl(Control::Tree);
 }
 
@@ -244,7 +244,7 @@ ExportReport exportAllResources(ProgramState& state) {
         options.avoidTakenName = true;
         options.written = [&state](int n) {
             state.ui.setStatusText(
-                0, concatText({app_text::writingPrefix(), resourceLabel(state.catalogue, n)}));
+                concatText({app_text::writingPrefix(), resourceLabel(state.catalogue, n)}));
         };
         report = exportAllInto(services, state, state.outputFolder, options);
         // A folder of another name is said, or the user would look for the usual one.

@@ -14,9 +14,6 @@ namespace kerbilo {
 enum MessageResult : int {
     kResultOk = 0,
     kResultCancel = 1,
-    kResultAbort = 2,
-    kResultRetry = 3,
-    kResultIgnore = 4,
     kResultYes = 5,
     kResultNo = 6,
 };
@@ -52,7 +49,7 @@ enum class MenuItem {
     About,
     UpdateLibraries,
 };
-enum class Pane { Main, About };
+enum class Pane { Main };
 
 class UiServices {
   public:
@@ -64,7 +61,8 @@ class UiServices {
     // A modal folder chooser owned by `owner`, starting at the top of the file system.
     virtual std::optional<Text> chooseFolder(const Text& prompt, std::uintptr_t owner) = 0;
 
-    virtual void setStatusText(int part, const Text& text) = 0;
+    // The status bar's one text.
+    virtual void setStatusText(const Text& text) = 0;
 
     // Tree items are addressed by their 0-based index in a depth-first pre-order walk.
     virtual void clearTree() = 0;

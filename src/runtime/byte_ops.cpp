@@ -1,6 +1,5 @@
 #include "runtime/byte_ops.h"
 
-#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -48,32 +47,6 @@ std::int64_t findBytesIn(const std::uint8_t* hay, std::size_t n, const std::uint
     return -1;
 }
 
-ByteBuffer leftBytes(const ByteBuffer& b, std::int64_t n) {
-    if (n <= 0) return {};
-    return b.slice(0, static_cast<std::size_t>(n));
-}
-
-ByteBuffer rightBytes(const ByteBuffer& b, std::int64_t n) {
-    if (n <= 0) return {};
-    const std::size_t k = std::min<std::size_t>(static_cast<std::size_t>(n), b.size());
-    return b.slice(b.size() - k, k);
-}
-
-std::int64_t findBytes(const ByteBuffer& buffer, const ByteBuffer& sought) {
-    const std::int64_t at = findBytesIn(buffer.data(), buffer.size(), sought.data(), sought.size());
-    return at < 0 ? -1 : at + 1;
-}
-
-ByteBuffer replaceFirstBytes(const ByteBuffer& buffer, const ByteBuffer& sought,
-                             const ByteBuffer& replacement) {
-    if (buffer.empty() || sought.empty()) return buffer;
-    const std::int64_t at = findBytesIn(buffer.data(), buffer.size(), sought.data(), sought.size());
-    if (at < 0) return buffer;
-    const auto pos = static_cast<std::size_t>(at);
-    return concatBytes(
-        {buffer.slice(0, pos), replacement, buffer.slice(pos + sought.size(), buffer.size())});
-}
-
 ByteBuffer concatBytes(std::initializer_list<ByteBuffer> parts) {
     std::size_t total = 0;
     const ByteBuffer* only = nullptr;
@@ -96,44 +69,6 @@ ByteBuffer concatBytes(std::initializer_list<ByteBuffer> parts) {
         w += p.size();
     }
     return out;
-}
-
-ByteBuffer zeroBytes(std::int64_t n) {
-    if (n <= 0) return {};
-    ByteBuffer out = ByteBuffer::uninitialized(static_cast<std::size_t>(n));
-    if (std::uint8_t* w = out.mutableData()) std::memset(w, 0, out.size());
-    return out;
-}
-
-ByteBuffer byteToBuffer(std::int64_t value) {
-    const auto b = static_cast<std::uint8_t>(lowByte(value));
-    return ByteBuffer(&b, 1);
-}
-
-bool sameBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
-    return n == 0 || std::memcmp(a, b, n) == 0;
-}
-
-Text bytesToText(const ByteBuffer& b) {
-    const void* z = b.empty() ? nullptr : std::memchr(b.data(), 0, b.size());
-    const std::size_t n =
-        z ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(z) - b.data()) : b.size();
-    return Text(reinterpret_cast<const char*>(b.data()), n);
-}
-
-ByteBuffer textToBytes(std::string_view text) {
-    return ByteBuffer::fromText(text);
-}
-
-Text leftText(std::string_view t, std::int64_t n) {
-    if (n <= 0) return {};
-    return Text(t.substr(0, static_cast<std::size_t>(n)));
-}
-
-Text rightText(std::string_view t, std::int64_t n) {
-    if (n <= 0) return {};
-    const std::size_t k = std::min<std::size_t>(static_cast<std::size_t>(n), t.size());
-    return Text(t.substr(t.size() - k));
 }
 
 Text midText(std::string_view t, std::int64_t start, std::int64_t n) {
@@ -173,14 +108,6 @@ Text concatText(std::initializer_list<std::string_view> parts) {
     out.reserve(total);
     for (auto p : parts) out.append(p);
     return out;
-}
-
-int compareText(std::string_view a, std::string_view b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    const int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
-    if (c != 0) return c < 0 ? -1 : 1;
-    if (a.size() == b.size()) return 0;
-    return a.size() < b.size() ? -1 : 1;
 }
 
 namespace {
@@ -240,18 +167,6 @@ std::int32_t textToInt(std::string_view text) {
 
 Text intToText(std::int64_t v) {
     return std::to_string(v);
-}
-
-Text blankText(std::int64_t n) {
-    return n < 1 ? Text{} : Text(static_cast<std::size_t>(n), ' ');
-}
-
-double remainderOf(double a, double b) {
-    return std::fmod(a, b);
-}
-
-std::int64_t truncateToInt(double v) {
-    return static_cast<std::int64_t>(std::trunc(v));
 }
 
 }  // namespace kerbilo

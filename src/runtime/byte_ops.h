@@ -22,42 +22,25 @@ std::int64_t findBytesIn(const std::uint8_t* haystack, std::size_t n, const std:
 inline std::int64_t bufferLength(const ByteBuffer& b) {
     return static_cast<std::int64_t>(b.size());
 }
-ByteBuffer leftBytes(const ByteBuffer& b, std::int64_t n);
-ByteBuffer rightBytes(const ByteBuffer& b, std::int64_t n);
-std::int64_t findBytes(const ByteBuffer& buffer, const ByteBuffer& sought);
-ByteBuffer replaceFirstBytes(const ByteBuffer& buffer, const ByteBuffer& sought,
-                             const ByteBuffer& replacement);
 ByteBuffer concatBytes(std::initializer_list<ByteBuffer> parts);
-ByteBuffer zeroBytes(std::int64_t n);
-ByteBuffer byteToBuffer(std::int64_t value);
-bool sameBytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n);
-Text bytesToText(const ByteBuffer& b);
-ByteBuffer textToBytes(std::string_view text);
 
 // ---- texts ----------------------------------------------------------------------------
 
 inline std::int64_t textLength(std::string_view t) {
     return static_cast<std::int64_t>(t.size());
 }
-Text leftText(std::string_view t, std::int64_t n);
-Text rightText(std::string_view t, std::int64_t n);
 Text midText(std::string_view t, std::int64_t start, std::int64_t n);
 // Double-byte aware: a byte ≥ 0x80 and the byte after it are one character.
 std::int64_t findText(std::string_view text, std::string_view sought);
 Text upperText(std::string_view t);
 Text concatText(std::initializer_list<std::string_view> parts);
-// Byte-wise comparison of unsigned values: <0, 0, >0.
-int compareText(std::string_view a, std::string_view b);
 // Full-width forms folded, blanks skipped, optional sign, decimal digits; saturates at the
 // 32-bit limits instead of wrapping.
 std::int32_t textToInt(std::string_view t);
 Text intToText(std::int64_t v);
-Text blankText(std::int64_t n);
 
 // ---- numbers --------------------------------------------------------------------------
 
-double remainderOf(double a, double b);
-std::int64_t truncateToInt(double v);
 inline int lowByte(std::int64_t v) {
     return static_cast<int>(static_cast<std::uint64_t>(v) & 0xFFu);
 }

@@ -7,6 +7,7 @@
 #include "memory_files.h"
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
+#include "zeros.h"
 
 namespace kerbilo::testing {
 namespace {
@@ -135,7 +136,7 @@ TEST_F(Edit, ReplaceShrinksInPlaceAndSaves) {
                    "-o", path("out.bin")}),
               0)
         << err;
-    EXPECT_EQ(read("out.bin"), concatBytes({g, r1, g, text("XYZ"), zeroBytes(31), g, gif, g}));
+    EXPECT_EQ(read("out.bin"), concatBytes({g, r1, g, text("XYZ"), zeros(31), g, gif, g}));
     EXPECT_EQ(read("sample.bin"), concatBytes({g, r1, g, r2, g, gif, g}));
 }
 
@@ -164,7 +165,7 @@ TEST_F(Edit, SeveralPairsApplyInOrderAndOutMayBeTheFile) {
               0)
         << err;
     EXPECT_EQ(read("sample.bin"),
-              concatBytes({g, text("AA"), zeroBytes(28), g, r2, g, text("BBBB"), zeroBytes(5), g}));
+              concatBytes({g, text("AA"), zeros(28), g, r2, g, text("BBBB"), zeros(5), g}));
 }
 
 // A PNG at 40 (172 bytes) enclosing one at 112 (100 bytes). Replacing the outer one rewrites

@@ -18,6 +18,7 @@
 #include "runtime/byte_ops.h"
 #include "runtime/file_services.h"
 #include "runtime/gbk.h"
+#include "zeros.h"
 
 namespace kerbilo {
 namespace {
@@ -172,7 +173,7 @@ class PosixFiles : public ::testing::Test {
 TEST_F(PosixFiles, FailedWriteLeavesTheOldFileIntact) {
     const std::string target = p("keep.bin");
     std::ofstream(target, std::ios::binary) << "original content";
-    const ByteBuffer big = zeroBytes(1 << 20);
+    const ByteBuffer big = testing::zeros(1 << 20);
 
     const pid_t child = fork();
     ASSERT_GE(child, 0);

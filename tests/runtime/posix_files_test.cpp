@@ -38,6 +38,7 @@
 #include "runtime/byte_ops.h"
 #include "runtime/file_services.h"
 #include "runtime/gbk.h"
+#include "zeros.h"
 
 namespace kerbilo {
 namespace {
@@ -256,7 +257,7 @@ TEST_F(WritesInPlace, FifoWhoseReaderLeavesFails) {
                   std::string said;
                   std::thread writer([&] {
                       // More than a pipe holds, so the write is still going when the reader leaves.
-                      said = tryWrite(fifo, zeroBytes(1 << 20), "管道另一端的程序已停止读取");
+                      said = tryWrite(fifo, testing::zeros(1 << 20), "管道另一端的程序已停止读取");
                   });
                   pollfd ready{reader, POLLIN, 0};
                   char c;
@@ -594,7 +595,7 @@ TEST_F(FailedWrites, FileSizeLimitWhileWritingInPlace) {
                   signal(SIGXFSZ, SIG_IGN);
                   rlimit lim{4096, 4096};
                   setrlimit(RLIMIT_FSIZE, &lim);
-                  return tryWrite(path, zeroBytes(1 << 20), "文件过大");
+                  return tryWrite(path, testing::zeros(1 << 20), "文件过大");
               }),
               "");
     EXPECT_EQ(slurp(path), "original content");

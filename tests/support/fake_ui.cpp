@@ -28,8 +28,7 @@ std::optional<Text> FakeUi::chooseFolder(const Text& prompt, std::uintptr_t) {
     return answer;
 }
 
-void FakeUi::setStatusText(int part, const Text& text) {
-    if (part != 0) return;  // a one-part status bar
+void FakeUi::setStatusText(const Text& text) {
     statusText = text;
     statusTexts.push_back(text);
 }

@@ -56,7 +56,7 @@ class FakeUi : public TreeKeepingUi {
     int showMessage(const Text& text, MessageStyle style, const Text& title) override;
     bool showFileDialog(FileDialogSettings& settings) override;
     std::optional<Text> chooseFolder(const Text& prompt, std::uintptr_t owner) override;
-    void setStatusText(int part, const Text& text) override;
+    void setStatusText(const Text& text) override;
     void expandTreeItem(int index) override;
     void redrawControl(Control control) override { redraws.push_back(control); }
     void setWindowTitle(const Text& text) override { titles.push_back(text); }

@@ -156,6 +156,7 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     ui_->addTreeItem(-1, app_text::treeRoot());
     ui_->setPictureData(Pane::Main, logoPicture());
     ui_->setMenuItemDisabled(MenuItem::Save, true);
+    ui_->setMenuItemDisabled(MenuItem::UpdateLibraries, true);
 
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
         if (commands_.showSelected) commands_.showSelected();
@@ -193,7 +194,7 @@ QAction* MainWindow::addItem(QMenu* menu, MenuItem item, const Text& text, QKeyS
         action->setShortcut(key);
         action->setShortcutContext(Qt::WindowShortcut);
     }
-    connect(action, &QAction::triggered, this, std::move(run));
+    if (run) connect(action, &QAction::triggered, this, std::move(run));
     actions_[item] = action;
     return action;
 }
@@ -229,8 +230,9 @@ void MainWindow::buildMenus() {
     QMenu* help = menuBar()->addMenu(toQt(shell_text::helpMenu()));
     addItem(help, MenuItem::About, shell_text::aboutItem(), QKeySequence(Qt::Key_F1),
             [this] { showAbout(); });
+    // There are no libraries to update: the item stays in its place, greyed out.
     addItem(help, MenuItem::UpdateLibraries, shell_text::updateItem(), QKeySequence(Qt::Key_F5),
-            [] {});
+            {});
 
     menus_ = {{Menu::File, file}, {Menu::Edit, edit}, {Menu::Help, help}};
 }

@@ -262,8 +262,8 @@ std::optional<Text> QtUiServices::chooseFolder(const Text& prompt, std::uintptr_
     return utf8ToGbk(path);
 }
 
-void QtUiServices::setStatusText(int part, const Text& text) {
-    if (part != 0 || !w_.statusPart) return;
+void QtUiServices::setStatusText(const Text& text) {
+    if (!w_.statusPart) return;
     // A scan sets a text for every head it finds, hundreds of thousands of them in a large
     // file: converting and laying out each would cost more than the scan. The label takes
     // the latest text at most every few milliseconds; a timer brings the last one in.

@@ -70,7 +70,7 @@ class QtUiServices final : public UiServices {
     int showMessage(const Text& text, MessageStyle style, const Text& title) override;
     bool showFileDialog(FileDialogSettings& settings) override;
     std::optional<Text> chooseFolder(const Text& prompt, std::uintptr_t owner) override;
-    void setStatusText(int part, const Text& text) override;
+    void setStatusText(const Text& text) override;
     void clearTree() override;
     int addTreeItem(int parent, const Text& text, std::int64_t itemData = 0) override;
     int treeItemCount() override;
