@@ -9,6 +9,9 @@
 
 namespace kerbilo::picture_detail {
 
+// The eight bytes every PNG file starts with, also an icon entry that holds a PNG.
+constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+
 inline bool fits(Bytes data, std::uint64_t offset, std::uint64_t length) {
     return offset <= data.size() && length <= data.size() - offset;
 }

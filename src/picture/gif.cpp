@@ -7,24 +7,13 @@
 
 #include "picture/byte_reader.h"
 #include "picture/decoders.h"
+#include "picture/gif_blocks.h"
 
 namespace kerbilo {
 
 using namespace picture_detail;
 
 namespace {
-
-// Skips a chain of sub-blocks starting at pos; returns the offset after its terminator,
-// or 0 when the data ends inside the chain.
-std::size_t skipSubBlocks(Bytes data, std::size_t pos) {
-    while (pos < data.size()) {
-        const std::size_t n = data[pos++];
-        if (n == 0) return pos;
-        if (n > data.size() - pos) return 0;
-        pos += n;
-    }
-    return 0;
-}
 
 // An image's sub-block chain as one run of bytes, so reading a code is a shift and a mask
 // rather than a walk over block boundaries byte by byte. A length byte that runs past the
@@ -33,113 +22,159 @@ std::size_t skipSubBlocks(Bytes data, std::size_t pos) {
 std::vector<std::uint8_t> gatherSubBlocks(Bytes data, std::size_t pos) {
     std::vector<std::uint8_t> bytes;
     std::size_t total = 0;
-    for (std::size_t at = pos; at < data.size() && data[at] != 0; at += 1 + data[at])
-        total += std::min<std::size_t>(data[at], data.size() - at - 1);
+    forEachGifSubBlock(data, pos, [&](std::uint64_t, std::uint64_t n) { total += n; });
     try {
         bytes.reserve(total);
     } catch (const std::bad_alloc&) {
         return bytes;
     }
-    for (std::size_t at = pos; at < data.size() && data[at] != 0; at += 1 + data[at]) {
-        const std::size_t n = std::min<std::size_t>(data[at], data.size() - at - 1);
-        bytes.insert(bytes.end(), data.begin() + static_cast<std::ptrdiff_t>(at + 1),
-                     data.begin() + static_cast<std::ptrdiff_t>(at + 1 + n));
-    }
+    forEachGifSubBlock(data, pos, [&](std::uint64_t at, std::uint64_t n) {
+        bytes.insert(bytes.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
+                     data.begin() + static_cast<std::ptrdiff_t>(at + n));
+    });
     return bytes;
 }
+
+// The codes of a gathered chain, least significant bit first, read a machine word at a
+// time where eight bytes remain.
+class CodeReader {
+  public:
+    explicit CodeReader(const std::vector<std::uint8_t>& chain)
+        : in_(chain.data()), end_(chain.data() + chain.size()) {}
+
+    // False when fewer than codeSize bits remain.
+    bool read(int codeSize, int& code) {
+        if (count_ < codeSize) {
+            if (end_ - in_ >= 8) {
+                // Eight bytes at once; the whole ones that fit are counted as taken.
+                std::uint64_t word;
+                std::memcpy(&word, in_, 8);
+                if constexpr (std::endian::native == std::endian::big)
+                    word = __builtin_bswap64(word);
+                acc_ |= word << count_;
+                in_ += (63 - count_) / 8;
+                count_ |= 56;
+            } else {
+                while (count_ <= 56 && in_ < end_) {
+                    acc_ |= static_cast<std::uint64_t>(*in_++) << count_;
+                    count_ += 8;
+                }
+                if (count_ < codeSize) return false;
+            }
+        }
+        code = static_cast<int>(acc_ & ((std::uint64_t{1} << codeSize) - 1));
+        acc_ >>= codeSize;
+        count_ -= codeSize;
+        return true;
+    }
+
+  private:
+    const std::uint8_t* in_;
+    const std::uint8_t* end_;
+    std::uint64_t acc_ = 0;  // bits least significant first; past `count_` the next bytes
+    int count_ = 0;
+};
+
+// The string table: each code is a shorter code's string plus one byte.
+class LzwTable {
+  public:
+    static constexpr int kMaxCodes = 4096;
+
+    explicit LzwTable(int minCodeSize)
+        : minCodeSize_(minCodeSize), clear_(1 << minCodeSize), endOfData_(clear_ + 1) {
+        for (int i = 0; i < clear_; ++i) {
+            prefix_[i] = 0;
+            suffix_[i] = first_[i] = static_cast<std::uint8_t>(i);
+            length_[i] = 1;
+        }
+        reset();
+    }
+
+    int clearCode() const { return clear_; }
+    int endOfData() const { return endOfData_; }
+    int codeSize() const { return codeSize_; }
+    void reset() {
+        codeSize_ = minCodeSize_ + 1;
+        next_ = clear_ + 2;
+    }
+    // Whether code may follow a string: a known code, or the one about to be added.
+    bool acceptable(int code) const {
+        return !(code > next_ || (code == next_ && next_ >= kMaxCodes));
+    }
+    // Adds prev's string plus the first byte of code's (of prev's when code is the new one).
+    void add(int prev, int code) {
+        if (next_ >= kMaxCodes) return;
+        prefix_[next_] = static_cast<std::uint16_t>(prev);
+        suffix_[next_] = code == next_ ? first_[prev] : first_[code];
+        first_[next_] = first_[prev];
+        length_[next_] = static_cast<std::uint16_t>(length_[prev] + 1);
+        ++next_;
+        if (next_ == (1 << codeSize_) && codeSize_ < 12) ++codeSize_;
+    }
+    // Writes code's string, as much of it as `room` allows; returns how much was written.
+    std::size_t write(int code, std::uint8_t* out, std::size_t room) {
+        if (length_[code] == 1) {
+            *out = suffix_[code];
+            return 1;
+        }
+        // Strings can reach 4096 bytes; length[] never exceeds that because each entry is
+        // one longer than an existing one and there are 4096 entries at most.
+        const int n = length_[code];
+        int c = code;
+        for (int i = n - 1; i >= 0; --i) {
+            stack_[i] = suffix_[c];
+            c = prefix_[c];
+        }
+        const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(n), room);
+        std::memcpy(out, stack_, take);
+        return take;
+    }
+
+  private:
+    std::uint16_t prefix_[kMaxCodes];
+    std::uint8_t suffix_[kMaxCodes];
+    std::uint8_t first_[kMaxCodes];
+    std::uint16_t length_[kMaxCodes];
+    std::uint8_t stack_[kMaxCodes];
+    int minCodeSize_;
+    int clear_;
+    int endOfData_;
+    int codeSize_ = 0;
+    int next_ = 0;
+};
 
 // Decodes up to out.size() indices; returns how many were produced.
 std::size_t lzwDecode(Bytes data, std::size_t pos, std::vector<std::uint8_t>& output) {
     if (pos >= data.size()) return 0;
     const int minCodeSize = data[pos++];
-    if (minCodeSize < 1 || minCodeSize > 8) return 0;
-    constexpr int kMaxCodes = 4096;
-    std::uint16_t prefix[kMaxCodes];
-    std::uint8_t suffix[kMaxCodes];
-    std::uint8_t first[kMaxCodes];
-    std::uint16_t length[kMaxCodes];
-    std::uint8_t stack[kMaxCodes];
-    const int clear = 1 << minCodeSize;
-    const int endOfData = clear + 1;
-    for (int i = 0; i < clear; ++i) {
-        prefix[i] = 0;
-        suffix[i] = first[i] = static_cast<std::uint8_t>(i);
-        length[i] = 1;
-    }
-    int codeSize = minCodeSize + 1;
-    int next = clear + 2;
-    int prev = -1;
+    if (!gifCodeSizeValid(minCodeSize)) return 0;
+    LzwTable table(minCodeSize);
     // Everything the loop touches is local: stores to the byte tables could otherwise
     // alias any member or vector the compiler would then reload at every code.
     std::uint8_t* const out = output.data();
     const std::size_t capacity = output.size();
     std::size_t written = 0;
     const std::vector<std::uint8_t> chain = gatherSubBlocks(data, pos);
-    const std::uint8_t* in = chain.data();
-    const std::uint8_t* const inEnd = in + chain.size();
-    std::uint64_t acc = 0;  // bits least significant first; past `count` the next bytes
-    int count = 0;
-    while (written < capacity) {
-        if (count < codeSize) {
-            if (inEnd - in >= 8) {
-                // Eight bytes at once; the whole ones that fit are counted as taken.
-                std::uint64_t word;
-                std::memcpy(&word, in, 8);
-                if constexpr (std::endian::native == std::endian::big)
-                    word = __builtin_bswap64(word);
-                acc |= word << count;
-                in += (63 - count) / 8;
-                count |= 56;
-            } else {
-                while (count <= 56 && in < inEnd) {
-                    acc |= static_cast<std::uint64_t>(*in++) << count;
-                    count += 8;
-                }
-                if (count < codeSize) break;
-            }
-        }
-        const int code = static_cast<int>(acc & ((std::uint64_t{1} << codeSize) - 1));
-        acc >>= codeSize;
-        count -= codeSize;
-        if (code == clear) {
-            codeSize = minCodeSize + 1;
-            next = clear + 2;
+    CodeReader codes(chain);
+    int prev = -1;
+    int code = 0;
+    while (written < capacity && codes.read(table.codeSize(), code)) {
+        if (code == table.clearCode()) {
+            table.reset();
             prev = -1;
             continue;
         }
-        if (code == endOfData) break;
+        if (code == table.endOfData()) break;
         if (prev < 0) {
-            if (code >= clear) break;
+            if (code >= table.clearCode()) break;
             out[written++] = static_cast<std::uint8_t>(code);
             prev = code;
             continue;
         }
-        if (code > next || (code == next && next >= kMaxCodes)) break;
-        if (next < kMaxCodes) {
-            prefix[next] = static_cast<std::uint16_t>(prev);
-            suffix[next] = code == next ? first[prev] : first[code];
-            first[next] = first[prev];
-            length[next] = static_cast<std::uint16_t>(length[prev] + 1);
-            ++next;
-            if (next == (1 << codeSize) && codeSize < 12) ++codeSize;
-        }
+        if (!table.acceptable(code)) break;
+        table.add(prev, code);
         prev = code;
-        if (length[code] == 1) {
-            out[written++] = suffix[code];
-            continue;
-        }
-        // Strings can reach 4096 bytes; length[] never exceeds that because each entry is
-        // one longer than an existing one and there are 4096 entries at most.
-        const int n = length[code];
-        int c = code;
-        for (int i = n - 1; i >= 0; --i) {
-            stack[i] = suffix[c];
-            c = prefix[c];
-        }
-        const std::size_t take =
-            std::min<std::size_t>(static_cast<std::size_t>(n), capacity - written);
-        std::memcpy(out + written, stack, take);
-        written += take;
+        written += table.write(code, out + written, capacity - written);
     }
     return written;
 }
@@ -158,6 +193,49 @@ int interlacedRow(int i, int height) {
     return -1;
 }
 
+GifFrame frameOf(const GifImage& image, const GifFrame& control) {
+    GifFrame frame = control;
+    frame.left = image.left;
+    frame.top = image.top;
+    frame.width = image.width;
+    frame.height = image.height;
+    frame.interlaced = image.interlaced;
+    frame.paletteOffset = image.tableOffset;
+    frame.paletteEntries = image.tableEntries;
+    frame.dataOffset = image.dataOffset;
+    return frame;
+}
+
+// Collects the images up to the block that ends the sequence: the trailer, a zero byte,
+// anything unknown, or one the data ends in, as common readers show what came before such
+// a block. Returns where the sequence stopped.
+std::uint64_t collectFrames(GifReader& reader, std::vector<GifFrame>& frames) {
+    GifFrame pending;  // carries the graphic control extension to the next image
+    for (;;) {
+        const GifBlock block = reader.next();
+        if (block.kind == GifBlockKind::Extension) {
+            GifControl control;
+            if (reader.readControl(block, control)) {
+                pending.disposal = control.disposal;
+                pending.transparent = control.transparent;
+                pending.delay = control.delay;
+                pending.transparentIndex = control.transparentIndex;
+            }
+            continue;
+        }
+        if (block.kind != GifBlockKind::Image) return block.offset;
+        // An image the data ends in is not shown; the reader stops after it.
+        if (block.end == 0) continue;
+        const GifFrame frame = frameOf(block.image, pending);
+        pending = GifFrame{};
+        try {
+            frames.push_back(frame);
+        } catch (const std::bad_alloc&) {
+            return block.end;
+        }
+    }
+}
+
 }  // namespace
 
 std::optional<GifAnimation> GifAnimation::parse(ByteBuffer buffer, const DecodeLimits& limits,
@@ -167,75 +245,22 @@ std::optional<GifAnimation> GifAnimation::parse(ByteBuffer buffer, const DecodeL
         return std::nullopt;
     };
     const Bytes data = bytesOf(buffer);
-    if (data.size() < 6 ||
-        (std::memcmp(data.data(), "GIF87a", 6) != 0 && std::memcmp(data.data(), "GIF89a", 6) != 0))
-        return fail(DecodeFailure::NotRecognised);
-    if (data.size() < 14) return fail(DecodeFailure::Truncated);
+    if (gifSignature(data) != GifSignature::Whole) return fail(DecodeFailure::NotRecognised);
+    GifReader reader(data);
+    GifScreen screen;
+    if (!reader.readScreen(screen)) return fail(DecodeFailure::Truncated);
     GifAnimation gif;
     gif.limits_ = limits;
-    gif.width_ = le16(data, 6);
-    gif.height_ = le16(data, 8);
-    std::size_t pos = 13;
-    const std::uint8_t flags = data[10];
-    if (flags & 0x80) {
-        gif.globalPaletteEntries_ = 2 << (flags & 7);
-        gif.globalPaletteOffset_ = pos;
-        pos += 3 * static_cast<std::size_t>(gif.globalPaletteEntries_);
-        if (pos > data.size()) return fail(DecodeFailure::Truncated);
-    }
-
-    GifFrame pending;  // carries the graphic control extension to the next image
-    while (pos < data.size()) {
-        const std::uint8_t introducer = data[pos];
-        if (introducer == 0x21) {
-            if (pos + 2 > data.size()) break;
-            const std::uint8_t label = data[pos + 1];
-            if (label == 0xF9 && fits(data, pos + 2, 5) && data[pos + 2] >= 4) {
-                const std::uint8_t packed = data[pos + 3];
-                pending.disposal = (packed >> 2) & 7;
-                pending.transparent = packed & 1;
-                pending.delay = le16(data, pos + 4);
-                pending.transparentIndex = data[pos + 6];
-            }
-            const std::size_t after = skipSubBlocks(data, pos + 2);
-            if (after == 0) break;
-            pos = after;
-        } else if (introducer == 0x2C) {
-            if (!fits(data, pos, 10)) break;
-            GifFrame frame = pending;
-            pending = GifFrame{};
-            frame.left = le16(data, pos + 1);
-            frame.top = le16(data, pos + 3);
-            frame.width = le16(data, pos + 5);
-            frame.height = le16(data, pos + 7);
-            const std::uint8_t packed = data[pos + 9];
-            frame.interlaced = packed & 0x40;
-            pos += 10;
-            if (packed & 0x80) {
-                frame.paletteEntries = 2 << (packed & 7);
-                frame.paletteOffset = pos;
-                pos += 3 * static_cast<std::size_t>(frame.paletteEntries);
-                if (pos > data.size()) break;
-            }
-            frame.dataOffset = pos;
-            if (pos >= data.size()) break;
-            const std::size_t after = skipSubBlocks(data, pos + 1);
-            if (after == 0) break;
-            pos = after;
-            try {
-                gif.frames_.push_back(frame);
-            } catch (const std::bad_alloc&) {
-                break;
-            }
-        } else {
-            // The trailer, a zero byte, or anything unknown ends the sequence.
-            break;
-        }
-    }
+    gif.width_ = screen.width;
+    gif.height_ = screen.height;
+    gif.globalPaletteOffset_ = screen.tableOffset;
+    gif.globalPaletteEntries_ = screen.tableEntries;
+    const std::uint64_t stop = collectFrames(reader, gif.frames_);
     // No image at all: the data ended before the first one did, or something that is no
-    // GIF block stood where it should have begun.
+    // GIF block stood where it should have begun. An image whose sub-blocks the data ends
+    // in stops at its first data byte, which is judged the same way.
     if (gif.frames_.empty())
-        return fail(pos >= data.size() || data[pos] == 0x2C || data[pos] == 0x21
+        return fail(stop >= data.size() || data[stop] == 0x2C || data[stop] == 0x21
                         ? DecodeFailure::Truncated
                         : DecodeFailure::Corrupt);
     // A zero-sized logical screen is common in files from careless writers; the first
@@ -446,34 +471,54 @@ void GifPlayer::restart() {
     if (!view_.empty()) std::fill(view_.pixels.begin(), view_.pixels.end(), viewBackground_);
 }
 
-int GifPlayer::drawNextFrame() {
-    const GifAnimation& gif = *animation_;
-    if (canvas_.empty()) return 50;
-    wholeValid_ = false;
-    if (next_ >= gif.frames().size()) restart();
-    // What this call changes on the canvas: the previous image undone, this one drawn.
-    // The pane is drawn again once for both where they overlap.
+namespace {
+
+// What one call of drawNextFrame changes on the canvas: the previous image undone, the
+// next one drawn. Where the two overlap the pane is drawn again once for both.
+class ChangedAreas {
+  public:
     struct Area {
         int x0, y0, x1, y1;
         std::int64_t size() const { return std::int64_t{x1 - x0} * (y1 - y0); }
     };
-    Area dirty[2];
-    int dirtyCount = 0;
-    if (pendingDisposal_ == 2) {
-        canvas_.clearRect(prevX0_, prevY0_, prevX1_, prevY1_);
-        dirty[dirtyCount++] = {prevX0_, prevY0_, prevX1_, prevY1_};
-    } else if (pendingDisposal_ == 3 && !saved_.empty()) {
-        canvas_.copyIn(prevX0_, prevY0_, prevX1_, prevY1_, saved_);
-        dirty[dirtyCount++] = {prevX0_, prevY0_, prevX1_, prevY1_};
+
+    void add(const Area& area) { areas_[count_++] = area; }
+    template <class Redraw>
+    void redraw(Redraw redraw) {
+        if (count_ == 2) {
+            const Area& a = areas_[0];
+            const Area& b = areas_[1];
+            const Area both{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1),
+                            std::max(a.y1, b.y1)};
+            if (both.size() <= a.size() + b.size()) {
+                areas_[0] = both;
+                count_ = 1;
+            }
+        }
+        for (int i = 0; i < count_; ++i)
+            redraw(areas_[i].x0, areas_[i].y0, areas_[i].x1, areas_[i].y1);
     }
 
-    const std::size_t index = next_++;
-    ++drawn_;
-    const GifFrame& f = gif.frames()[index];
-    const int x0 = std::min(f.left, canvas_.width());
-    const int y0 = std::min(f.top, canvas_.height());
-    const int x1 = std::min(f.left + f.width, canvas_.width());
-    const int y1 = std::min(f.top + f.height, canvas_.height());
+  private:
+    Area areas_[2];
+    int count_ = 0;
+};
+
+}  // namespace
+
+bool GifPlayer::undoPrevious() {
+    if (pendingDisposal_ == 2) {
+        canvas_.clearRect(prevX0_, prevY0_, prevX1_, prevY1_);
+        return true;
+    }
+    if (pendingDisposal_ == 3 && !saved_.empty()) {
+        canvas_.copyIn(prevX0_, prevY0_, prevX1_, prevY1_, saved_);
+        return true;
+    }
+    return false;
+}
+
+void GifPlayer::prepareDisposal(const GifFrame& f, int x0, int y0, int x1, int y1) {
     const bool visible = x0 < x1 && y0 < y1;
     pendingDisposal_ = visible && (f.disposal == 2 || f.disposal == 3) ? f.disposal : 0;
     prevX0_ = x0;
@@ -489,55 +534,73 @@ int GifPlayer::drawNextFrame() {
             pendingDisposal_ = 0;
         }
     }
+}
 
-    Pixel palette[256];
-    std::size_t decoded = 0;
-    if (visible && gif.palette(index, palette) && gif.decodeIndices(index, indices_, decoded)) {
-        const std::size_t rowWidth = static_cast<std::size_t>(f.width);
-        const int fullRows = static_cast<int>(decoded / rowWidth);
-        const int rows = fullRows + (decoded % rowWidth != 0 ? 1 : 0);
-        for (int i = 0; i < rows; ++i) {
-            const int row = f.interlaced ? interlacedRow(i, f.height) : i;
-            const int y = f.top + row;
-            if (row < 0 || y >= y1) continue;
-            const std::uint8_t* src = indices_.data() + rowWidth * static_cast<std::size_t>(i);
-            const int count = i < fullRows ? f.width : static_cast<int>(decoded % rowWidth);
-            const int xEnd = std::min(x1, f.left + count);
-            // Tile by tile; a tile is allocated only when a pixel of it is drawn.
-            for (int x = x0; x < xEnd;) {
-                const int end = std::min(xEnd, (x / GifCanvas::kTile + 1) * GifCanvas::kTile);
-                const std::uint8_t* from = src + (x - f.left);
-                const int n = end - x;
-                if (!f.transparent) {
-                    int room = 0;
-                    Pixel* dst = canvas_.writable(x, y, room);
-                    for (int k = 0; k < n; ++k) dst[k] = palette[from[k]];
-                } else {
-                    Pixel* dst = nullptr;
-                    for (int k = 0; k < n; ++k) {
-                        if (from[k] == f.transparentIndex) continue;
-                        int room = 0;
-                        if (!dst) dst = canvas_.writable(x, y, room);
-                        dst[k] = palette[from[k]];
-                    }
-                }
-                x = end;
+void GifPlayer::drawRow(const GifFrame& f, const Pixel* palette, const std::uint8_t* src, int y,
+                        int x0, int xEnd) {
+    // Tile by tile; a tile is allocated only when a pixel of it is drawn.
+    for (int x = x0; x < xEnd;) {
+        const int end = std::min(xEnd, (x / GifCanvas::kTile + 1) * GifCanvas::kTile);
+        const std::uint8_t* from = src + (x - f.left);
+        const int n = end - x;
+        if (!f.transparent) {
+            int room = 0;
+            Pixel* dst = canvas_.writable(x, y, room);
+            for (int k = 0; k < n; ++k) dst[k] = palette[from[k]];
+        } else {
+            Pixel* dst = nullptr;
+            for (int k = 0; k < n; ++k) {
+                if (from[k] == f.transparentIndex) continue;
+                int room = 0;
+                if (!dst) dst = canvas_.writable(x, y, room);
+                dst[k] = palette[from[k]];
             }
         }
-        dirty[dirtyCount++] = {x0, y0, x1, y1};
+        x = end;
     }
-    if (dirtyCount == 2) {
-        const Area& a = dirty[0];
-        const Area& b = dirty[1];
-        const Area both{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1),
-                        std::max(a.y1, b.y1)};
-        if (both.size() <= a.size() + b.size()) {
-            dirty[0] = both;
-            dirtyCount = 1;
-        }
+}
+
+bool GifPlayer::drawFrame(std::size_t index, int x0, int y0, int x1, int y1) {
+    const GifAnimation& gif = *animation_;
+    const GifFrame& f = gif.frames()[index];
+    Pixel palette[256];
+    std::size_t decoded = 0;
+    if (x0 >= x1 || y0 >= y1 || !gif.palette(index, palette) ||
+        !gif.decodeIndices(index, indices_, decoded))
+        return false;
+    const std::size_t rowWidth = static_cast<std::size_t>(f.width);
+    const int fullRows = static_cast<int>(decoded / rowWidth);
+    const int rows = fullRows + (decoded % rowWidth != 0 ? 1 : 0);
+    for (int i = 0; i < rows; ++i) {
+        const int row = f.interlaced ? interlacedRow(i, f.height) : i;
+        const int y = f.top + row;
+        if (row < 0 || y >= y1) continue;
+        const std::uint8_t* src = indices_.data() + rowWidth * static_cast<std::size_t>(i);
+        const int count = i < fullRows ? f.width : static_cast<int>(decoded % rowWidth);
+        drawRow(f, palette, src, y, x0, std::min(x1, f.left + count));
     }
-    for (int i = 0; i < dirtyCount; ++i)
-        changed(dirty[i].x0, dirty[i].y0, dirty[i].x1, dirty[i].y1);
+    return true;
+}
+
+int GifPlayer::drawNextFrame() {
+    const GifAnimation& gif = *animation_;
+    if (canvas_.empty()) return 50;
+    wholeValid_ = false;
+    if (next_ >= gif.frames().size()) restart();
+    ChangedAreas changedAreas;
+    if (undoPrevious()) changedAreas.add({prevX0_, prevY0_, prevX1_, prevY1_});
+
+    const std::size_t index = next_++;
+    ++drawn_;
+    const GifFrame& f = gif.frames()[index];
+    const int x0 = std::min(f.left, canvas_.width());
+    const int y0 = std::min(f.top, canvas_.height());
+    const int x1 = std::min(f.left + f.width, canvas_.width());
+    const int y1 = std::min(f.top + f.height, canvas_.height());
+    prepareDisposal(f, x0, y0, x1, y1);
+    if (drawFrame(index, x0, y0, x1, y1)) changedAreas.add({x0, y0, x1, y1});
+    changedAreas.redraw(
+        [this](int ax0, int ay0, int ax1, int ay1) { changed(ax0, ay0, ax1, ay1); });
     return GifAnimation::delayMilliseconds(f);
 }
 

@@ -168,6 +168,13 @@ class GifPlayer {
   private:
     void changed(int x0, int y0, int x1, int y1);
     void restart();
+    // The steps of drawNextFrame. undoPrevious is true when it changed the canvas,
+    // drawFrame when the frame could be drawn.
+    bool undoPrevious();
+    void prepareDisposal(const GifFrame& f, int x0, int y0, int x1, int y1);
+    bool drawFrame(std::size_t index, int x0, int y0, int x1, int y1);
+    void drawRow(const GifFrame& f, const Pixel* palette, const std::uint8_t* src, int y, int x0,
+                 int xEnd);
 
     std::shared_ptr<const GifAnimation> animation_;
     GifCanvas canvas_;

@@ -2,16 +2,13 @@
 
 #include "picture/byte_reader.h"
 #include "picture/decoders.h"
+#include "picture/icon_layout.h"
 
 namespace kerbilo {
 
 using namespace picture_detail;
 
 namespace {
-
-constexpr std::size_t kDirectoryHeader = 6;
-constexpr std::size_t kEntrySize = 16;
-constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
 Decoded decodeBitmapEntry(Bytes dib, const DecodeLimits& limits) {
     DibInfo info;
@@ -67,11 +64,12 @@ Decoded decodeBitmapEntry(Bytes dib, const DecodeLimits& limits) {
 }  // namespace
 
 int chooseIconEntry(Bytes data) noexcept {
-    const std::size_t count = le16(data, 4);
-    if (count == 0 || !fits(data, kDirectoryHeader, count * kEntrySize)) return -1;
+    const std::size_t count = le16(data, ico::kCountAt);
+    if (count == 0 || !fits(data, ico::kHeaderSize, count * ico::kEntrySize)) return -1;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t e = kDirectoryHeader + i * kEntrySize;
-        if (data[e] == 32 && data[e + 2] > 15) return static_cast<int>(i);
+        const std::uint64_t e = ico::entryAt(i);
+        if (data[e + ico::kEntryWidthAt] == 32 && data[e + ico::kEntryColoursAt] > 15)
+            return static_cast<int>(i);
     }
     return static_cast<int>(count - 1);
 }
@@ -82,8 +80,8 @@ Decoded decodeIcon(Bytes data, const DecodeLimits& limits) noexcept {
         return DecodeFailure::NotRecognised;
     const int chosen = chooseIconEntry(data);
     if (chosen < 0) return DecodeFailure::Truncated;
-    const std::size_t e = kDirectoryHeader + static_cast<std::size_t>(chosen) * kEntrySize;
-    const std::uint32_t offset = le32(data, e + 12);
+    const std::uint32_t offset =
+        le32(data, ico::entryAt(static_cast<std::uint64_t>(chosen)) + ico::kEntryOffsetAt);
     if (offset >= data.size()) return DecodeFailure::Truncated;
     // The stored entry size is wrong often enough in the wild that only the end of the
     // data bounds the entry.

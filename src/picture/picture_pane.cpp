@@ -344,6 +344,25 @@ bool PicturePane::publish(const std::shared_ptr<Job>& job, News news) {
     return true;
 }
 
+// The pane at the size it is shown at, made on the worker rather than at the first paint.
+std::shared_ptr<const Image> PicturePane::composeView(Job& job,
+                                                      const std::shared_ptr<const Image>& still,
+                                                      const View& v) {
+    if (v.width <= 0 || v.height <= 0) return nullptr;
+    try {
+        if (job.player) {
+            std::lock_guard lock(job.playerMutex);
+            job.player->setView(v.mode, v.background, v.width, v.height);
+            return std::make_shared<const Image>(job.player->view());
+        }
+        if (still)
+            return std::make_shared<const Image>(
+                composePane(still.get(), v.mode, v.background, v.width, v.height));
+    } catch (...) {
+    }
+    return nullptr;
+}
+
 void PicturePane::work(const std::shared_ptr<Job>& job) {
     struct Finished {
         Job& job;
@@ -357,27 +376,11 @@ void PicturePane::work(const std::shared_ptr<Job>& job) {
         std::lock_guard lock(job->mutex);
         view = job->view;
     }
-    // The pane at the size it is shown at, made here rather than at the first paint.
-    const auto composeFor = [&](const View& v) -> std::shared_ptr<const Image> {
-        if (v.width <= 0 || v.height <= 0) return nullptr;
-        try {
-            if (job->player) {
-                std::lock_guard lock(job->playerMutex);
-                job->player->setView(v.mode, v.background, v.width, v.height);
-                return std::make_shared<const Image>(job->player->view());
-            }
-            if (c.image)
-                return std::make_shared<const Image>(
-                    composePane(c.image.get(), v.mode, v.background, v.width, v.height));
-        } catch (...) {
-        }
-        return nullptr;
-    };
     {
         std::lock_guard lock(job->playerMutex);
         job->player = std::move(c.player);
     }
-    std::shared_ptr<const Image> shown = composeFor(view);
+    std::shared_ptr<const Image> shown = composeView(*job, c.image, view);
     if (job->stop) return;
     {
         std::lock_guard lock(job->mutex);
@@ -391,11 +394,16 @@ void PicturePane::work(const std::shared_ptr<Job>& job) {
     }
     job->changed.notify_all();
     if (!publish(job, News::Picture) || c.state != PictureState::Animated) return;
+    animate(job, c.image, view, c.delay);
+}
 
+void PicturePane::animate(const std::shared_ptr<Job>& job,
+                          const std::shared_ptr<const Image>& still, View view, int firstDelay) {
     // Each frame is due a delay after the one before, wherever drawing it ended, so the
     // animation keeps its pace as long as a frame takes less than its delay to draw.
     using Clock = std::chrono::steady_clock;
-    Clock::time_point due = Clock::now() + std::chrono::milliseconds(c.delay);
+    Clock::time_point due = Clock::now() + std::chrono::milliseconds(firstDelay);
+    std::shared_ptr<const Image> shown;
     for (;;) {
         bool redraw = false;
         {
@@ -410,7 +418,7 @@ void PicturePane::work(const std::shared_ptr<Job>& job) {
         }
         int delay = 0;
         if (redraw) {
-            shown = composeFor(view);
+            shown = composeView(*job, still, view);
         } else {
             try {
                 std::lock_guard lock(job->playerMutex);

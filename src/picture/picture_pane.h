@@ -119,6 +119,13 @@ class PicturePane {
     struct Job;
 
     void work(const std::shared_ptr<Job>& job);
+    // After the first picture has been shown: each frame of an animation in its turn, and the
+    // pane again whenever its view changes.
+    void animate(const std::shared_ptr<Job>& job, const std::shared_ptr<const Image>& still,
+                 View view, int firstDelay);
+    static std::shared_ptr<const Image> composeView(Job& job,
+                                                    const std::shared_ptr<const Image>& still,
+                                                    const View& view);
     enum class News { Picture, Frame };
     bool publish(const std::shared_ptr<Job>& job, News news);
     void retire(std::shared_ptr<Job> job);

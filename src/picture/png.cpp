@@ -20,8 +20,6 @@ namespace {
 constexpr png_uint_32 kNativeFormat =
     std::endian::native == std::endian::little ? PNG_FORMAT_BGRA : PNG_FORMAT_ARGB;
 
-constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-
 // libpng's simplified reader says only that it failed. Following the chunk lengths tells
 // whether the data simply ends before the last chunk does.
 DecodeFailure failureOf(Bytes data, const png_image& png) {
@@ -57,7 +55,7 @@ struct StoppableStream {
 }  // namespace
 
 Decoded decodePng(Bytes data, const DecodeLimits& limits) noexcept {
-    if (data.size() < 4 || std::memcmp(data.data(), kSignature, 4) != 0)
+    if (data.size() < 4 || std::memcmp(data.data(), kPngSignature, 4) != 0)
         return DecodeFailure::NotRecognised;
     if (data.size() < 8) return DecodeFailure::Truncated;
     png_image png;

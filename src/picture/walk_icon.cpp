@@ -2,20 +2,18 @@
 #include <cstring>
 
 #include "picture/decoders.h"
+#include "picture/icon_layout.h"
 #include "picture/walk_detail.h"
 
 namespace kerbilo {
 
 using namespace walk_detail;
+using picture_detail::kPngSignature;
 using picture_detail::le16;
 using picture_detail::le32;
 using picture_detail::le32s;
 
 namespace {
-
-constexpr std::uint64_t kDirectoryHeader = 6;
-constexpr std::uint64_t kEntrySize = 16;
-constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
 bool startsWithPng(Bytes data, std::uint64_t offset) {
     return fits(data, offset, 8) && std::memcmp(data.data() + offset, kPngSignature, 8) == 0;
@@ -25,8 +23,8 @@ bool startsWithPng(Bytes data, std::uint64_t offset) {
 // exact, so it is read when the entry holds it. Only the entry's own bytes are read, so
 // what the walk learns never depends on bytes past its extent.
 void learnSize(Bytes data, std::uint64_t entry, PictureWalk& walk) {
-    const std::uint64_t offset = le32(data, entry + 12);
-    const std::uint64_t size = le32(data, entry + 8);
+    const std::uint64_t offset = le32(data, entry + ico::kEntryOffsetAt);
+    const std::uint64_t size = le32(data, entry + ico::kEntryBytesAt);
     const Bytes image =
         offset < data.size()
             ? data.subspan(offset, std::min<std::uint64_t>(size, data.size() - offset))
@@ -54,33 +52,36 @@ void learnSize(Bytes data, std::uint64_t entry, PictureWalk& walk) {
             return;
         }
     }
-    walk.width = data[entry] == 0 ? 256 : data[entry];
-    walk.height = data[entry + 1] == 0 ? 256 : data[entry + 1];
+    const std::uint8_t width = data[entry + ico::kEntryWidthAt];
+    const std::uint8_t height = data[entry + ico::kEntryHeightAt];
+    walk.width = width == 0 ? 256 : width;
+    walk.height = height == 0 ? 256 : height;
 }
 
 }  // namespace
 
 PictureWalk walkIcon(Bytes data) noexcept {
     PictureWalk walk;
-    if (data.size() < kDirectoryHeader) {
+    if (data.size() < ico::kHeaderSize) {
         // Judge what there is of the reserved word and the type.
         if ((data.size() >= 1 && data[0] != 0) || (data.size() >= 2 && data[1] != 0))
             return broken(walk, 0, "no icon directory");
         return ranOut(walk, data);
     }
-    const std::uint16_t type = le16(data, 2);
-    if (le16(data, 0) != 0 || (type != 1 && type != 2)) return broken(walk, 0, "no icon directory");
-    const std::uint16_t count = le16(data, 4);
-    if (count == 0) return broken(walk, 4, "directory names no image");
+    const std::uint16_t type = le16(data, ico::kTypeAt);
+    if (le16(data, ico::kReservedAt) != 0 || (type != ico::kTypeIcon && type != ico::kTypeCursor))
+        return broken(walk, 0, "no icon directory");
+    const std::uint16_t count = le16(data, ico::kCountAt);
+    if (count == 0) return broken(walk, ico::kCountAt, "directory names no image");
     walk.frames = count;
-    const std::uint64_t directoryEnd = kDirectoryHeader + kEntrySize * count;
+    const std::uint64_t directoryEnd = ico::entryAt(count);
     if (!fits(data, 0, directoryEnd)) return ranOut(walk, data);
 
     std::uint64_t end = directoryEnd;
     for (std::uint64_t i = 0; i < count; ++i) {
-        const std::uint64_t entry = kDirectoryHeader + i * kEntrySize;
-        const std::uint64_t size = le32(data, entry + 8);
-        const std::uint64_t offset = le32(data, entry + 12);
+        const std::uint64_t entry = ico::entryAt(i);
+        const std::uint64_t size = le32(data, entry + ico::kEntryBytesAt);
+        const std::uint64_t offset = le32(data, entry + ico::kEntryOffsetAt);
         if (size < 8) return broken(walk, entry, "entry too small to hold an image");
         if (offset < directoryEnd) return broken(walk, entry, "entry overlaps the directory");
         end = std::max(end, offset + size);    // both 32-bit: no overflow
@@ -92,8 +93,7 @@ PictureWalk walkIcon(Bytes data) noexcept {
             return broken(walk, entry, "entry holds neither a PNG nor a bitmap");
     }
     const int chosen = chooseIconEntry(data);
-    if (chosen >= 0)
-        learnSize(data, kDirectoryHeader + static_cast<std::uint64_t>(chosen) * kEntrySize, walk);
+    if (chosen >= 0) learnSize(data, ico::entryAt(static_cast<std::uint64_t>(chosen)), walk);
     if (end > data.size()) return ranOut(walk, data);
     return ended(walk, end);
 }

@@ -8,10 +8,10 @@
 namespace kerbilo {
 
 using namespace walk_detail;
+using picture_detail::kPngSignature;
 
 namespace {
 
-constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 constexpr std::uint32_t kMaxChunkLength = 0x7FFFFFFF;  // the format's own limit
 
 bool isType(Bytes data, std::uint64_t offset, const char* type) {
@@ -45,12 +45,12 @@ int channels(int colourType, int depth) {
 PictureWalk walkPng(Bytes data) noexcept {
     PictureWalk walk;
     if (data.empty()) return ranOut(walk, data);
-    const std::size_t signatureBytes = std::min<std::size_t>(data.size(), sizeof kSignature);
-    if (std::memcmp(data.data(), kSignature, signatureBytes) != 0)
+    const std::size_t signatureBytes = std::min<std::size_t>(data.size(), sizeof kPngSignature);
+    if (std::memcmp(data.data(), kPngSignature, signatureBytes) != 0)
         return broken(walk, 0, "no PNG signature");
-    if (data.size() < sizeof kSignature) return ranOut(walk, data);
+    if (data.size() < sizeof kPngSignature) return ranOut(walk, data);
 
-    std::uint64_t pos = sizeof kSignature;
+    std::uint64_t pos = sizeof kPngSignature;
     bool sawHeader = false;
     bool sawImageData = false;
     for (;;) {

@@ -89,6 +89,16 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     client->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(client);
 
+    buildTree(client);
+    buildPane(client);
+    buildStatusBar(client);
+    buildMenus();
+    buildUiServices();
+    connectCommands();
+    fitAndCentre();
+}
+
+void MainWindow::buildTree(QWidget* client) {
     model_ = new PreorderTreeModel(this);
     model_->toolTip = [this](int item) {
         const Text text =
@@ -107,7 +117,9 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tree_->viewport()->installEventFilter(this);
     fitIndentation(*tree_);
+}
 
+void MainWindow::buildPane(QWidget* client) {
     // The pane paints the picture library's background, the one kerbilo-cli render draws;
     // the window takes it as its face colour so the pane does not stand out from it.
     std::unique_ptr<PictureRenderer> paneRenderer = renderers_(PictureFit::CentreShrink);
@@ -120,7 +132,9 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     group_->setGeometry(112, 4, 470, 336);
     pane_ = new PictureWidget(std::move(paneRenderer), group_);
     pane_->setGeometry(3, 20, 464, 312);
+}
 
+void MainWindow::buildStatusBar(QWidget* client) {
     status_ = new QStatusBar(client);
     status_->setGeometry(0, 359, kClientWidth, 20);
     status_->setSizeGripEnabled(false);
@@ -139,9 +153,9 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     connect(cancel_, &QPushButton::clicked, this, [this] {
         if (commands_.cancel) commands_.cancel();
     });
+}
 
-    buildMenus();
-
+void MainWindow::buildUiServices() {
     QtUiWidgets widgets;
     widgets.window = this;
     widgets.tree = tree_;
@@ -157,7 +171,9 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     ui_->setPictureData(Pane::Main, logoPicture());
     ui_->setMenuItemDisabled(MenuItem::Save, true);
     ui_->setMenuItemDisabled(MenuItem::UpdateLibraries, true);
+}
 
+void MainWindow::connectCommands() {
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
         if (commands_.showSelected) commands_.showSelected();
     });
@@ -175,7 +191,9 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
         }
         close();
     });
+}
 
+void MainWindow::fitAndCentre() {
     // The menu bar's height depends on the font, so the fixed size follows it.
     setFixedSize(kClientWidth, menuBar()->sizeHint().height() + kClientHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -63,7 +63,14 @@ class MainWindow final : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The constructor's steps, in the order it takes them.
+    void buildTree(QWidget* client);
+    void buildPane(QWidget* client);
+    void buildStatusBar(QWidget* client);
     void buildMenus();
+    void buildUiServices();
+    void connectCommands();
+    void fitAndCentre();
     QAction* addItem(QMenu* menu, MenuItem item, const Text& text, QKeySequence key,
                      std::function<void()> run);
     void runMenuCommand(MenuItem item);
