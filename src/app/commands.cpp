@@ -86,7 +86,7 @@ bool openAndScan(ProgramState& state, const Text& path) {
         state.openedPath = path;
         state.shownPicture = {};  // the open emptied the pane
     } else if (!result.cancelled) {
-        showFailure(state, app_text::cannotOpenPrefix(), path, result.reason);
+        showFailure(state, app_text::cannotOpenPrefix(), path, describeError(result.error));
     }
     return result.opened;
 }
@@ -227,7 +227,8 @@ bool exportResource(ProgramState& state) {
     if (!ui.showFileDialog(state.saveDialog)) return false;
     const Text path = state.saveDialog.fileName;
     const WriteResult written = exportResourceTo(state.files, state.catalogue, n, path);
-    if (!written.written) showFailure(state, app_text::cannotWritePrefix(), path, written.reason);
+    if (!written.written)
+        showFailure(state, app_text::cannotWritePrefix(), path, describeError(written.error));
     return written.written;
 }
 
@@ -260,10 +261,11 @@ ExportReport exportAllResources(ProgramState& state) {
             // the file that could not be written.
             const ExportFailure& first = failures.front();
             const Text firstFailure =
-                first.folder.empty() ? app_text::cannotMessage(app_text::firstFailedPrefix(),
-                                                               first.path, first.reason)
-                                     : app_text::cannotMessage(app_text::cannotCreateFolderPrefix(),
-                                                               first.folder, first.reason);
+                first.folder.empty()
+                    ? app_text::cannotMessage(app_text::firstFailedPrefix(), first.path,
+                                              describeError(first.error))
+                    : app_text::cannotMessage(app_text::cannotCreateFolderPrefix(), first.folder,
+                                              describeError(first.error));
             if (!message.empty()) message += "\r\n";
             message += concatText({app_text::failedCountStart(), intToText(report.written + failed),
                                    app_text::failedCountMiddle(), intToText(failed),
@@ -286,7 +288,7 @@ bool saveFile(ProgramState& state) {
     const Text path = state.saveDialog.fileName;
     const WriteResult saved = saveCopy(state.files, state.file, path);
     if (!saved.written) {
-        showFailure(state, app_text::cannotSavePrefix(), path, saved.reason);
+        showFailure(state, app_text::cannotSavePrefix(), path, describeError(saved.error));
         return false;
     }
     state.file.modified = false;
@@ -317,7 +319,7 @@ bool setOutputFolder(ProgramState& state) {
     if (stored.unstorable)
         state.ui.showMessage(
             concatText({app_text::cannotMessage(app_text::cannotStoreFolderPrefix(), folder,
-                                                stored.reason),
+                                                describeError(stored.error)),
                         "\r\n", app_text::folderUsedThisRun()}),
             MessageStyle::OkInformation, app_text::noticeTitle());
     return true;

@@ -52,8 +52,8 @@ class Walker {
             return;  // a link brought us back to a folder already walked
         DIR* d = ::opendir(dir.c_str());
         if (!d) {
-            env_.err << "kerbilo-cli: cannot read the folder " << dir << ": "
-                     << utf8(describeErrno(errno)) << "\n";
+            env_.err << "kerbilo-cli: " << env_.say("cannot read the folder") << " " << dir << ": "
+                     << env_.reason(FileError{errno, 0, {}}) << "\n";
             worst_ = worse(worst_, kExitFailed);
             return;
         }
@@ -99,8 +99,8 @@ std::vector<Input> expandInputs(CliEnv& env, const std::vector<std::string>& arg
         struct stat st {};
         if (::stat(arg.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
             if (!options.recursive) {
-                env.err << "kerbilo-cli: " << arg
-                        << " is a folder; give -r to read the files in it\n";
+                env.err << "kerbilo-cli: " << arg << " "
+                        << env.say("is a folder; give -r to read the files in it") << "\n";
                 worst = worse(worst, kExitFailed);
                 continue;
             }
@@ -144,7 +144,7 @@ int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
                 i = next++;
             }
             std::ostringstream out, err;
-            CliEnv fileEnv{files, out, err, nullptr};
+            CliEnv fileEnv{files, out, err, nullptr, env.language};
             FileResult r = work(inputs[i], fileEnv);
             r.out += out.str();
             r.err += err.str();

@@ -21,26 +21,26 @@ std::string KindsFileRedirect::kindsFileName() const {
 }
 
 std::optional<ByteBuffer> KindsFileRedirect::tryReadWholeFile(std::string_view path) {
-    ownError_.reset();
+    ownFailure_.reset();
     return inner_.tryReadWholeFile(redirected(path) ? std::string_view(*kindsPath_) : path);
 }
 
 std::optional<ByteBuffer> KindsFileRedirect::tryMapWholeFile(std::string_view path) {
-    ownError_.reset();
+    ownFailure_.reset();
     return inner_.tryMapWholeFile(redirected(path) ? std::string_view(*kindsPath_) : path);
 }
 
 std::optional<ByteBuffer> KindsFileRedirect::readWholeFileInSteps(std::string_view path,
                                                                   Progress& progress) {
-    ownError_.reset();
+    ownFailure_.reset();
     return inner_.readWholeFileInSteps(redirected(path) ? std::string_view(*kindsPath_) : path,
                                        progress);
 }
 
 bool KindsFileRedirect::writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) {
-    ownError_.reset();
+    ownFailure_.reset();
     if (redirected(path)) {
-        ownError_ = describeErrno(EROFS);
+        ownFailure_ = FileError{EROFS, 0, {}};
         return false;
     }
     return inner_.writeWholeFile(path, parts);
@@ -72,8 +72,8 @@ std::string utf8(const Text& gbk) {
 bool Session::ready(const std::string& fileUtf8) {
     if (config_) {
         if (!env.files.tryReadWholeFile(utf8ToGbk(*config_))) {
-            env.err << "kerbilo-cli: cannot read the kinds file " << *config_ << ": "
-                    << utf8(env.files.lastError()) << "\n";
+            env.err << "kerbilo-cli: " << env.say("cannot read the kinds file") << " " << *config_
+                    << ": " << env.reason(env.files.lastFailure()) << "\n";
             return false;
         }
     } else {
@@ -83,12 +83,13 @@ bool Session::ready(const std::string& fileUtf8) {
     const OpenResult opened = openFile(s, doc, utf8ToGbk(fileUtf8), options_, progressLine);
     progressLine.finish();
     if (!opened.opened) {
-        env.err << "kerbilo-cli: cannot open " << fileUtf8 << ": " << utf8(opened.reason) << "\n";
+        env.err << "kerbilo-cli: " << env.say("cannot open") << " " << fileUtf8 << ": "
+                << env.reason(opened.error) << "\n";
         return false;
     }
     if (opened.kindsScanned == 0)
-        env.err << "kerbilo-cli: no resource kinds could be read from " << files.kindsFileName()
-                << "; nothing is searched for\n";
+        env.err << "kerbilo-cli: " << env.say("no resource kinds could be read from") << " "
+                << files.kindsFileName() << env.say("; nothing is searched for") << "\n";
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/messages.h"
 #include "cli/progress_line.h"
 #include "runtime/file_services.h"
 #include "runtime/progress.h"
@@ -22,7 +23,11 @@ struct CliEnv {
     FileServices& files;  // the real file system; its program directory holds the settings
     std::ostream& out;
     std::ostream& err;
-    std::FILE* progress = nullptr;  // stderr when it is a terminal
+    std::FILE* progress = nullptr;          // stderr when it is a terminal
+    Language language = Language::English;  // of the messages about files
+
+    const char* say(const char* english) const { return cli::say(language, english); }
+    std::string reason(const FileError& error) const { return reasonText(language, error); }
 };
 
 // Passes everything through, except that the kinds file is read from another path and
@@ -41,7 +46,9 @@ class KindsFileRedirect final : public FileServices {
     bool createDirectory(std::string_view path) override { return inner_.createDirectory(path); }
     bool pathExists(std::string_view path) override;
     bool isDirectory(std::string_view path) override { return inner_.isDirectory(path); }
-    Text lastError() const override { return ownError_ ? *ownError_ : inner_.lastError(); }
+    FileError lastFailure() const override {
+        return ownFailure_ ? *ownFailure_ : inner_.lastFailure();
+    }
 
     // The kinds file in use, as a UTF-8 path for messages.
     std::string kindsFileName() const;
@@ -51,7 +58,7 @@ class KindsFileRedirect final : public FileServices {
 
     FileServices& inner_;
     std::optional<Text> kindsPath_;
-    std::optional<Text> ownError_;
+    std::optional<FileError> ownFailure_;
 };
 
 // One file opened with the program's settings (or a kinds file given by --config).

@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -93,13 +94,14 @@ std::string absolute(const std::string& path) {
 
 int exportOne(CliEnv& env, Session& session, int n, const std::string& target) {
     if (!session.doc.catalogue.contains(n)) {
-        env.err << "kerbilo-cli: the file has no resource " << n << "\n";
+        env.err << "kerbilo-cli: " << env.say("the file has no resource") << " " << n << "\n";
         return kExitUsage;
     }
     const WriteResult written =
         exportResourceTo(session.files, session.doc.catalogue, n, utf8ToGbk(target));
     if (!written.written) {
-        env.err << "kerbilo-cli: cannot write " << target << ": " << utf8(written.reason) << "\n";
+        env.err << "kerbilo-cli: " << env.say("cannot write") << " " << target << ": "
+                << env.reason(written.error) << "\n";
         return kExitFailed;
     }
     env.out << "wrote resource " << n << " to " << target << "\n";
@@ -137,27 +139,28 @@ int exportAll(Session& session, const std::string& subfolder, bool jsonLines) {
     const Text* folderSaid = nullptr;
     for (const ExportFailure& f : report.failures) {
         if (!f.folder.empty() && (!folderSaid || *folderSaid != f.folder)) {
-            env.err << "kerbilo-cli: cannot create folder " << utf8(f.folder) << ": "
-                    << utf8(f.reason) << "\n";
+            env.err << "kerbilo-cli: " << env.say("cannot create folder") << " " << utf8(f.folder)
+                    << ": " << env.reason(f.error) << "\n";
             folderSaid = &f.folder;
         }
-        env.err << "kerbilo-cli: cannot write " << utf8(f.path) << ": " << utf8(f.reason) << "\n";
+        env.err << "kerbilo-cli: " << env.say("cannot write") << " " << utf8(f.path) << ": "
+                << env.reason(f.error) << "\n";
     }
     if (report.manifestFailure)
-        env.err << "kerbilo-cli: cannot write " << utf8(report.manifestFailure->path) << ": "
-                << utf8(report.manifestFailure->reason) << "\n";
+        env.err << "kerbilo-cli: " << env.say("cannot write") << " "
+                << utf8(report.manifestFailure->path) << ": "
+                << env.reason(report.manifestFailure->error) << "\n";
     return report.failures.empty() && !report.manifestFailure ? kExitOk : kExitFailed;
 }
 
-// The folder and every missing folder above it; false when it is not a folder afterwards.
-bool makeFolders(FileServices& files, const Text& folder) {
+// Makes the folder and every missing folder above it; why not, when it is no folder after.
+FileError makeFolders(FileServices& files, const Text& folder) {
     for (std::size_t slash = folder.find('/', 1); slash != Text::npos;
          slash = folder.find('/', slash + 1))
         files.createDirectory(folder.substr(0, slash));
-    if (files.createDirectory(folder) || files.isDirectory(folder)) return true;
-    // The reason is the creation's, unless something else stands there.
-    if (files.pathExists(folder)) files.createDirectory(folder);
-    return false;
+    if (files.createDirectory(folder) || files.isDirectory(folder)) return {};
+    // Something else standing there is the reason, not that the name exists.
+    return files.pathExists(folder) ? FileError{ENOTDIR, 0, {}} : files.lastFailure();
 }
 
 std::string withoutTrailingSlashes(std::string dir) {
@@ -209,9 +212,9 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
     if (out->empty()) out = currentFolder();
     *out = withoutTrailingSlashes(*out);
     // Every carver makes its output folder; one that cannot be made is said once.
-    if (!makeFolders(env.files, utf8ToGbk(*out))) {
-        env.err << "kerbilo-cli: cannot create folder " << *out << ": "
-                << utf8(env.files.lastError()) << "\n";
+    if (const FileError failed = makeFolders(env.files, utf8ToGbk(*out))) {
+        env.err << "kerbilo-cli: " << env.say("cannot create folder") << " " << *out << ": "
+                << env.reason(failed) << "\n";
         return kExitFailed;
     }
 
@@ -271,37 +274,42 @@ int replaceCommand(CliEnv& env, int argc, char** argv) {
     const Growth growth = args.has("--yes") ? Growth::Allow : Growth::Refuse;
     for (const auto& [n, with] : pairs) {
         if (!session.doc.catalogue.contains(n)) {
-            env.err << "kerbilo-cli: the file has no resource " << n << "\n";
+            env.err << "kerbilo-cli: " << env.say("the file has no resource") << " " << n << "\n";
             return kExitUsage;
         }
         const std::optional<ByteBuffer> data = session.files.tryReadWholeFile(utf8ToGbk(with));
         if (!data) {
-            env.err << "kerbilo-cli: cannot read " << with << ": "
-                    << utf8(session.files.lastError()) << "\n";
+            env.err << "kerbilo-cli: " << env.say("cannot read") << " " << with << ": "
+                    << env.reason(session.files.lastFailure()) << "\n";
             return kExitFailed;
         }
         const PutResult put = putResourceData(session.doc, n, *data, growth);
         if (put.status == PutStatus::NeedsGrowth) {
-            env.err << utf8(growthWarning(put.newLength, put.slotLength)) << "\n"
-                    << "kerbilo-cli: resource " << n
-                    << " would grow the file; give --yes to allow it\n";
+            env.err << "kerbilo-cli: " << env.say("the new data is longer than the resource:")
+                    << " " << put.newLength << " " << env.say("bytes instead of") << " "
+                    << put.slotLength << " " << env.say("bytes") << "\n"
+                    << "kerbilo-cli: " << env.say("resource") << " " << n << " "
+                    << env.say("would grow the file; give --yes to allow it") << "\n";
             return kExitFailed;
         }
         if (put.status == PutStatus::Overwritten) {
-            env.err << "kerbilo-cli: resource " << n
-                    << " is no longer in the file: an earlier replacement rewrote its bytes;"
-                       " nothing was written\n";
+            env.err << "kerbilo-cli: " << env.say("resource") << " " << n << " "
+                    << env.say(
+                           "is no longer in the file: an earlier replacement rewrote its "
+                           "bytes; nothing was written")
+                    << "\n";
             return kExitFailed;
         }
         if (put.status == PutStatus::OutOfMemory) {
-            env.err << "kerbilo-cli: not enough memory to replace resource " << n
-                    << "; nothing was written\n";
+            env.err << "kerbilo-cli: " << env.say("not enough memory to replace resource") << " "
+                    << n << env.say("; nothing was written") << "\n";
             return kExitFailed;
         }
     }
     const WriteResult saved = saveCopy(session.files, session.doc.file, utf8ToGbk(*target));
     if (!saved.written) {
-        env.err << "kerbilo-cli: cannot save " << *target << ": " << utf8(saved.reason) << "\n";
+        env.err << "kerbilo-cli: " << env.say("cannot save") << " " << *target << ": "
+                << env.reason(saved.error) << "\n";
         return kExitFailed;
     }
     env.out << "replaced " << pairs.size() << (pairs.size() == 1 ? " resource" : " resources")
@@ -324,8 +332,8 @@ int setOutputFolderCommand(CliEnv& env, int argc, char** argv) {
     Text folder;
     const StoreResult stored = storeOutputFolder(env.files, folder, utf8ToGbk(dir));
     if (!stored.written) {
-        env.err << "kerbilo-cli: cannot write " << utf8(settingsFilePath(env.files)) << ": "
-                << utf8(stored.reason) << "\n";
+        env.err << "kerbilo-cli: " << env.say("cannot write") << " "
+                << utf8(settingsFilePath(env.files)) << ": " << env.reason(stored.error) << "\n";
         return kExitFailed;
     }
     env.out << "output folder: " << utf8(folder) << "\n";

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
     // The same settings as the window's: resource.config and Resource.ini beside the
     // executable, or in the per-user folder when the executable's folder is not writable.
     kerbilo::PosixFileServices files(kerbilo::programDirectory());
-    kerbilo::cli::CliEnv env{files, std::cout, std::cerr, isatty(STDERR_FILENO) ? stderr : nullptr};
+    kerbilo::cli::CliEnv env{files, std::cout, std::cerr, isatty(STDERR_FILENO) ? stderr : nullptr,
+                             kerbilo::cli::localeLanguage()};
     return kerbilo::cli::runCli(env, argc, argv);
 }

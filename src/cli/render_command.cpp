@@ -141,8 +141,8 @@ int renderCommand(CliEnv& env, int argc, char** argv) {
     } else if (std::optional<ByteBuffer> read = env.files.tryReadWholeFile(utf8ToGbk(o.input))) {
         data = std::move(*read);
     } else {
-        env.err << "kerbilo-cli: cannot read " << o.input << ": " << utf8(env.files.lastError())
-                << "\n";
+        env.err << "kerbilo-cli: " << env.say("cannot read") << " " << o.input << ": "
+                << env.reason(env.files.lastFailure()) << "\n";
         return kExitFailed;
     }
 
@@ -169,8 +169,8 @@ int renderCommand(CliEnv& env, int argc, char** argv) {
         return kExitFailed;
     }
     if (!env.files.writeWholeFile(utf8ToGbk(o.output), png)) {
-        env.err << "kerbilo-cli: cannot write " << o.output << ": " << utf8(env.files.lastError())
-                << "\n";
+        env.err << "kerbilo-cli: " << env.say("cannot write") << " " << o.output << ": "
+                << env.reason(env.files.lastFailure()) << "\n";
         return kExitFailed;
     }
     return kExitOk;

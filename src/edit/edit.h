@@ -17,7 +17,7 @@ namespace kerbilo {
 // The outcome of writing one file.
 struct WriteResult {
     bool written = false;
-    Text reason;  // why not (Chinese, GBK)
+    FileError error;  // why not
 };
 
 // ---- replacement ----------------------------------------------------------------------
@@ -55,9 +55,9 @@ WriteResult exportResourceTo(FileServices& files, const ResourceCatalogue& catal
                              const Text& path);
 
 struct ExportFailure {
-    Text path;    // the file that was not written
-    Text reason;  // why: the folder's creation when folder is set, else the write
-    Text folder;  // the folder whose creation failed and left no folder; empty otherwise
+    Text path;        // the file that was not written
+    FileError error;  // why: the folder's creation when folder is set, else the write
+    Text folder;      // the folder whose creation failed and left no folder; empty otherwise
 };
 struct ExportReport {
     bool confirmed = false;      // the export ran (the window asks first)

@@ -18,7 +18,7 @@ Text exportSuffix(const KindsFile& kindsFile, const ResourceCatalogue& catalogue
 WriteResult exportResourceTo(FileServices& files, const ResourceCatalogue& catalogue, int n,
                              const Text& path) {
     if (files.writeWholeFile(path, catalogue.data(n))) return {true, {}};
-    return {false, files.lastError()};
+    return {false, files.lastFailure()};
 }
 
 const std::vector<const char*>& manifestColumns() {
@@ -137,27 +137,27 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         // Usually exists already after the first; that failure is harmless. Its reason is
         // kept in case the write fails too and no folder is there: then it is the cause.
         const bool made = files.createDirectory(folder);
-        const Text folderReason = made ? Text() : files.lastError();
+        const FileError folderFailure = made ? FileError{} : files.lastFailure();
         const Text label = resourceLabel(catalogue, n);
         const Text path = concatText({folder, "/", label, ".", suffix});
         if (files.writeWholeFile(path, catalogue.data(n))) {
             ++report.written;
             manifest.add(doc, n, catalogue.kindName(catalogue.kindOf(n)), label, path);
         } else if (!made && !files.pathExists(folder)) {
-            report.failures.push_back({path, folderReason, folder});
+            report.failures.push_back({path, folderFailure, folder});
         } else {
-            report.failures.push_back({path, files.lastError(), {}});
+            report.failures.push_back({path, files.lastFailure(), {}});
         }
         if (options.written) options.written(n);
     }
     if (report.written == 0) return report;
     const Text tsvPath = concatText({folder, "/manifest.tsv"});
     if (!files.writeWholeFile(tsvPath, ByteBuffer::fromText(manifest.tsv()))) {
-        report.manifestFailure = ExportFailure{tsvPath, files.lastError(), {}};
+        report.manifestFailure = ExportFailure{tsvPath, files.lastFailure(), {}};
     } else if (options.jsonLinesManifest) {
         const Text jsonlPath = concatText({folder, "/manifest.jsonl"});
         if (!files.writeWholeFile(jsonlPath, ByteBuffer::fromText(manifest.jsonl())))
-            report.manifestFailure = ExportFailure{jsonlPath, files.lastError(), {}};
+            report.manifestFailure = ExportFailure{jsonlPath, files.lastFailure(), {}};
     }
     return report;
 }

@@ -1,6 +1,5 @@
 #include "config/config_files.h"
 #include "edit/edit.h"
-#include "edit/texts.h"
 #include "runtime/ini.h"
 
 namespace kerbilo {
@@ -12,7 +11,7 @@ Text findExtension(const Text& name) {
 
 WriteResult saveCopy(FileServices& files, const LoadedFile& file, const Text& path) {
     if (files.writeWholeFile(path, file.bytes)) return {true, {}};
-    return {false, files.lastError()};
+    return {false, files.lastFailure()};
 }
 
 StoreResult storeOutputFolder(FileServices& files, Text& outputFolder, const Text& folder) {
@@ -20,11 +19,11 @@ StoreResult storeOutputFolder(FileServices& files, Text& outputFolder, const Tex
     StoreResult result;
     if (hasLineBreak(folder)) {
         result.unstorable = true;
-        result.reason = edit_text::lineBreakInSetting();
+        result.error = FileError{kLineBreakInName, 0, {}};
         return result;
     }
     result.written = writeOutputFolder(files, folder);
-    if (!result.written) result.reason = files.lastError();
+    if (!result.written) result.error = files.lastFailure();
     return result;
 }
 

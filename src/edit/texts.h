@@ -9,6 +9,5 @@ KERBILO_GBK_TEXT(sizeWarningOld, "超过原资源的大小:")
 KERBILO_GBK_TEXT(sizeWarningQuestion,
                  "\r\n如果要替换该资源有可能导致原文件不能正确的运行,您是否要执行替换")
 KERBILO_GBK_TEXT(takenFolderSuffix, "_资源")
-KERBILO_GBK_TEXT(lineBreakInSetting, "名称中含有回车或换行符,设置文件无法保存它")
 
 }  // namespace kerbilo::edit_text

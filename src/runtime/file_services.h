@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "runtime/byte_buffer.h"
+#include "runtime/file_error.h"
 #include "runtime/progress.h"
 
 namespace kerbilo {
@@ -63,14 +64,17 @@ class FileServices {
     // A directory at the path, or a symbolic link to one.
     virtual bool isDirectory(std::string_view path) = 0;
 
-    // Why the last failed operation failed, as a Chinese GBK text.
-    virtual Text lastError() const = 0;
+    // Why the last failed operation failed.
+    virtual FileError lastFailure() const = 0;
 
     // Services of the same file system for work on another thread (lastError is per
     // instance); nothing when this binding cannot give them, and the work stays on one.
     virtual std::unique_ptr<FileServices> forAnotherThread() const { return nullptr; }
 
     // ---- built on the operations above -------------------------------------------------
+
+    // The last failure in Chinese, as the window shows it.
+    Text lastError() const { return describeError(lastFailure()); }
 
     ByteBuffer readWholeFile(std::string_view path) {
         return tryReadWholeFile(path).value_or(ByteBuffer{});
@@ -103,7 +107,7 @@ class PosixFileServices final : public FileServices {
     bool createDirectory(std::string_view path) override;
     bool pathExists(std::string_view path) override;
     bool isDirectory(std::string_view path) override;
-    Text lastError() const override { return lastError_; }
+    FileError lastFailure() const override { return lastFailure_; }
     std::unique_ptr<FileServices> forAnotherThread() const override {
         return std::make_unique<PosixFileServices>(programDir_);
     }
@@ -113,14 +117,11 @@ class PosixFileServices final : public FileServices {
     std::optional<ByteBuffer> readWhole(std::string_view path, Progress* progress);
 
     Text programDir_;
-    Text lastError_;
+    FileError lastFailure_;
 };
 
 // Directory of the running executable (GBK), from /proc/self/exe; empty when unknown.
 Text executableDirectory();
-
-// A Chinese GBK text for an errno value.
-Text describeErrno(int err);
 
 // Makes the program directory the current directory; false when that fails.
 bool enterDirectory(std::string_view gbkPath);

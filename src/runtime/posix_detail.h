@@ -14,16 +14,10 @@
 #include <string_view>
 
 #include "runtime/byte_buffer.h"
+#include "runtime/file_error.h"
 #include "runtime/gbk.h"
 
 namespace kerbilo::posix_detail {
-
-// Not errno values: reasons of this program's own.
-constexpr int kNotAFile = -1;  // reading a pipe, a socket or a character device
-constexpr int kSocket = -2;    // writing to a socket
-constexpr int kNoReader = -3;  // writing to a FIFO that nobody reads
-constexpr int kNoCopy = -4;    // the old content could not be kept aside before overwriting it
-constexpr int kLargerThanMemory = -5;  // a whole file that the memory left cannot hold
 
 class Fd {
   public:

@@ -32,7 +32,7 @@ bool enterDirectory(std::string_view gbkPath) {
 PosixFileServices::PosixFileServices(Text programDir) : programDir_(std::move(programDir)) {}
 
 void PosixFileServices::fail(int err) {
-    lastError_ = describeErrno(err);
+    lastFailure_ = FileError{err, 0, {}};
 }
 
 bool PosixFileServices::createDirectory(std::string_view path) {

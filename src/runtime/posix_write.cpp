@@ -126,10 +126,7 @@ bool PosixFileServices::writeWholeFile(std::string_view path, std::span<const By
     }
     const WriteFailure failure = writeAt(native(path), parts);
     if (failure.err == 0) return true;
-    lastError_ = describeErrno(failure.err);
-    if (failure.cause != 0) lastError_ += ": " + describeErrno(failure.cause);
-    if (!failure.copyLeftAt.empty())
-        lastError_ += utf8ToGbk(",原内容保存在 ") + utf8ToGbk(failure.copyLeftAt);
+    lastFailure_ = FileError{failure.err, failure.cause, failure.copyLeftAt};
     return false;
 }
 

@@ -41,7 +41,7 @@ OpenResult openFile(Services& services, Document& doc, const Text& path, const O
                         : services.files.readWholeFileInSteps(path, services.progress);
     if (!bytes || services.progress.cancelled()) {
         result.cancelled = services.progress.cancelled();
-        if (!result.cancelled) result.reason = services.files.lastError();
+        if (!result.cancelled) result.error = services.files.lastFailure();
         return result;
     }
     // Kept until the scan is over: a cancelled open puts it back as if nothing happened.

@@ -12,7 +12,7 @@ struct OpenResult {
     // The user cancelled (Progress::cancelled): the document is as it was before, while
     // the window's title, tree, pane and Save item are the caller's to put back.
     bool cancelled = false;
-    Text reason;           // why the file could not be read (Chinese, GBK)
+    FileError error;       // why the file could not be read
     int kindCount = 0;     // "资源种类数" as read
     int kindsScanned = 0;  // kinds with a name, a head and a tail
 };

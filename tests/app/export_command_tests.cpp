@@ -119,7 +119,7 @@ TEST_F(Export, FailuresAreCountedAndTheFirstIsNamed) {
     ASSERT_EQ(w.ui.messages.size(), 2u);
     EXPECT_EQ(w.ui.messages[1].text, gbk("共3个文件中有3个没有写出。\r\n第一个没有写出的文件:"
                                          "/out/app.exe/1.png\r\n原因:") +
-                                         report.failures[0].reason);
+                                         describeError(report.failures[0].error));
     EXPECT_EQ(w.ui.statusTexts.back(), gbk("正在写出:39"));
 }
 

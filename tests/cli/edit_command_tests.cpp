@@ -93,7 +93,7 @@ TEST_F(Edit, ExportAllListsEveryFailure) {
     EXPECT_EQ(run({"export", path("sample.bin"), "--out", path("out")}), 1);
     EXPECT_EQ(out, "wrote 0 of 3 files to " + path("out") + "/sample.bin\n");
     for (const char* name : {"/9.png: ", "/2F.png: ", "/59.png: "})
-        EXPECT_NE(err.find(std::string("sample.bin") + name + "这是一个文件夹,不是文件"),
+        EXPECT_NE(err.find(std::string("sample.bin") + name + "this is a folder, not a file"),
                   std::string::npos)
             << err;
 }
@@ -107,14 +107,14 @@ TEST_F(Edit, ExportAllNamesTheFolderThatCouldNotBeMade) {
 
     EXPECT_EQ(run({"export", path("sample.bin"), "--out", path("sample.bin/x")}), 1);
     EXPECT_EQ(err, "kerbilo-cli: cannot create folder " + path("sample.bin/x") +
-                       ": 路径中有一部分不是文件夹\n");
+                       ": a part of the path is not a folder\n");
     EXPECT_EQ(out, "");
 
     ASSERT_EQ(::mkdir(path("ro").c_str(), 0755), 0);
     if (::mount("tmpfs", path("ro").c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0)
         GTEST_SKIP() << "no read-only file system can be mounted here";
     EXPECT_EQ(run({"export", path("sample.bin"), "--out", path("ro")}), 1);
-    const std::string folder = path("ro") + "/sample.bin", reason = "文件系统是只读的";
+    const std::string folder = path("ro") + "/sample.bin", reason = "the file system is read-only";
     std::string want = "kerbilo-cli: cannot create folder " + folder + ": " + reason + "\n";
     for (const char* name : {"/9.png", "/2F.png", "/59.png"})
         want += "kerbilo-cli: cannot write " + folder + name + ": " + reason + "\n";
@@ -146,7 +146,7 @@ TEST_F(Edit, ReplaceThatGrowsNeedsYes) {
                                            "1",       "--with",           path("big.bin"),
                                            "-o",      path("out.bin")};
     EXPECT_EQ(run(args), 1);
-    EXPECT_NE(err.find("您欲替换的资源的大小:40超过原资源的大小:30\n如果要替换该资源"),
+    EXPECT_NE(err.find("the new data is longer than the resource: 40 bytes instead of 30 bytes"),
               std::string::npos)
         << err;
     EXPECT_FALSE(exists("out.bin"));
@@ -274,7 +274,7 @@ TEST_F(Edit, SetOutputFolderStoresTheNameExactlyOrNothing) {
         if (!c.stored) {
             EXPECT_EQ(rc, 1);
             EXPECT_NE(err.find("Resource.ini"), std::string::npos) << err;
-            EXPECT_NE(err.find("回车或换行符"), std::string::npos) << err;
+            EXPECT_NE(err.find("line break"), std::string::npos) << err;
             EXPECT_EQ(read("Resource.ini"), before);
             continue;
         }

@@ -160,12 +160,12 @@ TEST_F(Operations, WritesReportTheReasonOfAFailure) {
         SCOPED_TRACE(c.name);
         const WriteResult ok = c.write("/out/x");
         EXPECT_TRUE(ok.written);
-        EXPECT_EQ(ok.reason, "");
+        EXPECT_FALSE(ok.error);
         EXPECT_EQ(w.files.files["/out/x"], c.expected);
         const WriteResult failed = c.write("/nowhere/x");
         EXPECT_FALSE(failed.written);
-        EXPECT_FALSE(failed.reason.empty());
-        EXPECT_EQ(failed.reason, w.files.lastError());
+        EXPECT_TRUE(failed.error);
+        EXPECT_EQ(failed.error, w.files.lastFailure());
     }
 }
 
@@ -179,7 +179,7 @@ TEST_F(Operations, ExportAllWritesEveryNodeAndListsFailures) {
     EXPECT_EQ(report.written, 1);
     ASSERT_EQ(report.failures.size(), 1u);
     EXPECT_EQ(report.failures[0].path, "/out/app.exe/19.bin");
-    EXPECT_FALSE(report.failures[0].reason.empty());
+    EXPECT_TRUE(report.failures[0].error);
     EXPECT_EQ(w.files.files["/out/app.exe/9.bin"], r1);
     EXPECT_EQ(told, (std::vector<int>{1, 2})) << "each resource told, the failed one too";
     EXPECT_TRUE(w.ui.messages.empty());
@@ -231,7 +231,7 @@ TEST_F(Operations, OutputFolderIsUsedEvenWhenItCannotBeStored) {
     stored = storeOutputFolder(w.files, folder, "/a\nb");
     EXPECT_FALSE(stored.written);
     EXPECT_TRUE(stored.unstorable);
-    EXPECT_EQ(stored.reason, gbk("名称中含有回车或换行符,设置文件无法保存它"));
+    EXPECT_EQ(describeError(stored.error), gbk("名称中含有回车或换行符,设置文件无法保存它"));
     EXPECT_EQ(folder, "/a\nb");
     EXPECT_EQ(w.files.files["/prog/Resource.ini"], before);
 
@@ -239,7 +239,7 @@ TEST_F(Operations, OutputFolderIsUsedEvenWhenItCannotBeStored) {
     stored = storeOutputFolder(w.files, folder, "/elsewhere");
     EXPECT_FALSE(stored.written);
     EXPECT_FALSE(stored.unstorable);
-    EXPECT_FALSE(stored.reason.empty());
+    EXPECT_TRUE(stored.error);
     EXPECT_EQ(folder, "/elsewhere");
 }
 

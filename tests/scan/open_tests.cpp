@@ -15,7 +15,7 @@ TEST(OpenFile, ResultCountsKindsAndOpensTheFile) {
     w.files.files["/data/a.bin"] = join({filler(3), png(filler(4))});
     const OpenResult r = openFile(w.services, w.doc, "/data/a.bin", {}, w.view);
     EXPECT_TRUE(r.opened);
-    EXPECT_EQ(r.reason, "");
+    EXPECT_FALSE(r.error);
     EXPECT_EQ(r.kindCount, 3);
     EXPECT_EQ(r.kindsScanned, 3);
     EXPECT_EQ(w.doc.file.name, "a.bin");
@@ -63,8 +63,8 @@ TEST(OpenFile, UnreadableFileGivesTheReasonAndChangesNothing) {
 
     const OpenResult r = openFile(w.services, w.doc, "/data/b.bin", {}, w.view);
     EXPECT_FALSE(r.opened);
-    EXPECT_EQ(r.reason, w.files.lastError());
-    EXPECT_FALSE(r.reason.empty());
+    EXPECT_EQ(r.error, w.files.lastFailure());
+    EXPECT_TRUE(r.error);
     EXPECT_TRUE(w.ui.messages.empty()) << "the operation shows no message";
     EXPECT_EQ(w.ui.titles.size(), titles);
     EXPECT_EQ(w.doc.file.name, "a.bin");

@@ -24,16 +24,16 @@ std::optional<ByteBuffer> MemoryFileServices::tryReadWholeFile(std::string_view 
     const Text p(path);
     ++reads[p];
     if (unreadable.count(p)) {
-        lastError_ = describeErrno(EACCES);
+        lastFailure_ = FileError{EACCES, 0, {}};
         return std::nullopt;
     }
     if (directories.count(p)) {
-        lastError_ = describeErrno(EISDIR);
+        lastFailure_ = FileError{EISDIR, 0, {}};
         return std::nullopt;
     }
     auto it = files.find(p);
     if (it == files.end()) {
-        lastError_ = describeErrno(ENOENT);
+        lastFailure_ = FileError{ENOENT, 0, {}};
         return std::nullopt;
     }
     return it->second;
@@ -51,7 +51,7 @@ std::optional<ByteBuffer> MemoryFileServices::readWholeFileInSteps(std::string_v
         progress.reached(at);
         if (at < size) progress.step();
         if (progress.cancelled()) {
-            lastError_ = describeErrno(ECANCELED);
+            lastFailure_ = FileError{ECANCELED, 0, {}};
             return std::nullopt;
         }
     }
@@ -61,15 +61,15 @@ std::optional<ByteBuffer> MemoryFileServices::readWholeFileInSteps(std::string_v
 bool MemoryFileServices::writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) {
     const Text p(path);
     if (p.empty() || !parentExists(p)) {
-        lastError_ = describeErrno(ENOENT);
+        lastFailure_ = FileError{ENOENT, 0, {}};
         return false;
     }
     if (directories.count(p)) {
-        lastError_ = describeErrno(EISDIR);
+        lastFailure_ = FileError{EISDIR, 0, {}};
         return false;
     }
     if (unwritable.count(p)) {
-        lastError_ = describeErrno(ENOSPC);
+        lastFailure_ = FileError{ENOSPC, 0, {}};
         return false;
     }
     ByteBuffer all;
@@ -83,15 +83,15 @@ bool MemoryFileServices::createDirectory(std::string_view path) {
     Text p(path);
     while (p.size() > 1 && p.back() == '/') p.pop_back();
     if (p.empty() || pathExists(p)) {
-        lastError_ = describeErrno(EEXIST);
+        lastFailure_ = FileError{EEXIST, 0, {}};
         return false;
     }
     if (uncreatable.count(p)) {
-        lastError_ = describeErrno(EROFS);
+        lastFailure_ = FileError{EROFS, 0, {}};
         return false;
     }
     if (!parentExists(p)) {
-        lastError_ = describeErrno(ENOENT);
+        lastFailure_ = FileError{ENOENT, 0, {}};
         return false;
     }
     directories.insert(p);

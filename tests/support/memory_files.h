@@ -32,7 +32,7 @@ class MemoryFileServices : public FileServices {
     bool createDirectory(std::string_view path) override;
     bool pathExists(std::string_view path) override;
     bool isDirectory(std::string_view path) override { return directories.count(Text(path)) > 0; }
-    Text lastError() const override { return lastError_; }
+    FileError lastFailure() const override { return lastFailure_; }
 
     // Content of a file as text, empty when absent.
     Text content(const Text& path) const;
@@ -41,7 +41,7 @@ class MemoryFileServices : public FileServices {
     bool parentExists(std::string_view path) const;
 
     Text programDir_;
-    Text lastError_;
+    FileError lastFailure_;
 };
 
 }  // namespace kerbilo::testing

@@ -1,0 +1,66 @@
+#include "cli/messages.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "runtime/gbk.h"
+
+namespace kerbilo::cli {
+
+namespace {
+
+struct Phrase {
+    const char* english;
+    const char* chinese;
+};
+
+// Every phrase of a message about files; the rest of a message is a path or a number.
+constexpr Phrase kPhrases[] = {
+    {"cannot open", "无法打开"},
+    {"cannot read", "无法读取"},
+    {"cannot write", "无法写出"},
+    {"cannot save", "无法保存"},
+    {"cannot create folder", "无法创建文件夹"},
+    {"cannot read the folder", "无法读取文件夹"},
+    {"cannot read the kinds file", "无法读取资源种类文件"},
+    {"is a folder; give -r to read the files in it", "是文件夹;要读取其中的文件请加 -r"},
+    {"no resource kinds could be read from", "无法读取任何资源种类:"},
+    {"; nothing is searched for", ";不搜索任何资源"},
+    {"the file has no resource", "文件中没有资源"},
+    {"resource", "资源"},
+    {"would grow the file; give --yes to allow it", "会使文件变大;要允许请加 --yes"},
+    {"is no longer in the file: an earlier replacement rewrote its bytes; nothing was written",
+     "已不在文件中:之前的替换改写了它的字节;什么也没有写出"},
+    {"not enough memory to replace resource", "内存不足,无法替换资源"},
+    {"; nothing was written", ";什么也没有写出"},
+    {"the new data is longer than the resource:", "新数据比原资源长:"},
+    {"bytes instead of", "字节,原为"},
+    {"bytes", "字节"},
+};
+
+}  // namespace
+
+Language localeLanguage() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value && *value)
+            return std::strncmp(value, "zh", 2) == 0 ? Language::Chinese : Language::English;
+    }
+    return Language::English;
+}
+
+const char* say(Language language, const char* english) {
+    if (language == Language::English) return english;
+    for (const Phrase& p : kPhrases)
+        if (std::string_view(p.english) == english) return p.chinese;
+    return english;
+}
+
+std::string reasonText(Language language, const FileError& error) {
+    const Text text = describeError(error, language);
+    // English words are ASCII, with any path kept as its bytes are on disk.
+    return language == Language::English ? text : gbkToUtf8(text);
+}
+
+}  // namespace kerbilo::cli
