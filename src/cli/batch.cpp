@@ -198,11 +198,12 @@ int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
     return worst;
 }
 
-int runListingCommand(CliEnv& env, int argc, char** argv, const char* name, const char* usage,
+int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& command,
                       const std::vector<std::string>& columns, const RowSource& rows) {
-    const Args args = parseArgs(
-        argc, argv, {{"--config", "--ends", "-j"}, {"--json", "--jsonl", "--help", "-r", "-L"}});
-    if (const std::optional<int> done = checkFilesCommand(env, args, name, usage)) return *done;
+    const Args args = parseArgs(argc, argv, command);
+    const std::string usage = command.usage();
+    if (const std::optional<int> done = checkFilesCommand(env, args, command.name, usage))
+        return *done;
     OpenOptions options;
     options.mapFile = true;  // only read: a file larger than memory still lists
     BatchOptions batch;

@@ -65,9 +65,10 @@ using RowSource =
                        const std::function<void(std::vector<Cell>&&)>& row)>;
 
 // list and inspect alike: FILE arguments and folders (-r, -L, -j N), --config, --ends, and
-// the listing's format. One file prints its rows as they come, under `columns`; several
-// gain a leading file column and print in argument and walk order. Returns the exit code.
-int runListingCommand(CliEnv& env, int argc, char** argv, const char* name, const char* usage,
+// the listing's format, as `command` declares them. One file prints its rows as they come, under
+// `columns`; several gain a leading file column and print in argument and walk order. Returns the
+// exit code.
+int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& command,
                       const std::vector<std::string>& columns, const RowSource& rows);
 
 // The worse of two exit codes: a usage error over a failure over success.

@@ -106,13 +106,8 @@ std::optional<std::string> Args::value(const std::string& option) const {
     return v;
 }
 
-Args parseArgs(int argc, char** argv, const ArgRules& rules) {
+Args parseArgs(int argc, char** argv, const CommandDoc& command) {
     Args a;
-    auto in = [](const std::vector<std::string>& list, const std::string& s) {
-        for (const std::string& x : list)
-            if (x == s) return true;
-        return false;
-    };
     for (int i = 0; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--") {
@@ -129,15 +124,15 @@ Args parseArgs(int argc, char** argv, const ArgRules& rules) {
             inlineValue = arg.substr(eq + 1);
             arg.resize(eq);
         }
-        for (const auto& [alias, name] : rules.aliases)
-            if (arg == alias) arg = name;
-        if (in(rules.switches, arg)) {
+        const Option* option = command.find(arg);
+        if (option) arg = option->name;
+        if (option && !option->value) {
             if (inlineValue) {
                 a.error = "option " + arg + " takes no value";
                 return a;
             }
             a.flags.push_back(arg);
-        } else if (in(rules.valued, arg)) {
+        } else if (option) {
             if (!inlineValue && i + 1 >= argc) {
                 a.error = "option " + arg + " needs a value";
                 return a;
@@ -151,7 +146,7 @@ Args parseArgs(int argc, char** argv, const ArgRules& rules) {
     return a;
 }
 
-int usageError(CliEnv& env, const std::string& problem, const char* usage) {
+int usageError(CliEnv& env, const std::string& problem, std::string_view usage) {
     env.err << "kerbilo-cli: " << problem << "\n\n" << usage;
     return kExitUsage;
 }
@@ -159,7 +154,7 @@ int usageError(CliEnv& env, const std::string& problem, const char* usage) {
 namespace {
 
 // --help answered, or the parser's own complaint: the command is done either way.
-std::optional<int> helpOrParseError(CliEnv& env, const Args& args, const char* usage) {
+std::optional<int> helpOrParseError(CliEnv& env, const Args& args, std::string_view usage) {
     if (args.has("--help")) {
         env.out << usage;
         return kExitOk;
@@ -171,7 +166,7 @@ std::optional<int> helpOrParseError(CliEnv& env, const Args& args, const char* u
 }  // namespace
 
 std::optional<int> checkFileCommand(CliEnv& env, const Args& args, const char* name,
-                                    const char* usage) {
+                                    std::string_view usage) {
     if (const std::optional<int> done = helpOrParseError(env, args, usage)) return done;
     if (args.positional.size() != 1)
         return usageError(env, std::string(name) + " takes exactly one FILE", usage);
@@ -187,7 +182,7 @@ std::optional<std::string> readEnds(const Args& args, OpenOptions& options) {
 }
 
 std::optional<int> checkFilesCommand(CliEnv& env, const Args& args, const char* name,
-                                     const char* usage) {
+                                     std::string_view usage) {
     if (const std::optional<int> done = helpOrParseError(env, args, usage)) return done;
     if (args.positional.empty())
         return usageError(env, std::string(name) + " takes one or more FILEs", usage);

@@ -5,10 +5,13 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/messages.h"
+#include "cli/options.h"
 #include "cli/progress_line.h"
 #include "runtime/file_services.h"
 #include "runtime/progress.h"
@@ -97,30 +100,21 @@ struct Args {
     std::optional<std::string> value(const std::string& option) const;
 };
 
-struct ArgRules {
-    ArgRules(std::vector<std::string> valuedOptions, std::vector<std::string> switchOptions)
-        : valued(std::move(valuedOptions)), switches(std::move(switchOptions)) {}
-
-    std::vector<std::string> valued;    // options that take a value
-    std::vector<std::string> switches;  // options without one
-    // Other spellings of an option: {alias, name}.
-    std::vector<std::pair<std::string, std::string>> aliases;
-};
-
-// "--name value" and "--name=value" alike; anything else that starts with "-" is a usage
-// error.
-Args parseArgs(int argc, char** argv, const ArgRules& rules);
+// "--name value" and "--name=value" alike, for the options `command` declares; anything
+// else that starts with "-" is a usage error. Options are recorded under their names,
+// whichever spelling was given.
+Args parseArgs(int argc, char** argv, const CommandDoc& command);
 
 // Reports a usage error with the command's usage; returns kExitUsage.
-int usageError(CliEnv& env, const std::string& problem, const char* usage);
+int usageError(CliEnv& env, const std::string& problem, std::string_view usage);
 
 // What every command on one FILE checks first: --help, argument errors, exactly one FILE.
 // An exit code when the command is already done, nothing when it should go on.
 std::optional<int> checkFileCommand(CliEnv& env, const Args& args, const char* name,
-                                    const char* usage);
+                                    std::string_view usage);
 // The same for the commands that take several FILEs and folders.
 std::optional<int> checkFilesCommand(CliEnv& env, const Args& args, const char* name,
-                                     const char* usage);
+                                     std::string_view usage);
 // More than one FILE, or -r: rows then start with the file they come from.
 bool severalFiles(const Args& args);
 std::optional<int> parseResourceNumber(const std::string& text);
@@ -135,6 +129,13 @@ int replaceCommand(CliEnv& env, int argc, char** argv);
 int setOutputFolderCommand(CliEnv& env, int argc, char** argv);
 int renderCommand(CliEnv& env, int argc, char** argv);
 int inspectCommand(CliEnv& env, int argc, char** argv);
+struct Command {
+    const CommandDoc* doc;  // its name, options and --help
+    int (*run)(CliEnv& env, int argc, char** argv);
+};
+// Every command runCli knows.
+std::span<const Command> commands();
+
 // Dispatches argv[1] (argv[0] is the program); the whole command line.
 int runCli(CliEnv& env, int argc, char** argv);
 

@@ -13,73 +13,6 @@
 
 namespace kerbilo::cli {
 
-const char* const kExportUsage =
-    "usage: kerbilo-cli export FILE... [-r] [-L] [-j N] [--out DIR] [--config PATH]\n"
-    "                          [--jsonl] [--ends format]\n"
-    "       kerbilo-cli export FILE --resource N -o PATH [--config PATH] [--ends format]\n"
-    "\n"
-    "Without --resource: exports every resource of FILE, as the window's export-all does,\n"
-    "to DIR/NAME/LABEL.SUFFIX (NAME the file's name, LABEL the tree label, SUFFIX the\n"
-    "kind's suffix from the kinds file), and DIR/NAME/manifest.tsv recording every file\n"
-    "written: number, kind, label, offset, length, sha256, path, format, width, height,\n"
-    "frames, verdict (as inspect tells them). Prints how many files were written and\n"
-    "every failure with its reason, first the folder DIR/NAME when it could not be made.\n"
-    "Where DIR/NAME is a file (FILE itself, exported into its own folder), the folder is\n"
-    "DIR/NAME_资源 (or NAME_资源2, ...).\n"
-    "Several FILEs and folders (-r) are exported one after the other, a file found in a\n"
-    "folder into DIR/FOLDER/.../NAME.\n"
-    "With --resource: writes the data of resource N (numbered as `list` prints them) to\n"
-    "PATH.\n"
-    "\n"
-    "  --out DIR       output folder, made with its parents when missing (default: the\n"
-    "                  one set with set-output-folder, else the current folder)\n"
-    "  -r, -L, -j N    as for list: read folders, follow links, N files at once\n"
-    "  --jsonl         also write manifest.jsonl, the manifest as JSON Lines\n"
-    "  --resource N    export only resource N of one FILE; needs -o\n"
-    "  -o PATH         target file of the single export\n"
-    "  --config PATH   read the resource kinds from PATH (nothing is written)\n"
-    "  --ends format   end each resource where its picture format ends (see list --help)\n"
-    "  --help          show this text\n"
-    "\n"
-    "Exit codes: 0 everything written, 1 a file could not be read or written, 2 usage error;\n"
-    "with several files the worst of theirs.\n";
-
-const char* const kReplaceUsage =
-    "usage: kerbilo-cli replace FILE --resource N --with NEWFILE [--resource N --with NEWFILE]...\n"
-    "                           -o OUT [--yes] [--config PATH] [--ends format]\n"
-    "\n"
-    "Replaces resource N (numbered as `list` prints them) by the bytes of NEWFILE in the\n"
-    "in-memory copy of FILE, pair by pair in the order given, then saves the whole copy to\n"
-    "OUT. New data not longer than the resource's stretch is written there followed by zero\n"
-    "bytes, so the file keeps its length; longer data grows the file, which needs --yes.\n"
-    "Either way the resource's whole stretch is rewritten: a resource that encloses it grows\n"
-    "with it, and one inside it or across its edge is no longer in the file and cannot be\n"
-    "replaced by a later pair.\n"
-    "\n"
-    "  --resource N    the resource to replace; each is followed by its --with\n"
-    "  --with NEWFILE  the file whose bytes replace it\n"
-    "  -o OUT          where the modified copy is written (may be FILE itself)\n"
-    "  --yes           allow replacements that grow the file\n"
-    "  --config PATH   read the resource kinds from PATH (nothing is written)\n"
-    "  --ends format   end each resource where its picture format ends (see list --help)\n"
-    "  --help          show this text\n"
-    "\n"
-    "Exit codes: 0 saved, 1 a file could not be read or written, a growth was not allowed\n"
-    "or a resource was no longer in the file (nothing is written then), 2 usage error.\n";
-
-const char* const kSetOutputFolderUsage =
-    "usage: kerbilo-cli set-output-folder DIR\n"
-    "\n"
-    "Stores DIR as the output folder of export-all in Resource.ini beside the program,\n"
-    "where the window and `kerbilo-cli export` read it. A name with blanks at either end\n"
-    "is stored in quotes and read back as it is; a name with a carriage return or line\n"
-    "feed cannot be stored, and Resource.ini is left as it was.\n"
-    "\n"
-    "  --help  show this text\n"
-    "\n"
-    "Exit codes: 0 stored, 1 Resource.ini could not be written or cannot hold DIR,\n"
-    "2 usage error.\n";
-
 namespace {
 
 std::string currentFolder() {
@@ -171,35 +104,31 @@ std::string withoutTrailingSlashes(std::string dir) {
 }  // namespace
 
 int exportCommand(CliEnv& env, int argc, char** argv) {
-    const Args args = parseArgs(argc, argv,
-                                {{"--out", "--config", "--resource", "-o", "--ends", "-j"},
-                                 {"--help", "--jsonl", "-r", "-L"}});
-    if (const std::optional<int> done = checkFilesCommand(env, args, "export", kExportUsage))
-        return *done;
+    const Args args = parseArgs(argc, argv, kExportDoc);
+    const std::string usage = kExportDoc.usage();
+    if (const std::optional<int> done = checkFilesCommand(env, args, "export", usage)) return *done;
     OpenOptions options;
     options.mapFile = true;  // only read: a file larger than memory still exports
     BatchOptions batch;
     for (const std::optional<std::string>& problem :
          {readEnds(args, options), readBatchOptions(args, batch)})
-        if (problem) return usageError(env, *problem, kExportUsage);
+        if (problem) return usageError(env, *problem, usage);
     const std::optional<std::string> resource = args.value("--resource");
     const std::optional<std::string> target = args.value("-o");
     const std::optional<std::string> config = args.value("--config");
     std::optional<int> n;
     if (resource) {
         n = parseResourceNumber(*resource);
-        if (!n) return usageError(env, "--resource needs a number from 1 on", kExportUsage);
-        if (!target) return usageError(env, "--resource needs -o PATH", kExportUsage);
-        if (args.value("--out"))
-            return usageError(env, "--out goes without --resource", kExportUsage);
-        if (severalFiles(args))
-            return usageError(env, "--resource goes with one FILE", kExportUsage);
+        if (!n) return usageError(env, "--resource needs a number from 1 on", usage);
+        if (!target) return usageError(env, "--resource needs -o PATH", usage);
+        if (args.value("--out")) return usageError(env, "--out goes without --resource", usage);
+        if (severalFiles(args)) return usageError(env, "--resource goes with one FILE", usage);
     } else if (target) {
-        return usageError(env, "-o goes with --resource", kExportUsage);
+        return usageError(env, "-o goes with --resource", usage);
     }
     std::optional<std::string> out = args.value("--out");
     // An empty folder would put the export at the root of the file system.
-    if (out && out->empty()) return usageError(env, "--out needs a folder", kExportUsage);
+    if (out && out->empty()) return usageError(env, "--out needs a folder", usage);
     const bool jsonLines = args.has("--jsonl");
 
     if (n) {
@@ -241,33 +170,30 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
 }
 
 int replaceCommand(CliEnv& env, int argc, char** argv) {
-    const Args args = parseArgs(
-        argc, argv, {{"--resource", "--with", "-o", "--config", "--ends"}, {"--yes", "--help"}});
-    if (const std::optional<int> done = checkFileCommand(env, args, "replace", kReplaceUsage))
-        return *done;
+    const Args args = parseArgs(argc, argv, kReplaceDoc);
+    const std::string usage = kReplaceDoc.usage();
+    if (const std::optional<int> done = checkFileCommand(env, args, "replace", usage)) return *done;
     OpenOptions options;
     if (const std::optional<std::string> problem = readEnds(args, options))
-        return usageError(env, *problem, kReplaceUsage);
+        return usageError(env, *problem, usage);
     const std::optional<std::string> target = args.value("-o");
-    if (!target) return usageError(env, "replace needs -o OUT", kReplaceUsage);
+    if (!target) return usageError(env, "replace needs -o OUT", usage);
 
     std::vector<std::pair<int, std::string>> pairs;
     std::optional<int> pending;
     for (const auto& [name, value] : args.options) {
         if (name == "--resource") {
-            if (pending) return usageError(env, "--resource without --with", kReplaceUsage);
+            if (pending) return usageError(env, "--resource without --with", usage);
             pending = parseResourceNumber(value);
-            if (!pending)
-                return usageError(env, "--resource needs a number from 1 on", kReplaceUsage);
+            if (!pending) return usageError(env, "--resource needs a number from 1 on", usage);
         } else if (name == "--with") {
-            if (!pending) return usageError(env, "--with without --resource", kReplaceUsage);
+            if (!pending) return usageError(env, "--with without --resource", usage);
             pairs.emplace_back(*pending, value);
             pending.reset();
         }
     }
-    if (pending) return usageError(env, "--resource without --with", kReplaceUsage);
-    if (pairs.empty())
-        return usageError(env, "replace needs --resource N --with NEWFILE", kReplaceUsage);
+    if (pending) return usageError(env, "--resource without --with", usage);
+    if (pairs.empty()) return usageError(env, "replace needs --resource N --with NEWFILE", usage);
 
     Session session(env, args.value("--config"), options);
     if (!session.ready(args.positional[0])) return kExitFailed;
@@ -318,14 +244,15 @@ int replaceCommand(CliEnv& env, int argc, char** argv) {
 }
 
 int setOutputFolderCommand(CliEnv& env, int argc, char** argv) {
-    const Args args = parseArgs(argc, argv, {{}, {"--help"}});
+    const Args args = parseArgs(argc, argv, kSetOutputFolderDoc);
+    const std::string usage = kSetOutputFolderDoc.usage();
     if (args.has("--help")) {
-        env.out << kSetOutputFolderUsage;
+        env.out << usage;
         return kExitOk;
     }
-    if (!args.error.empty()) return usageError(env, args.error, kSetOutputFolderUsage);
+    if (!args.error.empty()) return usageError(env, args.error, usage);
     if (args.positional.size() != 1 || args.positional[0].empty())
-        return usageError(env, "set-output-folder takes exactly one DIR", kSetOutputFolderUsage);
+        return usageError(env, "set-output-folder takes exactly one DIR", usage);
 
     std::string dir = absolute(args.positional[0]);
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();

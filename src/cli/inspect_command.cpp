@@ -16,37 +16,6 @@ namespace kerbilo::cli {
 
 namespace {
 
-const char* const kInspectUsage =
-    "usage: kerbilo-cli inspect FILE... [-r] [-L] [-j N] [--config PATH] [--json | --jsonl]\n"
-    "                      [--ends format]\n"
-    "\n"
-    "Scans FILE as list does and tells, for every resource, what it really is:\n"
-    "  number kind label offset length format width height frames verdict extent sha256\n"
-    "the first five as list prints them; format PNG, JPEG, GIF, BMP, ICO, CUR or PCX\n"
-    "(empty when the data is no picture); width and height in pixels; frames the images\n"
-    "of a GIF or an icon (1 for other pictures); verdict one of\n"
-    "  complete        the format ends exactly where the resource ends\n"
-    "  cut-short       the format goes on past the resource's end (extent says where\n"
-    "                  it ends, when the file holds that end)\n"
-    "  trailing-bytes  the format ends before the resource does\n"
-    "  damaged         the format's structure is broken\n"
-    "  unchecked       a PCX picture: the format has no end of its own\n"
-    "  not-a-picture   the data is no picture format\n"
-    "extent the format's own length in bytes from the resource's first byte, and sha256\n"
-    "the SHA-256 of the resource's data. Unknown values are empty (null in JSON).\n"
-    "Several FILEs, folders (-r, -L), -j N and --jsonl work as for list, and so does the\n"
-    "leading file column.\n"
-    "\n"
-    "  --config PATH  read the resource kinds from PATH (nothing is written)\n"
-    "  -r, -L, -j N   as for list: read folders, follow links, N files at once\n"
-    "  --json         print a JSON array of objects with those keys instead\n"
-    "  --jsonl        print one such JSON object per line instead (JSON Lines)\n"
-    "  --ends format  end each resource where its picture format ends (see list --help)\n"
-    "  --help         show this text\n"
-    "\n"
-    "Exit codes: 0 inspected, 1 a file or the kinds file cannot be read, 2 usage error; with\n"
-    "several files the worst of theirs.\n";
-
 Cell positive(int v) {
     return v > 0 ? Cell::number(v) : Cell::null();
 }
@@ -128,7 +97,7 @@ void inspectRows(Session& session, const std::optional<std::string>& file, unsig
 }  // namespace
 
 int inspectCommand(CliEnv& env, int argc, char** argv) {
-    return runListingCommand(env, argc, argv, "inspect", kInspectUsage,
+    return runListingCommand(env, argc, argv, kInspectDoc,
                              {"number", "kind", "label", "offset", "length", "format", "width",
                               "height", "frames", "verdict", "extent", "sha256"},
                              inspectRows);

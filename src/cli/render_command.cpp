@@ -1,4 +1,4 @@
-#include "cli/render_command.h"
+#include "cli/cli_session.h"
 
 #include <charconv>
 #include <string_view>
@@ -14,28 +14,6 @@ constexpr int kDefaultWidth = 464;
 constexpr int kDefaultHeight = 312;
 
 }  // namespace
-
-const char* const kRenderUsage =
-    "usage: kerbilo-cli render INPUT -o OUT.png [options]\n"
-    "\n"
-    "Draws the picture pane for INPUT's bytes and writes it as a PNG file.\n"
-    "\n"
-    "  -o, --output OUT.png   file to write (required)\n"
-    "  --resource N           show resource N (1-based) found in INPUT instead\n"
-    "  --config PATH          resource kinds to scan with (for --resource)\n"
-    "  --ends format          end resources where their picture format ends (for\n"
-    "                         --resource; see list --help)\n"
-    "  --size WxH             pane size in pixels (default 464x312)\n"
-    "  --stretch              stretch the picture over the pane (default: centred,\n"
-    "                         never enlarged)\n"
-    "  --background RRGGBB    pane background (default F0F0F0, the window's)\n"
-    "  --frame K              for animated GIFs, the pane after K frames (default 1,\n"
-    "                         the first image); the animation restarts on a cleared\n"
-    "                         canvas after its last frame, so of n frames K shows\n"
-    "                         frame (K - 1) mod n + 1, as the window would\n"
-    "  -h, --help             show this help\n"
-    "\n"
-    "Data that is not a picture still writes the background-only pane.\n";
 
 namespace {
 
@@ -116,17 +94,15 @@ std::optional<std::string> readOptions(const Args& args, RenderOptions& o) {
 }  // namespace
 
 int renderCommand(CliEnv& env, int argc, char** argv) {
-    ArgRules rules({"-o", "--resource", "--config", "--size", "--background", "--frame", "--ends"},
-                   {"--stretch", "--help"});
-    rules.aliases = {{"--output", "-o"}, {"-h", "--help"}};
-    const Args args = parseArgs(argc, argv, rules);
+    const Args args = parseArgs(argc, argv, kRenderDoc);
+    const std::string usage = kRenderDoc.usage();
     if (args.has("--help") && args.error.empty()) {
-        env.out << kRenderUsage;
+        env.out << usage;
         return kExitOk;
     }
     RenderOptions o;
     if (const std::optional<std::string> problem = readOptions(args, o))
-        return usageError(env, *problem, kRenderUsage);
+        return usageError(env, *problem, usage);
 
     ByteBuffer data;
     if (o.resource > 0) {

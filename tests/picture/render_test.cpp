@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/render_command.h"
+#include "cli/cli_session.h"
 #include "picture/decoders.h"
 #include "picture/picture_pane.h"
 #include "runtime/file_services.h"
