@@ -1,4 +1,4 @@
-#include <iterator>
+#include <sstream>
 
 #include "config/config_files.h"
 #include "edit/edit.h"
@@ -32,72 +32,51 @@ namespace {
 
 // The records of the files written, as manifest.tsv and manifest.jsonl hold them.
 class Manifest {
-    struct Field {
-        enum class Kind { Text, Number, Missing };
-        Field() = default;
-        explicit Field(std::string v) : value(std::move(v)), kind(Kind::Text) {}
-        Field(std::string v, bool) : value(std::move(v)), kind(Kind::Number) {}
-        std::string value;
-        Kind kind = Kind::Missing;  // empty in TSV, null in JSON
-    };
-
   public:
-    Manifest() {
-        for (const char* c : manifestColumns()) {
-            if (!tsv_.empty()) tsv_ += '\t';
-            tsv_ += c;
-        }
-        tsv_ += '\n';
-    }
+    explicit Manifest(bool jsonLines) : jsonLines_(jsonLines) {}
 
     void add(const Document& doc, int n, const Text& kind, const Text& label, const Text& path) {
         const ByteBuffer data = doc.catalogue.data(n);
         // The structure walk, not the decoder: the manifest says nothing of the pane.
         const Inspection what = inspectCatalogued(doc, n, false);
         const bool picture = what.format != PictureFormat::None;
-        const auto number = [](std::int64_t v) { return Field{std::to_string(v), true}; };
-        const auto count = [](int v) { return v > 0 ? Field{std::to_string(v), true} : Field{}; };
-        const Field fields[] = {
-            number(n),
-            Field{gbkToUtf8(kind)},
-            Field{gbkToUtf8(label)},
-            number(doc.catalogue.openedOffset(n)),
-            number(bufferLength(data)),
-            Field{sha256Hex(data.data(), data.size())},
-            Field{gbkToUtf8(path)},
-            picture ? Field{pictureFormatName(what.format)} : Field{},
+        const auto count = [](int v) { return v > 0 ? Cell::number(v) : Cell::null(); };
+        const std::vector<Cell> cells = {
+            Cell::number(n),
+            Cell::text(gbkToUtf8(kind)),
+            Cell::text(gbkToUtf8(label)),
+            Cell::number(doc.catalogue.openedOffset(n)),
+            Cell::number(bufferLength(data)),
+            Cell::text(sha256Hex(data.data(), data.size())),
+            Cell::text(gbkToUtf8(path)),
+            picture ? Cell::text(pictureFormatName(what.format)) : Cell::null(),
             count(what.width),
             count(what.height),
-            picture ? count(what.frames) : Field{},
-            Field{verdictName(what.verdict)},
+            picture ? count(what.frames) : Cell::null(),
+            Cell::text(verdictName(what.verdict)),
         };
-        std::string json = "{";
-        for (std::size_t i = 0; i < std::size(fields); ++i) {
-            const Field& f = fields[i];
-            if (i) {
-                tsv_ += '\t';
-                json += ',';
-            }
-            tsv_ += tsvField(f.value);
-            appendJsonString(json, manifestColumns()[i]);
-            json += ':';
-            if (f.value.empty() && f.kind != Field::Kind::Text)
-                json += "null";
-            else if (f.kind == Field::Kind::Number)
-                json += f.value;
-            else
-                appendJsonString(json, f.value);
-        }
-        tsv_ += '\n';
-        jsonl_ += json + "}\n";
+        tsv_.row(cells);
+        if (jsonLines_) jsonl_.row(cells);
     }
 
-    const std::string& tsv() const { return tsv_; }
-    const std::string& jsonl() const { return jsonl_; }
+    std::string tsv() {
+        tsv_.finish();
+        return tsvOut_.str();
+    }
+    std::string jsonl() {
+        jsonl_.finish();
+        return jsonlOut_.str();
+    }
 
   private:
-    std::string tsv_;
-    std::string jsonl_;
+    static std::vector<std::string> columns() {
+        return {manifestColumns().begin(), manifestColumns().end()};
+    }
+    bool jsonLines_;
+    std::ostringstream tsvOut_;
+    std::ostringstream jsonlOut_;
+    Listing tsv_{tsvOut_, Listing::Format::Tsv, columns()};
+    Listing jsonl_{jsonlOut_, Listing::Format::Jsonl, columns()};
 };
 
 }  // namespace
@@ -117,7 +96,7 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         report.folderRenamed = true;
     }
     report.folder = folder;
-    Manifest manifest;
+    Manifest manifest(options.jsonLinesManifest);
     const ResourceCatalogue& catalogue = doc.catalogue;
     const KindsFile kindsFile = KindsFile::read(files);
     // The progress counts what the tree shows: each kind's group, then its resources.
