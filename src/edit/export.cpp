@@ -2,12 +2,11 @@
 
 #include "config/config_files.h"
 #include "edit/edit.h"
+#include "edit/resource_row.h"
 #include "edit/texts.h"
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
-#include "runtime/sha256.h"
 #include "runtime/text_records.h"
-#include "scan/inspection.h"
 
 namespace kerbilo {
 
@@ -21,40 +20,19 @@ WriteResult exportResourceTo(FileServices& files, const ResourceCatalogue& catal
     return {false, files.lastError()};
 }
 
-const std::vector<const char*>& manifestColumns() {
-    static const std::vector<const char*> columns = {"number", "kind",   "label",  "offset",
-                                                     "length", "sha256", "path",   "format",
-                                                     "width",  "height", "frames", "verdict"};
-    return columns;
-}
-
 namespace {
 
 // The records of the files written, as manifest.tsv and manifest.jsonl hold them.
 class Manifest {
   public:
-    explicit Manifest(bool jsonLines) : jsonLines_(jsonLines) {}
+    Manifest(const Document& doc, bool jsonLines)
+        : doc_(doc), rows_(doc.catalogue), jsonLines_(jsonLines) {}
 
-    void add(const Document& doc, int n, const Text& kind, const Text& label, const Text& path) {
-        const ByteBuffer data = doc.catalogue.data(n);
-        // The structure walk, not the decoder: the manifest says nothing of the pane.
-        const Inspection what = inspectCatalogued(doc, n, false);
-        const bool picture = what.format != PictureFormat::None;
-        const auto count = [](int v) { return v > 0 ? Cell::number(v) : Cell::null(); };
-        const std::vector<Cell> cells = {
-            Cell::number(n),
-            Cell::text(gbkToUtf8(kind)),
-            Cell::text(gbkToUtf8(label)),
-            Cell::number(doc.catalogue.openedOffset(n)),
-            Cell::number(bufferLength(data)),
-            Cell::text(sha256Hex(data.data(), data.size())),
-            Cell::text(gbkToUtf8(path)),
-            picture ? Cell::text(pictureFormatName(what.format)) : Cell::null(),
-            count(what.width),
-            count(what.height),
-            picture ? count(what.frames) : Cell::null(),
-            Cell::text(verdictName(what.verdict)),
-        };
+    void add(int n, const Text& path) {
+        ResourceRow row = rows_.row(n, judgeResource(doc_, n));
+        row.path = gbkToUtf8(path);
+        std::vector<Cell> cells;
+        row.appendCells(columns(), cells);
         tsv_.row(cells);
         if (jsonLines_) jsonl_.row(cells);
     }
@@ -69,14 +47,20 @@ class Manifest {
     }
 
   private:
-    static std::vector<std::string> columns() {
-        return {manifestColumns().begin(), manifestColumns().end()};
+    static const std::vector<RowColumn>& columns() {
+        using C = RowColumn;
+        static const std::vector<RowColumn> columns = {C::Number, C::Kind,   C::Label,  C::Offset,
+                                                       C::Length, C::Sha256, C::Path,   C::Format,
+                                                       C::Width,  C::Height, C::Frames, C::Verdict};
+        return columns;
     }
+    const Document& doc_;
+    ResourceRows rows_;
     bool jsonLines_;
     std::ostringstream tsvOut_;
     std::ostringstream jsonlOut_;
-    Listing tsv_{tsvOut_, Listing::Format::Tsv, columns()};
-    Listing jsonl_{jsonlOut_, Listing::Format::Jsonl, columns()};
+    Listing tsv_{tsvOut_, Listing::Format::Tsv, columnNames(columns())};
+    Listing jsonl_{jsonlOut_, Listing::Format::Jsonl, columnNames(columns())};
 };
 
 }  // namespace
@@ -96,7 +80,7 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         report.folderRenamed = true;
     }
     report.folder = folder;
-    Manifest manifest(options.jsonLinesManifest);
+    Manifest manifest(doc, options.jsonLinesManifest);
     const ResourceCatalogue& catalogue = doc.catalogue;
     const KindsFile kindsFile = KindsFile::read(files);
     // The progress counts what the tree shows: each kind's group, then its resources.
@@ -121,7 +105,7 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         const Text path = concatText({folder, "/", label, ".", suffix});
         if (files.writeWholeFile(path, catalogue.data(n))) {
             ++report.written;
-            manifest.add(doc, n, catalogue.kindName(catalogue.kindOf(n)), label, path);
+            manifest.add(n, path);
         } else if (!made && !files.pathExists(folder)) {
             report.failures.push_back({path, folderReason, folder});
         } else {
