@@ -31,6 +31,15 @@ std::optional<std::string> readBatchOptions(const Args& args, BatchOptions& opti
     return std::nullopt;
 }
 
+std::optional<std::string> readListingFormat(const Args& args,
+                                             std::optional<Listing::Format>& format) {
+    if (args.has("--json") && args.has("--jsonl")) return "--json and --jsonl go separately";
+    format = args.has("--json")    ? Listing::Format::Json
+             : args.has("--jsonl") ? Listing::Format::Jsonl
+                                   : Listing::Format::Tsv;
+    return std::nullopt;
+}
+
 namespace {
 
 std::string lastComponent(const std::string& path) {
@@ -199,7 +208,7 @@ int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
 }
 
 int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& command,
-                      const std::vector<std::string>& columns, const RowSource& rows) {
+                      const std::vector<RowColumn>& columns, const RowSource& rows) {
     const Args args = parseArgs(argc, argv, command);
     const std::string usage = command.usage();
     if (const std::optional<int> done = checkFilesCommand(env, args, command.name, usage))
@@ -221,23 +230,32 @@ int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& comm
         if (inputs.empty()) return worst;
         Session session(env, config, options);
         if (!session.ready(inputs.front().path)) return kExitFailed;
-        Listing listing(env.out, *format, columns);
-        rows(session, std::nullopt, cores, [&](std::vector<Cell>&& cells) { listing.row(cells); });
+        Listing listing(env.out, *format, columnNames(columns));
+        std::vector<Cell> cells;
+        rows(session, cores, [&](const ResourceRow& row) {
+            cells.clear();
+            row.appendCells(columns, cells);
+            listing.row(cells);
+        });
         return listing.finish() ? kExitOk : kExitFailed;
     }
 
     std::vector<std::string> withFile = {"file"};
-    withFile.insert(withFile.end(), columns.begin(), columns.end());
+    for (std::string& c : columnNames(columns)) withFile.push_back(std::move(c));
     Listing listing(env.out, *format, withFile);
     // Files in parallel share the cores; one file at a time has them all.
     const unsigned perFile = batch.jobs > 1 ? 1 : cores;
     const auto work = [&](const Input& input, CliEnv& fileEnv) {
-        return withOpenedFile(
-            input, fileEnv, config, options, [&](Session& session, FileResult& r) {
-                rows(session, input.path, perFile,
-                     [&](std::vector<Cell>&& cells) { listing.format(cells, r.out); });
-                return kExitOk;
+        const auto list = [&](Session& session, FileResult& r) {
+            std::vector<Cell> cells;
+            rows(session, perFile, [&](const ResourceRow& row) {
+                cells.assign(1, Cell::text(input.path));
+                row.appendCells(columns, cells);
+                listing.format(cells, r.out);
             });
+            return kExitOk;
+        };
+        return withOpenedFile(input, fileEnv, config, options, list);
     };
     worst = worse(worst, runBatch(env, inputs, batch.jobs, work,
                                   [&](const FileResult& r) { listing.print(r.out); }));

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "cli/cli_session.h"
-#include "cli/listing.h"
+#include "edit/resource_row.h"
+#include "runtime/text_records.h"
 
 namespace kerbilo::cli {
 
@@ -22,6 +23,11 @@ struct BatchOptions {
 
 // -r, -L and -j N; a usage problem, or nothing.
 std::optional<std::string> readBatchOptions(const Args& args, BatchOptions& options);
+
+// Tab-separated by default, --json for an array, --jsonl for JSON Lines; a usage problem
+// when both are given.
+std::optional<std::string> readListingFormat(const Args& args,
+                                             std::optional<Listing::Format>& format);
 
 struct Input {
     std::string path;  // as given, or as found while walking
@@ -58,18 +64,17 @@ FileResult withOpenedFile(const Input& input, CliEnv& fileEnv,
                           const std::optional<std::string>& config, const OpenOptions& options,
                           const std::function<int(Session&, FileResult&)>& use);
 
-// Gives one file's rows, each as it is made: `file` is the file column's value when there
-// is one, `cores` the threads the file may use.
-using RowSource =
-    std::function<void(Session&, const std::optional<std::string>& file, unsigned cores,
-                       const std::function<void(std::vector<Cell>&&)>& row)>;
+// Gives one file's rows in tree order, each as it is made: `cores` is the threads the file
+// may use.
+using RowSource = std::function<void(Session&, unsigned cores,
+                                     const std::function<void(const ResourceRow&)>& row)>;
 
 // list and inspect alike: FILE arguments and folders (-r, -L, -j N), --config, --ends, and
-// the listing's format, as `command` declares them. One file prints its rows as they come, under
-// `columns`; several gain a leading file column and print in argument and walk order. Returns the
-// exit code.
+// the listing's format, as `command` declares them. One file prints its rows as they come,
+// under `columns`; several gain a leading file column and print in argument and walk order.
+// Returns the exit code.
 int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& command,
-                      const std::vector<std::string>& columns, const RowSource& rows);
+                      const std::vector<RowColumn>& columns, const RowSource& rows);
 
 // The worse of two exit codes: a usage error over a failure over success.
 inline int worse(int a, int b) {

@@ -4,37 +4,17 @@
 
 #include "cli/batch.h"
 #include "cli/cli_session.h"
-#include "cli/listing.h"
 
 namespace kerbilo::cli {
 
-namespace {
-
-// The rows of one opened file, in tree order; `file` first when several files are listed.
-void listRows(Session& session, const std::optional<std::string>& file,
-              const std::function<void(std::vector<Cell>&&)>& row) {
-    const ResourceCatalogue& catalogue = session.doc.catalogue;
-    KindNames kinds(catalogue);
-    for (int n = 1; n <= catalogue.size(); ++n) {
-        std::vector<Cell> cells;
-        cells.reserve(6);
-        if (file) cells.push_back(Cell::text(*file));
-        cells.push_back(Cell::number(n));
-        cells.push_back(Cell::text(kinds.of(n)));
-        cells.push_back(Cell::text(utf8(resourceLabel(catalogue, n))));
-        cells.push_back(Cell::number(catalogue.openedOffset(n)));
-        cells.push_back(Cell::number(catalogue.dataLength(n)));
-        row(std::move(cells));
-    }
-}
-
-}  // namespace
-
 int listCommand(CliEnv& env, int argc, char** argv) {
+    using C = RowColumn;
     return runListingCommand(
-        env, argc, argv, kListDoc, {"number", "kind", "label", "offset", "length"},
-        [](Session& session, const std::optional<std::string>& file, unsigned,
-           const std::function<void(std::vector<Cell> &&)>& row) { listRows(session, file, row); });
+        env, argc, argv, kListDoc, {C::Number, C::Kind, C::Label, C::Offset, C::Length},
+        [](Session& session, unsigned, const std::function<void(const ResourceRow&)>& row) {
+            ResourceRows rows(session.doc.catalogue);
+            for (int n = 1; n <= session.doc.catalogue.size(); ++n) row(rows.row(n));
+        });
 }
 
 }  // namespace kerbilo::cli

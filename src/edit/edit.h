@@ -93,9 +93,6 @@ struct ExportAllOptions {
 ExportReport exportAllInto(Services& services, const Document& doc, const Text& outputFolder,
                            const ExportAllOptions& options = {});
 
-// The manifest's column names, in order.
-const std::vector<const char*>& manifestColumns();
-
 // The export suffix of resource n: its kind's, from the kinds file as read.
 Text exportSuffix(const KindsFile& kindsFile, const ResourceCatalogue& catalogue, int n);
 

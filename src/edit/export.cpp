@@ -1,13 +1,12 @@
-#include <iterator>
+#include <sstream>
 
 #include "config/config_files.h"
 #include "edit/edit.h"
+#include "edit/resource_row.h"
 #include "edit/texts.h"
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
-#include "runtime/sha256.h"
 #include "runtime/text_records.h"
-#include "scan/inspection.h"
 
 namespace kerbilo {
 
@@ -21,83 +20,47 @@ WriteResult exportResourceTo(FileServices& files, const ResourceCatalogue& catal
     return {false, files.lastFailure()};
 }
 
-const std::vector<const char*>& manifestColumns() {
-    static const std::vector<const char*> columns = {"number", "kind",   "label",  "offset",
-                                                     "length", "sha256", "path",   "format",
-                                                     "width",  "height", "frames", "verdict"};
-    return columns;
-}
-
 namespace {
 
 // The records of the files written, as manifest.tsv and manifest.jsonl hold them.
 class Manifest {
-    struct Field {
-        enum class Kind { Text, Number, Missing };
-        Field() = default;
-        explicit Field(std::string v) : value(std::move(v)), kind(Kind::Text) {}
-        Field(std::string v, bool) : value(std::move(v)), kind(Kind::Number) {}
-        std::string value;
-        Kind kind = Kind::Missing;  // empty in TSV, null in JSON
-    };
-
   public:
-    Manifest() {
-        for (const char* c : manifestColumns()) {
-            if (!tsv_.empty()) tsv_ += '\t';
-            tsv_ += c;
-        }
-        tsv_ += '\n';
+    Manifest(const Document& doc, bool jsonLines)
+        : doc_(doc), rows_(doc.catalogue), jsonLines_(jsonLines) {}
+
+    void add(int n, const Text& path) {
+        ResourceRow row = rows_.row(n, judgeResource(doc_, n));
+        row.path = gbkToUtf8(path);
+        std::vector<Cell> cells;
+        row.appendCells(columns(), cells);
+        tsv_.row(cells);
+        if (jsonLines_) jsonl_.row(cells);
     }
 
-    void add(const Document& doc, int n, const Text& kind, const Text& label, const Text& path) {
-        const ByteBuffer data = doc.catalogue.data(n);
-        // The structure walk, not the decoder: the manifest says nothing of the pane.
-        const Inspection what = inspectCatalogued(doc, n, false);
-        const bool picture = what.format != PictureFormat::None;
-        const auto number = [](std::int64_t v) { return Field{std::to_string(v), true}; };
-        const auto count = [](int v) { return v > 0 ? Field{std::to_string(v), true} : Field{}; };
-        const Field fields[] = {
-            number(n),
-            Field{gbkToUtf8(kind)},
-            Field{gbkToUtf8(label)},
-            number(doc.catalogue.openedOffset(n)),
-            number(bufferLength(data)),
-            Field{sha256Hex(data.data(), data.size())},
-            Field{gbkToUtf8(path)},
-            picture ? Field{pictureFormatName(what.format)} : Field{},
-            count(what.width),
-            count(what.height),
-            picture ? count(what.frames) : Field{},
-            Field{verdictName(what.verdict)},
-        };
-        std::string json = "{";
-        for (std::size_t i = 0; i < std::size(fields); ++i) {
-            const Field& f = fields[i];
-            if (i) {
-                tsv_ += '\t';
-                json += ',';
-            }
-            tsv_ += tsvField(f.value);
-            appendJsonString(json, manifestColumns()[i]);
-            json += ':';
-            if (f.value.empty() && f.kind != Field::Kind::Text)
-                json += "null";
-            else if (f.kind == Field::Kind::Number)
-                json += f.value;
-            else
-                appendJsonString(json, f.value);
-        }
-        tsv_ += '\n';
-        jsonl_ += json + "}\n";
+    std::string tsv() {
+        tsv_.finish();
+        return tsvOut_.str();
     }
-
-    const std::string& tsv() const { return tsv_; }
-    const std::string& jsonl() const { return jsonl_; }
+    std::string jsonl() {
+        jsonl_.finish();
+        return jsonlOut_.str();
+    }
 
   private:
-    std::string tsv_;
-    std::string jsonl_;
+    static const std::vector<RowColumn>& columns() {
+        using C = RowColumn;
+        static const std::vector<RowColumn> columns = {C::Number, C::Kind,   C::Label,  C::Offset,
+                                                       C::Length, C::Sha256, C::Path,   C::Format,
+                                                       C::Width,  C::Height, C::Frames, C::Verdict};
+        return columns;
+    }
+    const Document& doc_;
+    ResourceRows rows_;
+    bool jsonLines_;
+    std::ostringstream tsvOut_;
+    std::ostringstream jsonlOut_;
+    Listing tsv_{tsvOut_, Listing::Format::Tsv, columnNames(columns())};
+    Listing jsonl_{jsonlOut_, Listing::Format::Jsonl, columnNames(columns())};
 };
 
 }  // namespace
@@ -117,7 +80,7 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         report.folderRenamed = true;
     }
     report.folder = folder;
-    Manifest manifest;
+    Manifest manifest(doc, options.jsonLinesManifest);
     const ResourceCatalogue& catalogue = doc.catalogue;
     const KindsFile kindsFile = KindsFile::read(files);
     // The progress counts what the tree shows: each kind's group, then its resources.
@@ -142,7 +105,7 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         const Text path = concatText({folder, "/", label, ".", suffix});
         if (files.writeWholeFile(path, catalogue.data(n))) {
             ++report.written;
-            manifest.add(doc, n, catalogue.kindName(catalogue.kindOf(n)), label, path);
+            manifest.add(n, path);
         } else if (!made && !files.pathExists(folder)) {
             report.failures.push_back({path, folderFailure, folder});
         } else {

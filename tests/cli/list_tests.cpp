@@ -1,4 +1,3 @@
-#include "cli/listing.h"
 #include "cli_fixture.h"
 #include "config/config_files.h"
 #include "runtime/byte_ops.h"
