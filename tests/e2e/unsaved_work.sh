@@ -23,12 +23,21 @@ cp "$WORK/sample.exe" "$WORK/other.exe"
 $TOOL picture "$WORK/blue.png" 4 4 "$BLUE"  # smaller than the red picture's slot
 cp "$WORK/sample.exe" "$WORK/large.png"    # larger than any slot in it
 SAMPLE_SUM=$(sha256sum <"$WORK/sample.exe")
-if [ "$SCENARIO" = export-into-own-folder ]; then
-    # The output folder is the opened file's own: the export folder cannot be "sample.exe".
+# Resource.ini beside the program, naming the output folder $1.
+store_output_folder() {
     mkdir -p "$WORK/prog"
-    printf '[Config]\r\n%s=%s\r\n' "$(printf '输出文件夹' | iconv -f UTF-8 -t GBK)" "$WORK" \
+    printf '[Config]\r\n%s=%s\r\n' "$(printf '输出文件夹' | iconv -f UTF-8 -t GBK)" "$1" \
         >"$WORK/prog/Resource.ini"
-fi
+}
+case "$SCENARIO" in
+# The output folder is the opened file's own: the export folder cannot be "sample.exe".
+export-into-own-folder) store_output_folder "$WORK" ;;
+# A folder stands where manifest.tsv would go.
+manifest-not-written)
+    store_output_folder "$WORK/out"
+    mkdir -p "$WORK/out/sample.exe/manifest.tsv"
+    ;;
+esac
 start_kerbilo
 
 # Files in WORK other than the ones made above and the program's own.
@@ -177,6 +186,62 @@ export-into-own-folder)
         fail "export all did not write every file: $(ls "$out")"
     grep -q $'F94.png' "$out/manifest.tsv" || fail "the manifest does not list F94.png"
     sample_unchanged
+    ;;
+manifest-not-written)
+    open_with_dialog "$WORK/sample.exe"
+    edit_item_on_first_resource 3
+    answer "提示" Return  # 是否确认导出…
+    box=$(wait_window "提示") || fail "export all said nothing of the manifest it could not write"
+    xdotool windowfocus --sync "$box" key Return
+    [ -s "$WORK/out/sample.exe/F94.png" ] && [ -s "$WORK/out/sample.exe/1C82.png" ] ||
+        fail "the pictures were not written: $(ls "$WORK/out/sample.exe")"
+    [ -d "$WORK/out/sample.exe/manifest.tsv" ] || fail "the folder in the manifest's place is gone"
+    sample_unchanged
+    ;;
+cancel-button)
+    open_with_dialog "$WORK/sample.exe"
+    select_first_resource
+    truncate -s 2G "$WORK/big.bin"
+    open_file "$WORK/big.bin"
+    sleep 0.3
+    geometry "$MAIN"
+    # The 取消 button sits at the right end of the status bar while an open runs.
+    xdotool mousemove --window "$MAIN" $((WIDTH - 40)) $((HEIGHT - 10)) click 1
+    sleep 1
+    opened sample.exe || fail "the open went on after 取消"
+    sleep 2
+    opened sample.exe || fail "the large file was opened after all"
+    [ "$(pane_pixels $RED)" -gt 1000 ] || fail "the previous picture is not shown again"
+    rss=$(awk '/VmRSS/ {print $2}' "/proc/$KERBILO_PID/status")
+    [ "$rss" -lt 600000 ] || fail "the cancelled file's bytes are kept ($rss kB resident)"
+    rm -f "$WORK/big.bin"
+    closes_at_once
+    ;;
+chinese-whatever-the-locale)
+    # The open dialog lists the same files alike under an English and a Chinese locale:
+    # sizes and dates are written as Chinese writes them either way.
+    mkdir -p "$WORK/listed"
+    head -c 277 /dev/zero >"$WORK/listed/a.exe"
+    head -c 123456 /dev/zero >"$WORK/listed/b.exe"
+    touch -d '2026-03-04 05:06:07' "$WORK/listed/a.exe" "$WORK/listed/b.exe"
+    unset LC_ALL LC_MESSAGES LC_TIME LC_NUMERIC
+    for locale in C zh_CN.UTF-8; do
+        stop_all
+        start_x
+        start_wm
+        export LANG=$locale
+        start_kerbilo
+        type_into_open_dialog "$WORK/listed/"
+        sleep 0.3
+        xdotool key Return  # into the folder
+        sleep 1.5
+        shoot_window "$DIALOG" "$WORK/dialog.xwd"
+        # The listing, above the name field and its blinking cursor.
+        $TOOL png "$WORK/dialog.xwd" "$WORK/listing-$locale.png" 0 0 600 320
+        close_with_escape "$DIALOG" || fail "the open dialog did not close"
+    done
+    cmp -s "$WORK/listing-C.png" "$WORK/listing-zh_CN.UTF-8.png" ||
+        fail "the open dialog lists files differently under LANG=C and LANG=zh_CN.UTF-8"
     ;;
 esc-during-large-open)
     open_with_dialog "$WORK/sample.exe"

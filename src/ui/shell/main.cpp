@@ -10,7 +10,28 @@
 #include "ui/shell/main_window.h"
 #include "ui/shell/program.h"
 
+namespace {
+
+// Qt formats sizes, dates and numbers by the system locale it reads from the environment
+// when it starts. The window's texts are Chinese, so its dialogs must not say "277 bytes"
+// or "8 Dec 2026" in a column made for Chinese: every category Qt reads is made Chinese,
+// and the encoding the user chose with LC_ALL stays as LC_CTYPE. The fonts are those
+// fontconfig prefers for Chinese, so the digits are as wide as the columns expect.
+void speakChineseWhateverTheLocale() {
+    if (const char* all = std::getenv("LC_ALL"); all && *all) {
+        ::setenv("LC_CTYPE", all, 0);
+        ::unsetenv("LC_ALL");
+    }
+    for (const char* category :
+         {"LC_NUMERIC", "LC_TIME", "LC_MONETARY", "LC_MEASUREMENT", "LC_MESSAGES", "LC_COLLATE"})
+        ::setenv(category, "zh_CN.UTF-8", 1);
+    ::setenv("FC_LANG", "zh-cn", 0);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    speakChineseWhateverTheLocale();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kerbilo"));
     QApplication::setDesktopFileName(QStringLiteral("kerbilo"));
