@@ -8,7 +8,7 @@ KERBILO=${1:?usage: end_after_close.sh KERBILO_EXECUTABLE}
 WORK=$(mktemp -d /tmp/kerbilo-end-XXXXXX)
 source "$(dirname "$0")/x11_lib.sh"
 trap 'stop_all; rm -rf "$WORK"' EXIT
-[ -z "$(missing_tools)" ] || exit 77
+skip_without_x_tools >/dev/null
 
 start_x
 start_wm

@@ -10,10 +10,7 @@ WORK=$(mktemp -d /tmp/kerbilo-e2e-XXXXXX)
 source "$(dirname "$0")/x11_lib.sh"
 trap 'stop_all; rm -rf "$WORK"' EXIT
 
-if [ -n "$(missing_tools)" ]; then
-    echo "SKIP: missing $(missing_tools | tr '\n' ' ')(install xvfb, xdotool, x11-apps, python3)"
-    exit 77
-fi
+skip_without_x_tools
 
 RED=ff0000 BLUE=0000ff
 start_x

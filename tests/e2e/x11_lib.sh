@@ -21,6 +21,13 @@ guarded() {
     fi
 }
 
+# A test ends as skipped (77) where the X tools are missing.
+skip_without_x_tools() {
+    [ -z "$(missing_tools)" ] && return 0
+    echo "SKIP: missing $(missing_tools | tr '\n' ' ')(install xvfb, xdotool, x11-apps, python3)"
+    exit 77
+}
+
 start_x() {
     exec 5>"$WORK/display"
     guarded Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1
