@@ -4,7 +4,7 @@
 # would, and checks the files on disk and what the window shows. Exit 77 (skipped) without
 # the X tools.   Usage: unsaved_work.sh KERBILO_EXECUTABLE SCENARIO
 set -uo pipefail
-KERBILO=${1:?usage: unsaved_work.sh KERBILO_EXECUTABLE SCENARIO}
+KERBILO=$(readlink -f "${1:?usage: unsaved_work.sh KERBILO_EXECUTABLE SCENARIO}")
 SCENARIO=${2:?usage: unsaved_work.sh KERBILO_EXECUTABLE SCENARIO}
 WORK=$(mktemp -d /tmp/kerbilo-e2e-XXXXXX)
 source "$(dirname "$0")/x11_lib.sh"
@@ -239,6 +239,27 @@ chinese-whatever-the-locale)
     done
     cmp -s "$WORK/listing-C.png" "$WORK/listing-zh_CN.UTF-8.png" ||
         fail "the open dialog lists files differently under LANG=C and LANG=zh_CN.UTF-8"
+    ;;
+open-from-command-line)
+    # kerbilo FILE opens FILE as File > Open does; a relative name is the current folder's.
+    stop_all
+    start_x
+    start_wm
+    # Started from this shell, not a subshell: the program dies with the shell that started it.
+    cd "$WORK" || fail "no $WORK"
+    start_kerbilo sample.exe
+    cd - >/dev/null || fail "cannot go back"
+    opened sample.exe || fail "kerbilo sample.exe did not open it"
+    select_first_resource
+    [ "$(pane_pixels $RED)" -gt 1000 ] || fail "the file named on the command line shows nothing"
+    # A file that cannot be read says why, as File > Open does, and leaves the window empty.
+    stop_all
+    start_x
+    start_wm
+    start_kerbilo "$WORK/missing.exe"
+    answer "提示" Return
+    title_is "Kerbilo" || fail "the window took a title for a file it could not open"
+    closes_at_once
     ;;
 esc-during-large-open)
     open_with_dialog "$WORK/sample.exe"

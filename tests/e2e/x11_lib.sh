@@ -49,17 +49,18 @@ start_wm() {
 
 # The program runs from a folder of its own, so its settings files (written beside it) are
 # this test's: PROG. A home of its own too: no desktop folder, no settings of the machine.
+# Arguments go to the program.
 start_kerbilo() {
     export HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/.config"
     mkdir -p "$HOME" "$WORK/prog"
     PROG="$WORK/prog"
     cp "$KERBILO" "$PROG/kerbilo"
     unset QT_QPA_PLATFORMTHEME QT_QPA_PLATFORM
-    guarded "$PROG/kerbilo" >"$WORK/kerbilo.log" 2>&1
+    guarded "$PROG/kerbilo" "$@" >"$WORK/kerbilo.log" 2>&1
     KERBILO_PID=$!
     MAIN=""
     for _ in $(seq 200); do
-        MAIN=$(xdotool search --onlyvisible --pid "$KERBILO_PID" --name '^Kerbilo$' 2>/dev/null |
+        MAIN=$(xdotool search --onlyvisible --pid "$KERBILO_PID" --name '^Kerbilo( - .*)?$' 2>/dev/null |
             head -1)
         [ -n "$MAIN" ] && break
         sleep 0.1

@@ -1,10 +1,14 @@
 // Kerbilo's desktop program: start-up, the window, the event loop.
 
+#include <QtCore/QTimer>
 #include <QtWidgets/QApplication>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "runtime/file_services.h"
+#include "runtime/gbk.h"
 #include "runtime/program_directory.h"
 #include "ui/shell/lifecycle.h"
 #include "ui/shell/main_window.h"
@@ -37,6 +41,15 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("kerbilo"));
     kerbilo::installChineseQtTexts();
 
+    // A file named on the command line (as a file manager's "Open with" gives it) is opened
+    // as File > Open opens it; a relative name is the current folder's, taken before the
+    // program makes its own folder the current one.
+    std::string given = argc > 1 ? argv[1] : "";
+    if (!given.empty() && given.front() != '/') {
+        char cwd[PATH_MAX];
+        if (::getcwd(cwd, sizeof cwd)) given = std::string(cwd) + "/" + given;
+    }
+
     const kerbilo::Text programDir = kerbilo::programDirectory();
     kerbilo::enterDirectory(programDir);
     kerbilo::PosixFileServices files(programDir);
@@ -47,6 +60,10 @@ int main(int argc, char** argv) {
     window.show();
     window.activateWindow();
     window.created();
+    if (!given.empty())
+        QTimer::singleShot(0, &window, [&window, path = kerbilo::utf8ToGbk(given)] {
+            window.openDropped({path});
+        });
     const int status = QApplication::exec();
     // The window is gone and every write happened on this thread, so nothing is left to
     // lose: the process ends now instead of waiting for a picture worker to finish decoding
