@@ -43,7 +43,7 @@ Text groupText(const Text& kindName) {
 
 void publishKindGroup(UiServices& ui, Progress& progress, const ResourceCatalogue& catalogue,
                       int first, int count) {
-    const int group = ui.addTreeItem(-1, groupText(catalogue.kindName(catalogue.kindOf(first))));
+    const int group = ui.addTreeItem(-1, groupText(catalogue.kindNameOf(first)));
     // The part of the kind's stage kept for the tree: a million nodes take seconds.
     progress.beginLaterPart(count);
     for (int i = 0; i < count; ++i) {
@@ -57,13 +57,11 @@ void publishKindGroup(UiServices& ui, Progress& progress, const ResourceCatalogu
 
 void publishCatalogue(UiServices& ui, const ResourceCatalogue& catalogue) {
     NoProgress quiet;
-    // A kind's resources are numbered one after the other, so each run is one group.
     for (int first = 1; first <= catalogue.size();) {
-        const int kind = catalogue.kindOf(first);
-        int last = first;
-        while (last < catalogue.size() && catalogue.kindOf(last + 1) == kind) ++last;
-        publishKindGroup(ui, quiet, catalogue, first, last - first + 1);
-        first = last + 1;
+        int next = first + 1;
+        while (next <= catalogue.size() && !catalogue.startsKind(next)) ++next;
+        publishKindGroup(ui, quiet, catalogue, first, next - first);
+        first = next;
     }
 }
 

@@ -11,7 +11,7 @@
 namespace kerbilo {
 
 Text exportSuffix(const KindsFile& kindsFile, const ResourceCatalogue& catalogue, int n) {
-    return kindsFile.suffix(catalogue.kindName(catalogue.kindOf(n)));
+    return kindsFile.suffix(catalogue.kindNameOf(n));
 }
 
 WriteResult exportResourceTo(FileServices& files, const ResourceCatalogue& catalogue, int n,
@@ -85,12 +85,11 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
     const KindsFile kindsFile = KindsFile::read(files);
     // The progress counts what the tree shows: each kind's group, then its resources.
     int groups = 0;
-    for (int n = 1; n <= catalogue.size(); ++n)
-        groups += n == 1 || catalogue.kindOf(n) != catalogue.kindOf(n - 1);
+    for (int n = 1; n <= catalogue.size(); ++n) groups += catalogue.startsKind(n);
     services.progress.beginStage(1.0, catalogue.size() + groups);
     Text suffix;
     for (int n = 1, item = 0; n <= catalogue.size(); ++n, ++item) {
-        if (n == 1 || catalogue.kindOf(n) != catalogue.kindOf(n - 1)) {
+        if (catalogue.startsKind(n)) {
             services.progress.reached(item++);
             services.progress.step();
             suffix = exportSuffix(kindsFile, catalogue, n);

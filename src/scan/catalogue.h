@@ -45,6 +45,10 @@ class ResourceCatalogue {
     // The kind resource n was found as, and that kind's name.
     int kindOf(int n) const { return static_cast<int>(at(n).kind); }
     const Text& kindName(int kind) const { return kinds_[static_cast<std::size_t>(kind)].name; }
+    const Text& kindNameOf(int n) const { return kindName(kindOf(n)); }
+    // A kind's resources are numbered one after the other: n is the first of its run, where
+    // the tree shows the kind's group.
+    bool startsKind(int n) const { return n == 1 || kindOf(n) != kindOf(n - 1); }
     std::int64_t openedOffset(int n) const { return at(n).openedOffset; }
     Slot slot(int n) const { return {at(n).slotOffset, at(n).slotLength}; }
 

@@ -58,7 +58,7 @@ std::vector<Listed> listed(UiServices& ui, const ResourceCatalogue& catalogue) {
     for (int i = 0; i < ui.treeItemCount(); ++i) {
         const int n = resourceOfItem(ui, catalogue, i);
         if (n == 0) continue;
-        out.push_back({n, gbkToUtf8(catalogue.kindName(catalogue.kindOf(n))), ui.treeItemText(i),
+        out.push_back({n, gbkToUtf8(catalogue.kindNameOf(n)), ui.treeItemText(i),
                        catalogue.openedOffset(n), catalogue.data(n)});
     }
     return out;
