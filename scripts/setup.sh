@@ -12,6 +12,8 @@ PACKAGES=(
     qt6-base-dev qt6-translations-l10n libgl-dev
     fonts-wqy-microhei xvfb xdotool x11-apps x11-utils openbox
     dpkg-dev file
+    gcc-mingw-w64-x86-64 gcc-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+    icoutils python3-pefile imagemagick
 )
 
 missing=()
