@@ -403,6 +403,15 @@ def check_layout(old_data, new_data, in_place, signed, tail, failures):
     failures.check(any(s.VirtualAddress <= entry.VirtualAddress and entry.VirtualAddress
                        + entry.Size <= s.VirtualAddress + s.SizeOfRawData for s in new.sections),
                    "no section's raw data holds the resource directory")
+    # The loader maps the sections one after the other, each where the last one ends.
+    starts = [s.VirtualAddress for s in new.sections]
+    ends = [(s.VirtualAddress + max(s.Misc_VirtualSize, 1) + align - 1) // align * align
+            for s in new.sections]
+    failures.equal(starts[1:], ends[:-1], "where the sections start in memory, against where "
+                   "the ones before them end")
+    file_align = new.OPTIONAL_HEADER.FileAlignment
+    failures.equal([s.PointerToRawData % file_align for s in new.sections],
+                   [0] * len(new.sections), "section offsets in the file, modulo FileAlignment")
     ranges = sorted((s.PointerToRawData, s.PointerToRawData + s.SizeOfRawData)
                     for s in new.sections if s.SizeOfRawData)
     failures.check(all(a[1] <= b[0] for a, b in zip(ranges, ranges[1:])),
