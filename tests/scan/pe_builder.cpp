@@ -275,3 +275,23 @@ std::string describe(std::vector<pe::ResourceData> resources, bool sorted) {
 }
 
 }  // namespace kerbilo::testing
+
+namespace kerbilo::testing {
+
+ByteBuffer manyResourcesImage(std::size_t n) {
+    RawDirectory empty(16);
+    const ByteBuffer start = buildPe(samplePlan(empty.done(), true, true));
+    const auto image = pe::readImage(start.data(), start.size());
+    std::vector<pe::ResourceData> resources;
+    resources.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto v = static_cast<std::uint32_t>(i);
+        resources.push_back({pe::ResourceName::number(static_cast<std::uint16_t>(10 + i % 2)),
+                             pe::ResourceName::number(static_cast<std::uint16_t>(i / 2)),
+                             pe::ResourceName::number(1033), 0, ByteBuffer(&v, sizeof v)});
+    }
+    const pe::WriteResult w = pe::writeResources(start.data(), start.size(), *image, resources);
+    return pe::applySplices(start.data(), start.size(), w.splices);
+}
+
+}  // namespace kerbilo::testing

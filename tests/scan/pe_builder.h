@@ -118,6 +118,14 @@ std::string describe(const pe::ResourceName& name);
 
 namespace kerbilo::testing {
 
+// A PE32+ image whose resources are n numbered RCDATA-like leaves of 4 bytes, as two types
+// of n / 2 names each, written by the writer.
+ByteBuffer manyResourcesImage(std::size_t n);
+
+}  // namespace kerbilo::testing
+
+namespace kerbilo::testing {
+
 inline std::uint32_t le32(const ByteBuffer& b, std::int64_t at) {
     const auto i = static_cast<std::size_t>(at);
     return static_cast<std::uint32_t>(b[i] | (b[i + 1] << 8) | (b[i + 2] << 16)) |

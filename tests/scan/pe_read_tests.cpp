@@ -386,13 +386,28 @@ TEST(PeResources, OneLongNameSharedByManyLeavesIsCountedEachTime) {
     EXPECT_LE(image->resources.size(), 16'000'000u / 0xFFFF);
 }
 
+TEST(PeResources, AHundredThousandResourcesReadQuickly) {
+    const ByteBuffer bytes = manyResourcesImage(100'000);
+    const auto t0 = std::chrono::steady_clock::now();
+    const auto image = readBytes(bytes);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ASSERT_TRUE(image);
+    EXPECT_FALSE(image->resourcesDamaged);
+    ASSERT_EQ(image->resources.size(), 100'000u);
+    EXPECT_EQ(describe(image->resources.back().name), "49999");
+    EXPECT_LT(seconds, 1.0);
+}
+
 // Every prefix of a small image, each in a buffer of exactly its length (so a sanitizer
 // sees any read past it): never a resource outside the prefix, all of them once the prefix
-// holds the image.
+// holds the image, and writing resources back either refuses or round-trips.
 TEST(PeResources, EveryCutOfASmallImageStaysInsideItsBytes) {
     PePlan plan = samplePlan(SampleDirectory().raw.done(), true, true);
     plan.checksum = 1;
     const ByteBuffer whole = buildPe(plan);
+    std::vector<pe::ResourceData> changed = SampleDirectory::resources();
+    changed[1].bytes = ByteBuffer::fromText("a longer icon than the one it replaces");
     for (std::size_t length = 0; length <= whole.size(); ++length) {
         SCOPED_TRACE(length);
         const std::vector<std::uint8_t> exact(whole.data(), whole.data() + length);
@@ -410,6 +425,12 @@ TEST(PeResources, EveryCutOfASmallImageStaysInsideItsBytes) {
         if (length == whole.size()) {
             EXPECT_EQ(image->resources.size(), 5u);
         }
+        const pe::WriteResult w = pe::writeResources(exact.data(), exact.size(), *image, changed);
+        if (w.status != pe::WriteStatus::Written) continue;
+        const ByteBuffer out = pe::applySplices(exact.data(), exact.size(), w.splices);
+        const auto again = readBytes(out);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(describe(resourcesOf(*again, out)), describe(changed));
     }
 }
 
