@@ -8,19 +8,51 @@
 #include <cstdlib>
 #include <new>
 
+// Every form the program may use is replaced, so that each block is allocated and freed
+// the same way (a sanitizer checks they match).
 namespace {
+
 std::atomic<std::size_t> allocated{0};
+
+void* counted(std::size_t n) noexcept {
+    allocated.fetch_add(n, std::memory_order_relaxed);
+    return std::malloc(n ? n : 1);
+}
+void* countedOrThrow(std::size_t n) {
+    if (void* p = counted(n)) return p;
+    throw std::bad_alloc();
+}
+
 }  // namespace
 
 void* operator new(std::size_t n) {
-    allocated.fetch_add(n, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
+    return countedOrThrow(n);
+}
+void* operator new[](std::size_t n) {
+    return countedOrThrow(n);
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    return counted(n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    return counted(n);
 }
 void operator delete(void* p) noexcept {
     std::free(p);
 }
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
 void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
     std::free(p);
 }
 
