@@ -84,7 +84,8 @@ struct Image {
     DataDirectory certificateTable;  // data directory entry 4
     std::vector<Section> sections;
     // The headers and every section's raw data end here: what follows (an installer's
-    // payload, a certificate) is the overlay.
+    // payload, a certificate) is the overlay. When raw data runs past the bytes the image was
+    // cut short, and the extent is the bytes' end; what lies inside them is still read.
     std::int64_t extent = 0;
     // Every leaf of the resource directory that the walk reached, in directory order
     // (types, then names, then languages, each as the directory lists them), whose data lies
@@ -92,11 +93,19 @@ struct Image {
     std::vector<ResourceEntry> resources;
     // Some of the directory was skipped: a loop, an entry outside the bytes, a limit.
     bool resourcesDamaged = false;
+    // The directory's own structures (tables, their entries, names and data entries) lie in
+    // [resourceDirectoryBegin, resourceDirectoryEnd); both 0 when none was read. Data that
+    // lies in there is not written over in place.
+    std::int64_t resourceDirectoryBegin = 0;
+    std::int64_t resourceDirectoryEnd = 0;
 };
 
 struct Limits {
     // Leaves and directory tables visited before the walk stops (and says it was damaged).
     std::size_t maxVisits = 4'000'000;
+    // Code units of names read and copied into the leaves: one long name that many entries
+    // or leaves share is counted each time, so a small file cannot ask for gigabytes.
+    std::size_t maxNameUnits = 16'000'000;
 };
 
 // A quick test at a candidate "MZ": e_lfanew inside the bytes and "PE\0\0" there, with a
@@ -107,9 +116,13 @@ bool looksLikeImage(const std::uint8_t* data, std::size_t size);
 // the opened bytes, possibly more than the image). Nothing when the headers are not those
 // of a PE32 or PE32+ image of a known machine (x86, x64, ARM64, ARM) inside the bytes.
 // Never reads outside [data, data + size); linear in what it visits.
-std::optional<Image> readImage(const std::uint8_t* data, std::size_t size, const Limits& limits = {});
+std::optional<Image> readImage(const std::uint8_t* data, std::size_t size,
+                               const Limits& limits = {});
 
 // The offset of [rva, rva + length) when a section's raw data holds all of it; −1 otherwise.
+// A section holds the RVAs of as much of its raw data as the loader maps (VirtualSize bytes,
+// all of it when that is 0) and as lies before the extent. Of overlapping sections, which no
+// linker writes, the one reaching furthest is taken.
 std::int64_t rvaToOffset(const Image& image, std::uint32_t rva, std::uint32_t length);
 
 // The optional header's checksum of data[0, size), with the checksum field at
@@ -138,10 +151,12 @@ struct Splice {
 
 enum class WriteStatus {
     Written,
-    NoRoomForSection,  // the section table cannot take another entry: nothing to do
+    NoRoomForSection,  // the section table cannot take another entry (or the data directory
+                       // has no entry for resources): nothing to do
     TooLarge,          // the new resources would pass the format's 32-bit limits
     Damaged,           // the resource directory could not be read whole: rewriting it would
-                       // lose what was skipped
+                       // lose what was skipped; or a new directory is needed and the image
+                       // was cut short, so there is no sound place after it
 };
 
 struct WriteResult {
@@ -159,11 +174,14 @@ struct WriteResult {
 // holding every resource is added after the last section's raw data (or the resource
 // section grows, when it is the last) and the headers are updated: section table, data
 // directory, size of image, the certificate table removed (a signature over other bytes
-// is a false one). In both cases the checksum is recomputed when it was set.
+// is a false one). In both cases the checksum is recomputed when it was set. Of several
+// resources with one key, the last given is kept; when every resource already is as given,
+// there are no splices at all (and the signature stays).
 WriteResult writeResources(const std::uint8_t* bytes, std::size_t size, const Image& image,
                            const std::vector<ResourceData>& resources);
 
-// The bytes with the splices applied.
+// The bytes with the splices applied (sorted and apart, as writeResources gives them);
+// empty when memory runs out.
 ByteBuffer applySplices(const std::uint8_t* bytes, std::size_t size,
                         const std::vector<Splice>& splices);
 
