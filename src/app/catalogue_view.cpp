@@ -37,13 +37,16 @@ void WindowOpenView::scanned() {
     ui_.redrawControl(Control::Tree);
 }
 
-Text groupText(const Text& kindName) {
-    return concatText({kindName, app_text::groupSuffix()});
+Text groupText(const ResourceCatalogue& catalogue, int n) {
+    // A kind of the structure scan is named as what it holds ("图标资源"), not by a format
+    // a signature stands for.
+    if (catalogue.origin(n)) return catalogue.kindNameOf(n);
+    return concatText({catalogue.kindNameOf(n), app_text::groupSuffix()});
 }
 
 void publishKindGroup(UiServices& ui, Progress& progress, const ResourceCatalogue& catalogue,
                       int first, int count) {
-    const int group = ui.addTreeItem(-1, groupText(catalogue.kindNameOf(first)));
+    const int group = ui.addTreeItem(-1, groupText(catalogue, first));
     // The part of the kind's stage kept for the tree: a million nodes take seconds.
     progress.beginLaterPart(count);
     for (int i = 0; i < count; ++i) {

@@ -40,7 +40,8 @@ void publishCatalogue(UiServices& ui, const ResourceCatalogue& catalogue);
 // The resource number of tree item `item`, or 0 when it is no resource of this catalogue.
 int resourceOfItem(UiServices& ui, const ResourceCatalogue& catalogue, int item);
 
-// The text of a kind's group: "name格式资源".
-Text groupText(const Text& kindName);
+// The text of the group of resource n's kind: "name格式资源", or the name alone for a kind
+// of the structure scan ("图标资源").
+Text groupText(const ResourceCatalogue& catalogue, int n);
 
 }  // namespace kerbilo

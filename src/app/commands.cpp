@@ -28,11 +28,33 @@ bool refuseOverwritten(ProgramState& state, int item, int n) {
 // The resource's kind filter: its group's text + "文件|*." + suffix.
 Text kindFilter(const ProgramState& state, int n, const Text& suffix) {
     return concatText(
-        {groupText(state.catalogue.kindNameOf(n)), app_text::filterKindMiddle(), suffix});
+        {groupText(state.catalogue, n), app_text::filterKindMiddle(), suffix});
 }
 
 Text suffixOf(ProgramState& state, int n) {
     return exportSuffix(KindsFile::read(state.files), state.catalogue, n);
+}
+
+// Why a program's picture could not take the file; null for the other statuses.
+const Text* foundProblem(PutStatus status) {
+    switch (status) {
+        case PutStatus::WrongForm:
+            return &app_text::wrongForm();
+        case PutStatus::Damaged:
+            return &app_text::newFileDamaged();
+        case PutStatus::ProgramGone:
+            return &app_text::programGone();
+        case PutStatus::DirectoryDamaged:
+            return &app_text::directoryDamaged();
+        case PutStatus::NoRoom:
+            return &app_text::noRoomForSection();
+        case PutStatus::TooLarge:
+            return &app_text::resourcesTooLarge();
+        case PutStatus::NotReadBack:
+            return &app_text::notReadBack();
+        default:
+            return nullptr;
+    }
 }
 
 }  // namespace
@@ -154,9 +176,12 @@ Text describeTreeItem(ProgramState& state, int item) {
     const Text text = state.ui.treeItemText(item);
     const int n = resourceOfItem(state, item);
     if (n == 0) return text;
-    return concatText(
+    Text described = concatText(
         {text, "\r\n",
          describeInspection(inspectCatalogued(state, n), state.catalogue.dataLength(n))});
+    if (const ResourceOrigin* origin = state.catalogue.origin(n))
+        described += concatText({"\r\n", app_text::sourcePrefix(), origin->source});
+    return described;
 }
 
 void showSelectedResource(ProgramState& state) {
@@ -175,8 +200,10 @@ ReplaceResult replaceResource(ProgramState& state) {
     if (n == 0) return ReplaceResult::NotAResource;
     if (refuseOverwritten(state, item, n)) return ReplaceResult::Overwritten;
     FileDialogSettings& dialog = state.replaceDialog;
-    dialog.filter =
-        concatText({kindFilter(state, n, suffixOf(state, n)), "|", app_text::filterAllFiles()});
+    Text suffix = suffixOf(state, n);
+    // A program's icon takes a PNG picture as well as an icon file.
+    if (state.catalogue.origin(n) && suffix == "ico") suffix += ";*.png";
+    dialog.filter = concatText({kindFilter(state, n, suffix), "|", app_text::filterAllFiles()});
     if (dialog.initialFolder.empty()) dialog.initialFolder = state.openDialog.initialFolder;
     if (!ui.showFileDialog(dialog)) return ReplaceResult::Cancelled;
     const Text path = dialog.fileName;
@@ -206,10 +233,17 @@ ReplaceResult applyReplacement(ProgramState& state, int itemIndex, const ByteBuf
                     app_text::outOfMemory());
         return ReplaceResult::OutOfMemory;
     }
+    if (const Text* problem = foundProblem(put.status)) {
+        showFailure(state, app_text::cannotReplacePrefix(), ui.treeItemText(itemIndex), *problem);
+        return ReplaceResult::Unsuitable;
+    }
     // Modified means replacements not saved yet: only a replacement that happened sets it.
     state.file.modified = true;
     ui.setMenuItemDisabled(MenuItem::Save, false);
     showInPane(state, state.catalogue.data(n));
+    if (put.signatureRemoved)
+        ui.showMessage(app_text::signatureRemoved(), MessageStyle::OkInformation,
+                       app_text::noticeTitle());
     return ReplaceResult::Replaced;
 }
 
@@ -325,6 +359,23 @@ bool setOutputFolder(ProgramState& state) {
     return true;
 }
 
+bool structureScanOn(ProgramState& state) {
+    return KindsFile::read(state.files).structureScan();
+}
+
+bool toggleStructureScan(ProgramState& state) {
+    if (!commandsAllowed(state)) return false;
+    const bool on = !structureScanOn(state);
+    if (!writeStructureScan(state.files, on)) {
+        showFailure(state, app_text::cannotWriteKindsPrefix(), kindsFilePath(state.files),
+                    state.files.lastError());
+        return false;
+    }
+    // The open file stays as it was scanned: the status bar says when the change counts.
+    state.ui.setStatusText(on ? app_text::structureScanOn() : app_text::structureScanOff());
+    return true;
+}
+
 // ---- routing --------------------------------------------------------------------------
 
 bool runMenuCommand(ProgramState& state, MenuItem item) {
@@ -347,6 +398,9 @@ bool runMenuCommand(ProgramState& state, MenuItem item) {
             break;
         case MenuItem::ExportAllResources:
             command = [&state] { exportAllResources(state); };
+            break;
+        case MenuItem::StructureScan:
+            command = [&state] { toggleStructureScan(state); };
             break;
         default:
             return false;

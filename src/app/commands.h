@@ -47,6 +47,8 @@ enum class ReplaceResult {
     Overwritten,   // no longer in the file (another replacement rewrote it): a message said
                    // so before any file was chosen, and nothing changed, not the flag either
     Refused,       // busy
+    Unsuitable,    // a program's picture cannot take the file, or the program cannot take
+                   // the picture: a message said why, and nothing changed
 };
 
 // The "替换资源" command: asks for a file and puts it in the selected resource's slot.
@@ -76,6 +78,12 @@ bool saveFile(ProgramState& state);
 // stored in Resource.ini if that could be written; a name with a line break cannot be, and
 // a message says so).
 bool setOutputFolder(ProgramState& state);
+
+// "结构扫描" (structure scan) in the kinds file: whether it is on, and the checkable
+// "结构扫描" menu item, which turns it over and says in the status bar that the next open
+// follows it (a failed write is said and changes nothing).
+bool structureScanOn(ProgramState& state);
+bool toggleStructureScan(ProgramState& state);
 
 // The folder chooser owned by owner; the path without a trailing separator except for
 // "/". False, with folder emptied, when nothing was chosen.

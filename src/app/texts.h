@@ -55,6 +55,21 @@ KERBILO_GBK_TEXT(trailingBy, " 字节：按格式应为 ")
 KERBILO_GBK_TEXT(damaged, "已损坏")
 KERBILO_GBK_TEXT(unchecked, "格式本身没有结束标记")
 KERBILO_GBK_TEXT(cannotShow, "无法显示")
+KERBILO_GBK_TEXT(sourcePrefix, "来源:")
+
+// Why a Windows program's picture could not take the chosen file.
+KERBILO_GBK_TEXT(wrongForm, "图标需要 .ico 或 .png 文件,光标需要 .cur 文件,位图需要 .bmp 文件")
+KERBILO_GBK_TEXT(newFileDamaged, "新文件的结构已损坏")
+KERBILO_GBK_TEXT(programGone, "它所在的程序已无法读取")
+KERBILO_GBK_TEXT(directoryDamaged, "程序的资源目录已损坏,重写会丢失资源")
+KERBILO_GBK_TEXT(noRoomForSection, "程序的文件头没有空间再加一个节")
+KERBILO_GBK_TEXT(resourcesTooLarge, "程序的资源将超出格式的限制")
+KERBILO_GBK_TEXT(notReadBack, "写出的程序无法按原样读回,没有做任何修改")
+KERBILO_GBK_TEXT(signatureRemoved,
+                 "程序的数字签名已与其内容不符,已被移除。保存后的文件不再带有数字签名。")
+KERBILO_GBK_TEXT(structureScanOn, "结构扫描已打开,下次打开文件时生效")
+KERBILO_GBK_TEXT(structureScanOff, "结构扫描已关闭,下次打开文件时生效")
+KERBILO_GBK_TEXT(cannotWriteKindsPrefix, "无法写出资源种类文件:")
 
 // "无法…:" + subject, then on a new line "原因:" + reason: every failure message says what
 // could not be done to what, and why.

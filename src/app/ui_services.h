@@ -46,6 +46,7 @@ enum class MenuItem {
     ReplaceResource,
     ExportResource,
     ExportAllResources,
+    StructureScan,
     About,
     UpdateLibraries,
 };

@@ -208,7 +208,8 @@ int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
 }
 
 int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& command,
-                      const std::vector<RowColumn>& columns, const RowSource& rows) {
+                      std::vector<RowColumn> columns, const RowSource& rows,
+                      const std::vector<RowColumn>& structureColumns) {
     const Args args = parseArgs(argc, argv, command);
     const std::string usage = command.usage();
     if (const std::optional<int> done = checkFilesCommand(env, args, command.name, usage))
@@ -218,9 +219,12 @@ int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& comm
     BatchOptions batch;
     std::optional<Listing::Format> format;
     for (const std::optional<std::string>& problem :
-         {readEnds(args, options), readBatchOptions(args, batch), readListingFormat(args, format)})
+         {readScanOptions(args, options), readBatchOptions(args, batch),
+          readListingFormat(args, format)})
         if (problem) return usageError(env, *problem, usage);
     const std::optional<std::string> config = args.value("--config");
+    if (settleStructureScan(env, config, options))
+        columns.insert(columns.end(), structureColumns.begin(), structureColumns.end());
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
 
     int worst = kExitOk;

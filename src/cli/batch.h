@@ -71,10 +71,11 @@ using RowSource = std::function<void(Session&, unsigned cores,
 
 // list and inspect alike: FILE arguments and folders (-r, -L, -j N), --config, --ends, and
 // the listing's format, as `command` declares them. One file prints its rows as they come,
-// under `columns`; several gain a leading file column and print in argument and walk order.
-// Returns the exit code.
+// under `columns` (and `structureColumns` after them when structures are scanned); several
+// gain a leading file column and print in argument and walk order. Returns the exit code.
 int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& command,
-                      const std::vector<RowColumn>& columns, const RowSource& rows);
+                      std::vector<RowColumn> columns, const RowSource& rows,
+                      const std::vector<RowColumn>& structureColumns = {});
 
 // The worse of two exit codes: a usage error over a failure over success.
 inline int worse(int a, int b) {

@@ -173,12 +173,23 @@ std::optional<int> checkFileCommand(CliEnv& env, const Args& args, const char* n
     return std::nullopt;
 }
 
-std::optional<std::string> readEnds(const Args& args, OpenOptions& options) {
+std::optional<std::string> readScanOptions(const Args& args, OpenOptions& options) {
+    options.structureScan = args.has("--deep");
     const std::optional<std::string> ends = args.value("--ends");
     if (!ends || *ends == "tail") return std::nullopt;
     if (*ends != "format") return "--ends takes tail or format";
     options.endsByFormat = true;
     return std::nullopt;
+}
+
+bool settleStructureScan(CliEnv& env, const std::optional<std::string>& configUtf8,
+                         OpenOptions& options) {
+    if (!options.structureScan) {
+        KindsFileRedirect files(
+            env.files, configUtf8 ? std::optional<Text>(utf8ToGbk(*configUtf8)) : std::nullopt);
+        options.structureScan = KindsFile::read(files).structureScan();
+    }
+    return options.structureScan;
 }
 
 std::optional<int> checkFilesCommand(CliEnv& env, const Args& args, const char* name,

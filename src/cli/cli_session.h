@@ -119,8 +119,14 @@ std::optional<int> checkFilesCommand(CliEnv& env, const Args& args, const char* 
 bool severalFiles(const Args& args);
 std::optional<int> parseResourceNumber(const std::string& text);
 // --ends tail (the kinds file decides, as the window does) or --ends format (every kind
-// ends its resources where the picture format ends). A usage problem, or nothing.
-std::optional<std::string> readEnds(const Args& args, OpenOptions& options);
+// ends its resources where the picture format ends), and --deep (the structure scan). A
+// usage problem, or nothing.
+std::optional<std::string> readScanOptions(const Args& args, OpenOptions& options);
+// Whether the commands scan structures: --deep, or "结构扫描=是" in the kinds file in use.
+// Sets options.structureScan accordingly, so that every file of the command is scanned
+// alike even when the kinds file changes meanwhile.
+bool settleStructureScan(CliEnv& env, const std::optional<std::string>& configUtf8,
+                         OpenOptions& options);
 std::string utf8(const Text& gbk);
 
 int listCommand(CliEnv& env, int argc, char** argv);

@@ -47,9 +47,10 @@ namespace {
 
 // Export all of one opened file into outputFolder/subfolder (the file's name when empty),
 // making the folders above it; the summary on stdout, failures on stderr.
-int exportAll(Session& session, const std::string& subfolder, bool jsonLines) {
+int exportAll(Session& session, const std::string& subfolder, bool jsonLines, bool sourceColumn) {
     CliEnv& env = session.env;
     ExportAllOptions options;
+    options.sourceColumn = sourceColumn;
     options.subfolder = utf8ToGbk(subfolder);
     options.jsonLinesManifest = jsonLines;
     // Exported where it lies (the current folder, by default), a file cannot give its name
@@ -111,11 +112,12 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
     options.mapFile = true;  // only read: a file larger than memory still exports
     BatchOptions batch;
     for (const std::optional<std::string>& problem :
-         {readEnds(args, options), readBatchOptions(args, batch)})
+         {readScanOptions(args, options), readBatchOptions(args, batch)})
         if (problem) return usageError(env, *problem, usage);
     const std::optional<std::string> resource = args.value("--resource");
     const std::optional<std::string> target = args.value("-o");
     const std::optional<std::string> config = args.value("--config");
+    const bool structures = options.structureScan;
     std::optional<int> n;
     if (resource) {
         n = parseResourceNumber(*resource);
@@ -154,27 +156,55 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
         Session session(env, config, options);
         if (!session.ready(inputs.front().path)) return kExitFailed;
         session.outputFolder = utf8ToGbk(*out);
-        return exportAll(session, {}, jsonLines);
+        return exportAll(session, {}, jsonLines, structures);
     }
-    return worse(worst, runBatch(
-                            env, inputs, batch.jobs,
-                            [&](const Input& input, CliEnv& fileEnv) {
-                                return withOpenedFile(
-                                    input, fileEnv, config, options,
-                                    [&](Session& session, FileResult&) {
-                                        session.outputFolder = utf8ToGbk(*out);
-                                        return exportAll(session, input.exportFolder, jsonLines);
-                                    });
-                            },
-                            [&](const FileResult& r) { env.out << r.out; }));
+    return worse(
+        worst, runBatch(
+                   env, inputs, batch.jobs,
+                   [&](const Input& input, CliEnv& fileEnv) {
+                       return withOpenedFile(
+                           input, fileEnv, config, options, [&](Session& session, FileResult&) {
+                               session.outputFolder = utf8ToGbk(*out);
+                               return exportAll(session, input.exportFolder, jsonLines, structures);
+                           });
+                   },
+                   [&](const FileResult& r) { env.out << r.out; }));
 }
+
+namespace {
+
+// Why a program's picture could not take the new file; nothing for the other statuses.
+const char* foundProblem(PutStatus status) {
+    switch (status) {
+        case PutStatus::WrongForm:
+            return "cannot take that file: an icon takes an .ico or .png file, a cursor a .cur "
+                   "file, a bitmap a .bmp file";
+        case PutStatus::Damaged:
+            return "the new file's structure is damaged";
+        case PutStatus::ProgramGone:
+            return "the program that held it no longer reads as one";
+        case PutStatus::DirectoryDamaged:
+            return "the program's resource directory is damaged, and rewriting it would lose "
+                   "resources";
+        case PutStatus::NoRoom:
+            return "the program's headers have no room for another section";
+        case PutStatus::TooLarge:
+            return "the program's resources would pass the format's limits";
+        case PutStatus::NotReadBack:
+            return "the program as written did not read back as it should";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
 
 int replaceCommand(CliEnv& env, int argc, char** argv) {
     const Args args = parseArgs(argc, argv, kReplaceDoc);
     const std::string usage = kReplaceDoc.usage();
     if (const std::optional<int> done = checkFileCommand(env, args, "replace", usage)) return *done;
     OpenOptions options;
-    if (const std::optional<std::string> problem = readEnds(args, options))
+    if (const std::optional<std::string> problem = readScanOptions(args, options))
         return usageError(env, *problem, usage);
     const std::optional<std::string> target = args.value("-o");
     if (!target) return usageError(env, "replace needs -o OUT", usage);
@@ -197,6 +227,7 @@ int replaceCommand(CliEnv& env, int argc, char** argv) {
 
     Session session(env, args.value("--config"), options);
     if (!session.ready(args.positional[0])) return kExitFailed;
+    bool signatureRemoved = false;
     const Growth growth = args.has("--yes") ? Growth::Allow : Growth::Refuse;
     for (const auto& [n, with] : pairs) {
         if (!session.doc.catalogue.contains(n)) {
@@ -231,6 +262,12 @@ int replaceCommand(CliEnv& env, int argc, char** argv) {
                     << n << env.say("; nothing was written") << "\n";
             return kExitFailed;
         }
+        if (const char* problem = foundProblem(put.status)) {
+            env.err << "kerbilo-cli: " << env.say("resource") << " " << n << ": "
+                    << env.say(problem) << env.say("; nothing was written") << "\n";
+            return kExitFailed;
+        }
+        signatureRemoved = signatureRemoved || put.signatureRemoved;
     }
     const WriteResult saved = saveCopy(session.files, session.doc.file, utf8ToGbk(*target));
     if (!saved.written) {
@@ -238,6 +275,12 @@ int replaceCommand(CliEnv& env, int argc, char** argv) {
                 << env.reason(saved.error) << "\n";
         return kExitFailed;
     }
+    if (signatureRemoved)
+        env.err << "kerbilo-cli: "
+                << env.say(
+                       "the program's digital signature no longer matched its bytes and "
+                       "was removed from")
+                << " " << *target << "\n";
     env.out << "replaced " << pairs.size() << (pairs.size() == 1 ? " resource" : " resources")
             << ", saved " << *target << "\n";
     return kExitOk;

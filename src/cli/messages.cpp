@@ -37,6 +37,18 @@ constexpr Phrase kPhrases[] = {
     {"the new data is longer than the resource:", "新数据比原资源长:"},
     {"bytes instead of", "字节,原为"},
     {"bytes", "字节"},
+    {"cannot take that file: an icon takes an .ico or .png file, a cursor a .cur file, a "
+     "bitmap a .bmp file",
+     "不能使用该文件:图标需要 .ico 或 .png 文件,光标需要 .cur 文件,位图需要 .bmp 文件"},
+    {"the new file's structure is damaged", "新文件的结构已损坏"},
+    {"the program that held it no longer reads as one", "它所在的程序已无法读取"},
+    {"the program's resource directory is damaged, and rewriting it would lose resources",
+     "程序的资源目录已损坏,重写会丢失资源"},
+    {"the program's headers have no room for another section", "程序的文件头没有空间再加一个节"},
+    {"the program's resources would pass the format's limits", "程序的资源将超出格式的限制"},
+    {"the program as written did not read back as it should", "写出的程序无法按原样读回"},
+    {"the program's digital signature no longer matched its bytes and was removed from",
+     "程序的数字签名已与其内容不符,已从以下文件移除:"},
 };
 
 }  // namespace

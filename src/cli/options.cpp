@@ -55,6 +55,7 @@ namespace {
 // The options several commands take, spelled alike everywhere.
 const Option kConfig{"--config", {}, "PATH"};
 const Option kEnds{"--ends", {}, "format"};
+const Option kDeep{"--deep"};
 const Option kRecursive{"-r"};
 const Option kFollowLinks{"-L"};
 const Option kJobs{"-j", {}, "N"};
@@ -68,6 +69,8 @@ const Option kHelp{"--help"};
 const OptionDoc kConfigEntry{{kConfig}, {"read the resource kinds from PATH (nothing is written)"}};
 const OptionDoc kEndsEntry{{kEnds},
                            {"end each resource where its picture format ends (see list --help)"}};
+const OptionDoc kDeepEntry{{kDeep},
+                           {"also find the pictures of Windows programs (see list --help)"}};
 const OptionDoc kBatchEntry{{kRecursive, kFollowLinks, kJobs},
                             {"as for list: read folders, follow links, N files at once"}};
 const OptionDoc kJsonLinesEntry{{kJsonLines},
@@ -79,7 +82,7 @@ const OptionDoc kHelpEntry{{kHelp}, {"show this text"}};
 const CommandDoc kListDoc{
     "list",
     "usage: kerbilo-cli list FILE... [-r] [-L] [-j N] [--config PATH] [--json | --jsonl]\n"
-    "                   [--ends format]\n",
+    "                   [--ends format] [--deep]\n",
     "Scans FILE for every resource kind and lists what it finds, one line per resource in\n"
     "the order of the window's tree:\n"
     "  number<TAB>kind<TAB>label<TAB>offset<TAB>length\n"
@@ -110,6 +113,13 @@ const CommandDoc kListDoc{
           "(PNG, JPEG, GIF, BMP, ICO, CUR), else at the first tail, as a",
           "kind whose \"结束方式\" key says \"格式\" does; --ends tail (the",
           "default) leaves it to the kinds file"}},
+        {{kDeep},
+         {"structure scan: also find the icons, cursors, bitmaps and",
+          "pictures that Windows programs (at the start of FILE or inside",
+          "it) keep in their resources, listed after the kinds' resources",
+          "under kinds of their own, as \"结构扫描=是\" in the kinds file",
+          "does; inspect then adds a source column (pe:TYPE/NAME/LANGUAGE,",
+          "pe@OFFSET: for a program inside FILE)"}},
         kHelpEntry,
     },
     "Exit codes: 0 listed, 1 a file or the kinds file cannot be read, 2 usage error; with\n"
@@ -118,7 +128,7 @@ const CommandDoc kListDoc{
 const CommandDoc kInspectDoc{
     "inspect",
     "usage: kerbilo-cli inspect FILE... [-r] [-L] [-j N] [--config PATH] [--json | --jsonl]\n"
-    "                      [--ends format]\n",
+    "                      [--ends format] [--deep]\n",
     "Scans FILE as list does and tells, for every resource, what it really is:\n"
     "  number kind label offset length format width height frames verdict extent sha256\n"
     "the first five as list prints them; format PNG, JPEG, GIF, BMP, ICO, CUR or PCX\n"
@@ -142,6 +152,7 @@ const CommandDoc kInspectDoc{
         {{kJson}, {"print a JSON array of objects with those keys instead"}},
         kJsonLinesEntry,
         kEndsEntry,
+        kDeepEntry,
         kHelpEntry,
     },
     "Exit codes: 0 inspected, 1 a file or the kinds file cannot be read, 2 usage error; with\n"
@@ -150,8 +161,9 @@ const CommandDoc kInspectDoc{
 const CommandDoc kExportDoc{
     "export",
     "usage: kerbilo-cli export FILE... [-r] [-L] [-j N] [--out DIR] [--config PATH]\n"
-    "                          [--jsonl] [--ends format]\n"
-    "       kerbilo-cli export FILE --resource N -o PATH [--config PATH] [--ends format]\n",
+    "                          [--jsonl] [--ends format] [--deep]\n"
+    "       kerbilo-cli export FILE --resource N -o PATH [--config PATH] [--ends format]\n"
+    "                          [--deep]\n",
     "Without --resource: exports every resource of FILE, as the window's export-all does,\n"
     "to DIR/NAME/LABEL.SUFFIX (NAME the file's name, LABEL the tree label, SUFFIX the\n"
     "kind's suffix from the kinds file), and DIR/NAME/manifest.tsv recording every file\n"
@@ -175,6 +187,7 @@ const CommandDoc kExportDoc{
         {{{"-o", {}, "PATH"}}, {"target file of the single export"}},
         kConfigEntry,
         kEndsEntry,
+        kDeepEntry,
         kHelpEntry,
     },
     "Exit codes: 0 everything written, 1 a file could not be read or written, 2 usage error;\n"
@@ -183,14 +196,17 @@ const CommandDoc kExportDoc{
 const CommandDoc kReplaceDoc{
     "replace",
     "usage: kerbilo-cli replace FILE --resource N --with NEWFILE [--resource N --with NEWFILE]...\n"
-    "                           -o OUT [--yes] [--config PATH] [--ends format]\n",
+    "                           -o OUT [--yes] [--config PATH] [--ends format] [--deep]\n",
     "Replaces resource N (numbered as `list` prints them) by the bytes of NEWFILE in the\n"
     "in-memory copy of FILE, pair by pair in the order given, then saves the whole copy to\n"
     "OUT. New data not longer than the resource's stretch is written there followed by zero\n"
     "bytes, so the file keeps its length; longer data grows the file, which needs --yes.\n"
     "Either way the resource's whole stretch is rewritten: a resource that encloses it grows\n"
     "with it, and one inside it or across its edge is no longer in the file and cannot be\n"
-    "replaced by a later pair.\n",
+    "replaced by a later pair.\n"
+    "A picture of a Windows program (--deep) takes an .ico, .cur, .bmp or .png file, turned\n"
+    "into the form the program stores; when it does not fit, the program's resources are\n"
+    "rebuilt in a new section, and a signature it carried is removed (said on stderr).\n",
     16,
     {
         {{kResource}, {"the resource to replace; each is followed by its --with"}},
@@ -199,6 +215,7 @@ const CommandDoc kReplaceDoc{
         {{{"--yes"}}, {"allow replacements that grow the file"}},
         kConfigEntry,
         kEndsEntry,
+        kDeepEntry,
         kHelpEntry,
     },
     "Exit codes: 0 saved, 1 a file could not be read or written, a growth was not allowed\n"
@@ -227,6 +244,8 @@ const CommandDoc kRenderDoc{
         {{kConfig}, {"resource kinds to scan with (for --resource)"}},
         {{kEnds},
          {"end resources where their picture format ends (for", "--resource; see list --help)"}},
+        {{kDeep},
+         {"also find the pictures of Windows programs (for", "--resource; see list --help)"}},
         {{{"--size", {}, "WxH"}}, {"pane size in pixels (default 464x312)"}},
         {{{"--stretch"}},
          {"stretch the picture over the pane (default: centred,", "never enlarged)"}},
@@ -262,7 +281,8 @@ const char* const kMainUsage =
     "\n"
     "list, inspect and export take several files and folders (-r, -L) and work on N at\n"
     "once (-j N). Commands that scan also take --ends format: end each resource where its\n"
-    "picture format ends instead of at the first tail.\n"
+    "picture format ends instead of at the first tail, and --deep: also find the icons,\n"
+    "cursors and bitmaps of Windows programs.\n"
     "kerbilo-cli COMMAND --help explains a command's options.\n"
     "Exit codes: 0 success, 1 a file could not be read or written, 2 usage error.\n";
 

@@ -84,7 +84,7 @@ std::optional<std::string> readOptions(const Args& args, RenderOptions& o) {
         }
     }
     if (args.has("--stretch")) o.settings.mode = DisplayMode::Stretched;
-    if (std::optional<std::string> problem = readEnds(args, o.scan)) return problem;
+    if (std::optional<std::string> problem = readScanOptions(args, o.scan)) return problem;
     if (args.positional.empty()) return "no input file";
     if (o.output.empty()) return "no output file (-o OUT.png)";
     o.input = args.positional[0];

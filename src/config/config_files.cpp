@@ -124,6 +124,16 @@ bool KindsFile::endsByFormat(std::string_view kindName) const {
     return field(kindName, KindField::Ending) == config_text::endingByFormat();
 }
 
+bool KindsFile::structureScan() const {
+    return lookup(config_text::structureScanKey(), "") == config_text::yes();
+}
+
+bool writeStructureScan(FileServices& files, bool on) {
+    return files.writeIniValue(kindsFilePath(files), kSettingsSection,
+                               config_text::structureScanKey(),
+                               on ? config_text::yes() : config_text::no());
+}
+
 Text readOutputFolder(FileServices& files) {
     return files.readIniValue(settingsFilePath(files), kSettingsSection,
                               config_text::outputFolderKey(), files.programDirectory());

@@ -48,12 +48,19 @@ class KindsFile {
     // A kind whose "结束方式" (ending) key says "格式" (format) ends each resource where the
     // picture format's own structure ends, rather than at the first tail.
     bool endsByFormat(std::string_view kindName) const;
+    // "结构扫描=是" (structure scan): besides the kinds' signatures, the opened bytes are
+    // searched for files whose own structures lead to pictures that carry no signature
+    // (the icons, cursors and bitmaps of a Windows program).
+    bool structureScan() const;
 
   private:
     Text lookup(std::string_view key, std::string_view defaultValue) const;
 
     std::optional<ByteBuffer> content_;
 };
+
+// Sets "结构扫描" in the kinds file to "是" or "否", every other line kept as it is.
+bool writeStructureScan(FileServices& files, bool on);
 
 // The output folder: the one stored in Resource.ini, else the program directory.
 Text readOutputFolder(FileServices& files);

@@ -11,5 +11,8 @@ KERBILO_GBK_TEXT(tailFillField, "尾补齐")
 KERBILO_GBK_TEXT(outputFolderKey, "输出文件夹")
 KERBILO_GBK_TEXT(endingField, "结束方式")
 KERBILO_GBK_TEXT(endingByFormat, "格式")
+KERBILO_GBK_TEXT(structureScanKey, "结构扫描")
+KERBILO_GBK_TEXT(yes, "是")
+KERBILO_GBK_TEXT(no, "否")
 
 }  // namespace kerbilo::config_text

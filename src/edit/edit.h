@@ -30,12 +30,25 @@ enum class PutStatus {
     OutOfMemory,  // the copy could not be made: nothing changed
     Overwritten,  // another replacement rewrote the slot: the resource is no longer in the
                   // file, and nothing changed
+    // Only for a resource found by structure (a Windows program's picture); nothing changed:
+    WrongForm,         // the new file is not one it can take (an .ico for a bitmap, a text)
+    Damaged,           // the new file's own structure does not hold together
+    ProgramGone,       // the program it lies in no longer reads as one, or lost the resource
+    DirectoryDamaged,  // the program's resource directory could not be read whole, and
+                       // rewriting it would lose what was skipped
+    NoRoom,            // no room in the program's headers for the section the resources need
+    TooLarge,          // the program's resources would pass the format's limits
+    NotReadBack,       // the program as written did not read back with exactly its resources
 };
 
 struct PutResult {
     PutStatus status = PutStatus::Put;
     std::int64_t newLength = 0;   // L: the new data
     std::int64_t slotLength = 0;  // S: the slot it goes into
+    // A program's picture: its resources were rebuilt in a section of their own (the file
+    // grew), and the signature the program carried, which no longer matched, was removed.
+    bool rebuilt = false;
+    bool signatureRemoved = false;
 };
 
 // Puts data in the slot of resource n (1 ≤ n ≤ catalogue size): zero-filled when it is not
@@ -43,6 +56,12 @@ struct PutResult {
 // and later slots move. Either way the whole slot is rewritten: the resources inside it or
 // across its edges are overwritten (ResourceCatalogue::rewriteSlot) and cannot be put
 // afterwards. Leaves the modified flag and the window to the caller.
+//
+// A resource found by structure (a Windows program's picture) instead takes data as a file
+// of its kind (.ico, .cur, .bmp, .png), turned into the form the program stores: written
+// where the old one was when it fits, else with the program's resources rebuilt (growth
+// is not asked: a program's resources are its own to grow). The other pictures of that
+// program are read again from the result.
 PutResult putResourceData(Document& doc, int n, const ByteBuffer& data, Growth growth);
 
 // The question asked before a replacement grows the file: L, S and the warning.
@@ -78,6 +97,9 @@ struct ExportAllOptions {
     // itself, exported into its own folder), the first of name_资源, name_资源2, … that is
     // a folder or free is used instead.
     bool avoidTakenName = false;
+    // The manifests gain a source column (where a resource found by structure came from),
+    // as they do when the kinds file turns the structure scan on.
+    bool sourceColumn = false;
     // Told after each resource was written or failed, with its number (the window shows
     // "正在写出:" and the label).
     std::function<void(int n)> written;

@@ -1,4 +1,5 @@
 #include <sstream>
+#include <unordered_set>
 
 #include "config/config_files.h"
 #include "edit/edit.h"
@@ -11,6 +12,7 @@
 namespace kerbilo {
 
 Text exportSuffix(const KindsFile& kindsFile, const ResourceCatalogue& catalogue, int n) {
+    if (const ResourceOrigin* origin = catalogue.origin(n)) return origin->suffix;
     return kindsFile.suffix(catalogue.kindNameOf(n));
 }
 
@@ -25,14 +27,14 @@ namespace {
 // The records of the files written, as manifest.tsv and manifest.jsonl hold them.
 class Manifest {
   public:
-    Manifest(const Document& doc, bool jsonLines)
-        : doc_(doc), rows_(doc.catalogue), jsonLines_(jsonLines) {}
+    Manifest(const Document& doc, bool jsonLines, bool sourceColumn)
+        : doc_(doc), rows_(doc.catalogue), jsonLines_(jsonLines), columns_(columns(sourceColumn)) {}
 
     void add(int n, const Text& path) {
         ResourceRow row = rows_.row(n, judgeResource(doc_, n));
         row.path = gbkToUtf8(path);
         std::vector<Cell> cells;
-        row.appendCells(columns(), cells);
+        row.appendCells(columns_, cells);
         tsv_.row(cells);
         if (jsonLines_) jsonl_.row(cells);
     }
@@ -47,20 +49,22 @@ class Manifest {
     }
 
   private:
-    static const std::vector<RowColumn>& columns() {
+    static std::vector<RowColumn> columns(bool source) {
         using C = RowColumn;
-        static const std::vector<RowColumn> columns = {C::Number, C::Kind,   C::Label,  C::Offset,
-                                                       C::Length, C::Sha256, C::Path,   C::Format,
-                                                       C::Width,  C::Height, C::Frames, C::Verdict};
+        std::vector<RowColumn> columns = {C::Number, C::Kind,   C::Label,  C::Offset,
+                                          C::Length, C::Sha256, C::Path,   C::Format,
+                                          C::Width,  C::Height, C::Frames, C::Verdict};
+        if (source) columns.push_back(C::Source);
         return columns;
     }
     const Document& doc_;
     ResourceRows rows_;
     bool jsonLines_;
+    std::vector<RowColumn> columns_;
     std::ostringstream tsvOut_;
     std::ostringstream jsonlOut_;
-    Listing tsv_{tsvOut_, Listing::Format::Tsv, columnNames(columns())};
-    Listing jsonl_{jsonlOut_, Listing::Format::Jsonl, columnNames(columns())};
+    Listing tsv_{tsvOut_, Listing::Format::Tsv, columnNames(columns_)};
+    Listing jsonl_{jsonlOut_, Listing::Format::Jsonl, columnNames(columns_)};
 };
 
 }  // namespace
@@ -80,20 +84,26 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         report.folderRenamed = true;
     }
     report.folder = folder;
-    Manifest manifest(doc, options.jsonLinesManifest);
     const ResourceCatalogue& catalogue = doc.catalogue;
     const KindsFile kindsFile = KindsFile::read(files);
+    Manifest manifest(doc, options.jsonLinesManifest,
+                      options.sourceColumn || kindsFile.structureScan());
     // The progress counts what the tree shows: each kind's group, then its resources.
     int groups = 0;
     for (int n = 1; n <= catalogue.size(); ++n) groups += catalogue.startsKind(n);
     services.progress.beginStage(1.0, catalogue.size() + groups);
     Text suffix;
+    // Only a catalogue with programs' pictures can name one path twice by design.
+    const bool structures = catalogue.containerCount() > 0;
+    std::unordered_set<Text> taken;
     for (int n = 1, item = 0; n <= catalogue.size(); ++n, ++item) {
         if (catalogue.startsKind(n)) {
             services.progress.reached(item++);
             services.progress.step();
             suffix = exportSuffix(kindsFile, catalogue, n);
         }
+        // A resource found by structure has the suffix of what it was composed as.
+        if (const ResourceOrigin* origin = catalogue.origin(n)) suffix = origin->suffix;
         services.progress.reached(item);
         services.progress.step();
         // Usually exists already after the first; that failure is harmless. Its reason is
@@ -101,7 +111,14 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         const bool made = files.createDirectory(folder);
         const FileError folderFailure = made ? FileError{} : files.lastFailure();
         const Text label = resourceLabel(catalogue, n);
-        const Text path = concatText({folder, "/", label, ".", suffix});
+        Text path = concatText({folder, "/", label, ".", suffix});
+        // A program's picture may lie where a signature found one of the same suffix (a PNG
+        // kept whole): it gets a name of its own rather than overwrite that file.
+        if (structures) {
+            if (catalogue.origin(n) && taken.count(path))
+                path = concatText({folder, "/", label, "_", intToText(n), ".", suffix});
+            taken.insert(path);
+        }
         if (files.writeWholeFile(path, catalogue.data(n))) {
             ++report.written;
             manifest.add(n, path);

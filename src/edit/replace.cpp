@@ -12,7 +12,10 @@ Text growthWarning(std::int64_t newLength, std::int64_t slotLength) {
                        edit_text::sizeWarningQuestion()});
 }
 
+PutResult putFoundResource(Document& doc, int n, const ByteBuffer& data);
+
 PutResult putResourceData(Document& doc, int n, const ByteBuffer& data, Growth growth) {
+    if (doc.catalogue.origin(n)) return putFoundResource(doc, n, data);
     const Slot slot = doc.catalogue.slot(n);
     PutResult result{PutStatus::Put, bufferLength(data), slot.length};
     if (doc.catalogue.overwritten(n)) {

@@ -36,6 +36,8 @@ const char* columnName(RowColumn column) {
             return "sha256";
         case RowColumn::Path:
             return "path";
+        case RowColumn::Source:
+            return "source";
     }
     return "";
 }
@@ -106,6 +108,9 @@ void ResourceRow::appendCells(const std::vector<RowColumn>& columns,
             case RowColumn::Path:
                 cells.push_back(Cell::text(path));
                 break;
+            case RowColumn::Source:
+                cells.push_back(Cell::text(source));
+                break;
         }
     }
 }
@@ -124,6 +129,7 @@ ResourceRow ResourceRows::row(int n, std::optional<Judged> judged) {
     r.offset = catalogue_.openedOffset(n);
     r.length = catalogue_.dataLength(n);
     r.judged = std::move(judged);
+    if (const ResourceOrigin* origin = catalogue_.origin(n)) r.source = gbkToUtf8(origin->source);
     return r;
 }
 

@@ -28,6 +28,7 @@ enum class RowColumn {
     Extent,
     Sha256,
     Path,
+    Source,  // where a resource found by structure came from; empty for a signature's
 };
 
 // The names of the columns, as header lines and JSON keys carry them.
@@ -50,7 +51,8 @@ struct ResourceRow {
     std::int64_t offset = 0;  // of its head in the opened file
     std::int64_t length = 0;  // of its data
     std::optional<Judged> judged;
-    std::string path;  // the file a manifest records it in, UTF-8
+    std::string path;    // the file a manifest records it in, UTF-8
+    std::string source;  // ResourceOrigin::source, UTF-8
 
     // Appends the row's cells in the order of columns. A format, frame count, size or
     // extent that is unknown, or was not judged, is null; so is everything judging tells

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/byte_buffer.h"
+#include "scan/pe_image.h"
 
 namespace kerbilo {
 
@@ -19,6 +20,18 @@ struct Slot {
 };
 
 class ResourceCatalogue;
+
+// Where a resource found through a file's own structure came from, rather than by a kind's
+// signature: the file it lies in (a container: a Windows program at some offset of the
+// opened bytes), and its place there.
+struct ResourceOrigin {
+    int container = 0;  // ResourceCatalogue::container
+    Text source;        // as listings show it: "pe:ICON/1/1033", "pe@1A00:BITMAP/2/2052"
+    Text suffix;        // the export suffix: what the data was composed as
+    pe::ResourceName type;
+    pe::ResourceName name;
+    pe::ResourceName language;
+};
 
 // A resource's label: its label position (1-based offset) in hexadecimal, as the tree, the
 // listings and the export's file names show it.
@@ -34,6 +47,23 @@ class ResourceCatalogue {
 
     // offset: 0-based head position as opened; stretch: head's first through tail's last byte.
     void append(int kind, std::int64_t offset, std::int64_t stretch);
+
+    // A file inside the opened bytes whose structure leads to resources; returns its index.
+    // Its slot follows replacements as resources' slots do.
+    int addContainer(Slot slot);
+    Slot container(int index) const { return containers_[static_cast<std::size_t>(index)]; }
+    int containerCount() const { return static_cast<int>(containers_.size()); }
+    // A resource found through a container's structure: `data` (composed from the
+    // structure: an icon's directory rebuilt, a bitmap's file header) is what it is, and
+    // [offset, offset + length) the bytes it was found at.
+    void appendFound(int kind, std::int64_t offset, std::int64_t length, ByteBuffer data,
+                     ResourceOrigin origin);
+    // Null for a resource found by signature.
+    const ResourceOrigin* origin(int n) const;
+    // After its container was rewritten: where the resource lies now and what it is.
+    void refreshFound(int n, Slot slot, ByteBuffer data);
+    // The resource is no longer in the copy (its container lost it).
+    void markOverwritten(int n) { entries_[static_cast<std::size_t>(n - 1)].overwritten = 1; }
 
     int size() const { return static_cast<int>(entries_.size()); }
     bool contains(std::int64_t n) const { return n >= 1 && n <= size(); }
@@ -61,6 +91,10 @@ class ResourceCatalogue {
     // rewritten stretch (inside it, or across either of its edges) is overwritten.
     void rewriteSlot(int n, std::int64_t newLength);
 
+    // Bytes [offset, offset + oldLength) of the copy became newLength bytes: the same rules
+    // for every slot and container (inserting at an offset moves what starts there).
+    void rewriteRange(std::int64_t offset, std::int64_t oldLength, std::int64_t newLength);
+
     // True once another resource's replacement rewrote bytes of this one's slot without
     // enclosing it: the resource is no longer in the copy, and its slot means nothing.
     // Its data is still the catalogue's.
@@ -81,12 +115,20 @@ class ResourceCatalogue {
         std::uint32_t overwritten : 1;  // the flag fits beside the kind: millions of entries
         std::int32_t own;               // index into owned_, −1 while the data is a view
     };
+    struct Owned {
+        ByteBuffer data;
+        std::int32_t origin = -1;  // index into origins_ for a resource found by structure
+    };
+    // Moves, grows or marks as overwritten every slot but `except` for the rewrite.
+    void rewrite(const Entry* except, std::int64_t start, std::int64_t oldEnd, std::int64_t delta);
     const Entry& at(int n) const { return entries_[static_cast<std::size_t>(n - 1)]; }
 
     ByteBuffer opened_;
     std::vector<Kind> kinds_;
     std::deque<Entry> entries_;
-    std::vector<ByteBuffer> owned_;
+    std::vector<Owned> owned_;
+    std::vector<ResourceOrigin> origins_;
+    std::vector<Slot> containers_;
 };
 
 }  // namespace kerbilo

@@ -6,6 +6,7 @@
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
 #include "scan/scanner.h"
+#include "scan/structure_scan.h"
 
 namespace kerbilo {
 
@@ -74,6 +75,8 @@ OpenResult openFile(Services& services, Document& doc, const Text& path, const O
                 ++result.kindsScanned;
         }
     }
+    if (!services.progress.cancelled() && (options.structureScan || kindsFile.structureScan()))
+        scanStructures(services, doc, events);
     if (services.progress.cancelled()) {
         doc.file = std::move(previous.file);
         doc.catalogue = std::move(previous.catalogue);

@@ -71,6 +71,9 @@ struct OpenOptions {
     // Every kind in one sweep over the bytes (scanKindsInOneSweep), reading memory once
     // instead of once per kind; false scans kind by kind, each kind a pass of its own.
     bool oneSweep = true;
+    // Besides the kinds, the pictures that files inside the bytes lead to through their own
+    // structures (scanStructures), as if the kinds file said "结构扫描=是".
+    bool structureScan = false;
 };
 
 // Scans the loaded bytes for kind k of the kinds file, appends its resources to the

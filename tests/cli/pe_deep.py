@@ -198,11 +198,13 @@ def check_export(cli, folder, name, failures):
     failures.equal(sorted(map(str, set(want) - set(found))), [],
                    name + ": pictures of the program not found")
 
-    # offset and length are where the resource's stored data lies in the file.
+    # offset is where the resource's stored data lies in the file; length, as for every
+    # resource, is the length of its data: the file it exports as (checked below).
     for res, row in found.items():
-        stored = data[row["offset"]:row["offset"] + row["length"]]
-        failures.check(stored == peer.raw(res), "%s: offset %s and length %s are not where "
-                       "its data lies" % (row["source"], row["offset"], row["length"]))
+        raw = peer.raw(res)
+        stored = data[row["offset"]:row["offset"] + len(raw)]
+        failures.check(stored == raw, "%s: offset %s is not where its data lies"
+                       % (row["source"], row["offset"]))
 
     out = os.path.join(scratch, "out")
     rc, _, err = cli.run("export", path, "--deep", "--out", out)
@@ -227,6 +229,7 @@ def check_export(cli, folder, name, failures):
                                                                            exported)):
             continue
         exported_data = pe.read(exported)
+        failures.equal(len(exported_data), row["length"], row["source"] + ": length")
         suffix = SUFFIXES.get(res.type) or next(
             (s for magic, s in DATA_SUFFIXES.items() if peer.raw(res).startswith(magic)), "?")
         failures.equal(os.path.splitext(exported)[1].lower(), "." + suffix,

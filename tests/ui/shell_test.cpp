@@ -162,6 +162,7 @@ TEST_F(Shell, MenusHoldTheirItemsInOrder) {
                               u("打开 Ctrl+O"),
                               "-",
                               u("设置输出文件夹 F7"),
+                              u("结构扫描(程序中的图标、光标和位图) "),
                               u("保存文件 Ctrl+S"),
                               "-",
                               u("退出 "),

@@ -231,6 +231,14 @@ void MainWindow::buildMenus() {
     file->addSeparator();
     addItem(file, MenuItem::SetOutputFolder, shell_text::outputFolderItem(),
             QKeySequence(Qt::Key_F7), logic(MenuItem::SetOutputFolder));
+    QAction* structures = addItem(file, MenuItem::StructureScan, shell_text::structureScanItem(),
+                                  {}, logic(MenuItem::StructureScan));
+    structures->setCheckable(true);
+    // The check follows the kinds file, which the user may edit by hand: it is read again
+    // each time the menu opens, and a click leaves it to the command.
+    connect(file, &QMenu::aboutToShow, this, [this, structures] {
+        structures->setChecked(commands_.structureScanOn && commands_.structureScanOn());
+    });
     addItem(file, MenuItem::Save, shell_text::saveItem(), QKeySequence(Qt::CTRL | Qt::Key_S),
             logic(MenuItem::Save));
     file->addSeparator();

@@ -82,6 +82,7 @@ ShellCommands Program::commands() {
         if (state_) showSelectedResource(*state_);
     };
     c.describeItem = [this](int item) { return describeTreeItem(*state_, item); };
+    c.structureScanOn = [this] { return state_ && structureScanOn(*state_); };
     c.treeRightButtonPressed = [this](const std::function<void()>& letPressReachTree) {
         treeRightButtonPressed(*state_, letPressReachTree);
     };

@@ -13,10 +13,14 @@
 namespace kerbilo {
 
 struct ShellCommands {
-    // Open, SetOutputFolder, Save, ReplaceResource, ExportResource, ExportAllResources.
+    // Open, SetOutputFolder, StructureScan, Save, ReplaceResource, ExportResource,
+    // ExportAllResources.
     std::function<void(MenuItem)> menuCommand;
     std::function<void(const std::vector<Text>& paths)> filesDropped;
     std::function<void()> showSelected;  // current tree item changed, double click
+    // Whether the checkable "结构扫描" item is checked, asked each time the menu opens: the
+    // kinds file may have been edited meanwhile.
+    std::function<bool()> structureScanOn;
     // What the tooltip of a tree item says (GBK, lines split by CR LF); unset: its text.
     std::function<Text(int item)> describeItem;
     // Shows the Edit pop-up, then calls letPressReachTree, then runs the chosen command.

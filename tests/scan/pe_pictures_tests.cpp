@@ -1,0 +1,424 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+#include "picture/decoders.h"
+#include "runtime/byte_ops.h"
+#include "scan/catalogue.h"
+#include "scan/pe_pictures.h"
+
+namespace kerbilo::testing {
+namespace {
+
+using pe::ResourceName;
+
+void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    put16(b, at, v & 0xFFFF);
+    put16(b, at + 2, v >> 16);
+}
+std::uint32_t get16(const ByteBuffer& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8);
+}
+std::uint32_t get32(const ByteBuffer& b, std::size_t at) {
+    return get16(b, at) | (get16(b, at + 2) << 16);
+}
+
+// A bitmap as a program stores it: header, palette, pixels (a distinct byte pattern per
+// `seed`), and for an icon the AND mask with the height doubled.
+ByteBuffer dib(int w, int h, int bits, std::uint8_t seed, bool icon) {
+    const std::size_t palette = bits <= 8 ? (1u << bits) * 4 : 0;
+    const std::size_t row = ((static_cast<std::size_t>(w) * bits + 31) / 32) * 4;
+    const std::size_t mask = icon ? ((static_cast<std::size_t>(w) + 31) / 32) * 4 * h : 0;
+    std::vector<std::uint8_t> b(40 + palette + row * h + mask);
+    put32(b, 0, 40);
+    put32(b, 4, static_cast<std::uint32_t>(w));
+    put32(b, 8, static_cast<std::uint32_t>(icon ? 2 * h : h));
+    put16(b, 12, 1);
+    put16(b, 14, static_cast<std::uint32_t>(bits));
+    for (std::size_t i = 40; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(seed + i * 7);
+    if (icon) std::memset(b.data() + b.size() - mask, 0, mask);
+    return ByteBuffer(b.data(), b.size());
+}
+
+ByteBuffer icoFile(std::uint16_t type, const std::vector<ByteBuffer>& images,
+                   std::vector<std::pair<std::uint16_t, std::uint16_t>> spots = {}) {
+    std::vector<std::uint8_t> b(6 + 16 * images.size());
+    put16(b, 2, type);
+    put16(b, 4, static_cast<std::uint32_t>(images.size()));
+    for (std::size_t k = 0; k < images.size(); ++k) {
+        const std::size_t e = 6 + 16 * k;
+        b[e] = static_cast<std::uint8_t>(get32(images[k], 4));
+        b[e + 1] = static_cast<std::uint8_t>(get32(images[k], 8) / 2);
+        if (type == 1 && get16(images[k], 14) < 8)
+            b[e + 2] = static_cast<std::uint8_t>(1u << get16(images[k], 14));
+        put16(b, e + 4, type == 2 ? spots[k].first : 1);
+        put16(b, e + 6, type == 2 ? spots[k].second : get16(images[k], 14));
+        put32(b, e + 8, static_cast<std::uint32_t>(images[k].size()));
+        put32(b, e + 12, static_cast<std::uint32_t>(b.size()));
+        b.insert(b.end(), images[k].begin(), images[k].end());
+    }
+    return ByteBuffer(b.data(), b.size());
+}
+
+// A group's directory naming images by id.
+ByteBuffer groupDir(std::uint16_t type,
+                    const std::vector<std::pair<ByteBuffer, std::uint16_t>>& images) {
+    std::vector<std::uint8_t> b(6 + 14 * images.size());
+    put16(b, 2, type);
+    put16(b, 4, static_cast<std::uint32_t>(images.size()));
+    for (std::size_t k = 0; k < images.size(); ++k) {
+        const std::size_t e = 6 + 14 * k;
+        const ByteBuffer& i = images[k].first;
+        const std::size_t bitmap = type == 2 ? 4 : 0;
+        if (type == 1) {
+            b[e] = static_cast<std::uint8_t>(get32(i, 4));
+            b[e + 1] = static_cast<std::uint8_t>(get32(i, 8) / 2);
+            if (get16(i, 14) < 8) b[e + 2] = static_cast<std::uint8_t>(1u << get16(i, 14));
+            put16(b, e + 4, 1);
+            put16(b, e + 6, get16(i, 14));
+        } else {
+            put16(b, e, get32(i, bitmap + 4));
+            put16(b, e + 2, get32(i, bitmap + 8));
+            put16(b, e + 4, 1);
+            put16(b, e + 6, get16(i, bitmap + 14));
+        }
+        put32(b, e + 8, static_cast<std::uint32_t>(i.size()));
+        put16(b, e + 12, images[k].second);
+    }
+    return ByteBuffer(b.data(), b.size());
+}
+
+ByteBuffer withHotSpot(std::uint16_t x, std::uint16_t y, const ByteBuffer& bitmap) {
+    std::vector<std::uint8_t> b(4);
+    put16(b, 0, x);
+    put16(b, 2, y);
+    return concatBytes({ByteBuffer(b.data(), b.size()), bitmap});
+}
+
+// An image whose resources lie one after the other in its bytes: findPictures and
+// replaceResource read only the entries and the bytes they point at.
+struct FakeProgram {
+    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(64, 0xEE);
+    pe::Image image;
+
+    void add(std::uint16_t type, std::uint16_t id, const ByteBuffer& data,
+             std::uint16_t language = 1033) {
+        pe::ResourceEntry e;
+        e.type = ResourceName::number(type);
+        e.name = ResourceName::number(id);
+        e.language = ResourceName::number(language);
+        e.dataOffset = static_cast<std::int64_t>(bytes.size());
+        e.size = static_cast<std::uint32_t>(data.size());
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        image.resources.push_back(e);
+    }
+    ByteBuffer buffer() const { return ByteBuffer(bytes.data(), bytes.size()); }
+    std::size_t indexOf(std::uint16_t type, std::uint16_t id) const {
+        for (std::size_t i = 0; i < image.resources.size(); ++i)
+            if (image.resources[i].type.id == type && image.resources[i].name.id == id) return i;
+        return SIZE_MAX;
+    }
+};
+
+const ByteBuffer* find(const std::vector<pe::ResourceData>& all, std::uint16_t type,
+                       std::uint16_t id) {
+    for (const pe::ResourceData& r : all)
+        if (!r.type.named && r.type.id == type && !r.name.named && r.name.id == id) return &r.bytes;
+    return nullptr;
+}
+
+ByteBuffer pngFile(std::uint32_t w, std::uint32_t h) {
+    std::vector<std::uint8_t> b = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A,
+                                   0,    0,   0,   13,  'I',  'H',  'D',  'R'};
+    for (std::uint32_t v : {w, h})
+        for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<std::uint8_t>(v >> s));
+    b.insert(b.end(), {8, 6, 0, 0, 0, 0, 0, 0, 0});
+    return ByteBuffer(b.data(), b.size());
+}
+
+// ---- finding ----------------------------------------------------------------------------
+
+TEST(PePictures, AGroupBecomesTheIcoFileItsImagesMake) {
+    const ByteBuffer small = dib(16, 16, 4, 1, true);
+    const ByteBuffer large = dib(32, 32, 32, 2, true);
+    FakeProgram p;
+    p.add(3, 1, small);
+    p.add(3, 2, large);
+    p.add(14, 7, groupDir(1, {{small, 1}, {large, 2}}));
+    const auto found = pe::findPictures(p.buffer(), 0, p.image);
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(found[2].kind, pe::PictureKind::GroupIcon);
+    EXPECT_EQ(found[2].suffix, "ico");
+    EXPECT_EQ(found[2].data, icoFile(1, {small, large}));
+    // Each image alone is a one-image icon file.
+    EXPECT_EQ(found[0].kind, pe::PictureKind::Icon);
+    EXPECT_EQ(found[0].data, icoFile(1, {small}));
+}
+
+TEST(PePictures, AGroupPrefersItsOwnLanguageAndSkipsWhatIsMissing) {
+    const ByteBuffer english = dib(16, 16, 8, 3, true);
+    const ByteBuffer chinese = dib(16, 16, 8, 4, true);
+    FakeProgram p;
+    p.add(3, 1, english, 1033);
+    p.add(3, 1, chinese, 2052);
+    p.add(14, 1, groupDir(1, {{chinese, 1}, {chinese, 9}}), 2052);  // no image 9
+    const auto found = pe::findPictures(p.buffer(), 0, p.image);
+    ASSERT_EQ(found.back().kind, pe::PictureKind::GroupIcon);
+    EXPECT_EQ(found.back().data, icoFile(1, {chinese}));
+}
+
+TEST(PePictures, CursorsKeepTheirHotSpotInTheFilesDirectory) {
+    const ByteBuffer bitmap = dib(32, 32, 1, 5, true);
+    FakeProgram p;
+    p.add(1, 4, withHotSpot(3, 29, bitmap));
+    p.add(12, 1, groupDir(2, {{withHotSpot(3, 29, bitmap), 4}}));
+    const auto found = pe::findPictures(p.buffer(), 0, p.image);
+    ASSERT_EQ(found.size(), 2u);
+    for (const pe::FoundPicture& f : found) {
+        EXPECT_EQ(f.suffix, "cur");
+        EXPECT_EQ(f.data, icoFile(2, {bitmap}, {{3, 29}}));
+    }
+}
+
+TEST(PePictures, ABitmapGainsAFileHeaderPointingPastItsPalette) {
+    struct Case {
+        int bits;
+        std::uint32_t pixelsAt;
+    };
+    for (const Case c : {Case{1, 14 + 40 + 8}, Case{4, 14 + 40 + 64}, Case{8, 14 + 40 + 1024},
+                         Case{24, 14 + 40}, Case{32, 14 + 40}}) {
+        FakeProgram p;
+        const ByteBuffer bitmap = dib(5, 3, c.bits, 6, false);
+        p.add(2, 1, bitmap);
+        const auto found = pe::findPictures(p.buffer(), 0, p.image);
+        ASSERT_EQ(found.size(), 1u) << c.bits;
+        const ByteBuffer& bmp = found[0].data;
+        EXPECT_EQ(bmp[0], 'B');
+        EXPECT_EQ(get32(bmp, 2), bmp.size());
+        EXPECT_EQ(get32(bmp, 10), c.pixelsAt) << c.bits;
+        EXPECT_EQ(bmp.slice(14, bmp.size()), bitmap);
+        const auto decoded = decodeBmp({bmp.data(), bmp.size()});
+        ASSERT_TRUE(decoded) << c.bits;
+        EXPECT_EQ(decoded->width, 5);
+    }
+}
+
+TEST(PePictures, PicturesKeptWholeAreFoundByContentAndOtherDataIsNot) {
+    FakeProgram p;
+    p.add(10, 1, pngFile(4, 4));
+    p.add(10, 2, ByteBuffer::fromText("just some text, not a picture"));
+    p.add(16, 1, ByteBuffer::fromText("VS_VERSION_INFO and so on"));
+    const auto found = pe::findPictures(p.buffer(), 0, p.image);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].kind, pe::PictureKind::Picture);
+    EXPECT_EQ(found[0].suffix, "png");
+}
+
+TEST(PePictures, DamagedEntriesGiveNothingRatherThanGarbage) {
+    FakeProgram p;
+    p.add(3, 1, ByteBuffer::fromText("short"));
+    p.add(14, 1, ByteBuffer({0, 0, 1, 0, 5, 0}));  // five entries, none there
+    p.add(2, 1, ByteBuffer::fromText("no bitmap header here at all, not even close"));
+    p.add(1, 1, ByteBuffer::fromText("ab"));
+    EXPECT_TRUE(pe::findPictures(p.buffer(), 0, p.image).empty());
+}
+
+TEST(PePictures, SourcesNameTypeNameAndLanguage) {
+    pe::ResourceEntry e;
+    e.type = ResourceName::number(14);
+    e.name = ResourceName::number(101);
+    e.language = ResourceName::number(2052);
+    EXPECT_EQ(pe::resourceSource(0, e), "pe:GROUP_ICON/101/2052");
+    EXPECT_EQ(pe::resourceSource(0x1A00, e), "pe@1A00:GROUP_ICON/101/2052");
+    e.type = {true, 0, u"PNG"};
+    e.name = {true, 0, u"LOGO"};
+    EXPECT_EQ(pe::resourceSource(0, e), "pe:PNG/LOGO/2052");
+    e.type = ResourceName::number(23);
+    EXPECT_EQ(pe::resourceSource(0, e), "pe:23/LOGO/2052");
+}
+
+// ---- replacing --------------------------------------------------------------------------
+
+TEST(PeReplace, AnIconImageTakesTheFilesImageOfItsSizeAndItsGroupsDescribeIt) {
+    const ByteBuffer old16 = dib(16, 16, 4, 1, true);
+    const ByteBuffer old32 = dib(32, 32, 4, 2, true);
+    FakeProgram p;
+    p.add(3, 1, old16);
+    p.add(3, 2, old32);
+    p.add(14, 1, groupDir(1, {{old16, 1}, {old32, 2}}));
+    const ByteBuffer new16 = dib(16, 16, 32, 9, true);
+    const ByteBuffer new32 = dib(32, 32, 32, 8, true);
+    const pe::Conversion c =
+        pe::replaceResource(p.buffer(), p.image, p.indexOf(3, 2), icoFile(1, {new16, new32}));
+    ASSERT_EQ(c.status, pe::ConvertStatus::Converted);
+    EXPECT_EQ(*find(c.resources, 3, 2), new32);
+    EXPECT_EQ(*find(c.resources, 3, 1), old16);
+    EXPECT_EQ(*find(c.resources, 14, 1), groupDir(1, {{old16, 1}, {new32, 2}}));
+}
+
+TEST(PeReplace, AnIconImageTakesAPngAsItIs) {
+    const ByteBuffer old = dib(48, 48, 8, 1, true);
+    FakeProgram p;
+    p.add(3, 1, old);
+    p.add(14, 1, groupDir(1, {{old, 1}}));
+    const ByteBuffer png = pngFile(256, 256);
+    const pe::Conversion c = pe::replaceResource(p.buffer(), p.image, 0, png);
+    ASSERT_EQ(c.status, pe::ConvertStatus::Converted);
+    EXPECT_EQ(*find(c.resources, 3, 1), png);
+    const ByteBuffer& dir = *find(c.resources, 14, 1);
+    EXPECT_EQ(dir[6], 0);  // 256 is written 0
+    EXPECT_EQ(get16(dir, 6 + 6), 32u);
+    EXPECT_EQ(get32(dir, 6 + 8), png.size());
+}
+
+TEST(PeReplace, AGroupGetsExactlyTheImagesOfTheFile) {
+    const ByteBuffer a = dib(16, 16, 4, 1, true);
+    const ByteBuffer b = dib(32, 32, 4, 2, true);
+    const ByteBuffer shared = dib(24, 24, 4, 3, true);
+    FakeProgram p;
+    p.add(3, 1, a);
+    p.add(3, 2, b);
+    p.add(3, 5, shared);
+    p.add(14, 1, groupDir(1, {{a, 1}, {b, 2}, {shared, 5}}));
+    p.add(14, 2, groupDir(1, {{shared, 5}}));
+    const std::size_t group = p.indexOf(14, 1);
+
+    // More images: the old ids first, then ids after the highest one.
+    const ByteBuffer n1 = dib(16, 16, 32, 4, true), n2 = dib(32, 32, 32, 5, true),
+                     n3 = dib(48, 48, 32, 6, true), n4 = dib(64, 64, 32, 7, true);
+    pe::Conversion more =
+        pe::replaceResource(p.buffer(), p.image, group, icoFile(1, {n1, n2, n3, n4}));
+    ASSERT_EQ(more.status, pe::ConvertStatus::Converted);
+    EXPECT_EQ(*find(more.resources, 14, 1), groupDir(1, {{n1, 1}, {n2, 2}, {n3, 5}, {n4, 6}}));
+    EXPECT_EQ(*find(more.resources, 3, 6), n4);
+    EXPECT_EQ(*find(more.resources, 3, 5), n3);  // the other group now shows it too
+
+    // Fewer: images no group names any more go, one another group names stays.
+    pe::Conversion fewer = pe::replaceResource(p.buffer(), p.image, group, icoFile(1, {n1}));
+    ASSERT_EQ(fewer.status, pe::ConvertStatus::Converted);
+    EXPECT_EQ(*find(fewer.resources, 14, 1), groupDir(1, {{n1, 1}}));
+    EXPECT_EQ(find(fewer.resources, 3, 2), nullptr);
+    EXPECT_EQ(*find(fewer.resources, 3, 5), shared);
+    EXPECT_EQ(fewer.resources.size(), p.image.resources.size() - 1);
+}
+
+TEST(PeReplace, ACursorGroupStoresHotSpotsBeforeItsImages) {
+    const ByteBuffer old = dib(32, 32, 1, 1, true);
+    FakeProgram p;
+    p.add(1, 1, withHotSpot(0, 0, old));
+    p.add(12, 1, groupDir(2, {{withHotSpot(0, 0, old), 1}}));
+    const ByteBuffer a = dib(32, 32, 1, 2, true), b = dib(48, 48, 32, 3, true);
+    const pe::Conversion c = pe::replaceResource(p.buffer(), p.image, p.indexOf(12, 1),
+                                                 icoFile(2, {a, b}, {{5, 6}, {7, 8}}));
+    ASSERT_EQ(c.status, pe::ConvertStatus::Converted);
+    EXPECT_EQ(*find(c.resources, 1, 1), withHotSpot(5, 6, a));
+    EXPECT_EQ(*find(c.resources, 1, 2), withHotSpot(7, 8, b));
+    EXPECT_EQ(*find(c.resources, 12, 1),
+              groupDir(2, {{withHotSpot(5, 6, a), 1}, {withHotSpot(7, 8, b), 2}}));
+}
+
+TEST(PeReplace, ABitmapLosesTheFileHeaderAndAnyGapBeforeItsPixels) {
+    FakeProgram p;
+    p.add(2, 1, dib(4, 4, 24, 1, false));
+    const ByteBuffer fresh = dib(6, 2, 8, 2, false);
+    std::vector<std::uint8_t> bmp = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    // The pixels start 6 bytes after the palette, as some writers place them.
+    const std::size_t pixels = 40 + 1024;
+    bmp.insert(bmp.end(), fresh.begin(), fresh.begin() + pixels);
+    bmp.insert(bmp.end(), 6, 0xAA);
+    bmp.insert(bmp.end(), fresh.begin() + pixels, fresh.end());
+    put32(bmp, 2, static_cast<std::uint32_t>(bmp.size()));
+    put32(bmp, 10, static_cast<std::uint32_t>(14 + pixels + 6));
+    const pe::Conversion c =
+        pe::replaceResource(p.buffer(), p.image, 0, ByteBuffer(bmp.data(), bmp.size()));
+    ASSERT_EQ(c.status, pe::ConvertStatus::Converted);
+    EXPECT_EQ(*find(c.resources, 2, 1), fresh);
+}
+
+TEST(PeReplace, FilesOfTheWrongFormAreRefused) {
+    const ByteBuffer icon = dib(16, 16, 4, 1, true);
+    FakeProgram p;
+    p.add(3, 1, icon);
+    p.add(2, 1, dib(4, 4, 24, 1, false));
+    p.add(1, 1, withHotSpot(1, 1, icon));
+    const ByteBuffer ico = icoFile(1, {icon});
+    const ByteBuffer cur = icoFile(2, {icon}, {{1, 1}});
+    struct Case {
+        std::uint16_t type;
+        ByteBuffer file;
+        pe::ConvertStatus status;
+    };
+    const std::vector<Case> cases = {
+        {2, ico, pe::ConvertStatus::WrongForm},            // a bitmap takes no icon
+        {3, cur, pe::ConvertStatus::WrongForm},            // an icon takes no cursor
+        {1, ico, pe::ConvertStatus::WrongForm},            // a cursor takes no icon
+        {1, pngFile(4, 4), pe::ConvertStatus::WrongForm},  // nor a PNG
+        {3, ByteBuffer({0, 0, 1, 0, 1, 0, 16, 16}), pe::ConvertStatus::WrongForm},  // cut short
+        {3, icoFile(1, {ByteBuffer::fromText("not a bitmap at all, but long enough to be one")}),
+         pe::ConvertStatus::Damaged},
+    };
+    for (const Case& c : cases) {
+        const pe::Conversion r =
+            pe::replaceResource(p.buffer(), p.image, p.indexOf(c.type, 1), c.file);
+        EXPECT_EQ(r.status, c.status) << c.type;
+        EXPECT_TRUE(r.resources.empty());
+    }
+}
+
+// ---- the catalogue's view of a rewritten program ---------------------------------------------
+
+TEST(Catalogue, RewriteRangeMovesSlotsAndContainersAsInsertionsAndRemovalsDo) {
+    ResourceCatalogue cat;
+    cat.reset(ByteBuffer(std::vector<std::uint8_t>(200).data(), 200));
+    const int kind = cat.addKind("K", {}, {});
+    cat.append(kind, 10, 20);   // 1: [10, 30) ends where the insertion goes
+    cat.append(kind, 30, 10);   // 2: starts there
+    cat.append(kind, 0, 100);   // 3: around it
+    cat.append(kind, 120, 10);  // 4: inside the removal
+    cat.append(kind, 150, 10);  // 5: after the removal
+    const int program = cat.addContainer({0, 100});
+    cat.rewriteRange(30, 0, 16);  // 16 bytes inserted at 30
+    EXPECT_EQ(cat.slot(1).offset, 10);
+    EXPECT_EQ(cat.slot(1).length, 20);
+    EXPECT_EQ(cat.slot(2).offset, 46);
+    EXPECT_EQ(cat.slot(3).length, 116);
+    EXPECT_EQ(cat.container(program).length, 116);
+    cat.rewriteRange(130, 20, 0);  // bytes [130, 150) of the new copy removed
+    EXPECT_TRUE(cat.overwritten(4));
+    EXPECT_EQ(cat.slot(5).offset, 146);
+    for (int n : {1, 2, 3, 5}) EXPECT_FALSE(cat.overwritten(n)) << n;
+}
+
+TEST(Catalogue, ResourcesFoundByStructureCarryTheirOriginAndData) {
+    ResourceCatalogue cat;
+    cat.reset(ByteBuffer::fromText("0123456789"));
+    const int sig = cat.addKind("SIG", ByteBuffer::fromText("0"), {});
+    cat.append(sig, 0, 4);
+    const int icons = cat.addKind("ICONS", {}, {});
+    const int program = cat.addContainer({0, 10});
+    pe::ResourceName id = pe::ResourceName::number(3);
+    cat.appendFound(icons, 5, 3, ByteBuffer::fromText("composed"),
+                    {program, "pe:ICON/3/1033", "ico", id, id, id});
+    EXPECT_EQ(cat.origin(1), nullptr);
+    ASSERT_NE(cat.origin(2), nullptr);
+    EXPECT_EQ(cat.origin(2)->source, "pe:ICON/3/1033");
+    EXPECT_EQ(cat.data(2), ByteBuffer::fromText("composed"));
+    EXPECT_EQ(cat.dataLength(2), 8);
+    EXPECT_EQ(cat.slot(2).offset, 5);
+    cat.markOverwritten(2);
+    cat.refreshFound(2, {7, 2}, ByteBuffer::fromText("new"));
+    EXPECT_FALSE(cat.overwritten(2));
+    EXPECT_EQ(cat.slot(2).offset, 7);
+    EXPECT_EQ(cat.data(2), ByteBuffer::fromText("new"));
+    // A replaced signature resource owns its data without becoming one found by structure.
+    cat.replaceData(1, ByteBuffer::fromText("x"));
+    EXPECT_EQ(cat.origin(1), nullptr);
+}
+
+}  // namespace
+}  // namespace kerbilo::testing
