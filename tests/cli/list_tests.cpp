@@ -52,7 +52,7 @@ TEST_F(List, ValuesAfterAnEqualsSignMeanTheSame) {
 TEST_F(List, AFolderIsSaidAlikeAloneOrAmongFiles) {
     const std::string said =
         "kerbilo-cli: " + dir_ + " is a folder; give -r to read the files in it\n";
-    for (const std::string& command : {"list", "inspect", "export"}) {
+    for (const std::string command : {"list", "inspect", "export"}) {
         SCOPED_TRACE(command);
         // export's folder, never the build folder the tests run in
         const std::string out = command == "export" ? "--out=" + path("o") : "--ends=tail";
