@@ -27,8 +27,7 @@ bool refuseOverwritten(ProgramState& state, int item, int n) {
 
 // The resource's kind filter: its group's text + "文件|*." + suffix.
 Text kindFilter(const ProgramState& state, int n, const Text& suffix) {
-    return concatText(
-        {groupText(state.catalogue, n), app_text::filterKindMiddle(), suffix});
+    return concatText({groupText(state.catalogue, n), app_text::filterKindMiddle(), suffix});
 }
 
 Text suffixOf(ProgramState& state, int n) {
