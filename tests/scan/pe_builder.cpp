@@ -294,4 +294,48 @@ ByteBuffer manyResourcesImage(std::size_t n) {
     return pe::applySplices(start.data(), start.size(), w.splices);
 }
 
+ByteBuffer manyIconsImage(std::size_t icons, std::size_t perGroup) {
+    RawDirectory empty(16);
+    const ByteBuffer start = buildPe(samplePlan(empty.done(), true, true));
+    const auto image = pe::readImage(start.data(), start.size());
+    // One 16x16 icon image of 32 bits, the same for all: the directory is what is measured.
+    std::vector<std::uint8_t> dib(40 + 16 * 16 * 4 + 16 * 4, 0);
+    const auto put = [&](std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    put(dib, 0, 40, 4);
+    put(dib, 4, 16, 4);
+    put(dib, 8, 32, 4);
+    put(dib, 12, 1, 2);
+    put(dib, 14, 32, 2);
+    const ByteBuffer picture(dib.data(), dib.size());
+    std::vector<pe::ResourceData> resources;
+    for (std::size_t i = 0; i < icons; ++i)
+        resources.push_back({pe::ResourceName::number(pe::kTypeIcon),
+                             pe::ResourceName::number(static_cast<std::uint16_t>(i % 65535 + 1)),
+                             pe::ResourceName::number(static_cast<std::uint16_t>(1033 + i / 65535)),
+                             0, picture});
+    for (std::size_t g = 0; g * perGroup < icons; ++g) {
+        const std::size_t count = std::min(perGroup, icons - g * perGroup);
+        std::vector<std::uint8_t> dir(6 + 14 * count, 0);
+        put(dir, 2, 1, 2);
+        put(dir, 4, static_cast<std::uint32_t>(count), 2);
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t e = 6 + 14 * k, icon = g * perGroup + k;
+            dir[e] = 16;
+            dir[e + 1] = 16;
+            put(dir, e + 4, 1, 2);
+            put(dir, e + 6, 32, 2);
+            put(dir, e + 8, static_cast<std::uint32_t>(picture.size()), 4);
+            put(dir, e + 12, static_cast<std::uint32_t>(icon % 65535 + 1), 2);
+        }
+        resources.push_back({pe::ResourceName::number(pe::kTypeGroupIcon),
+                             pe::ResourceName::number(static_cast<std::uint16_t>(g % 65535 + 1)),
+                             pe::ResourceName::number(1033), 0,
+                             ByteBuffer(dir.data(), dir.size())});
+    }
+    const pe::WriteResult w = pe::writeResources(start.data(), start.size(), *image, resources);
+    return pe::applySplices(start.data(), start.size(), w.splices);
+}
+
 }  // namespace kerbilo::testing

@@ -121,6 +121,9 @@ namespace kerbilo::testing {
 // A PE32+ image whose resources are n numbered RCDATA-like leaves of 4 bytes, as two types
 // of n / 2 names each, written by the writer.
 ByteBuffer manyResourcesImage(std::size_t n);
+// A program of `icons` 16x16 icon images and groups of `perGroup` of them each (ids wrap
+// at 65535 into further languages).
+ByteBuffer manyIconsImage(std::size_t icons, std::size_t perGroup);
 
 }  // namespace kerbilo::testing
 
