@@ -294,10 +294,40 @@ ByteBuffer manyResourcesImage(std::size_t n) {
     return pe::applySplices(start.data(), start.size(), w.splices);
 }
 
-ByteBuffer manyIconsImage(std::size_t icons, std::size_t perGroup) {
+ByteBuffer programWith(const std::vector<pe::ResourceData>& resources) {
     RawDirectory empty(16);
-    const ByteBuffer start = buildPe(samplePlan(empty.done(), true, true));
+    const ByteBuffer start = buildPe(samplePlan(empty.done(), true, false));
     const auto image = pe::readImage(start.data(), start.size());
+    const pe::WriteResult w = pe::writeResources(start.data(), start.size(), *image, resources);
+    return pe::applySplices(start.data(), start.size(), w.splices);
+}
+
+ByteBuffer signedProgram(const ByteBuffer& program, std::uint32_t size) {
+    const auto image = pe::readImage(program.data(), program.size());
+    std::vector<std::uint8_t> b(program.begin(), program.end());
+    const auto at = static_cast<std::uint32_t>(b.size());
+    // WIN_CERTIFICATE: length, revision 2, type PKCS#7, then what would be the signature.
+    std::vector<std::uint8_t> cert(size, 0x5A);
+    for (int i = 0; i < 4; ++i)
+        cert[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
+    cert[4] = 0x00;
+    cert[5] = 0x02;
+    cert[6] = 0x02;
+    cert[7] = 0x00;
+    b.insert(b.end(), cert.begin(), cert.end());
+    const auto put = [&](std::int64_t where, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            b[static_cast<std::size_t>(where) + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    put(image->certificateTable.at, at);
+    put(image->certificateTable.at + 4, size);
+    put(image->checksumOffset, 0);
+    put(image->checksumOffset, pe::computeChecksum(b.data(), b.size(), image->checksumOffset));
+    return ByteBuffer(b.data(), b.size());
+}
+
+ByteBuffer manyIconsImage(std::size_t icons, std::size_t perGroup) {
     // One 16x16 icon image of 32 bits, the same for all: the directory is what is measured.
     std::vector<std::uint8_t> dib(40 + 16 * 16 * 4 + 16 * 4, 0);
     const auto put = [&](std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v, int bytes) {
@@ -334,8 +364,7 @@ ByteBuffer manyIconsImage(std::size_t icons, std::size_t perGroup) {
                              pe::ResourceName::number(1033), 0,
                              ByteBuffer(dir.data(), dir.size())});
     }
-    const pe::WriteResult w = pe::writeResources(start.data(), start.size(), *image, resources);
-    return pe::applySplices(start.data(), start.size(), w.splices);
+    return programWith(resources);
 }
 
 }  // namespace kerbilo::testing

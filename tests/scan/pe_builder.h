@@ -125,6 +125,13 @@ ByteBuffer manyResourcesImage(std::size_t n);
 // at 65535 into further languages).
 ByteBuffer manyIconsImage(std::size_t icons, std::size_t perGroup);
 
+// A PE32+ program holding exactly these resources, put there by the writer (in a section of
+// their own after .reloc).
+ByteBuffer programWith(const std::vector<pe::ResourceData>& resources);
+// The program with a certificate table of `size` bytes appended and named in its data
+// directory, and a checksum set: a signed program, as far as the layout goes.
+ByteBuffer signedProgram(const ByteBuffer& program, std::uint32_t size = 64);
+
 }  // namespace kerbilo::testing
 
 namespace kerbilo::testing {
