@@ -208,12 +208,14 @@ class ImagesById {
             if (isNumber(e.type, type) && !e.name.named) byId_.emplace(e.name.id, i);
         }
     }
-    // The image of that id in the language, else in any language.
+    // The image of that id in the language, else in any language. A hostile directory may
+    // repeat an id without end: only the first few of an id are looked at.
     std::optional<std::size_t> find(const Image& image, std::uint16_t id,
                                     const ResourceName& language) const {
         const auto [from, to] = byId_.equal_range(id);
         std::optional<std::size_t> any;
-        for (auto it = from; it != to; ++it) {
+        int looked = 0;
+        for (auto it = from; it != to && looked < 64; ++it, ++looked) {
             if (image.resources[it->second].language == language) return it->second;
             if (!any || it->second < *any) any = it->second;
         }
@@ -228,20 +230,37 @@ ByteBuffer entryData(const ByteBuffer& bytes, std::int64_t imageOffset, const Re
     return bytes.slice(static_cast<std::size_t>(imageOffset + e.dataOffset), e.size);
 }
 
-// A group's images as its directory describes them, each found by id.
+// What composing groups may cost in one program. Groups are files made of other resources,
+// so a hostile directory can make a small file ask for gigabytes (many groups naming one
+// large image, thousands of times each) or for billions of lookups; a real program's
+// groups come nowhere near these.
+struct GroupBudget {
+    std::uint64_t entries = 4'000'000;               // group entries looked up, all groups
+    std::uint64_t bytes = std::uint64_t{256} << 20;  // bytes composed, all groups
+    static constexpr std::uint64_t kGroupBytes = std::uint64_t{16} << 20;  // one group
+};
+
+// A group's images as its directory describes them, each found by id; nothing once the
+// budget is spent.
 ByteBuffer composeGroup(const ByteBuffer& bytes, std::int64_t imageOffset, const Image& image,
-                        const ResourceEntry& group, const ImagesById& byId, bool cursors) {
+                        const ResourceEntry& group, const ImagesById& byId, bool cursors,
+                        GroupBudget& budget) {
     const ByteBuffer dir = entryData(bytes, imageOffset, group);
     const Bytes d = spanOf(dir);
     const std::uint16_t type = cursors ? ico::kTypeCursor : ico::kTypeIcon;
     if (!fits(d, 0, ico::kHeaderSize) || le16(d, ico::kTypeAt) != type) return {};
     const std::uint16_t count = le16(d, ico::kCountAt);
+    if (count > budget.entries) return {};
+    budget.entries -= count;
     std::vector<IconImage> images;
+    std::uint64_t total = 0;
     for (std::uint16_t k = 0; k < count; ++k) {
         const std::uint64_t e = ico::kHeaderSize + k * kGroupEntrySize;
         if (!fits(d, e, kGroupEntrySize)) break;
         const auto found = byId.find(image, le16(d, e + kGroupEntryIdAt), group.language);
         if (!found) continue;
+        total += image.resources[*found].size;
+        if (total > GroupBudget::kGroupBytes || total > budget.bytes) return {};
         ByteBuffer data = entryData(bytes, imageOffset, image.resources[*found]);
         if (!cursors) {
             images.push_back({u8(d, e), u8(d, e + 1), u8(d, e + 2), u8(d, e + 3), le16(d, e + 4),
@@ -256,6 +275,7 @@ ByteBuffer composeGroup(const ByteBuffer& bytes, std::int64_t imageOffset, const
                           le16(c, 2), data.slice(kHotSpotSize, data.size() - kHotSpotSize)});
     }
     if (images.empty()) return {};
+    budget.bytes -= total;
     return composeIconFile(type, images);
 }
 
@@ -370,6 +390,7 @@ std::vector<FoundPicture> findPictures(const ByteBuffer& bytes, std::int64_t ima
                                        const Image& image) {
     const ImagesById icons(image, kTypeIcon);
     const ImagesById cursors(image, kTypeCursor);
+    GroupBudget budget;
     std::vector<FoundPicture> found;
     for (const ResourceEntry& e : image.resources) {
         FoundPicture p;
@@ -379,14 +400,14 @@ std::vector<FoundPicture> findPictures(const ByteBuffer& bytes, std::int64_t ima
         switch (type) {
             case kTypeGroupIcon:
                 p = {PictureKind::GroupIcon, &e,
-                     composeGroup(bytes, imageOffset, image, e, icons, false), "ico"};
+                     composeGroup(bytes, imageOffset, image, e, icons, false, budget), "ico"};
                 break;
             case kTypeIcon:
                 p = {PictureKind::Icon, &e, composeSingle(data, false), "ico"};
                 break;
             case kTypeGroupCursor:
                 p = {PictureKind::GroupCursor, &e,
-                     composeGroup(bytes, imageOffset, image, e, cursors, true), "cur"};
+                     composeGroup(bytes, imageOffset, image, e, cursors, true, budget), "cur"};
                 break;
             case kTypeCursor:
                 p = {PictureKind::Cursor, &e, composeSingle(data, true), "cur"};

@@ -135,6 +135,39 @@ TEST(PePictures, DamagedEntriesGiveNothingRatherThanGarbage) {
     EXPECT_TRUE(pe::findPictures(p.buffer(), 0, p.image).empty());
 }
 
+// Groups are made of other resources: many groups naming one large image many times would
+// ask a small file for gigabytes, and one long group shared by many leaves for billions of
+// lookups. Both stop at a bound.
+TEST(PePictures, HostileGroupsCostBoundedMemoryAndTime) {
+    const ByteBuffer large = dib(256, 200, 32, 1, true);  // about 250 KiB
+    FakeProgram p;
+    p.add(3, 1, large);
+    std::vector<std::pair<ByteBuffer, std::uint16_t>> fifty(50, {large, 1});
+    std::vector<std::pair<ByteBuffer, std::uint16_t>> hundred(100, {large, 1});
+    p.add(14, 1, groupDir(1, hundred));  // 25 MiB: more than one group may be
+    for (std::uint16_t g = 2; g < 400; ++g) p.add(14, g, groupDir(1, fifty));  // 12 MiB each
+    std::uint64_t composed = 0;
+    int groups = 0;
+    for (const pe::FoundPicture& f : pe::findPictures(p.buffer(), 0, p.image)) {
+        if (f.kind != pe::PictureKind::GroupIcon) continue;
+        composed += f.data.size();
+        ++groups;
+        EXPECT_NE(f.entry->name.id, 1) << "a group of 25 MiB";
+    }
+    EXPECT_LE(composed, std::uint64_t{260} << 20);
+    EXPECT_GE(groups, 15);  // the first groups are still there
+
+    FakeProgram shared;
+    shared.add(3, 1, dib(16, 16, 4, 1, true));
+    std::vector<std::pair<ByteBuffer, std::uint16_t>> longest(65535, {dib(16, 16, 4, 1, true), 1});
+    shared.add(14, 1, groupDir(1, longest));
+    for (int i = 0; i < 200; ++i) shared.image.resources.push_back(shared.image.resources.back());
+    std::size_t listed = 0;
+    for (const pe::FoundPicture& f : pe::findPictures(shared.buffer(), 0, shared.image))
+        listed += f.kind == pe::PictureKind::GroupIcon;
+    EXPECT_LE(listed, 62u);  // 4,000,000 lookups: 61 groups of 65,535
+}
+
 TEST(PePictures, SourcesNameTypeNameAndLanguage) {
     pe::ResourceEntry e;
     e.type = ResourceName::number(14);
