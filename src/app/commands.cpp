@@ -200,8 +200,8 @@ ReplaceResult replaceResource(ProgramState& state) {
     if (refuseOverwritten(state, item, n)) return ReplaceResult::Overwritten;
     FileDialogSettings& dialog = state.replaceDialog;
     Text suffix = suffixOf(state, n);
-    // A program's icon takes a PNG picture as well as an icon file.
-    if (state.catalogue.origin(n) && suffix == "ico") suffix += ";*.png";
+    // A program's icon or bitmap takes a PNG picture as well as a file of its own kind.
+    if (state.catalogue.origin(n) && (suffix == "ico" || suffix == "bmp")) suffix += ";*.png";
     dialog.filter = concatText({kindFilter(state, n, suffix), "|", app_text::filterAllFiles()});
     if (dialog.initialFolder.empty()) dialog.initialFolder = state.openDialog.initialFolder;
     if (!ui.showFileDialog(dialog)) return ReplaceResult::Cancelled;
