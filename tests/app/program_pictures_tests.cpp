@@ -66,6 +66,9 @@ TEST_F(ProgramPictures, ALargerIconGroupRebuildsTheProgramAndEveryPictureFollows
     open(program);
     const ByteBuffer a = dib(16, 16, 32, 2, true), b = dib(48, 48, 32, 3, true);
     EXPECT_EQ(replace(itemOf("图标资源"), icoFile(1, {a, b})), ReplaceResult::Replaced);
+    ASSERT_FALSE(w.ui.dialogsShown.empty());
+    EXPECT_EQ(gbkToUtf8(w.ui.dialogsShown.back().filter),
+              "图标资源文件|*.ico;*.png|所有类型文件|*.*");
     EXPECT_TRUE(w.state.file.modified);
     EXPECT_GT(w.state.file.bytes.size(), program.size());
     EXPECT_EQ(*w.ui.lastPicture(), icoFile(1, {a, b}));
