@@ -14,6 +14,7 @@ Usage: pe_deep.py KERBILO_CLI FOLDER CHECK [ARGUMENT]
 
 import json
 import os
+import subprocess
 import struct
 import sys
 
@@ -572,6 +573,35 @@ def check_config_key(cli, folder, failures):
                    err.strip())
 
 
+# ---- render ------------------------------------------------------------------------------
+
+def check_render(cli, folder, failures):
+    """render --deep draws a program's pictures as the pane would; without --deep their
+    numbers are no resources."""
+    path = os.path.join(folder, "w64.exe")
+    rows = deep_rows(cli, failures, path)
+    if rows is None:
+        return
+    picked = [r for r in rows if r.get("source", "").startswith("pe:GROUP_ICON/")
+              or r.get("source", "").startswith("pe:BITMAP/")]
+    failures.check(len(picked) >= 2, "no icon group or bitmap to render")
+    scratch = pe.scratch("kerbilo-pe-render-")
+    for row in picked:
+        out = os.path.join(scratch, "%s.png" % row["number"])
+        rc, _, err = cli.run("render", path, "--deep", "--resource", str(row["number"]),
+                             "-o", out, "--background", "FFFFFF")
+        if not failures.check(rc == 0 and os.path.isfile(out),
+                              "render --deep of %s exited %d" % (row["source"], rc), err.strip()):
+            continue
+        drawn = subprocess.run(["convert", out, "-format", "%[fx:mean<1?1:0]", "info:"],
+                               capture_output=True, text=True).stdout.strip()
+        failures.equal(drawn, "1", "render --deep of %s: nothing but the background"
+                       % row["source"])
+    rc, _, _ = cli.run("render", path, "--resource", str(picked[-1]["number"]), "-o",
+                       os.path.join(scratch, "plain.png"))
+    failures.check(rc != 0, "render without --deep has a resource %s" % picked[-1]["number"])
+
+
 def main():
     if len(sys.argv) not in (4, 5):
         sys.exit(__doc__)
@@ -590,6 +620,8 @@ def main():
         check_plain(cli, folder, failures)
     elif check == "config-key":
         check_config_key(cli, folder, failures)
+    elif check == "render":
+        check_render(cli, folder, failures)
     else:
         sys.exit(__doc__)
     failures.finish(" ".join(filter(None, (check, argument))))
