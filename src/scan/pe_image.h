@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "runtime/byte_buffer.h"
+#include "runtime/splice.h"
 
 namespace kerbilo::pe {
 
@@ -141,13 +142,7 @@ struct ResourceData {
     ByteBuffer bytes;
 };
 
-// Bytes [offset, offset + oldLength) of the image become `bytes` (possibly of another
-// length; an insertion has oldLength 0, a removal empty bytes).
-struct Splice {
-    std::int64_t offset = 0;
-    std::int64_t oldLength = 0;
-    ByteBuffer bytes;
-};
+using kerbilo::Splice;
 
 enum class WriteStatus {
     Written,
@@ -180,9 +175,6 @@ struct WriteResult {
 WriteResult writeResources(const std::uint8_t* bytes, std::size_t size, const Image& image,
                            const std::vector<ResourceData>& resources);
 
-// The bytes with the splices applied (sorted and apart, as writeResources gives them);
-// empty when memory runs out.
-ByteBuffer applySplices(const std::uint8_t* bytes, std::size_t size,
-                        const std::vector<Splice>& splices);
+using kerbilo::applySplices;
 
 }  // namespace kerbilo::pe
