@@ -173,7 +173,7 @@ pane-after-open)
 export-into-own-folder)
     open_with_dialog "$WORK/sample.exe"
     edit_item_on_first_resource 3
-    answer "提示" Return  # 是否确认导出…
+    answer_and_wait "提示" Return  # 是否确认导出…
     box=$(wait_window "提示") || fail "export all did not say where it wrote"
     shoot_window "$box" "$WORK/box.xwd"
     xdotool windowfocus --sync "$box" key Return
@@ -187,7 +187,7 @@ export-into-own-folder)
 manifest-not-written)
     open_with_dialog "$WORK/sample.exe"
     edit_item_on_first_resource 3
-    answer "提示" Return  # 是否确认导出…
+    answer_and_wait "提示" Return  # 是否确认导出…
     box=$(wait_window "提示") || fail "export all said nothing of the manifest it could not write"
     xdotool windowfocus --sync "$box" key Return
     [ -s "$WORK/out/sample.exe/F94.png" ] && [ -s "$WORK/out/sample.exe/1C82.png" ] ||

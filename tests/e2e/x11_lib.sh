@@ -213,6 +213,15 @@ answer() {
     xdotool key "$@"
 }
 
+# answer, then waits (up to three seconds) for that window to go: a message box that
+# follows it may have the same title, and must not be taken for it.
+answer_and_wait() {
+    local box
+    box=$(wait_window "$1") || fail "no window '$1' (shown: $(windows | tr '\n' ';'))"
+    answer "$@"
+    wait_gone "$box" 30 || true
+}
+
 # The main window's title becomes $1 within five seconds, and is still so a moment later.
 title_is() {
     wait_title "$1" 50 || return 1
