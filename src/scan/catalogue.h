@@ -26,7 +26,7 @@ class ResourceCatalogue;
 // opened bytes), and its place there.
 struct ResourceOrigin {
     int container = 0;  // ResourceCatalogue::container
-    Text source;        // as listings show it: "pe:ICON/1/1033", "pe@1A00:BITMAP/2/2052"
+    Text source;        // as listings show it: "pe:ICON/1/1033", "pe@0x1A00:BITMAP/2/2052"
     Text suffix;        // the export suffix: what the data was composed as
     pe::ResourceName type;
     pe::ResourceName name;

@@ -381,7 +381,7 @@ const Text& pictureKindName(PictureKind kind) {
 }
 
 Text resourceSource(std::int64_t imageOffset, const ResourceEntry& entry) {
-    Text at = imageOffset == 0 ? Text("pe:") : concatText({"pe@", formatHex(imageOffset), ":"});
+    Text at = imageOffset == 0 ? Text("pe:") : concatText({"pe@0x", formatHex(imageOffset), ":"});
     return concatText(
         {at, typeText(entry.type), "/", nameText(entry.name), "/", nameText(entry.language)});
 }

@@ -34,7 +34,7 @@ struct FoundPicture {
 std::vector<FoundPicture> findPictures(const ByteBuffer& bytes, std::int64_t imageOffset,
                                        const Image& image);
 
-// "pe:ICON/1/1033", or "pe@1A00:ICON/1/1033" for an image at 0x1A00 of the opened bytes
+// "pe:ICON/1/1033", or "pe@0x1A00:ICON/1/1033" for an image at 0x1A00 of the opened bytes
 // (GBK; a named id as its name).
 Text resourceSource(std::int64_t imageOffset, const ResourceEntry& entry);
 

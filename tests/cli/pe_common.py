@@ -131,7 +131,7 @@ class Resource:
     def source(self, at=None):
         """How kerbilo-cli names it: pe:TYPE/NAME/LANGUAGE, pe@OFFSET: inside other bytes."""
         type_ = TYPE_NAMES.get(self.type, str(self.type))
-        where = "pe" if at is None else "pe@%X" % at
+        where = "pe" if at is None else "pe@0x%X" % at
         return "%s:%s/%s/%d" % (where, type_, self.name, self.language)
 
     def options(self):
@@ -352,11 +352,11 @@ def read_tsv(text):
     return header, [dict(zip(header, line.split("\t"))) for line in lines[1:]]
 
 
-_SOURCE = re.compile(r"^pe(?:@([0-9A-F]+))?:([^/]+)/([^/]+)/(\d+)$")
+_SOURCE = re.compile(r"^pe(?:@0x([0-9A-F]+))?:([^/]+)/([^/]+)/(\d+)$")
 
 
 def parse_source(text):
-    """(offset of the program or None, Resource) for a source like pe@138B:ICON/1/1033; None
+    """(offset of the program or None, Resource) for a source like pe@0x138B:ICON/1/1033; None
     when it is no program's resource."""
     m = _SOURCE.match(text or "")
     if not m:

@@ -436,7 +436,7 @@ def check_replace(cli, folder, case, failures):
     rows = deep_rows(cli, failures, path)
     if rows is None:
         return
-    source = ("pe" if at is None else "pe@%X" % at) + ":" + target
+    source = ("pe" if at is None else "pe@0x%X" % at) + ":" + target
     number = next((r["number"] for r in rows if r.get("source") == source), None)
     if not failures.check(number is not None, "inspect --deep lists no " + source):
         return

@@ -174,7 +174,7 @@ TEST(PePictures, SourcesNameTypeNameAndLanguage) {
     e.name = ResourceName::number(101);
     e.language = ResourceName::number(2052);
     EXPECT_EQ(pe::resourceSource(0, e), "pe:GROUP_ICON/101/2052");
-    EXPECT_EQ(pe::resourceSource(0x1A00, e), "pe@1A00:GROUP_ICON/101/2052");
+    EXPECT_EQ(pe::resourceSource(0x1A00, e), "pe@0x1A00:GROUP_ICON/101/2052");
     e.type = {true, 0, u"PNG"};
     e.name = {true, 0, u"LOGO"};
     EXPECT_EQ(pe::resourceSource(0, e), "pe:PNG/LOGO/2052");
