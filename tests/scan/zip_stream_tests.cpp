@@ -1,5 +1,5 @@
 // gzip members and zlib streams found in other bytes, exactly where they are and nowhere
-// else.
+// else, and written back in place.
 
 #include <gtest/gtest.h>
 
@@ -168,6 +168,70 @@ TEST_F(ZipStreamTools, MembersGzipWrites) {
     EXPECT_EQ(found[1].inflated.bytes, ByteBuffer::fromText("another member"));
     EXPECT_EQ(found[1].offset + static_cast<std::int64_t>(found[1].inflated.consumed),
               333 + static_cast<std::int64_t>(gz.size()));
+}
+
+// ---- writing back --------------------------------------------------------------------------
+
+ByteBuffer applied(const ByteBuffer& b, const zip::Rewritten& r) {
+    return applySplices(b.data(), b.size(), r.splices);
+}
+
+TEST(ZipStreamWriting, FitsInPlaceOrNoRoom) {
+    const ByteBuffer smaller = textBytes(2000, 31);
+    const ByteBuffer larger = randomBytes(5000, 32);
+    for (const bool gzip : {true, false}) {
+        for (const int window : {15, 9}) {
+            SCOPED_TRACE(std::to_string(gzip) + " " + std::to_string(window));
+            if (gzip && window != 15) continue;
+            const ByteBuffer s =
+                gzip ? gzipMember(kStreamText, "keep.me") : zlibStream(kStreamText, 6, window);
+            const ByteBuffer lead = randomBytes(50, 33), tail = randomBytes(50, 34);
+            const ByteBuffer bytes = join({lead, s, tail});
+            const auto found = streams(bytes);
+            ASSERT_EQ(found.size(), 1u);
+
+            const zip::Rewritten r =
+                zip::replaceStream(bytes.data(), bytes.size(), found[0], smaller);
+            ASSERT_EQ(r.status, zip::WriteStatus::Written);
+            ASSERT_EQ(r.splices.size(), 1u);
+            EXPECT_EQ(r.splices[0].offset, 50);
+            EXPECT_EQ(r.splices[0].oldLength, static_cast<std::int64_t>(s.size()));
+            EXPECT_EQ(r.splices[0].bytes.size(), s.size());
+            const ByteBuffer out = applied(bytes, r);
+            const auto again = streams(out);
+            ASSERT_EQ(again.size(), 1u);
+            EXPECT_EQ(again[0].offset, 50);
+            EXPECT_EQ(again[0].inflated.stop, Stop::None);
+            EXPECT_EQ(again[0].inflated.bytes, smaller);
+            EXPECT_EQ(out.slice(out.size() - 50, 50), tail);
+            if (gzip) {
+                EXPECT_EQ(out.slice(50, 10 + 8), s.slice(0, 18));  // the header with its name
+            } else {
+                EXPECT_EQ(out[50] >> 4, window - 8);
+            }
+            // What is left of the old stream's bytes is zeros.
+            const std::size_t end = 50 + static_cast<std::size_t>(again[0].inflated.consumed);
+            for (std::size_t i = end; i < 50 + s.size(); ++i) EXPECT_EQ(out[i], 0) << i;
+
+            const zip::Rewritten none =
+                zip::replaceStream(bytes.data(), bytes.size(), found[0], larger);
+            EXPECT_EQ(none.status, zip::WriteStatus::NoRoom);
+            EXPECT_TRUE(none.splices.empty());
+        }
+    }
+}
+
+TEST_F(ZipStreamTools, GzipTakesAMemberWrittenBack) {
+    const ByteBuffer s = gzipMember(kStreamText, "file.txt");
+    const ByteBuffer smaller = textBytes(1000, 41);
+    const auto found = streams(s);
+    ASSERT_EQ(found.size(), 1u);
+    const zip::Rewritten r = zip::replaceStream(s.data(), s.size(), found[0], smaller);
+    ASSERT_EQ(r.status, zip::WriteStatus::Written);
+    writeFile(home + "/out.gz", applied(s, r));
+    std::string text;
+    EXPECT_EQ(runCommand("gzip -dc " + home + "/out.gz > " + home + "/out.txt", &text), 0) << text;
+    EXPECT_EQ(readFile(home + "/out.txt"), smaller);
 }
 
 }  // namespace
