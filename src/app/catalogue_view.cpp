@@ -38,10 +38,16 @@ void WindowOpenView::scanned() {
 }
 
 Text groupText(const ResourceCatalogue& catalogue, int n) {
-    // A kind of the structure scan is named as what it holds ("图标资源"), not by a format
+    // A kind of programs' pictures is named as what it holds ("图标资源"), not by a format
     // a signature stands for.
-    if (catalogue.origin(n)) return catalogue.kindNameOf(n);
-    return concatText({catalogue.kindNameOf(n), app_text::groupSuffix()});
+    const ResourceOrigin* origin = catalogue.origin(n);
+    const Text group = origin && origin->program
+                           ? catalogue.kindNameOf(n)
+                           : concatText({catalogue.kindNameOf(n), app_text::groupSuffix()});
+    // Found inside compressed data: a group of its own after the file's, so said.
+    if (origin && origin->container < 0)
+        return concatText({group, app_text::insideCompressedGroup()});
+    return group;
 }
 
 void publishKindGroup(UiServices& ui, Progress& progress, const ResourceCatalogue& catalogue,

@@ -51,6 +51,12 @@ const Text* foundProblem(PutStatus status) {
             return &app_text::resourcesTooLarge();
         case PutStatus::NotReadBack:
             return &app_text::notReadBack();
+        case PutStatus::InsideCompressed:
+            return &app_text::insideCompressed();
+        case PutStatus::ContainerDamaged:
+            return &app_text::containerDamaged();
+        case PutStatus::NoRoomInStream:
+            return &app_text::noRoomInStream();
         default:
             return nullptr;
     }

@@ -65,6 +65,10 @@ KERBILO_GBK_TEXT(directoryDamaged, "程序的资源目录已损坏,重写会丢�
 KERBILO_GBK_TEXT(noRoomForSection, "程序的文件头没有空间再加一个节")
 KERBILO_GBK_TEXT(resourcesTooLarge, "程序的资源将超出格式的限制")
 KERBILO_GBK_TEXT(notReadBack, "写出的程序无法按原样读回,没有做任何修改")
+KERBILO_GBK_TEXT(insideCompressed, "压缩数据中的程序里的图片不能替换")
+KERBILO_GBK_TEXT(containerDamaged, "它所在的压缩数据已无法完整读取、已加密或压缩方法不能写出")
+KERBILO_GBK_TEXT(noRoomInStream, "重新压缩后的数据流比原来的长,而数据流之后的内容不知属于什么")
+KERBILO_GBK_TEXT(insideCompressedGroup, "(压缩数据中)")
 KERBILO_GBK_TEXT(signatureRemoved,
                  "程序的数字签名已与其内容不符,已被移除。保存后的文件不再带有数字签名。")
 KERBILO_GBK_TEXT(structureScanOn, "结构扫描已打开,下次打开文件时生效")

@@ -69,6 +69,32 @@ std::string utf8(const Text& gbk) {
     return s;
 }
 
+namespace {
+
+const char* stopText(zip::Stop stop) {
+    switch (stop) {
+        case zip::Stop::Truncated:
+            return "the data ends early";
+        case zip::Stop::Damaged:
+            return "the data is damaged";
+        case zip::Stop::StreamLimit:
+            return "the limit per stream was reached";
+        case zip::Stop::TotalLimit:
+            return "the limit per file was reached";
+        case zip::Stop::RatioLimit:
+            return "the compression ratio passes the limit";
+        case zip::Stop::Encrypted:
+            return "the entry is encrypted";
+        case zip::Stop::Unsupported:
+            return "the compression method is not supported";
+        case zip::Stop::None:
+            break;
+    }
+    return "";
+}
+
+}  // namespace
+
 bool Session::ready(const std::string& fileUtf8) {
     if (config_) {
         if (!env.files.tryReadWholeFile(utf8ToGbk(*config_))) {
@@ -90,6 +116,9 @@ bool Session::ready(const std::string& fileUtf8) {
     if (opened.kindsScanned == 0)
         env.err << "kerbilo-cli: " << env.say("no resource kinds could be read from") << " "
                 << files.kindsFileName() << env.say("; nothing is searched for") << "\n";
+    for (const ContainerStop& stop : opened.containerStops)
+        env.err << "kerbilo-cli: " << fileUtf8 << ": " << utf8(stop.source) << ": "
+                << env.say("inflating stopped:") << " " << env.say(stopText(stop.stop)) << "\n";
     return true;
 }
 

@@ -192,6 +192,14 @@ const char* foundProblem(PutStatus status) {
             return "the program's resources would pass the format's limits";
         case PutStatus::NotReadBack:
             return "the program as written did not read back as it should";
+        case PutStatus::InsideCompressed:
+            return "a program's picture inside compressed data cannot be replaced";
+        case PutStatus::ContainerDamaged:
+            return "the compressed data around it does not read whole, is encrypted or uses "
+                   "a method that cannot be written";
+        case PutStatus::NoRoomInStream:
+            return "the stream compressed anew is longer than the old one, and what follows "
+                   "it is of no known container";
         default:
             return nullptr;
     }

@@ -47,6 +47,22 @@ constexpr Phrase kPhrases[] = {
     {"the program's headers have no room for another section", "程序的文件头没有空间再加一个节"},
     {"the program's resources would pass the format's limits", "程序的资源将超出格式的限制"},
     {"the program as written did not read back as it should", "写出的程序无法按原样读回"},
+    {"a program's picture inside compressed data cannot be replaced",
+     "压缩数据中的程序里的图片不能替换"},
+    {"the compressed data around it does not read whole, is encrypted or uses a method that "
+     "cannot be written",
+     "它所在的压缩数据已无法完整读取、已加密或压缩方法不能写出"},
+    {"the stream compressed anew is longer than the old one, and what follows it is of no "
+     "known container",
+     "重新压缩后的数据流比原来的长,而数据流之后的内容不知属于什么"},
+    {"inflating stopped:", "解压停止:"},
+    {"the data ends early", "数据提前结束"},
+    {"the data is damaged", "数据已损坏"},
+    {"the limit per stream was reached", "达到单个数据流的解压上限"},
+    {"the limit per file was reached", "达到每个文件的解压总量上限"},
+    {"the compression ratio passes the limit", "压缩比超出上限"},
+    {"the entry is encrypted", "条目已加密"},
+    {"the compression method is not supported", "不支持该压缩方法"},
     {"the program's digital signature no longer matched its bytes and was removed from",
      "程序的数字签名已与其内容不符,已从以下文件移除:"},
 };

@@ -52,6 +52,8 @@ class KindsFile {
     // searched for files whose own structures lead to pictures that carry no signature
     // (the icons, cursors and bitmaps of a Windows program).
     bool structureScan() const;
+    // Any other key of the section, as written; empty when absent.
+    Text setting(std::string_view key) const { return lookup(key, ""); }
 
   private:
     Text lookup(std::string_view key, std::string_view defaultValue) const;

@@ -39,6 +39,11 @@ enum class PutStatus {
     NoRoom,            // no room in the program's headers for the section the resources need
     TooLarge,          // the program's resources would pass the format's limits
     NotReadBack,       // the program as written did not read back with exactly its resources
+    InsideCompressed,  // a program's picture inside compressed data: not replaced
+    ContainerDamaged,  // the compressed data around it no longer reads whole, or is
+                       // encrypted or of a method that cannot be written
+    NoRoomInStream,    // a bare gzip or zlib stream whose recompressed data would not fit
+                       // where the old one lies (nothing knows what follows it)
 };
 
 struct PutResult {

@@ -13,9 +13,13 @@ Text growthWarning(std::int64_t newLength, std::int64_t slotLength) {
 }
 
 PutResult putFoundResource(Document& doc, int n, const ByteBuffer& data);
+PutResult putPackedResource(Document& doc, int n, const ByteBuffer& data);
 
 PutResult putResourceData(Document& doc, int n, const ByteBuffer& data, Growth growth) {
-    if (doc.catalogue.origin(n)) return putFoundResource(doc, n, data);
+    if (const ResourceOrigin* origin = doc.catalogue.origin(n)) {
+        if (origin->container < 0) return putPackedResource(doc, n, data);
+        return putFoundResource(doc, n, data);
+    }
     const Slot slot = doc.catalogue.slot(n);
     PutResult result{PutStatus::Put, bufferLength(data), slot.length};
     if (doc.catalogue.overwritten(n)) {

@@ -55,6 +55,16 @@ void ResourceCatalogue::refreshFound(int n, Slot slot, ByteBuffer data) {
     owned_[static_cast<std::size_t>(e.own)].data = std::move(data);
 }
 
+void ResourceCatalogue::refreshPacked(int n, Slot slot, std::int64_t innerOffset,
+                                      std::int64_t innerLength, ByteBuffer data) {
+    refreshFound(n, slot, std::move(data));
+    const Entry& e = at(n);
+    ResourceOrigin& o =
+        origins_[static_cast<std::size_t>(owned_[static_cast<std::size_t>(e.own)].origin)];
+    o.innerOffset = innerOffset;
+    o.innerLength = innerLength;
+}
+
 ByteBuffer ResourceCatalogue::data(int n) const {
     const Entry& e = at(n);
     if (e.own >= 0) return owned_[static_cast<std::size_t>(e.own)].data;

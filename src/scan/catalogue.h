@@ -21,16 +21,33 @@ struct Slot {
 
 class ResourceCatalogue;
 
+// One step into compressed data: the `ordinal`-th archive (or gzip or zlib stream) that the
+// structure scan finds in the bytes the step starts from, and for an archive the entry's
+// index. Ordinals, unlike offsets, survive the rewriting of what lies before.
+struct PackedStep {
+    bool stream = false;
+    int ordinal = 0;
+    int entry = 0;
+};
+
 // Where a resource found through a file's own structure came from, rather than by a kind's
 // signature: the file it lies in (a container: a Windows program at some offset of the
 // opened bytes), and its place there.
 struct ResourceOrigin {
-    int container = 0;  // ResourceCatalogue::container
-    Text source;        // as listings show it: "pe:ICON/1/1033", "pe@0x1A00:BITMAP/2/2052"
-    Text suffix;        // the export suffix: what the data was composed as
+    int container = 0;     // ResourceCatalogue::container; −1 inside compressed data
+    Text source;           // as listings show it: "pe:ICON/1/1033", "pe@0x1A00:BITMAP/2/2052"
+    Text suffix;           // the export suffix: what the data was composed as
+    bool program = false;  // one of a Windows program's pictures (else found by a kind's
+                           // signature, inside compressed data)
     pe::ResourceName type;
     pe::ResourceName name;
     pe::ResourceName language;
+    // Inside compressed data (container −1): the steps from the opened bytes inward, and the
+    // resource's stretch in the innermost content (length −1: a program's picture there,
+    // which is not replaced).
+    std::vector<PackedStep> chain;
+    std::int64_t innerOffset = 0;
+    std::int64_t innerLength = -1;
 };
 
 // A resource's label: its label position (1-based offset) in hexadecimal, as the tree, the
@@ -62,6 +79,10 @@ class ResourceCatalogue {
     const ResourceOrigin* origin(int n) const;
     // After its container was rewritten: where the resource lies now and what it is.
     void refreshFound(int n, Slot slot, ByteBuffer data);
+    // A resource inside compressed data after its container was rewritten: where the
+    // outermost container lies now, and where it lies in its content.
+    void refreshPacked(int n, Slot slot, std::int64_t innerOffset, std::int64_t innerLength,
+                       ByteBuffer data);
     // The resource is no longer in the copy (its container lost it).
     void markOverwritten(int n) { entries_[static_cast<std::size_t>(n - 1)].overwritten = 1; }
 

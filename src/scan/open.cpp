@@ -75,8 +75,11 @@ OpenResult openFile(Services& services, Document& doc, const Text& path, const O
                 ++result.kindsScanned;
         }
     }
-    if (!services.progress.cancelled() && (options.structureScan || kindsFile.structureScan()))
+    if (!services.progress.cancelled() && (options.structureScan || kindsFile.structureScan())) {
         scanStructures(services, doc, events);
+        if (!services.progress.cancelled())
+            result.containerStops = scanCompressed(services, doc, kindsFile, options, events);
+    }
     if (services.progress.cancelled()) {
         doc.file = std::move(previous.file);
         doc.catalogue = std::move(previous.catalogue);

@@ -2,6 +2,7 @@
 // Opening a file: read it, make it the loaded file, scan it for every kind. No dialog and
 // no message: the result says what happened, and the caller tells the user.
 
+#include "scan/container_scan.h"
 #include "scan/document.h"
 #include "scan/scanner.h"
 
@@ -15,6 +16,8 @@ struct OpenResult {
     FileError error;       // why the file could not be read
     int kindCount = 0;     // "资源种类数" as read
     int kindsScanned = 0;  // kinds with a name, a head and a tail
+    // With the structure scan: the parts of compressed data a limit or damage stopped.
+    std::vector<ContainerStop> containerStops;
 };
 
 // Reads the file at path, then (only when that worked) takes the bytes and the name with the

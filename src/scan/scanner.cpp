@@ -136,18 +136,8 @@ void findKindMatchesByFormat(const std::uint8_t* data, std::size_t n, const Byte
     KindSearch(data, n, head, tail, true).advance(n, progress, onHead, onMatch);
 }
 
-namespace {
-
-// One kind as resource.config describes it, read and decoded; nothing for a kind the scan
-// skips (no name, no head, or no tail for a kind that ends at its tail).
-struct KindToScan {
-    Text name;
-    ByteBuffer head, tail, headFill, tailFill;
-    bool byFormat = false;
-};
-
-std::optional<KindToScan> readKind(const KindsFile& kindsFile, Progress& progress, int k,
-                                   const OpenOptions& options) {
+std::optional<KindToScan> readKindToScan(const KindsFile& kindsFile, Progress& progress, int k,
+                                         const OpenOptions& options) {
     KindToScan kind;
     kind.name = kindsFile.name(k);
     if (kind.name.empty()) return std::nullopt;
@@ -162,6 +152,8 @@ std::optional<KindToScan> readKind(const KindsFile& kindsFile, Progress& progres
     if (kind.head.empty() || (kind.tail.empty() && !kind.byFormat)) return std::nullopt;
     return kind;
 }
+
+namespace {
 
 // One kind's scan as it is told: the kind begins, each head, its resources in the
 // catalogue once the search is over.
@@ -196,7 +188,7 @@ class KindPublisher {
 
 bool scanKind(Services& services, Document& doc, const KindsFile& kindsFile, int k,
               const OpenOptions& options, OpenEvents& events) {
-    std::optional<KindToScan> kind = readKind(kindsFile, services.progress, k, options);
+    std::optional<KindToScan> kind = readKindToScan(kindsFile, services.progress, k, options);
     if (!kind) return false;
     const ByteBuffer head = kind->head, tail = kind->tail;
     const bool byFormat = kind->byFormat;
@@ -228,7 +220,7 @@ int scanKindsInOneSweep(Services& services, Document& doc, const KindsFile& kind
     for (std::int64_t k = 1; k <= kinds; ++k) {
         progress.step();  // a million kinds, most of them skipped, still let events run
         if (std::optional<KindToScan> kind =
-                readKind(kindsFile, progress, static_cast<int>(k), options))
+                readKindToScan(kindsFile, progress, static_cast<int>(k), options))
             scans.push_back({std::move(*kind), std::nullopt, {}, {}});
     }
     const std::vector<ZeroStretch> zeros = bytes.knownZeros();

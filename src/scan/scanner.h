@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 #include "config/config_files.h"
@@ -75,6 +76,16 @@ struct OpenOptions {
     // structures (scanStructures), as if the kinds file said "结构扫描=是".
     bool structureScan = false;
 };
+
+// One kind as resource.config describes it, read and decoded; nothing for a kind the scan
+// skips (no name, no head, or no tail for a kind that ends at its tail).
+struct KindToScan {
+    Text name;
+    ByteBuffer head, tail, headFill, tailFill;
+    bool byFormat = false;
+};
+std::optional<KindToScan> readKindToScan(const KindsFile& kindsFile, Progress& progress, int k,
+                                         const OpenOptions& options);
 
 // Scans the loaded bytes for kind k of the kinds file, appends its resources to the
 // catalogue and tells events. False when the kind is skipped (no name, no head, or no tail
