@@ -13,7 +13,7 @@ PACKAGES=(
     fonts-wqy-microhei xvfb xdotool x11-apps x11-utils openbox
     dpkg-dev file
     gcc-mingw-w64-x86-64 gcc-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-    icoutils python3-pefile imagemagick
+    icoutils python3-pefile imagemagick zip unzip
 )
 
 missing=()
