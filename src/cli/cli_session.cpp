@@ -78,9 +78,9 @@ const char* stopText(zip::Stop stop) {
         case zip::Stop::Damaged:
             return "the data is damaged";
         case zip::Stop::StreamLimit:
-            return "the limit per stream was reached";
+            return "the limit per stream was reached (512 MiB unless the kinds file sets another)";
         case zip::Stop::TotalLimit:
-            return "the limit per file was reached";
+            return "the limit per file was reached (4 GiB unless the kinds file sets another)";
         case zip::Stop::RatioLimit:
             return "the compression ratio passes the limit";
         case zip::Stop::Encrypted:
@@ -116,9 +116,17 @@ bool Session::ready(const std::string& fileUtf8) {
     if (opened.kindsScanned == 0)
         env.err << "kerbilo-cli: " << env.say("no resource kinds could be read from") << " "
                 << files.kindsFileName() << env.say("; nothing is searched for") << "\n";
-    for (const ContainerStop& stop : opened.containerStops)
-        env.err << "kerbilo-cli: " << fileUtf8 << ": " << utf8(stop.source) << ": "
-                << env.say("inflating stopped:") << " " << env.say(stopText(stop.stop)) << "\n";
+    for (const ContainerStop& stop : opened.containerStops) {
+        env.err << "kerbilo-cli: " << fileUtf8 << ": " << utf8(stop.source) << ": ";
+        if (stop.why == ContainerStop::Why::Depth)
+            env.err << env.say(
+                "archives nested deeper than four levels are not opened (the depth limit)");
+        else if (stop.why == ContainerStop::Why::ArchiveDamaged)
+            env.err << env.say("entries that overlap others or name no local header are left out");
+        else
+            env.err << env.say("inflating stopped:") << " " << env.say(stopText(stop.stop));
+        env.err << "\n";
+    }
     return true;
 }
 

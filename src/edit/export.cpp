@@ -94,7 +94,7 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
     services.progress.beginStage(1.0, catalogue.size() + groups);
     Text suffix;
     // Only a catalogue with programs' pictures can name one path twice by design.
-    const bool structures = catalogue.containerCount() > 0;
+    const bool structures = catalogue.hasOrigins();
     std::unordered_set<Text> taken;
     for (int n = 1, item = 0; n <= catalogue.size(); ++n, ++item) {
         if (catalogue.startsKind(n)) {

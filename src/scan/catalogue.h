@@ -77,6 +77,8 @@ class ResourceCatalogue {
                      ResourceOrigin origin);
     // Null for a resource found by signature.
     const ResourceOrigin* origin(int n) const;
+    // Whether any resource has an origin: only then can two share a label and a suffix.
+    bool hasOrigins() const { return !origins_.empty(); }
     // After its container was rewritten: where the resource lies now and what it is.
     void refreshFound(int n, Slot slot, ByteBuffer data);
     // A resource inside compressed data after its container was rewritten: where the

@@ -75,6 +75,11 @@ class Walker {
         for (std::size_t ordinal = 0; ordinal < found.size(); ++ordinal) {
             const zip::Archive& a = found[ordinal];
             archives.emplace_back(a.begin, a.end);
+            if (a.damaged)
+                stops.push_back(
+                    {link(chain,
+                          a.begin == 0 ? Text("zip") : concatText({"zip@", hexOffset(a.begin)})),
+                     zip::Stop::None, ContainerStop::Why::ArchiveDamaged});
             const Text at =
                 a.begin == 0 ? Text("zip:") : concatText({"zip@", hexOffset(a.begin), ":"});
             for (std::size_t index = 0; index < a.entries.size(); ++index) {
@@ -118,6 +123,12 @@ class Walker {
     const KindToScan& kind(std::size_t k) const { return kinds_[k]; }
 
   private:
+    // Whether the content holds an archive, for the depth limit to be said only when it
+    // left something unopened.
+    static bool holdsContainers(const ByteBuffer& content) {
+        return !zip::findArchives(content.data(), content.size()).empty();
+    }
+
     static Text link(const Text& chain, const Text& next) {
         return chain.empty() ? next : concatText({chain, ">", next});
     }
@@ -167,7 +178,10 @@ class Walker {
                 }
             ++at;
         }
-        if (depth + 1 < limits_.maxDepth) containersOf(content, source, depth + 1);
+        if (depth + 1 < limits_.maxDepth)
+            containersOf(content, source, depth + 1);
+        else if (holdsContainers(content))
+            stops.push_back({source, zip::Stop::None, ContainerStop::Why::Depth});
         label_ = outerLabel;
         extent_ = outerExtent;
     }

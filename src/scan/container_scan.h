@@ -15,8 +15,14 @@ namespace kerbilo {
 
 // A part of the scan that a limit or the data itself stopped: which container, and why.
 struct ContainerStop {
+    enum class Why {
+        Inflating,       // `stop` says why inflating stopped
+        Depth,           // containers inside it were not opened: the depth limit
+        ArchiveDamaged,  // some entries were left out (overlapping others, say)
+    };
     Text source;  // the container's source, as the resources inside it are named
     zip::Stop stop = zip::Stop::None;
+    Why why = Why::Inflating;
 };
 
 struct ContainerScanLimits {

@@ -21,8 +21,10 @@ namespace kerbilo::zip {
 struct InflateLimits {
     std::uint64_t maxStreamBytes = std::uint64_t{512} << 20;  // inflated, one stream
     std::uint64_t maxTotalBytes = std::uint64_t{4} << 30;     // inflated, one opened file
-    std::uint64_t maxRatio = 1032;  // inflated bytes per compressed byte (deflate's own
-                                    // ceiling is about 1032:1; more means a bomb)
+    // Inflated bytes per compressed byte past `ratioGrace` bytes: deflate reaches about
+    // 1032:1 on zeros, what bombs are made of; real data past a few MiB rarely passes 100:1.
+    std::uint64_t maxRatio = 256;
+    std::uint64_t ratioGrace = std::uint64_t{16} << 20;
 };
 
 enum class Stop {

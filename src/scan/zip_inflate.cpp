@@ -443,7 +443,11 @@ RawInflate inflateRaw(const std::uint8_t* data, std::size_t size, const InflateL
         }
         // Passing the ratio by a whole byte's worth, so that a byte read ahead never counts.
         const std::uint64_t read = fed - z.avail_in + overhead;
-        if (sink.size() / std::max<std::uint64_t>(limits.maxRatio, 1) > read) overRatio = true;
+        // Small things compress far (a blank picture, a run of spaces): the ratio counts
+        // only once there is enough for a bomb to matter.
+        if (sink.size() > limits.ratioGrace &&
+            sink.size() / std::max<std::uint64_t>(limits.maxRatio, 1) > read)
+            overRatio = true;
         if (ret == Z_STREAM_END || overCap || overRatio) break;
         if (ret == Z_BUF_ERROR && at == &spare) break;  // at the ceiling, nothing more came
         if (ret != Z_OK && ret != Z_BUF_ERROR) break;

@@ -341,15 +341,23 @@ class Cli:
             return None
 
 
+_TSV_ESCAPES = {"t": "\t", "r": "\r", "n": "\n", "\\": "\\"}
+
+
+def tsv_field(text):
+    """A field as kerbilo-cli writes it in TSV, its \\t, \\r, \\n and \\\\ undone."""
+    return re.sub(r"\\([trn\\])", lambda m: _TSV_ESCAPES[m.group(1)], text)
+
+
 def read_tsv(text):
-    """A header line and rows, as dicts by column name."""
+    """A header line and rows, as dicts by column name, fields unescaped."""
     lines = text.split("\n")
     if lines and lines[-1] == "":
         lines.pop()
     if not lines:
         return [], []
     header = lines[0].split("\t")
-    return header, [dict(zip(header, line.split("\t"))) for line in lines[1:]]
+    return header, [dict(zip(header, map(tsv_field, line.split("\t")))) for line in lines[1:]]
 
 
 _SOURCE = re.compile(r"^pe(?:@0x([0-9A-F]+))?:([^/]+)/([^/]+)/(\d+)$")

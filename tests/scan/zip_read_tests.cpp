@@ -440,10 +440,12 @@ TEST(ZipLimits, EachLimitStopsTheRead) {
         std::size_t bytes;
     } cases[] = {
         {"none reached", {}, 0, Stop::None, 1 << 20},
-        {"stream", {1000, 1 << 30, 1032}, 0, Stop::StreamLimit, 1000},
-        {"total", {1 << 30, 5000, 1032}, 1000, Stop::TotalLimit, 4000},
-        {"total spent already", {1 << 30, 5000, 1032}, 5000, Stop::TotalLimit, 0},
-        {"ratio", {1 << 30, 1 << 30, 50}, 0, Stop::RatioLimit, 0},
+        {"stream", {1000, 1 << 30, 1032, 0}, 0, Stop::StreamLimit, 1000},
+        {"total", {1 << 30, 5000, 1032, 0}, 1000, Stop::TotalLimit, 4000},
+        {"total spent already", {1 << 30, 5000, 1032, 0}, 5000, Stop::TotalLimit, 0},
+        {"ratio", {1 << 30, 1 << 30, 50, 0}, 0, Stop::RatioLimit, 0},
+        // A megabyte of zeros is under the grace a ratio allows by default.
+        {"ratio within its grace", {1 << 30, 1 << 30, 50}, 0, Stop::None, 1 << 20},
     };
     for (const auto& c : cases) {
         for (std::size_t i = 0; i < 2; ++i) {
