@@ -93,6 +93,41 @@ void showDocumentAgain(ProgramState& state, int selected) {
 
 }  // namespace
 
+namespace {
+
+// What stopped parts of the scan of compressed data, the first few of them, one a line.
+Text containerStopsText(const std::vector<ContainerStop>& stops) {
+    Text text = app_text::containerStopsStart();
+    const std::size_t shown = std::min<std::size_t>(stops.size(), 5);
+    for (std::size_t i = 0; i < shown; ++i) {
+        const ContainerStop& s = stops[i];
+        const Text* why = &app_text::stopDamaged();
+        if (s.why == ContainerStop::Why::Depth)
+            why = &app_text::stopDepth();
+        else if (s.why == ContainerStop::Why::ArchiveDamaged)
+            why = &app_text::stopOverlap();
+        else if (s.stop == zip::Stop::Truncated)
+            why = &app_text::stopTruncated();
+        else if (s.stop == zip::Stop::StreamLimit)
+            why = &app_text::stopStreamLimit();
+        else if (s.stop == zip::Stop::TotalLimit)
+            why = &app_text::stopTotalLimit();
+        else if (s.stop == zip::Stop::RatioLimit)
+            why = &app_text::stopRatio();
+        else if (s.stop == zip::Stop::Encrypted)
+            why = &app_text::stopEncrypted();
+        else if (s.stop == zip::Stop::Unsupported)
+            why = &app_text::stopMethod();
+        text += concatText({"\r\n", s.source, ": ", *why});
+    }
+    if (stops.size() > shown)
+        text += concatText({"\r\n", app_text::stopsMorePrefix(),
+                            intToText(static_cast<std::int64_t>(stops.size() - shown))});
+    return text;
+}
+
+}  // namespace
+
 bool openAndScan(ProgramState& state, const Text& path) {
     if (!commandsAllowed(state)) return false;
     // Another file would drop the replacements not saved yet: the close question first.
@@ -112,6 +147,9 @@ bool openAndScan(ProgramState& state, const Text& path) {
     if (result.opened) {
         state.openedPath = path;
         state.shownPicture = {};  // the open emptied the pane
+        if (!result.containerStops.empty())
+            state.ui.showMessage(containerStopsText(result.containerStops),
+                                 MessageStyle::OkInformation, app_text::noticeTitle());
     } else if (!result.cancelled) {
         showFailure(state, app_text::cannotOpenPrefix(), path, describeError(result.error));
     }
