@@ -119,7 +119,9 @@ const CommandDoc kListDoc{
           "it) keep in their resources, listed after the kinds' resources",
           "under kinds of their own, as \"结构扫描=是\" in the kinds file",
           "does; inspect then adds a source column (pe:TYPE/NAME/LANGUAGE,",
-          "pe@0xOFFSET: for a program inside FILE)"}},
+          "pe@0xOFFSET: for a program inside FILE); and the pictures inside",
+          "ZIP entries, gzip members and zlib streams, four deep (zip:NAME,",
+          "zip@0xOFFSET:NAME, zlib@0xOFFSET+0xINNER, steps joined by >)"}},
         kHelpEntry,
     },
     "Exit codes: 0 listed, 1 a file or the kinds file cannot be read, 2 usage error; with\n"
