@@ -1,9 +1,10 @@
 // Deflate data walked without inflating it, inflated under limits, and deflated: the parts
 // of zlib's work that the ZIP reader, the stream finder and the writer share.
 //
-// The walk decodes the Huffman codes one bit at a time, as the reference decoder in zlib's
-// contrib does: every step of its inner loop consumes one bit, so its cost is linear in the
-// compressed bytes whatever they claim to inflate to, and it needs no tables to build.
+// The walk decodes a Huffman code by one lookup in a table of its first nine bits, or, for
+// longer codes, one bit at a time as the reference decoder in zlib's contrib does. Each
+// step consumes bits and each block's tables cost a bounded amount, so its cost is linear
+// in the compressed bytes whatever they claim to inflate to.
 
 #include <zlib.h>
 
@@ -21,16 +22,24 @@ constexpr int kMaxBits = 15;
 constexpr int kMaxLitLen = 288;
 constexpr int kMaxDist = 32;  // the fixed code names 32 distances, of which 30 are valid
 
-// A canonical Huffman code: how many codes of each length, and the symbols in code order.
+constexpr int kFastBits = 9;  // codes this long or shorter decode by one lookup
+
+// A canonical Huffman code: how many codes of each length, the symbols in code order, and
+// for each value of the next kFastBits bits the symbol and length of a code that short
+// (0 where the code is longer, or unused).
+// Plain arrays: the walk's inner loop indexes them, and builds that do not inline (the
+// sanitizers' -O1) would call std::array's operator[] there.
 struct Huffman {
-    std::array<std::uint16_t, kMaxBits + 1> count{};
-    std::array<std::uint16_t, kMaxLitLen> symbol{};
+    std::uint16_t count[kMaxBits + 1];
+    std::uint16_t symbol[kMaxLitLen];
+    std::uint16_t fast[1 << kFastBits];
 };
 
 // Builds the code from the lengths. Returns <0 when over-subscribed, 0 when complete, >0
 // when incomplete (codes left unused); `longest` is the longest length in use.
 int buildHuffman(Huffman& h, const std::uint8_t* lengths, int n, int& longest) {
-    h.count.fill(0);
+    std::fill(std::begin(h.count), std::end(h.count), 0);
+    std::fill(std::begin(h.fast), std::end(h.fast), 0);
     for (int s = 0; s < n; ++s) ++h.count[lengths[s]];
     longest = 0;
     for (int len = 1; len <= kMaxBits; ++len)
@@ -47,6 +56,18 @@ int buildHuffman(Huffman& h, const std::uint8_t* lengths, int n, int& longest) {
         offs[len + 1] = static_cast<std::uint16_t>(offs[len] + h.count[len]);
     for (int s = 0; s < n; ++s)
         if (lengths[s] != 0) h.symbol[offs[lengths[s]]++] = static_cast<std::uint16_t>(s);
+    // Codes are sent first bit first, and the reader holds the next bit lowest: a code's
+    // entries are at its bits reversed, whatever the bits after it.
+    unsigned code = 0;
+    int index = 0;
+    for (int len = 1; len <= kFastBits; ++len, code <<= 1) {
+        for (int k = 0; k < h.count[len]; ++k, ++code) {
+            unsigned reversed = 0;
+            for (int b = 0; b < len; ++b) reversed |= ((code >> b) & 1u) << (len - 1 - b);
+            const auto entry = static_cast<std::uint16_t>(len << 9 | h.symbol[index++]);
+            for (unsigned j = reversed; j < (1u << kFastBits); j += 1u << len) h.fast[j] = entry;
+        }
+    }
     return left;
 }
 
@@ -93,9 +114,26 @@ class BitReader {
   public:
     BitReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
-    bool ranOut() const { return ranOut_; }
+    [[gnu::always_inline]] bool ranOut() const { return ranOut_; }
 
-    std::uint32_t bits(int n) {
+    // The bits held, the next lowest, and how many; at least n after fillTo(n) unless the
+    // input ends first.
+    [[gnu::always_inline]] std::uint64_t held() const { return buffer_; }
+    [[gnu::always_inline]] int heldCount() const { return have_; }
+    [[gnu::always_inline]] void fillTo(int n) {
+        if (have_ < n) refill();
+    }
+    // Drops n of the bits held.
+    [[gnu::always_inline]] void drop(int n) {
+        buffer_ = n >= 64 ? 0 : buffer_ >> n;
+        have_ -= n;
+    }
+    // Bits read so far.
+    [[gnu::always_inline]] std::uint64_t bitPosition() const {
+        return std::uint64_t{pos_} * 8 - static_cast<std::uint64_t>(have_);
+    }
+
+    [[gnu::always_inline]] std::uint32_t bits(int n) {
         if (have_ < n) refill();
         if (have_ < n) {
             ranOut_ = true;
@@ -110,7 +148,22 @@ class BitReader {
     }
 
     // The next symbol of `h`; −1 for a code the set leaves unused.
-    int decode(const Huffman& h) {
+    [[gnu::always_inline]] int decode(const Huffman& h) {
+        if (have_ < kFastBits) refill();
+        if (have_ >= kFastBits) {
+            const std::uint16_t entry = h.fast[buffer_ & ((1u << kFastBits) - 1)];
+            if (entry) {
+                const int len = entry >> 9;
+                buffer_ >>= len;
+                have_ -= len;
+                return entry & 0x1FF;
+            }
+        }
+        return decodeSlowly(h);
+    }
+
+    // A bit at a time: codes longer than the table's, and the last bits of the input.
+    int decodeSlowly(const Huffman& h) {
         int code = 0, first = 0, index = 0;
         for (int len = 1; len <= kMaxBits; ++len) {
             if (have_ == 0) {
@@ -191,8 +244,16 @@ class BitReader {
 enum class Step { Ok, Truncated, Invalid };
 
 // The symbols of one Huffman-coded block, up to and including its end code.
-Step walkCodes(BitReader& in, const Huffman& lit, const Huffman& dist, std::uint64_t& output) {
+//
+// When the bits after a match repeat the match's own bits, they decode to the same match,
+// whose distance stays valid as the output only grows: a run of them (the whole of a bomb
+// of zeros, a few bits per 258 bytes) is counted at once from the bits held.
+Step codesOf(BitReader& in, const Huffman& lit, const Huffman& dist, std::uint64_t& output) {
     for (;;) {
+        in.fillTo(48);
+        const std::uint64_t heldBefore = in.held();
+        const int countBefore = in.heldCount();
+        const std::uint64_t start = in.bitPosition();
         const int symbol = in.decode(lit);
         if (in.ranOut()) return Step::Truncated;
         if (symbol < 0) return Step::Invalid;
@@ -211,7 +272,32 @@ Step walkCodes(BitReader& in, const Huffman& lit, const Huffman& dist, std::uint
         if (in.ranOut()) return Step::Truncated;
         if (distance > output) return Step::Invalid;
         output += length;
+        const auto used = static_cast<int>(in.bitPosition() - start);
+        if (used > countBefore || used > 32) continue;
+        const std::uint64_t match = heldBefore & ((std::uint64_t{1} << used) - 1);
+        std::uint64_t repeated = 0;
+        for (int shift = 0; shift < 64; shift += used) repeated |= match << shift;
+        const std::uint64_t differ =
+            (in.held() ^ repeated) |
+            (in.heldCount() < 64 ? ~std::uint64_t{0} << in.heldCount() : 0);
+        const int same = differ == 0 ? 64 : __builtin_ctzll(differ);
+        const int repeats = same / used;
+        if (repeats > 0) {
+            in.drop(repeats * used);
+            output += static_cast<std::uint64_t>(repeats) * length;
+        }
     }
+}
+
+// The same on copies of the reader and the count, which the compiler can then keep in
+// registers through the loop that most of the walk's time is spent in.
+Step walkCodes(BitReader& reader, const Huffman& lit, const Huffman& dist, std::uint64_t& total) {
+    BitReader in = reader;
+    std::uint64_t output = total;
+    const Step step = codesOf(in, lit, dist, output);
+    reader = in;
+    total = output;
+    return step;
 }
 
 // A dynamic block's code lengths, then its symbols.
