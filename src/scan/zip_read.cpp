@@ -116,6 +116,7 @@ namespace {
 using namespace detail;
 
 constexpr std::uint32_t kPK = 0x4b50;
+constexpr std::uint64_t kMaxOffset = std::uint64_t{1} << 62;
 
 // Methods some writer has used; a local header naming another is taken for chance bytes.
 bool knownMethod(std::uint16_t m) {
@@ -254,7 +255,8 @@ class Finder {
                 break;
             }
         }
-        if (directory < 0) return;
+        // Offsets are believed up to 2^62, which keeps the shift's arithmetic exact.
+        if (directory < 0 || directoryOffset > kMaxOffset) return;
         const std::int64_t shift = directory - static_cast<std::int64_t>(directoryOffset);
         a.hasCentralDirectory = true;
         a.centralDirectory = directory;

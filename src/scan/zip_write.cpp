@@ -67,11 +67,14 @@ bool readLayout(const std::uint8_t* data, std::int64_t size, const Archive& a, L
         l.directoryOffset = get64(data + z + 48);
     }
     l.directory = a.centralDirectory;
-    if (l.directory < 0 || l.directory > l.target) return false;
+    if (l.directory < 0 || l.directory > l.target || l.directoryOffset > (std::uint64_t{1} << 62))
+        return false;
     l.shift = l.directory - static_cast<std::int64_t>(l.directoryOffset);
     for (std::int64_t at = l.directory; at < l.target;) {
         CentralRecord r;
-        if (!readCentralRecord(data, l.target, at, r)) return false;
+        if (!readCentralRecord(data, l.target, at, r) ||
+            r.localHeader > static_cast<std::uint64_t>(size))
+            return false;
         l.records.push_back(r);
         at += r.length;
     }
@@ -174,8 +177,7 @@ Descriptor descriptorAfter(const std::uint8_t* data, std::int64_t at, std::int64
     if (!d.signature && (at == limit || (limit - at >= 4 && (get32(data + at) == kLocalSig ||
                                                              get32(data + at) == kCentralSig))))
         return d;
-    d.length = (d.signature ? 4 : 0) + 4 + 2 * d.width;
-    if (d.length > limit - at) d.length = 0;
+    d.length = std::min<std::int64_t>((d.signature ? 4 : 0) + 4 + 2 * d.width, limit - at);
     return d;
 }
 
@@ -259,9 +261,13 @@ Rewritten replaceEntry(const std::uint8_t* data, std::size_t size, const Archive
         record->compressedSize > static_cast<std::uint64_t>(l.directory - h.data))
         return refused(WriteStatus::Damaged);
     const std::int64_t dataEnd = h.data + static_cast<std::int64_t>(record->compressedSize);
+    // The descriptor ends by the next entry's local header, whatever it claims.
+    std::int64_t next = l.directory;
+    for (const Entry& other : archive.entries)
+        if (other.localHeader >= dataEnd) next = std::min(next, other.localHeader);
     const Descriptor oldDescriptor =
         (record->flags & kFlagDescriptor)
-            ? descriptorAfter(data, dataEnd, l.directory, *record, h.zip64Extra >= 0)
+            ? descriptorAfter(data, dataEnd, next, *record, h.zip64Extra >= 0)
             : Descriptor{};
     const std::int64_t oldEnd = dataEnd + oldDescriptor.length;
 
