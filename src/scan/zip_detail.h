@@ -52,6 +52,8 @@ constexpr std::uint16_t kFlagUtf8 = 0x0800;
 constexpr std::uint32_t kEscape32 = 0xFFFFFFFFu;
 constexpr std::uint16_t kEscape16 = 0xFFFF;
 constexpr std::uint16_t kZip64Version = 45;
+// Offsets are believed up to 2^62, which keeps the arithmetic of an archive's shift exact.
+constexpr std::uint64_t kMaxOffset = std::uint64_t{1} << 62;
 
 // One central directory record, as read: the 32-bit fields' values after the ZIP64 extra
 // field, and which of them that field holds.

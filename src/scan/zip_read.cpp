@@ -116,7 +116,6 @@ namespace {
 using namespace detail;
 
 constexpr std::uint32_t kPK = 0x4b50;
-constexpr std::uint64_t kMaxOffset = std::uint64_t{1} << 62;
 
 // Methods some writer has used; a local header naming another is taken for chance bytes.
 bool knownMethod(std::uint16_t m) {
@@ -255,7 +254,6 @@ class Finder {
                 break;
             }
         }
-        // Offsets are believed up to 2^62, which keeps the shift's arithmetic exact.
         if (directory < 0 || directoryOffset > kMaxOffset) return;
         const std::int64_t shift = directory - static_cast<std::int64_t>(directoryOffset);
         a.hasCentralDirectory = true;
@@ -300,7 +298,7 @@ class Finder {
             at += r.length;
             LocalHeader h;
             const auto local = static_cast<std::int64_t>(r.localHeader) + shift;
-            if (r.localHeader > static_cast<std::uint64_t>(size_) ||
+            if (r.localHeader > kMaxOffset ||
                 !readLocalHeader(data_, a.centralDirectory, local, h) ||
                 h.nameLength != r.nameLength || h.method != r.method ||
                 std::memcmp(data_ + local + kLocalSize, data_ + r.at + kCentralSize,

@@ -67,14 +67,13 @@ bool readLayout(const std::uint8_t* data, std::int64_t size, const Archive& a, L
         l.directoryOffset = get64(data + z + 48);
     }
     l.directory = a.centralDirectory;
-    if (l.directory < 0 || l.directory > l.target || l.directoryOffset > (std::uint64_t{1} << 62))
-        return false;
+    if (l.directory < 0 || l.directory > l.target || l.directoryOffset > kMaxOffset) return false;
     l.shift = l.directory - static_cast<std::int64_t>(l.directoryOffset);
     for (std::int64_t at = l.directory; at < l.target;) {
         CentralRecord r;
-        if (!readCentralRecord(data, l.target, at, r) ||
-            r.localHeader > static_cast<std::uint64_t>(size))
-            return false;
+        if (!readCentralRecord(data, l.target, at, r) || r.localHeader > kMaxOffset) return false;
+        const std::int64_t local = static_cast<std::int64_t>(r.localHeader) + l.shift;
+        if (local < 0 || local > size) return false;
         l.records.push_back(r);
         at += r.length;
     }

@@ -147,12 +147,14 @@ BuiltZip buildZip(const ZipPlan& plan) {
         directory.u32(e.zip64 ? 0xFFFFFFFF : data.size());
         directory.u32(e.zip64 ? 0xFFFFFFFF : size);
         directory.u16(e.name.size());
-        directory.u16(e.zip64 ? 28 : 0);
+        // An offset past 32 bits goes to a ZIP64 field of its own.
+        const bool wideOffset = !e.zip64 && offset >= 0xFFFFFFFF;
+        directory.u16(e.zip64 ? 28 : wideOffset ? 12 : 0);
         directory.u16(0);              // comment
         directory.u16(0);              // disk
         directory.u16(0);              // internal attributes
         directory.u32(0x81A4u << 16);  // external: a regular file, rw-r--r--
-        directory.u32(e.zip64 ? 0xFFFFFFFF : offset);
+        directory.u32(e.zip64 || wideOffset ? 0xFFFFFFFF : offset);
         directory.add(e.name);
         if (e.zip64) {
             directory.u16(1);
@@ -161,13 +163,19 @@ BuiltZip buildZip(const ZipPlan& plan) {
             directory.u64(data.size());
             directory.u64(offset);
         }
+        if (wideOffset) {
+            directory.u16(1);
+            directory.u16(8);
+            directory.u64(offset);
+        }
     }
     built.centralDirectory = z.size();
     for (std::int64_t& c : built.centralHeaders) c += z.size();
     const std::uint64_t directoryOffset = static_cast<std::uint64_t>(z.size()) + plan.base;
     z.add(directory.done());
     const std::uint64_t count = plan.entries.size();
-    if (plan.zip64End) {
+    const bool zip64End = plan.zip64End || directoryOffset >= 0xFFFFFFFF;
+    if (zip64End) {
         const std::uint64_t zip64At = static_cast<std::uint64_t>(z.size()) + plan.base;
         z.u32(0x06064b50);
         z.u64(44);
@@ -188,10 +196,10 @@ BuiltZip buildZip(const ZipPlan& plan) {
     z.u32(0x06054b50);
     z.u16(0);
     z.u16(0);
-    z.u16(plan.zip64End ? 0xFFFF : count);
-    z.u16(plan.zip64End ? 0xFFFF : count);
-    z.u32(plan.zip64End ? 0xFFFFFFFF : directory.size());
-    z.u32(plan.zip64End ? 0xFFFFFFFF : directoryOffset);
+    z.u16(zip64End ? 0xFFFF : count);
+    z.u16(zip64End ? 0xFFFF : count);
+    z.u32(zip64End ? 0xFFFFFFFF : directory.size());
+    z.u32(zip64End ? 0xFFFFFFFF : directoryOffset);
     z.u16(plan.comment.size());
     z.add(plan.comment);
     built.bytes = z.done();

@@ -59,6 +59,7 @@ struct ZipPlan {
     std::string comment;
     // What the archive's offsets count from: this many bytes before its first byte (an
     // archive appended to other bytes whose offsets were fixed to count from their start).
+    // Offsets that pass 32 bits this way get ZIP64 fields and end records.
     std::uint64_t base = 0;
 };
 

@@ -179,6 +179,50 @@ with open(sys.argv[2], 'wb') as raw:
     }
 }
 
+// Offsets that pass 32 bits when an entry grows get ZIP64 fields, and the directory's a
+// ZIP64 end record: shown on an archive whose offsets count from just under 4 GiB before
+// its bytes, as one seen through a window of a larger file would. Python reads it (unzip
+// will not take offsets from before the file's start).
+TEST_F(ZipReplace, OffsetsPassingThirtyTwoBits) {
+    ZipPlan plan;
+    plan.entries = {{"grows", kWriteText, 0}, {"b", kWriteNoise}, {"c", kWriteText, 0}};
+    plan.base = 0xFFFFFFFFull - 20000;
+    const ByteBuffer bytes = buildZip(plan).bytes;
+    const auto before = zip::findArchives(bytes.data(), bytes.size());
+    ASSERT_EQ(before.size(), 1u);
+    EXPECT_LT(before[0].zip64EndRecord, 0);
+    const ByteBuffer content = randomBytes(30000, 60);
+    const zip::Rewritten r = zip::replaceEntry(bytes.data(), bytes.size(), before[0], 0, content);
+    ASSERT_EQ(r.status, WriteStatus::Written);
+    const ByteBuffer out = applySplices(bytes.data(), bytes.size(), r.splices);
+    const auto after = zip::findArchives(out.data(), out.size());
+    ASSERT_EQ(after.size(), 1u);
+    const zip::Archive& a = after[0];
+    EXPECT_FALSE(a.damaged);
+    EXPECT_GE(a.zip64EndRecord, 0);
+    ASSERT_EQ(a.entries.size(), 3u);
+    EXPECT_FALSE(a.entries[0].zip64);
+    EXPECT_TRUE(a.entries[1].zip64);
+    EXPECT_TRUE(a.entries[2].zip64);
+    EXPECT_EQ(readAll(out, a.entries[0]), content);
+    EXPECT_EQ(readAll(out, a.entries[1]), kWriteNoise);
+    EXPECT_EQ(readAll(out, a.entries[2]), kWriteText);
+    // Back below 32 bits: the fields stay ZIP64, which every reader takes.
+    const zip::Rewritten back = zip::replaceEntry(out.data(), out.size(), a, 0, {});
+    ASSERT_EQ(back.status, WriteStatus::Written);
+    const ByteBuffer small = applySplices(out.data(), out.size(), back.splices);
+    const auto last = zip::findArchives(small.data(), small.size());
+    ASSERT_EQ(last.size(), 1u);
+    EXPECT_FALSE(last[0].damaged);
+    EXPECT_EQ(readAll(small, last[0].entries[2]), kWriteText);
+
+    const std::string path = home + "/window.zip";
+    writeFile(path, out);
+    std::string said;
+    EXPECT_EQ(runCommand("/usr/bin/python3 -m zipfile -t " + path, &said), 0) << said;
+    EXPECT_EQ(said.find("corrupted"), std::string::npos) << said;
+}
+
 TEST(ZipReplaceRefused, WhatCannotBeWritten) {
     ZipPlan plan;
     plan.entries = {ZipEntrySpec("secret", kWriteText).storedAs(kWriteNoise.slice(0, 900), true),
