@@ -71,7 +71,12 @@ struct Archive {
     std::int64_t endRecord = -1;         // offset of the end of central directory record
     std::int64_t zip64EndRecord = -1;    // offset of the ZIP64 end record, −1 none
     std::vector<Entry> entries;          // in local header order
-    bool damaged = false;                // some of it could not be read
+    // Some of it could not be read: records of the directory whose local header is missing
+    // or disagrees (name, method), or whose data overlaps another entry's or runs into the
+    // directory, are left out of `entries`; a count that disagrees; an end record cut
+    // short. An archive found by its local headers alone (no usable directory) is damaged
+    // too. replaceEntry refuses a damaged archive.
+    bool damaged = false;
 };
 
 // Every ZIP archive in data[0, size), in file order, each found by its local headers or its
@@ -90,13 +95,20 @@ enum class StreamKind { Gzip, Zlib };
 struct Stream {
     StreamKind kind = StreamKind::Gzip;
     std::int64_t offset = 0;  // its header's first byte
-    Inflated inflated;        // consumed: the stream's length in the bytes
+    // consumed: the stream's length in the bytes, trailer included, also when inflating
+    // stopped at a limit; for a stream cut short, to the end of the bytes searched.
+    Inflated inflated;
 };
 
 // Every gzip member and zlib stream in data[0, size) outside `skip` (the archives' extents,
 // say), in file order: a candidate header is checked cheaply (gzip's magic and method,
 // zlib's CMF/FLG check and window size) and then inflated, and only a stream that inflates
 // to its end (or to a limit) counts. A stream found is not searched again inside.
+// A stream counts when its checksum holds; one that cannot be checked (cut short, stopped
+// at a limit) or a gzip member whose CRC or size fails (Stop::Damaged) counts only when it
+// inflates to enough bytes (16 for gzip, 64 for zlib's weaker header) that chance in
+// random bytes does not get there. Every byte inflated, counted or not, adds to `spent`.
+// A stream running into a skipped range is cut there.
 std::vector<Stream> findStreams(
     const std::uint8_t* data, std::size_t size, const InflateLimits& limits, std::uint64_t& spent,
     const std::vector<std::pair<std::int64_t, std::int64_t>>& skip = {});
@@ -125,7 +137,8 @@ Rewritten replaceEntry(const std::uint8_t* data, std::size_t size, const Archive
 
 // A bare gzip member or zlib stream with `content` compressed anew, in place when it fits
 // (the rest of the old stream's bytes zeroed; gzip's trailer CRC and size updated), else
-// NoRoom.
+// NoRoom. A gzip header is kept as it was; a zlib header is written anew for the same
+// window, so that a reader sized by it still takes the data.
 Rewritten replaceStream(const std::uint8_t* data, std::size_t size, const Stream& stream,
                         const ByteBuffer& content);
 

@@ -137,7 +137,7 @@ class StreamFinder {
             }
             t.counts = true;
         } else if (limited) {
-            t.counts = w.output >= minimum || gzip;
+            t.counts = w.output >= minimum;
         } else if (!whole && (r.stop == Stop::Truncated || r.stop == Stop::None)) {
             s.inflated.stop = Stop::Truncated;
             t.counts = true;
