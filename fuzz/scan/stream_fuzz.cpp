@@ -19,7 +19,7 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-const zip::InflateLimits kLimits{1 << 20, 4 << 20, 1032};
+const zip::InflateLimits kLimits{1 << 20, 4 << 20, 256, 64 << 10};
 
 }  // namespace
 

@@ -18,7 +18,7 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-const zip::InflateLimits kLimits{1 << 20, 4 << 20, 1032};
+const zip::InflateLimits kLimits{1 << 20, 4 << 20, 256, 64 << 10};
 
 void writeAndReread(const std::uint8_t* data, std::size_t size, const zip::Archive& a,
                     std::size_t index, const ByteBuffer& content) {

@@ -75,7 +75,7 @@ const ZeroBomb& zeroBomb() {
     return bomb;
 }
 
-const zip::InflateLimits kLimits{64 * kMiB, 256 * kMiB, 1032};
+const zip::InflateLimits kLimits{64 * kMiB, 256 * kMiB, 1032, 16 * kMiB};
 
 // Reads with the limits, taking little more memory than the stream limit (the inflated
 // bytes grow by doubling: twice the limit, and a final copy, at worst).
@@ -127,14 +127,20 @@ TEST(ZipBombs, TenGigabytesOfZerosStopAtTheStreamLimit) {
     }
 }
 
-TEST(ZipBombs, TenGigabytesOfZerosInAGzipMember) {
+// The bomb as a gzip member, between random bytes.
+ByteBuffer gzipBomb() {
     const ZeroBomb& bomb = zeroBomb();
     std::vector<std::uint8_t> member = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 2, 3};
     member.insert(member.end(), bomb.deflated.begin(), bomb.deflated.end());
     for (const std::uint64_t v : {std::uint64_t{bomb.crc}, bomb.size})
         for (int i = 0; i < 4; ++i) member.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    const ByteBuffer bytes = join(
+    return join(
         {randomBytes(1000, 61), ByteBuffer(member.data(), member.size()), randomBytes(1000, 62)});
+}
+
+TEST(ZipBombs, TenGigabytesOfZerosInAGzipMember) {
+    const ByteBuffer bytes = gzipBomb();
+    const std::size_t memberSize = bytes.size() - 2000;
     const auto t0 = Clock::now();
     std::uint64_t spent = 0;
     AllocationCount count;
@@ -144,10 +150,40 @@ TEST(ZipBombs, TenGigabytesOfZerosInAGzipMember) {
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].offset, 1000);
     EXPECT_EQ(found[0].inflated.stop, Stop::StreamLimit);
-    EXPECT_EQ(found[0].inflated.consumed, member.size());
+    EXPECT_EQ(found[0].inflated.consumed, memberSize);
     EXPECT_EQ(found[0].inflated.bytes.size(), kLimits.maxStreamBytes);
     EXPECT_TRUE(allZeros(found[0].inflated.bytes));
     EXPECT_EQ(spent, kLimits.maxStreamBytes);
+}
+
+// With the limits as they come, the ratio stops the bomb soon after its grace, as an entry
+// and as a gzip member.
+TEST(ZipBombs, DefaultLimitsStopTheBombByItsRatio) {
+    const zip::InflateLimits defaults;
+    const auto expectStopped = [&](const zip::Inflated& got) {
+        EXPECT_EQ(got.stop, Stop::RatioLimit);
+        EXPECT_GT(got.bytes.size(), defaults.ratioGrace);
+        EXPECT_LT(got.bytes.size(), defaults.ratioGrace + kMiB);
+    };
+    const ZeroBomb& bomb = zeroBomb();
+    ZipEntrySpec entry = ZipEntrySpec("zeros", {}).withZip64().storedAs(bomb.deflated);
+    entry.size = bomb.size;
+    entry.crc = bomb.crc;
+    ZipPlan plan;
+    plan.entries = {entry};
+    const ByteBuffer zipped = buildZip(plan).bytes;
+    const auto t0 = Clock::now();
+    const auto archives = zip::findArchives(zipped.data(), zipped.size());
+    ASSERT_EQ(archives.size(), 1u);
+    std::uint64_t spent = 0;
+    expectStopped(
+        zip::readEntry(zipped.data(), zipped.size(), archives[0].entries[0], defaults, spent));
+    const ByteBuffer gzipped = gzipBomb();
+    const auto found = zip::findStreams(gzipped.data(), gzipped.size(), defaults, spent);
+    ASSERT_EQ(found.size(), 1u);
+    expectStopped(found[0].inflated);
+    EXPECT_EQ(found[0].inflated.consumed, gzipped.size() - 2000);
+    EXPECT_LT(since(t0), 3.0);
 }
 
 // Ten thousand records naming one local header of 64 MiB of zeros: one entry is read, once.
