@@ -68,10 +68,15 @@ class Walker {
 
     // Everything inside the archives and streams of `bytes`; `chain` names bytes (empty for
     // the file), `label` is where the outermost container starts in the file.
-    void containersOf(const ByteBuffer& bytes, const Text& chain, int depth) {
+    void containersOf(const ByteBuffer& bytes, const Text& chain, int depth,
+                      std::optional<LocatedContainers> located = std::nullopt) {
         if (progress_.cancelled()) return;
         std::vector<std::pair<std::int64_t, std::int64_t>> archives;
-        const std::vector<zip::Archive> found = zip::findArchives(bytes.data(), bytes.size());
+        if (!located) {
+            located.emplace();
+            located->archives = zip::findArchives(bytes.data(), bytes.size());
+        }
+        const std::vector<zip::Archive>& found = located->archives;
         for (std::size_t ordinal = 0; ordinal < found.size(); ++ordinal) {
             const zip::Archive& a = found[ordinal];
             archives.emplace_back(a.begin, a.end);
@@ -102,8 +107,12 @@ class Walker {
                 path_.pop_back();
             }
         }
-        const std::vector<zip::Stream> streams =
-            zip::findStreams(bytes.data(), bytes.size(), limits_.inflate, spent_, archives);
+        if (located->streamsFound)
+            spent_ += located->spent;
+        else
+            located->streams =
+                zip::findStreams(bytes.data(), bytes.size(), limits_.inflate, spent_, archives);
+        const std::vector<zip::Stream>& streams = located->streams;
         for (std::size_t ordinal = 0; ordinal < streams.size(); ++ordinal) {
             const zip::Stream& s = streams[ordinal];
             const Text source =
@@ -198,6 +207,17 @@ class Walker {
 
 }  // namespace
 
+LocatedContainers locateContainers(const ByteBuffer& bytes, const ContainerScanLimits& limits) {
+    LocatedContainers located;
+    located.archives = zip::findArchives(bytes.data(), bytes.size());
+    std::vector<std::pair<std::int64_t, std::int64_t>> skip;
+    for (const zip::Archive& a : located.archives) skip.emplace_back(a.begin, a.end);
+    located.streams =
+        zip::findStreams(bytes.data(), bytes.size(), limits.inflate, located.spent, skip);
+    located.streamsFound = true;
+    return located;
+}
+
 std::optional<OpenedStep> openStep(const ByteBuffer& bytes, const PackedStep& step,
                                    const zip::InflateLimits& limits) {
     std::uint64_t spent = 0;
@@ -259,9 +279,10 @@ ContainerScanLimits containerScanLimits(const KindsFile& kindsFile) {
 
 std::vector<ContainerStop> scanCompressed(Services& services, Document& doc,
                                           const KindsFile& kindsFile, const OpenOptions& options,
-                                          OpenEvents& events) {
+                                          OpenEvents& events,
+                                          std::optional<LocatedContainers> located) {
     Walker walker(services.progress, kindsFile, options, containerScanLimits(kindsFile));
-    walker.containersOf(doc.file.bytes, {}, 0);
+    walker.containersOf(doc.file.bytes, {}, 0, std::move(located));
     if (services.progress.cancelled()) return {};
     // Kind by kind, each in the order found: a kind's resources are numbered together.
     std::stable_sort(walker.found.begin(), walker.found.end(),

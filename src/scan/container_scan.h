@@ -34,12 +34,25 @@ struct ContainerScanLimits {
 // "解压总量上限" in MiB), else the defaults.
 ContainerScanLimits containerScanLimits(const KindsFile& kindsFile);
 
+// The archives and streams of the opened bytes themselves, found ahead (on another core while
+// the kinds' sweep runs): finding them is most of what the structure scan costs on a large
+// file of no archives.
+struct LocatedContainers {
+    std::vector<zip::Archive> archives;
+    std::vector<zip::Stream> streams;
+    std::uint64_t spent = 0;  // inflated by finding the streams
+    bool streamsFound = false;
+};
+LocatedContainers locateContainers(const ByteBuffer& bytes, const ContainerScanLimits& limits);
+
 // Appends, after everything found so far, each picture found inside compressed data, kind by
 // kind (the kinds of the kinds file, then those of Windows programs' pictures), telling
 // events as a kind's scan does. Returns what stopped parts of the scan.
+// `located`: the file's own archives and streams when they were found ahead.
 std::vector<ContainerStop> scanCompressed(Services& services, Document& doc,
                                           const KindsFile& kindsFile, const OpenOptions& options,
-                                          OpenEvents& events);
+                                          OpenEvents& events,
+                                          std::optional<LocatedContainers> located = std::nullopt);
 
 // The content `step` leads to inside `bytes` (inflated whole), with the archive or stream it
 // is in; nothing when it is not there or does not inflate to its end.

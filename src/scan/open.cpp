@@ -1,6 +1,8 @@
 #include "scan/open.h"
 
 #include <algorithm>
+#include <future>
+#include <system_error>
 
 #include "config/config_files.h"
 #include "runtime/byte_ops.h"
@@ -57,6 +59,21 @@ OpenResult openFile(Services& services, Document& doc, const Text& path, const O
     const KindsFile kindsFile = KindsFile::read(services.files);
     result.kindCount = kindsFile.count();
     doc.catalogue.reset(doc.file.bytes);
+    // The file's own archives and streams are looked for on another core while the kinds'
+    // sweep runs: on a large file without any, that search is most of what the structure
+    // scan costs. The bytes do not change while the open runs.
+    const bool structures = options.structureScan || kindsFile.structureScan();
+    std::future<LocatedContainers> located;
+    if (structures) {
+        try {
+            located = std::async(std::launch::async,
+                                 [bytes = doc.file.bytes, limits = containerScanLimits(kindsFile)] {
+                                     return locateContainers(bytes, limits);
+                                 });
+        } catch (const std::system_error&) {
+            // No thread to be had: the scan finds them itself, afterwards.
+        }
+    }
     // No kind above the highest one named in the file can have a name: a count of a
     // billion with three kinds defined scans three.
     const std::int64_t kinds = std::min<std::int64_t>(result.kindCount, kindsFile.highestNamed());
@@ -75,10 +92,13 @@ OpenResult openFile(Services& services, Document& doc, const Text& path, const O
                 ++result.kindsScanned;
         }
     }
-    if (!services.progress.cancelled() && (options.structureScan || kindsFile.structureScan())) {
+    std::optional<LocatedContainers> found;
+    if (located.valid()) found = located.get();  // waited for even when cancelled
+    if (!services.progress.cancelled() && structures) {
         scanStructures(services, doc, events);
         if (!services.progress.cancelled())
-            result.containerStops = scanCompressed(services, doc, kindsFile, options, events);
+            result.containerStops =
+                scanCompressed(services, doc, kindsFile, options, events, std::move(found));
     }
     if (services.progress.cancelled()) {
         doc.file = std::move(previous.file);
