@@ -33,11 +33,11 @@ int main(int argc, char** argv) {
     ZipPlan layouts;
     layouts.entries = {{"stored", text, 0},
                        {"deflate", text},
-                       ZipEntrySpec("descriptor", text).withDescriptor(),
-                       ZipEntrySpec("bare descriptor", text, 0).withDescriptor(false),
-                       ZipEntrySpec("zip64", text).withZip64(),
-                       ZipEntrySpec("名前", text.slice(0, 20)).withUtf8(),
-                       ZipEntrySpec("secret", text).storedAs(randomBytes(40, 2), true)};
+                       ZipEntryPlan("descriptor", text).withDescriptor(),
+                       ZipEntryPlan("bare descriptor", text, 0).withDescriptor(false),
+                       ZipEntryPlan("zip64", text).withZip64(),
+                       ZipEntryPlan("名前", text.slice(0, 20)).withUtf8(),
+                       ZipEntryPlan("secret", text).storedAs(randomBytes(40, 2), true)};
     ZipPlan zip64 = layouts;
     zip64.zip64End = true;
     zip64.comment = "comment";

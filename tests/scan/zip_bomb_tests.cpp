@@ -93,17 +93,17 @@ bool allZeros(const ByteBuffer& b) {
 TEST(ZipBombs, TenGigabytesOfZerosStopAtTheStreamLimit) {
     const ZeroBomb& bomb = zeroBomb();
     ASSERT_LT(bomb.deflated.size(), 12 * kMiB);
-    ZipEntrySpec entry = ZipEntrySpec("zeros", {}).withZip64().storedAs(bomb.deflated);
+    ZipEntryPlan entry = ZipEntryPlan("zeros", {}).withZip64().storedAs(bomb.deflated);
     entry.size = bomb.size;
     entry.crc = bomb.crc;
-    ZipEntrySpec described = entry;
+    ZipEntryPlan described = entry;
     described.withDescriptor();
-    for (const ZipEntrySpec& spec : {entry, described}) {
+    for (const ZipEntryPlan& made : {entry, described}) {
         for (const bool directory : {true, false}) {
-            SCOPED_TRACE(std::string(spec.descriptor ? "descriptor" : "sizes in the header") +
+            SCOPED_TRACE(std::string(made.descriptor ? "descriptor" : "sizes in the header") +
                          (directory ? ", directory" : ", local header only"));
             ZipPlan plan;
-            plan.entries = {spec, {"after", ByteBuffer::fromText("after the bomb"), 0}};
+            plan.entries = {made, {"after", ByteBuffer::fromText("after the bomb"), 0}};
             const BuiltZip z = buildZip(plan);
             const ByteBuffer bytes =
                 directory ? z.bytes
@@ -166,7 +166,7 @@ TEST(ZipBombs, DefaultLimitsStopTheBombByItsRatio) {
         EXPECT_LT(got.bytes.size(), defaults.ratioGrace + kMiB);
     };
     const ZeroBomb& bomb = zeroBomb();
-    ZipEntrySpec entry = ZipEntrySpec("zeros", {}).withZip64().storedAs(bomb.deflated);
+    ZipEntryPlan entry = ZipEntryPlan("zeros", {}).withZip64().storedAs(bomb.deflated);
     entry.size = bomb.size;
     entry.crc = bomb.crc;
     ZipPlan plan;
@@ -221,11 +221,11 @@ TEST(ZipBombs, DirectoryEntriesSharingOneEntrysData) {
 // `spent` from one read to the next.
 TEST(ZipBombs, ManyEntriesMeetTheTotalLimit) {
     const ByteBuffer zeros = filledBytes(48 * kMiB, 0);
-    ZipEntrySpec spec = ZipEntrySpec("z", zeros).storedAs(deflateBytes(zeros, 9));
+    ZipEntryPlan made = ZipEntryPlan("z", zeros).storedAs(deflateBytes(zeros, 9));
     ZipPlan plan;
     for (int i = 0; i < 12; ++i) {
-        spec.name = "z" + std::to_string(i);
-        plan.entries.push_back(spec);
+        made.name = "z" + std::to_string(i);
+        plan.entries.push_back(made);
     }
     const ByteBuffer bytes = buildZip(plan).bytes;
     const auto archives = zip::findArchives(bytes.data(), bytes.size());

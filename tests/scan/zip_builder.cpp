@@ -92,7 +92,7 @@ BuiltZip buildZip(const ZipPlan& plan) {
     BuiltZip built;
     Bytes z, directory;
     std::vector<ByteBuffer> stored;
-    for (const ZipEntrySpec& e : plan.entries) {
+    for (const ZipEntryPlan& e : plan.entries) {
         ByteBuffer data = !e.raw.empty()  ? e.raw
                           : e.method == 8 ? deflateBytes(e.content)
                                           : e.content;

@@ -14,25 +14,25 @@
 
 namespace kerbilo::testing {
 
-struct ZipEntrySpec {
-    ZipEntrySpec(std::string n, ByteBuffer c, std::uint16_t m = 8)
+struct ZipEntryPlan {
+    ZipEntryPlan(std::string n, ByteBuffer c, std::uint16_t m = 8)
         : name(std::move(n)), content(std::move(c)), method(m) {}
     // Sizes and CRC after the data, zeros in the local header.
-    ZipEntrySpec& withDescriptor(bool signature = true) {
+    ZipEntryPlan& withDescriptor(bool signature = true) {
         descriptor = true;
         descriptorSignature = signature;
         return *this;
     }
-    ZipEntrySpec& withZip64() {
+    ZipEntryPlan& withZip64() {
         zip64 = true;
         return *this;
     }
-    ZipEntrySpec& withUtf8() {
+    ZipEntryPlan& withUtf8() {
         utf8 = true;
         return *this;
     }
     // The data as stored, whatever the method; encrypted sets the flag.
-    ZipEntrySpec& storedAs(ByteBuffer data, bool isEncrypted = false) {
+    ZipEntryPlan& storedAs(ByteBuffer data, bool isEncrypted = false) {
         raw = std::move(data);
         encrypted = isEncrypted;
         return *this;
@@ -54,7 +54,7 @@ struct ZipEntrySpec {
 };
 
 struct ZipPlan {
-    std::vector<ZipEntrySpec> entries;
+    std::vector<ZipEntryPlan> entries;
     bool zip64End = false;  // a ZIP64 end record and locator before the end record
     std::string comment;
     // What the archive's offsets count from: this many bytes before its first byte (an

@@ -35,30 +35,30 @@ const ByteBuffer kNoise = randomBytes(3000, 2);
 // An entry of each layout, with the content that must read back from it.
 const struct Layout {
     const char* what;
-    ZipEntrySpec spec;
+    ZipEntryPlan made;
 } kLayouts[] = {
-    {"stored", ZipEntrySpec("a.txt", kText, 0)},
-    {"deflate", ZipEntrySpec("dir/b.bin", kNoise)},
-    {"deflate, descriptor", ZipEntrySpec("c.txt", kText).withDescriptor()},
-    {"deflate, descriptor without signature", ZipEntrySpec("d.txt", kText).withDescriptor(false)},
-    {"stored, descriptor", ZipEntrySpec("e.txt", kText, 0).withDescriptor()},
-    {"stored, descriptor without signature", ZipEntrySpec("f.txt", kText, 0).withDescriptor(false)},
-    {"zip64 extra fields", ZipEntrySpec("g.txt", kText).withZip64()},
-    {"zip64, descriptor", ZipEntrySpec("h.txt", kNoise).withDescriptor().withZip64()},
-    {"utf-8 name", ZipEntrySpec("图片/ü.png", kText).withUtf8()},
-    {"empty", ZipEntrySpec("empty", {})},
-    {"empty stored", ZipEntrySpec("empty0", {}, 0)},
+    {"stored", ZipEntryPlan("a.txt", kText, 0)},
+    {"deflate", ZipEntryPlan("dir/b.bin", kNoise)},
+    {"deflate, descriptor", ZipEntryPlan("c.txt", kText).withDescriptor()},
+    {"deflate, descriptor without signature", ZipEntryPlan("d.txt", kText).withDescriptor(false)},
+    {"stored, descriptor", ZipEntryPlan("e.txt", kText, 0).withDescriptor()},
+    {"stored, descriptor without signature", ZipEntryPlan("f.txt", kText, 0).withDescriptor(false)},
+    {"zip64 extra fields", ZipEntryPlan("g.txt", kText).withZip64()},
+    {"zip64, descriptor", ZipEntryPlan("h.txt", kNoise).withDescriptor().withZip64()},
+    {"utf-8 name", ZipEntryPlan("图片/ü.png", kText).withUtf8()},
+    {"empty", ZipEntryPlan("empty", {})},
+    {"empty stored", ZipEntryPlan("empty0", {}, 0)},
 };
 
-void expectReads(const ByteBuffer& bytes, const zip::Entry& e, const ZipEntrySpec& spec) {
-    EXPECT_EQ(e.name, spec.name);
-    EXPECT_EQ(e.method, spec.method);
-    EXPECT_EQ(e.utf8, spec.utf8);
-    EXPECT_EQ(e.size, spec.content.size());
-    EXPECT_EQ(e.crc32, crcOf(spec.content));
+void expectReads(const ByteBuffer& bytes, const zip::Entry& e, const ZipEntryPlan& made) {
+    EXPECT_EQ(e.name, made.name);
+    EXPECT_EQ(e.method, made.method);
+    EXPECT_EQ(e.utf8, made.utf8);
+    EXPECT_EQ(e.size, made.content.size());
+    EXPECT_EQ(e.crc32, crcOf(made.content));
     const zip::Inflated got = read(bytes, e);
     EXPECT_EQ(got.stop, Stop::None);
-    EXPECT_EQ(got.bytes, spec.content);
+    EXPECT_EQ(got.bytes, made.content);
     EXPECT_EQ(got.consumed, e.compressedSize);
 }
 
@@ -68,7 +68,7 @@ TEST(ZipEntries, EachLayoutReadsBackWithAndWithoutDirectory) {
     for (const Layout& l : kLayouts) {
         SCOPED_TRACE(l.what);
         ZipPlan plan;
-        plan.entries = {{"first", kText}, l.spec, {"last", kText, 0}};
+        plan.entries = {{"first", kText}, l.made, {"last", kText, 0}};
         const BuiltZip z = buildZip(plan);
         const auto archives = find(z.bytes);
         ASSERT_EQ(archives.size(), 1u);
@@ -85,8 +85,8 @@ TEST(ZipEntries, EachLayoutReadsBackWithAndWithoutDirectory) {
             EXPECT_EQ(a.entries[i].data, z.data[i]);
             EXPECT_EQ(a.entries[i].centralHeader, z.centralHeaders[i]);
         }
-        EXPECT_EQ(a.entries[1].zip64, l.spec.zip64);
-        expectReads(z.bytes, a.entries[1], l.spec);
+        EXPECT_EQ(a.entries[1].zip64, l.made.zip64);
+        expectReads(z.bytes, a.entries[1], l.made);
         expectReads(z.bytes, a.entries[2], plan.entries[2]);
 
         const ByteBuffer cut = z.bytes.slice(0, static_cast<std::size_t>(z.centralDirectory));
@@ -96,15 +96,15 @@ TEST(ZipEntries, EachLayoutReadsBackWithAndWithoutDirectory) {
         EXPECT_FALSE(walked[0].hasCentralDirectory);
         EXPECT_EQ(walked[0].end, z.centralDirectory);
         ASSERT_EQ(walked[0].entries.size(), 3u);
-        expectReads(cut, walked[0].entries[1], l.spec);
+        expectReads(cut, walked[0].entries[1], l.made);
         expectReads(cut, walked[0].entries[2], plan.entries[2]);
     }
 }
 
 TEST(ZipEntries, EncryptedAndOtherMethodsAreListedNotRead) {
     ZipPlan plan;
-    plan.entries = {ZipEntrySpec("secret", kText).storedAs(kNoise.slice(0, 900), true),
-                    ZipEntrySpec("bzip2", kText, 12).storedAs(kNoise.slice(0, 700)),
+    plan.entries = {ZipEntryPlan("secret", kText).storedAs(kNoise.slice(0, 900), true),
+                    ZipEntryPlan("bzip2", kText, 12).storedAs(kNoise.slice(0, 700)),
                     {"plain", kText}};
     const BuiltZip z = buildZip(plan);
     const auto archives = find(z.bytes);
@@ -348,9 +348,9 @@ void expectInside(const ByteBuffer& b) {
 
 TEST(ZipDamage, CutAtEveryLength) {
     ZipPlan plan;
-    plan.entries = {ZipEntrySpec("a", kText.slice(0, 300)).withDescriptor(),
+    plan.entries = {ZipEntryPlan("a", kText.slice(0, 300)).withDescriptor(),
                     {"b", kNoise.slice(0, 100), 0},
-                    ZipEntrySpec("c", kText.slice(0, 200)).withZip64()};
+                    ZipEntryPlan("c", kText.slice(0, 200)).withZip64()};
     plan.zip64End = true;
     const ByteBuffer whole = buildZip(plan).bytes;
     for (std::size_t n = 0; n < whole.size(); ++n) {
@@ -362,10 +362,10 @@ TEST(ZipDamage, CutAtEveryLength) {
             for (const zip::Entry& e : a.entries) {
                 const zip::Inflated got = read(cut, e);
                 // What was read is the start of the content, however far it got.
-                const ZipEntrySpec& spec = plan.entries[static_cast<std::size_t>(e.name[0] - 'a')];
-                EXPECT_EQ(got.bytes, spec.content.slice(0, got.bytes.size()));
+                const ZipEntryPlan& made = plan.entries[static_cast<std::size_t>(e.name[0] - 'a')];
+                EXPECT_EQ(got.bytes, made.content.slice(0, got.bytes.size()));
                 if (got.stop == Stop::None) {
-                    EXPECT_EQ(got.bytes, spec.content);
+                    EXPECT_EQ(got.bytes, made.content);
                 }
             }
         }
@@ -374,7 +374,7 @@ TEST(ZipDamage, CutAtEveryLength) {
 
 TEST(ZipDamage, EveryByteChangedInTurn) {
     ZipPlan plan;
-    plan.entries = {ZipEntrySpec("a", kText.slice(0, 100)).withDescriptor(false),
+    plan.entries = {ZipEntryPlan("a", kText.slice(0, 100)).withDescriptor(false),
                     {"b", kNoise.slice(0, 50), 0}};
     const ByteBuffer whole = buildZip(plan).bytes;
     for (std::size_t at = 0; at < whole.size(); ++at)

@@ -103,12 +103,12 @@ TEST_F(ZipReplace, EveryLayoutEntryAndSize) {
     ZipPlan mixed;
     mixed.entries = {{"stored.txt", kWriteText, 0},
                      {"deflate.txt", kWriteText},
-                     ZipEntrySpec("descriptor.txt", kWriteText).withDescriptor(),
-                     ZipEntrySpec("unsigned-descriptor.bin", kWriteNoise).withDescriptor(false),
-                     ZipEntrySpec("stored-descriptor.bin", kWriteNoise, 0).withDescriptor(),
-                     ZipEntrySpec("zip64.txt", kWriteText).withZip64(),
-                     ZipEntrySpec("zip64-descriptor.txt", kWriteText).withDescriptor().withZip64(),
-                     ZipEntrySpec("名前.txt", kWriteText).withUtf8()};
+                     ZipEntryPlan("descriptor.txt", kWriteText).withDescriptor(),
+                     ZipEntryPlan("unsigned-descriptor.bin", kWriteNoise).withDescriptor(false),
+                     ZipEntryPlan("stored-descriptor.bin", kWriteNoise, 0).withDescriptor(),
+                     ZipEntryPlan("zip64.txt", kWriteText).withZip64(),
+                     ZipEntryPlan("zip64-descriptor.txt", kWriteText).withDescriptor().withZip64(),
+                     ZipEntryPlan("名前.txt", kWriteText).withUtf8()};
     ZipPlan zip64 = mixed;
     zip64.zip64End = true;
     zip64.comment = "with a comment";
@@ -134,7 +134,7 @@ TEST_F(ZipReplace, GrowingBetweenOtherBytes) {
         ZipPlan plan;
         plan.entries = {{"a", kWriteText},
                         {"b", kWriteNoise, 0},
-                        ZipEntrySpec("c", kWriteText).withDescriptor()};
+                        ZipEntryPlan("c", kWriteText).withDescriptor()};
         plan.base = fixed ? prefix.size() : 0;
         const ByteBuffer bytes = join({prefix, buildZip(plan).bytes, suffix});
         for (std::size_t index = 0; index < 3; ++index)
@@ -225,8 +225,8 @@ TEST_F(ZipReplace, OffsetsPassingThirtyTwoBits) {
 
 TEST(ZipReplaceRefused, WhatCannotBeWritten) {
     ZipPlan plan;
-    plan.entries = {ZipEntrySpec("secret", kWriteText).storedAs(kWriteNoise.slice(0, 900), true),
-                    ZipEntrySpec("bzip2", kWriteText, 12).storedAs(kWriteNoise.slice(0, 700)),
+    plan.entries = {ZipEntryPlan("secret", kWriteText).storedAs(kWriteNoise.slice(0, 900), true),
+                    ZipEntryPlan("bzip2", kWriteText, 12).storedAs(kWriteNoise.slice(0, 700)),
                     {"plain", kWriteText}};
     const ByteBuffer bytes = buildZip(plan).bytes;
     const zip::Archive a = zip::findArchives(bytes.data(), bytes.size())[0];
