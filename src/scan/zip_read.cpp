@@ -297,9 +297,9 @@ class Finder {
             if (!readCentralRecord(data_, target, at, r)) break;
             at += r.length;
             LocalHeader h;
-            const auto local = static_cast<std::int64_t>(r.localHeader) + shift;
-            if (r.localHeader > kMaxOffset ||
-                !readLocalHeader(data_, a.centralDirectory, local, h) ||
+            const std::int64_t local =
+                r.localHeader > kMaxOffset ? -1 : static_cast<std::int64_t>(r.localHeader) + shift;
+            if (!readLocalHeader(data_, a.centralDirectory, local, h) ||
                 h.nameLength != r.nameLength || h.method != r.method ||
                 std::memcmp(data_ + local + kLocalSize, data_ + r.at + kCentralSize,
                             r.nameLength) != 0 ||
