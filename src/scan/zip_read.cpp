@@ -13,6 +13,7 @@
 // refused so that one entry's data cannot be read many times over.
 
 #include <algorithm>
+#include <deque>
 #include <unordered_map>
 
 #include "scan/zip_detail.h"
@@ -173,11 +174,10 @@ class Finder {
         : data_(data), size_(static_cast<std::int64_t>(size)) {}
 
     std::vector<Archive> run() {
-        forEachSignature(data_, 0, size_, [&](std::int64_t at, std::uint32_t sig) {
-            if (sig == kEndSig) byEndRecord(at);
-            return std::int64_t{0};
-        });
-        std::vector<Archive> found = std::move(accepted_);
+        for (std::int64_t at = lastEndRecord(size_); at >= 0; at = lastEndRecord(at))
+            byEndRecord(at);
+        std::vector<Archive> found(std::make_move_iterator(accepted_.begin()),
+                                   std::make_move_iterator(accepted_.end()));
         // Local headers in the bytes left over.
         std::vector<Archive> walked;
         std::int64_t from = 0;
@@ -194,6 +194,18 @@ class Finder {
     }
 
   private:
+    // The last end record signature starting before `before`, −1 when there is none.
+    std::int64_t lastEndRecord(std::int64_t before) const {
+        std::int64_t n = std::min(before, size_ - 3);  // positions with four bytes left
+        while (n > 0) {
+            const void* hit = memrchr(data_, 'P', static_cast<std::size_t>(n));
+            if (!hit) return -1;
+            n = static_cast<const std::uint8_t*>(hit) - data_;
+            if (get32(data_ + n) == kEndSig) return n;
+        }
+        return -1;
+    }
+
     // Where the chain of central records starting at `at` stops: the first position that
     // holds no whole record. Each record is walked once however many chains reach it.
     std::int64_t chainEnd(std::int64_t at) {
@@ -339,27 +351,21 @@ class Finder {
         return true;
     }
 
-    // Archives never overlap: one that holds earlier ones whole (an archive stored inside
-    // another's entry is found first) takes their place; one that overlaps part of an
-    // earlier one is left out.
+    // Archives never overlap. End records come here from the last to the first, and an
+    // archive's own end record follows everything inside it (an archive stored in one of
+    // its entries, bytes of its comment): a newcomer that overlaps archives already taken
+    // takes their place only when its bytes hold each one's end record, as a container
+    // holds what is stored in it; otherwise the later one stays.
     void accept(Archive a) {
-        auto first =
-            std::lower_bound(accepted_.begin(), accepted_.end(), a.begin,
-                             [](const Archive& x, std::int64_t begin) { return x.end <= begin; });
-        if (first == accepted_.end()) {
-            accepted_.push_back(std::move(a));
-            return;
+        std::size_t overlapped = 0;  // taken archives overlap a newcomer at the front
+        while (overlapped < accepted_.size() && accepted_[overlapped].begin < a.end) ++overlapped;
+        for (std::size_t i = 0; i < overlapped; ++i) {
+            const Archive& taken = accepted_[i];
+            if (taken.begin < a.begin || taken.endRecord + kEndSize > a.end) return;
         }
-        auto last =
-            std::lower_bound(first, accepted_.end(), a.end,
-                             [](const Archive& x, std::int64_t end) { return x.begin < end; });
-        if (first == last) {
-            accepted_.insert(first, std::move(a));
-            return;
-        }
-        if (first->begin < a.begin || std::prev(last)->end > a.end) return;
-        const auto place = accepted_.erase(first, last);
-        accepted_.insert(place, std::move(a));
+        accepted_.erase(accepted_.begin(),
+                        accepted_.begin() + static_cast<std::ptrdiff_t>(overlapped));
+        accepted_.push_front(std::move(a));
     }
 
     // ---- by local headers ---------------------------------------------------------------------
@@ -457,7 +463,7 @@ class Finder {
 
     const std::uint8_t* data_;
     std::int64_t size_;
-    std::vector<Archive> accepted_;  // by the end record, in order and apart
+    std::deque<Archive> accepted_;  // by the end record, in order and apart
     std::unordered_map<std::int64_t, std::int64_t> chainEnds_;
     std::uint64_t dropped_ = 0;
 };

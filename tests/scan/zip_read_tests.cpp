@@ -191,6 +191,30 @@ TEST(ZipPlacement, ArchiveInsideAnEntryBelongsToTheOuter) {
     EXPECT_EQ(nested[0].entries.size(), 2u);
 }
 
+// End records inside an archive (stored in an entry, in its comment) whose own extent
+// runs past the archive's, or begins before it, do not hide it.
+TEST(ZipPlacement, EndRecordsInsideDoNotHideTheArchive) {
+    // An empty archive whose comment claims to run far past what holds it.
+    const ByteBuffer longComment =
+        ByteBuffer{'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    const ByteBuffer prefix = randomBytes(500, 12);
+    for (const bool inComment : {false, true}) {
+        SCOPED_TRACE(inComment);
+        ZipPlan plan = twoEntries();
+        if (inComment) {
+            plan.comment = std::string(longComment.view()) + "rest of the comment";
+        } else {
+            plan.entries.insert(plan.entries.begin() + 1, {"odd", longComment, 0});
+        }
+        const ByteBuffer bytes = join({prefix, buildZip(plan).bytes, randomBytes(300, 13)});
+        const auto archives = find(bytes);
+        ASSERT_EQ(archives.size(), 1u);
+        EXPECT_EQ(archives[0].begin, 500);
+        EXPECT_FALSE(archives[0].damaged);
+        EXPECT_EQ(archives[0].entries.size(), plan.entries.size());
+    }
+}
+
 TEST(ZipPlacement, NothingInRandomOrTextBytes) {
     EXPECT_TRUE(find(randomBytes(4 << 20, 9)).empty());
     EXPECT_TRUE(find(textBytes(1 << 20, 9)).empty());
