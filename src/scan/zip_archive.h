@@ -81,9 +81,9 @@ struct Archive {
 
 // Every ZIP archive in data[0, size), in file order, each found by its local headers or its
 // end record; none of them overlapping. Linear in size; never reads outside the bytes.
-// Of two that would overlap, the one whose bytes hold the other's end record is kept (an
-// archive stored in another's entry is found by reading that entry), else the later; an
-// archive with a usable directory goes before one of local headers alone.
+// Of two that would overlap, one with entries whose bytes hold the other's end record is
+// kept (an archive stored in another's entry is found by reading that entry), else the
+// later; an archive with a usable directory goes before one of local headers alone.
 std::vector<Archive> findArchives(const std::uint8_t* data, std::size_t size);
 
 // Entry `e`'s bytes, inflated or copied, with `spent` (the inflated bytes of the opened

@@ -352,13 +352,15 @@ class Finder {
     }
 
     // Archives never overlap. End records come here from the last to the first, and an
-    // archive's own end record follows everything inside it (an archive stored in one of
-    // its entries, bytes of its comment): a newcomer that overlaps archives already taken
-    // takes their place only when its bytes hold each one's end record, as a container
-    // holds what is stored in it; otherwise the later one stays.
+    // archive's own end record follows what is stored in its entries: a newcomer that
+    // overlaps archives already taken takes their place only when it has entries and its
+    // bytes hold each one's end record (in its comment, say); otherwise the later one
+    // stays. An empty archive, an end record alone, never claims another: the bytes before
+    // an archive can look like one whose comment runs over it.
     void accept(Archive a) {
         std::size_t overlapped = 0;  // taken archives overlap a newcomer at the front
         while (overlapped < accepted_.size() && accepted_[overlapped].begin < a.end) ++overlapped;
+        if (overlapped > 0 && a.entries.empty()) return;
         for (std::size_t i = 0; i < overlapped; ++i) {
             const Archive& taken = accepted_[i];
             if (taken.begin < a.begin || taken.endRecord + kEndSize > a.end) return;

@@ -191,27 +191,29 @@ TEST(ZipPlacement, ArchiveInsideAnEntryBelongsToTheOuter) {
     EXPECT_EQ(nested[0].entries.size(), 2u);
 }
 
-// End records inside an archive (stored in an entry, in its comment) whose own extent
-// runs past the archive's, or begins before it, do not hide it.
-TEST(ZipPlacement, EndRecordsInsideDoNotHideTheArchive) {
-    // An empty archive whose comment claims to run far past what holds it.
+// End records inside an archive (stored in an entry, in its comment) or before it, whose
+// own extent runs over the archive's, do not hide it.
+TEST(ZipPlacement, EndRecordsAroundDoNotHideTheArchive) {
+    // An empty archive whose comment claims to run far past where it is.
     const ByteBuffer longComment =
         ByteBuffer{'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-    const ByteBuffer prefix = randomBytes(500, 12);
-    for (const bool inComment : {false, true}) {
-        SCOPED_TRACE(inComment);
+    for (const std::string where : {"in an entry", "in the comment", "before"}) {
+        SCOPED_TRACE(where);
         ZipPlan plan = twoEntries();
-        if (inComment) {
+        if (where == "in the comment") {
             plan.comment = std::string(longComment.view()) + "rest of the comment";
-        } else {
+        } else if (where == "in an entry") {
             plan.entries.insert(plan.entries.begin() + 1, {"odd", longComment, 0});
         }
+        const ByteBuffer prefix =
+            where == "before" ? join({randomBytes(478, 12), longComment}) : randomBytes(500, 12);
         const ByteBuffer bytes = join({prefix, buildZip(plan).bytes, randomBytes(300, 13)});
         const auto archives = find(bytes);
-        ASSERT_EQ(archives.size(), 1u);
-        EXPECT_EQ(archives[0].begin, 500);
-        EXPECT_FALSE(archives[0].damaged);
-        EXPECT_EQ(archives[0].entries.size(), plan.entries.size());
+        ASSERT_FALSE(archives.empty());
+        const zip::Archive& a = archives.back();
+        EXPECT_EQ(a.begin, 500);
+        EXPECT_FALSE(a.damaged);
+        EXPECT_EQ(a.entries.size(), plan.entries.size());
     }
 }
 
