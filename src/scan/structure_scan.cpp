@@ -63,10 +63,17 @@ int scanStructures(Services& services, Document& doc, OpenEvents& events) {
             const pe::ResourceEntry& e = *f.picture.entry;
             const std::int64_t offset = f.imageOffset + e.dataOffset;
             events.headFound(offset);
-            doc.catalogue.appendFound(
-                kind, offset, e.size, std::move(f.picture.data),
-                {f.container, pe::resourceSource(f.imageOffset, e), std::move(f.picture.suffix),
-                 true, e.type, e.name, e.language});
+            doc.catalogue.appendFound(kind, offset, e.size, std::move(f.picture.data),
+                                      {f.container,
+                                       pe::resourceSource(f.imageOffset, e),
+                                       std::move(f.picture.suffix),
+                                       true,
+                                       e.type,
+                                       e.name,
+                                       e.language,
+                                       {},
+                                       0,
+                                       -1});
         }
         added += static_cast<int>(found.size());
         events.kindFound(doc.catalogue, first, static_cast<int>(found.size()));

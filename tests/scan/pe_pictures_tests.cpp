@@ -343,7 +343,7 @@ TEST(Catalogue, ResourcesFoundByStructureCarryTheirOriginAndData) {
     const int program = cat.addContainer({0, 10});
     pe::ResourceName id = pe::ResourceName::number(3);
     cat.appendFound(icons, 5, 3, ByteBuffer::fromText("composed"),
-                    {program, "pe:ICON/3/1033", "ico", true, id, id, id});
+                    {program, "pe:ICON/3/1033", "ico", true, id, id, id, {}, 0, -1});
     EXPECT_EQ(cat.origin(1), nullptr);
     ASSERT_NE(cat.origin(2), nullptr);
     EXPECT_EQ(cat.origin(2)->source, "pe:ICON/3/1033");
