@@ -16,16 +16,16 @@ PutResult putFoundResource(Document& doc, int n, const ByteBuffer& data);
 PutResult putPackedResource(Document& doc, int n, const ByteBuffer& data);
 
 PutResult putResourceData(Document& doc, int n, const ByteBuffer& data, Growth growth) {
-    if (const ResourceOrigin* origin = doc.catalogue.origin(n)) {
-        if (origin->container < 0) return putPackedResource(doc, n, data);
-        return putFoundResource(doc, n, data);
-    }
     const Slot slot = doc.catalogue.slot(n);
     PutResult result{PutStatus::Put, bufferLength(data), slot.length};
     if (doc.catalogue.overwritten(n)) {
         // Its slot now holds another resource's new bytes, which this would overwrite.
         result.status = PutStatus::Overwritten;
         return result;
+    }
+    if (const ResourceOrigin* origin = doc.catalogue.origin(n)) {
+        if (origin->container < 0) return putPackedResource(doc, n, data);
+        return putFoundResource(doc, n, data);
     }
     const auto off = static_cast<std::size_t>(slot.offset);
     const auto oldLength = static_cast<std::size_t>(slot.length);

@@ -98,11 +98,8 @@ bool readsBack(const ByteBuffer& bytes, std::size_t base,
 
 PutResult putFoundResource(Document& doc, int n, const ByteBuffer& data) {
     ResourceCatalogue& catalogue = doc.catalogue;
+    // Not overwritten: putResourceData asked before it came here.
     PutResult result{PutStatus::Put, bufferLength(data), catalogue.slot(n).length};
-    if (catalogue.overwritten(n)) {
-        result.status = PutStatus::Overwritten;
-        return result;
-    }
     const ResourceOrigin origin = *catalogue.origin(n);
     const Slot at = catalogue.container(origin.container);
     ByteBuffer& bytes = doc.file.bytes;

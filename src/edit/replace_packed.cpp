@@ -76,11 +76,8 @@ bool sameChain(const std::vector<PackedStep>& a, const std::vector<PackedStep>& 
 
 PutResult putPackedResource(Document& doc, int n, const ByteBuffer& data) {
     ResourceCatalogue& catalogue = doc.catalogue;
+    // Not overwritten: putResourceData asked before it came here.
     PutResult result{PutStatus::Put, bufferLength(data), catalogue.slot(n).length};
-    if (catalogue.overwritten(n)) {
-        result.status = PutStatus::Overwritten;
-        return result;
-    }
     const ResourceOrigin origin = *catalogue.origin(n);
     if (origin.innerLength < 0 || origin.chain.empty()) {
         result.status = PutStatus::InsideCompressed;
