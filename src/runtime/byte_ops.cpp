@@ -47,6 +47,36 @@ std::int64_t findBytesIn(const std::uint8_t* hay, std::size_t n, const std::uint
     return -1;
 }
 
+std::int64_t findLastBytesIn(const std::uint8_t* hay, std::size_t n, const std::uint8_t* needle,
+                             std::size_t m) {
+    if (m == 0 || n < m) return -1;
+    std::size_t end = n - m + 1;  // candidate starts left: [0, end)
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(static_cast<char>(needle[0]));
+    const __m128i lastb = _mm_set1_epi8(static_cast<char>(needle[m - 1]));
+    while (end >= 16) {
+        const std::size_t i = end - 16;
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + i + m - 1));
+        unsigned mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, lastb))));
+        while (mask) {
+            const unsigned bit = 31u - static_cast<unsigned>(__builtin_clz(mask));
+            if (m < 3 || std::memcmp(hay + i + bit + 1, needle + 1, m - 2) == 0)
+                return static_cast<std::int64_t>(i + bit);
+            mask &= ~(1u << bit);
+        }
+        end = i;
+    }
+#endif
+    while (end > 0) {
+        --end;
+        if (hay[end] == needle[0] && std::memcmp(hay + end + 1, needle + 1, m - 1) == 0)
+            return static_cast<std::int64_t>(end);
+    }
+    return -1;
+}
+
 ByteBuffer concatBytes(std::initializer_list<ByteBuffer> parts) {
     std::size_t total = 0;
     const ByteBuffer* only = nullptr;

@@ -16,6 +16,10 @@ namespace kerbilo {
 // needle or a haystack shorter than the needle gives −1. Works on the caller's memory.
 std::int64_t findBytesIn(const std::uint8_t* haystack, std::size_t n, const std::uint8_t* needle,
                          std::size_t m);
+// 0-based offset of the last occurrence of needle in haystack[0, n), or −1; the same
+// filter run from the end, for records found from the back of a file.
+std::int64_t findLastBytesIn(const std::uint8_t* haystack, std::size_t n,
+                             const std::uint8_t* needle, std::size_t m);
 
 // ---- byte buffers ---------------------------------------------------------------------
 

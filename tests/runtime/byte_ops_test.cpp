@@ -116,8 +116,8 @@ TEST(Bytes, FindBytesEdges) {
     EXPECT_EQ(findIn(B("abc"), B("c")), 2);
 }
 
-// The block filter must agree with a plain search at every alignment and length,
-// including matches that straddle or end exactly at the last block.
+// The block filter must agree with a plain search, forwards and backwards, at every
+// alignment and length, including matches that straddle or end exactly at the last block.
 TEST(Bytes, FindBytesAgreesWithPlainSearch) {
     std::mt19937 rng(7);
     for (int round = 0; round < 3000; ++round) {
@@ -130,6 +130,12 @@ TEST(Bytes, FindBytesAgreesWithPlainSearch) {
         const std::int64_t want =
             plain == std::string::npos ? -1 : static_cast<std::int64_t>(plain);
         ASSERT_EQ(findIn(B(hay), B(needle)), want) << hay << " / " << needle;
+        const std::size_t last = hay.rfind(needle);
+        const std::int64_t wantLast =
+            last == std::string::npos ? -1 : static_cast<std::int64_t>(last);
+        const ByteBuffer h = B(hay), k = B(needle);
+        ASSERT_EQ(findLastBytesIn(h.data(), h.size(), k.data(), k.size()), wantLast)
+            << hay << " / " << needle;
     }
 }
 
@@ -141,6 +147,12 @@ TEST(Bytes, FindBytesInDoesNotReadPastTheEnd) {
     EXPECT_EQ(
         findBytesIn(exact.data(), exact.size(), reinterpret_cast<const std::uint8_t*>("ab"), 2),
         -1);
+    // From the back: the block before the first must not be read either.
+    ByteBuffer front(s.data() + 1, s.size() - 1);  // "x…xab", 41 bytes
+    EXPECT_EQ(findLastBytesIn(front.data(), 1, reinterpret_cast<const std::uint8_t*>("xa"), 2), -1);
+    EXPECT_EQ(
+        findLastBytesIn(front.data(), front.size(), reinterpret_cast<const std::uint8_t*>("xa"), 2),
+        38);
 }
 
 TEST(Bytes, ConcatBytes) {
