@@ -39,18 +39,22 @@ struct Huffman {
 // when incomplete (codes left unused); `longest` is the longest length in use.
 int buildHuffman(Huffman& h, const std::uint8_t* lengths, int n, int& longest) {
     std::fill(std::begin(h.count), std::end(h.count), 0);
-    std::fill(std::begin(h.fast), std::end(h.fast), 0);
     for (int s = 0; s < n; ++s) ++h.count[lengths[s]];
     longest = 0;
     for (int len = 1; len <= kMaxBits; ++len)
         if (h.count[len]) longest = len;
-    if (h.count[0] == n) return 0;  // no codes at all
+    if (h.count[0] == n) {  // no codes at all
+        std::fill(std::begin(h.fast), std::end(h.fast), 0);
+        return 0;
+    }
     int left = 1;
     for (int len = 1; len <= kMaxBits; ++len) {
         left <<= 1;
         left -= h.count[len];
         if (left < 0) return left;
     }
+    // Most code sets of random bytes end above; the table is cleared only for the others.
+    std::fill(std::begin(h.fast), std::end(h.fast), 0);
     std::array<std::uint16_t, kMaxBits + 1> offs{};
     for (int len = 1; len < kMaxBits; ++len)
         offs[len + 1] = static_cast<std::uint16_t>(offs[len] + h.count[len]);
@@ -307,14 +311,15 @@ Step walkDynamic(BitReader& in, std::uint64_t& output) {
     const int ncode = static_cast<int>(in.bits(4)) + 4;
     if (in.ranOut()) return Step::Truncated;
     if (nlen > 286 || ndist > 30) return Step::Invalid;
-    std::uint8_t lengths[kMaxLitLen + kMaxDist] = {};
+    std::uint8_t codeLengths[19] = {};
     for (int i = 0; i < ncode; ++i)
-        lengths[kCodeLengthOrder[i]] = static_cast<std::uint8_t>(in.bits(3));
+        codeLengths[kCodeLengthOrder[i]] = static_cast<std::uint8_t>(in.bits(3));
     if (in.ranOut()) return Step::Truncated;
     Huffman codes, lit, dist;
     int longest = 0;
-    int left = buildHuffman(codes, lengths, 19, longest);
+    int left = buildHuffman(codes, codeLengths, 19, longest);
     if (left != 0 || longest == 0) return Step::Invalid;
+    std::uint8_t lengths[kMaxLitLen + kMaxDist] = {};  // cleared only for a code that holds
     for (int i = 0; i < nlen + ndist;) {
         const int symbol = in.decode(codes);
         if (in.ranOut()) return Step::Truncated;
