@@ -1,6 +1,7 @@
 // Input: any bytes, searched for gzip members and zlib streams, the first byte choosing
 // ranges to skip. Streams lie inside the bytes, in order, apart and outside the skipped
-// ranges, none passing the limits; and for small inputs, the first written back with part
+// ranges, none passing the limits; the search from landmarks finds the same; and for small
+// inputs, the first written back with part
 // of its content is found there again holding exactly that.
 
 #include <algorithm>
@@ -39,6 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const auto& [b, e] : skip) check(end <= std::max<std::int64_t>(b, 0) || s.offset >= e);
         check(s.inflated.bytes.size() <= kLimits.maxStreamBytes);
         free = end;
+    }
+    if (const auto landmarks = findLandmarks(data, size)) {
+        std::uint64_t again = 0;
+        const auto same = zip::findStreams(data, size, kLimits, again, skip, &*landmarks);
+        check(same.size() == streams.size() && again == spent);
+        for (std::size_t i = 0; i < same.size(); ++i)
+            check(same[i].offset == streams[i].offset &&
+                  same[i].inflated.consumed == streams[i].inflated.consumed);
     }
     if (size > (1 << 16) || streams.empty()) return 0;
     const zip::Stream& first = streams.front();

@@ -1,7 +1,7 @@
 // Input: any bytes, searched for ZIP archives. Archives lie inside the bytes in order and
-// apart, their entries inside them; every entry reads under small limits without passing
-// them; and for small inputs, an entry of each sound archive written back with new content
-// reads back exactly, with the archive otherwise as it was.
+// apart, their entries inside them; the search from landmarks finds the same; every entry reads
+// under small limits without passing them; and for small inputs, an entry of each sound archive
+// written back with new content reads back exactly, with the archive otherwise as it was.
 
 #include <algorithm>
 #include <cstdint>
@@ -50,6 +50,13 @@ void writeAndReread(const std::uint8_t* data, std::size_t size, const zip::Archi
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto archives = zip::findArchives(data, size);
+    if (const auto landmarks = findLandmarks(data, size)) {
+        const auto same = zip::findArchives(data, size, &*landmarks);
+        check(same.size() == archives.size());
+        for (std::size_t i = 0; i < same.size(); ++i)
+            check(same[i].begin == archives[i].begin && same[i].end == archives[i].end &&
+                  same[i].entries.size() == archives[i].entries.size());
+    }
     std::int64_t free = 0;
     std::uint64_t spent = 0;
     for (const zip::Archive& a : archives) {

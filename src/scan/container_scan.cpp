@@ -8,6 +8,7 @@
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
 #include "scan/pe_pictures.h"
+#include "scan/structure_scan.h"
 
 namespace kerbilo {
 
@@ -169,24 +170,16 @@ class Walker {
                     });
         }
         // Windows programs inside: a self-extractor's payload, a program in an archive.
-        for (std::size_t at = 0; at + 64 <= content.size();) {
-            const void* m = std::memchr(content.data() + at, 'M', content.size() - 1 - at);
-            if (!m) break;
-            at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(m) - content.data());
-            if (content[at + 1] == 'Z' &&
-                pe::looksLikeImage(content.data() + at, content.size() - at))
-                if (auto image = pe::readImage(content.data() + at, content.size() - at)) {
-                    for (pe::FoundPicture& p :
-                         pe::findPictures(content, static_cast<std::int64_t>(at), *image))
-                        found.push_back({path_, static_cast<std::int64_t>(at), -1,
-                                         static_cast<int>(kinds_.size()) + static_cast<int>(p.kind),
-                                         label, extent, std::move(p.data),
-                                         link(where(source, stream, static_cast<std::int64_t>(at)),
-                                              pe::resourceSource(0, *p.entry)),
-                                         std::move(p.suffix)});
-                }
-            ++at;
-        }
+        for (const std::int64_t at : locatePrograms(content.data(), content.size()))
+            if (auto image = pe::readImage(content.data() + at,
+                                           content.size() - static_cast<std::size_t>(at))) {
+                for (pe::FoundPicture& p : pe::findPictures(content, at, *image))
+                    found.push_back(
+                        {path_, at, -1, static_cast<int>(kinds_.size()) + static_cast<int>(p.kind),
+                         label, extent, std::move(p.data),
+                         link(where(source, stream, at), pe::resourceSource(0, *p.entry)),
+                         std::move(p.suffix)});
+            }
         if (depth + 1 < limits_.maxDepth)
             containersOf(content, source, depth + 1);
         else if (holdsContainers(content))
@@ -209,11 +202,14 @@ class Walker {
 
 LocatedContainers locateContainers(const ByteBuffer& bytes, const ContainerScanLimits& limits) {
     LocatedContainers located;
-    located.archives = zip::findArchives(bytes.data(), bytes.size());
+    const std::optional<Landmarks> landmarks = findLandmarks(bytes.data(), bytes.size());
+    const Landmarks* ahead = landmarks ? &*landmarks : nullptr;
+    located.programs = locatePrograms(bytes.data(), bytes.size(), ahead);
+    located.archives = zip::findArchives(bytes.data(), bytes.size(), ahead);
     std::vector<std::pair<std::int64_t, std::int64_t>> skip;
     for (const zip::Archive& a : located.archives) skip.emplace_back(a.begin, a.end);
     located.streams =
-        zip::findStreams(bytes.data(), bytes.size(), limits.inflate, located.spent, skip);
+        zip::findStreams(bytes.data(), bytes.size(), limits.inflate, located.spent, skip, ahead);
     located.streamsFound = true;
     return located;
 }

@@ -34,10 +34,11 @@ struct ContainerScanLimits {
 // "解压总量上限" in MiB), else the defaults.
 ContainerScanLimits containerScanLimits(const KindsFile& kindsFile);
 
-// The archives and streams of the opened bytes themselves, found ahead (on another core while
-// the kinds' sweep runs): finding them is most of what the structure scan costs on a large
-// file of no archives.
+// The programs, archives and streams of the opened bytes themselves, found ahead (on another
+// core while the kinds' sweep runs): finding them is most of what the structure scan costs
+// on a large file of none.
 struct LocatedContainers {
+    std::vector<std::int64_t> programs;  // locatePrograms()
     std::vector<zip::Archive> archives;
     std::vector<zip::Stream> streams;
     std::uint64_t spent = 0;  // inflated by finding the streams

@@ -95,7 +95,8 @@ OpenResult openFile(Services& services, Document& doc, const Text& path, const O
     std::optional<LocatedContainers> found;
     if (located.valid()) found = located.get();  // waited for even when cancelled
     if (!services.progress.cancelled() && structures) {
-        scanStructures(services, doc, events);
+        scanStructures(services, doc, events,
+                       found ? std::optional(std::move(found->programs)) : std::nullopt);
         if (!services.progress.cancelled())
             result.containerStops =
                 scanCompressed(services, doc, kindsFile, options, events, std::move(found));

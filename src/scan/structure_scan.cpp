@@ -1,7 +1,6 @@
 #include "scan/structure_scan.h"
 
-#include <cstring>
-
+#include "runtime/byte_ops.h"
 #include "scan/pe_pictures.h"
 
 namespace kerbilo {
@@ -13,38 +12,50 @@ struct Found {
     pe::FoundPicture picture;
 };
 
-// Gives the program found at each offset of the bytes, in file order; the programs are
-// kept alive for the pictures that point into them.
+// Reads the program at each of `offsets`, in file order; the programs are kept alive by the
+// caller for the pictures that point into them.
 template <typename OnImage>
-void forEachImage(const ByteBuffer& bytes, Progress& progress, OnImage onImage) {
-    const std::uint8_t* data = bytes.data();
-    const std::size_t n = bytes.size();
-    constexpr std::size_t kStepEvery = std::size_t{16} << 20;
-    std::size_t nextStep = kStepEvery;
-    for (std::size_t at = 0; at + 1 < n;) {
-        const void* m = std::memchr(data + at, 'M', n - 1 - at);
-        if (m == nullptr) break;
-        at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(m) - data);
-        if (at >= nextStep) {
-            progress.step();
-            if (progress.cancelled()) return;
-            nextStep = at + kStepEvery;
-        }
-        if (data[at + 1] == 'Z' && pe::looksLikeImage(data + at, n - at)) {
-            if (auto image = pe::readImage(data + at, n - at))
-                onImage(static_cast<std::int64_t>(at), std::move(*image));
-        }
-        ++at;
+void forEachImage(const ByteBuffer& bytes, const std::vector<std::int64_t>& offsets,
+                  Progress& progress, OnImage onImage) {
+    for (const std::int64_t at : offsets) {
+        progress.step();
+        if (progress.cancelled()) return;
+        const auto n = static_cast<std::size_t>(at);
+        if (auto image = pe::readImage(bytes.data() + n, bytes.size() - n))
+            onImage(at, std::move(*image));
     }
 }
 
 }  // namespace
 
-int scanStructures(Services& services, Document& doc, OpenEvents& events) {
+std::vector<std::int64_t> locatePrograms(const std::uint8_t* data, std::size_t size,
+                                         const Landmarks* landmarks) {
+    std::vector<std::int64_t> offsets;
+    if (landmarks) {
+        for (const std::int64_t at : landmarks->programs)
+            if (pe::looksLikeImage(data + at, size - static_cast<std::size_t>(at)))
+                offsets.push_back(at);
+        return offsets;
+    }
+    static constexpr std::uint8_t kMagic[] = {'M', 'Z'};
+    for (std::size_t at = 0; at + 1 < size;) {
+        const std::int64_t hit = findBytesIn(data + at, size - at, kMagic, 2);
+        if (hit < 0) break;
+        at += static_cast<std::size_t>(hit);
+        if (pe::looksLikeImage(data + at, size - at))
+            offsets.push_back(static_cast<std::int64_t>(at));
+        ++at;
+    }
+    return offsets;
+}
+
+int scanStructures(Services& services, Document& doc, OpenEvents& events,
+                   std::optional<std::vector<std::int64_t>> programs) {
     const ByteBuffer& bytes = doc.file.bytes;
+    if (!programs) programs = locatePrograms(bytes.data(), bytes.size());
     std::vector<pe::Image> images;  // kept: pictures point at their entries
     std::vector<std::vector<Found>> byKind(pe::kPictureKindCount);
-    forEachImage(bytes, services.progress, [&](std::int64_t at, pe::Image image) {
+    forEachImage(bytes, *programs, services.progress, [&](std::int64_t at, pe::Image image) {
         images.push_back(std::move(image));
         const int container = doc.catalogue.addContainer({at, images.back().extent});
         for (pe::FoundPicture& p : pe::findPictures(bytes, at, images.back()))

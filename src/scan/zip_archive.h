@@ -13,6 +13,7 @@
 
 #include "runtime/byte_buffer.h"
 #include "runtime/splice.h"
+#include "scan/landmarks.h"
 
 namespace kerbilo::zip {
 
@@ -84,7 +85,9 @@ struct Archive {
 // Of two that would overlap, one with entries whose bytes hold the other's end record is
 // kept (an archive stored in another's entry is found by reading that entry), else the
 // later; an archive with a usable directory goes before one of local headers alone.
-std::vector<Archive> findArchives(const std::uint8_t* data, std::size_t size);
+// `landmarks`: findLandmarks() of the same bytes, when it was run, saves the passes.
+std::vector<Archive> findArchives(const std::uint8_t* data, std::size_t size,
+                                  const Landmarks* landmarks = nullptr);
 
 // Entry `e`'s bytes, inflated or copied, with `spent` (the inflated bytes of the opened
 // file so far) counted against maxTotalBytes and increased.
@@ -111,10 +114,11 @@ struct Stream {
 // at a limit) or a gzip member whose CRC or size fails (Stop::Damaged) counts only when it
 // inflates to enough bytes (16 for gzip, 64 for zlib's weaker header) that chance in
 // random bytes does not get there. Every byte inflated, counted or not, adds to `spent`.
-// A stream running into a skipped range is cut there.
-std::vector<Stream> findStreams(
-    const std::uint8_t* data, std::size_t size, const InflateLimits& limits, std::uint64_t& spent,
-    const std::vector<std::pair<std::int64_t, std::int64_t>>& skip = {});
+// A stream running into a skipped range is cut there. `landmarks` as for findArchives.
+std::vector<Stream> findStreams(const std::uint8_t* data, std::size_t size,
+                                const InflateLimits& limits, std::uint64_t& spent,
+                                const std::vector<std::pair<std::int64_t, std::int64_t>>& skip = {},
+                                const Landmarks* landmarks = nullptr);
 
 // ---- writing --------------------------------------------------------------------------
 

@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "scan/zip_archive.h"
 
 namespace kerbilo::zip::detail {
@@ -103,6 +107,42 @@ std::int64_t findExtra(const std::uint8_t* data, std::int64_t from, std::int64_t
 // The length of the gzip member header at data[at, to) (its optional fields and header CRC
 // checked), 0 when there is none whole.
 std::int64_t gzipHeaderLength(const std::uint8_t* data, std::int64_t at, std::int64_t to);
+
+// ---- where a gzip member or zlib stream may start ------------------------------------------
+
+// Whether two bytes may start a gzip member or a zlib stream: gzip's magic, or a zlib
+// header of deflate with a window of at most 32 KiB, its check bits right and no preset
+// dictionary.
+inline bool streamStart(std::uint8_t a, std::uint8_t b) {
+    if (a == 0x1F) return b == 0x8B;
+    return (a & 0x8F) == 0x08 && !(b & 0x20) && ((a << 8) | b) % 31 == 0;
+}
+
+#if defined(__SSE2__)
+// streamStart() for sixteen positions at once: `a` holds their bytes, `b` the bytes one
+// further; 0xFF in the lanes where it holds. A multiple of 31 is a 16-bit value whose
+// product with 31's inverse modulo 2^16 is at most 65535 / 31.
+inline __m128i streamStarts(__m128i a, __m128i b) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+    const auto multipleOf31 = [&](__m128i pairs) {  // lane k: bytes 2k and 2k + 1
+        const __m128i value = _mm_or_si128(_mm_slli_epi16(pairs, 8), _mm_srli_epi16(pairs, 8));
+        const __m128i product = _mm_mullo_epi16(value, _mm_set1_epi16(31711));  // 31 · 31711 ≡ 1
+        return _mm_cmpeq_epi16(_mm_subs_epu16(product, _mm_set1_epi16(65535 / 31)), zero);
+    };
+    // Even positions' pairs are a's lanes, odd positions' are b's.
+    const __m128i check = _mm_or_si128(_mm_and_si128(multipleOf31(a), lowBytes),
+                                       _mm_andnot_si128(lowBytes, multipleOf31(b)));
+    const __m128i zlib = _mm_and_si128(
+        _mm_and_si128(_mm_cmpeq_epi8(_mm_and_si128(a, _mm_set1_epi8(static_cast<char>(0x8F))),
+                                     _mm_set1_epi8(0x08)),
+                      _mm_cmpeq_epi8(_mm_and_si128(b, _mm_set1_epi8(0x20)), zero)),
+        check);
+    const __m128i gzip = _mm_and_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8(0x1F)),
+                                       _mm_cmpeq_epi8(b, _mm_set1_epi8(static_cast<char>(0x8B))));
+    return _mm_or_si128(zlib, gzip);
+}
+#endif
 
 // ---- deflate walked ---------------------------------------------------------------------
 

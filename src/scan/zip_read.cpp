@@ -16,6 +16,7 @@
 #include <deque>
 #include <unordered_map>
 
+#include "runtime/byte_ops.h"
 #include "scan/zip_detail.h"
 
 namespace kerbilo::zip {
@@ -147,22 +148,19 @@ Entry entryOf(const std::uint8_t* data, const LocalHeader& h) {
 }
 
 // Every position of "PK" in data[from, to) followed by two bytes making one of the
-// signatures `wanted` accepts, in order. Linear, and a memchr pass in random bytes.
+// signatures `wanted` accepts, in order. Linear, and one pass of a pair filter in random
+// bytes.
 template <typename F>
 void forEachSignature(const std::uint8_t* data, std::int64_t from, std::int64_t to, F&& f) {
+    static constexpr std::uint8_t kPair[] = {'P', 'K'};
     std::int64_t at = from;
     while (at + 4 <= to) {
-        const void* hit = std::memchr(data + at, 'P', static_cast<std::size_t>(to - 3 - at));
-        if (!hit) return;
-        at = static_cast<const std::uint8_t*>(hit) - data;
-        if (data[at + 1] == 'K') {
-            const std::int64_t next = f(at, get32(data + at));
-            if (next > at) {
-                at = next;
-                continue;
-            }
-        }
-        ++at;
+        const std::int64_t hit =
+            findBytesIn(data + at, static_cast<std::size_t>(to - 1 - at), kPair, 2);
+        if (hit < 0 || at + hit + 4 > to) return;
+        at += hit;
+        const std::int64_t next = f(at, get32(data + at));
+        at = next > at ? next : at + 1;
     }
 }
 
@@ -170,8 +168,8 @@ void forEachSignature(const std::uint8_t* data, std::int64_t from, std::int64_t 
 
 class Finder {
   public:
-    Finder(const std::uint8_t* data, std::size_t size)
-        : data_(data), size_(static_cast<std::int64_t>(size)) {}
+    Finder(const std::uint8_t* data, std::size_t size, const Landmarks* landmarks)
+        : data_(data), size_(static_cast<std::int64_t>(size)), landmarks_(landmarks) {}
 
     std::vector<Archive> run() {
         for (std::int64_t at = lastEndRecord(size_); at >= 0; at = lastEndRecord(at))
@@ -196,14 +194,14 @@ class Finder {
   private:
     // The last end record signature starting before `before`, −1 when there is none.
     std::int64_t lastEndRecord(std::int64_t before) const {
-        std::int64_t n = std::min(before, size_ - 3);  // positions with four bytes left
-        while (n > 0) {
-            const void* hit = memrchr(data_, 'P', static_cast<std::size_t>(n));
-            if (!hit) return -1;
-            n = static_cast<const std::uint8_t*>(hit) - data_;
-            if (get32(data_ + n) == kEndSig) return n;
+        if (landmarks_) {
+            const std::vector<std::int64_t>& ends = landmarks_->endRecords;
+            const auto after = std::lower_bound(ends.begin(), ends.end(), before);
+            return after == ends.begin() ? -1 : *(after - 1);
         }
-        return -1;
+        static constexpr std::uint8_t kSig[] = {'P', 'K', 5, 6};
+        const std::int64_t n = std::min(before + 3, size_);  // starts before `before`
+        return n < 4 ? -1 : findLastBytesIn(data_, static_cast<std::size_t>(n), kSig, 4);
     }
 
     // Where the chain of central records starting at `at` stops: the first position that
@@ -374,7 +372,7 @@ class Finder {
 
     // Archives of local headers in data[from, to), each walked entry after entry.
     void walkGap(std::int64_t from, std::int64_t to, std::vector<Archive>& out) {
-        forEachSignature(data_, from, to, [&](std::int64_t at, std::uint32_t sig) {
+        const auto walk = [&](std::int64_t at, std::uint32_t sig) {
             if (sig != kLocalSig) return std::int64_t{0};
             Archive a;
             walkLocal(at, to, a);
@@ -382,7 +380,17 @@ class Finder {
             const std::int64_t end = a.end;
             out.push_back(std::move(a));
             return end;
-        });
+        };
+        if (!landmarks_) return forEachSignature(data_, from, to, walk);
+        const std::vector<std::int64_t>& headers = landmarks_->localHeaders;
+        auto cursor = static_cast<std::size_t>(
+            std::lower_bound(headers.begin(), headers.end(), from) - headers.begin());
+        for (std::int64_t at = from;;) {
+            const std::int64_t hit = nextLandmark(headers, cursor, at);
+            if (hit < 0 || hit + 4 > to) return;
+            const std::int64_t next = walk(hit, kLocalSig);
+            at = next > hit ? next : hit + 1;
+        }
     }
 
     void walkLocal(std::int64_t at, std::int64_t to, Archive& a) {
@@ -465,6 +473,7 @@ class Finder {
 
     const std::uint8_t* data_;
     std::int64_t size_;
+    const Landmarks* landmarks_;
     std::deque<Archive> accepted_;  // by the end record, in order and apart
     std::unordered_map<std::int64_t, std::int64_t> chainEnds_;
     std::uint64_t dropped_ = 0;
@@ -472,9 +481,10 @@ class Finder {
 
 }  // namespace
 
-std::vector<Archive> findArchives(const std::uint8_t* data, std::size_t size) {
+std::vector<Archive> findArchives(const std::uint8_t* data, std::size_t size,
+                                  const Landmarks* landmarks) {
     if (!data || size < 4) return {};
-    return Finder(data, size).run();
+    return Finder(data, size, landmarks).run();
 }
 
 Inflated readEntry(const std::uint8_t* data, std::size_t size, const Entry& e,

@@ -10,10 +10,6 @@
 
 #include <algorithm>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "scan/zip_detail.h"
 
 namespace kerbilo::zip {
@@ -25,40 +21,19 @@ using namespace detail;
 constexpr std::uint64_t kMinUncheckedGzip = 16;  // inflated bytes
 constexpr std::uint64_t kMinUncheckedZlib = 64;
 
-// Whether two bytes may start a gzip member or a zlib stream: gzip's magic, or a zlib
-// header of deflate with a window of at most 32 KiB, its check bits right and no preset
-// dictionary.
-inline bool candidate(std::uint8_t a, std::uint8_t b) {
-    if (a == 0x1F) return b == 0x8B;
-    return (a & 0x8F) == 0x08 && !(b & 0x20) && ((a << 8) | b) % 31 == 0;
-}
-
-// The first position in [at, to − 1) where candidate() holds, else `to`. Sixteen positions
-// at a time where the processor allows: about one in 64 passes the first filter.
+// The first position in [at, to − 1) where streamStart() holds, else `to`. Sixteen
+// positions at a time where the processor allows.
 std::int64_t nextCandidate(const std::uint8_t* data, std::int64_t at, std::int64_t to) {
 #if defined(__SSE2__)
-    const __m128i lowMask = _mm_set1_epi8(static_cast<char>(0x8F));
-    const __m128i deflate = _mm_set1_epi8(0x08);
-    const __m128i dictBit = _mm_set1_epi8(0x20);
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i id1 = _mm_set1_epi8(0x1F);
-    const __m128i id2 = _mm_set1_epi8(static_cast<char>(0x8B));
     for (; at + 17 <= to; at += 16) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at + 1));
-        const __m128i zlib = _mm_and_si128(_mm_cmpeq_epi8(_mm_and_si128(a, lowMask), deflate),
-                                           _mm_cmpeq_epi8(_mm_and_si128(b, dictBit), zero));
-        const __m128i gzip = _mm_and_si128(_mm_cmpeq_epi8(a, id1), _mm_cmpeq_epi8(b, id2));
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(zlib, gzip)));
-        while (mask) {
-            const int i = __builtin_ctz(mask);
-            if (candidate(data[at + i], data[at + i + 1])) return at + i;
-            mask &= mask - 1;
-        }
+        if (const auto mask = static_cast<unsigned>(_mm_movemask_epi8(streamStarts(a, b))))
+            return at + __builtin_ctz(mask);
     }
 #endif
     for (; at + 1 < to; ++at)
-        if (candidate(data[at], data[at + 1])) return at;
+        if (streamStart(data[at], data[at + 1])) return at;
     return to;
 }
 
@@ -71,13 +46,17 @@ struct Attempt {
 class StreamFinder {
   public:
     StreamFinder(const std::uint8_t* data, std::size_t size, const InflateLimits& limits,
-                 std::uint64_t& spent)
-        : data_(data), limits_(limits), spent_(spent), wasteBudget_(2 * size + (16 << 20)) {}
+                 std::uint64_t& spent, const Landmarks* landmarks)
+        : data_(data),
+          limits_(limits),
+          spent_(spent),
+          wasteBudget_(2 * size + (16 << 20)),
+          landmarks_(landmarks) {}
 
     void searchGap(std::int64_t from, std::int64_t to, std::vector<Stream>& out) {
         std::int64_t at = from;
         for (;;) {
-            at = nextCandidate(data_, at, to);
+            at = next(at, to);
             if (at >= to) return;
             Attempt t = attempt(at, to);
             if (t.counts) {
@@ -96,6 +75,17 @@ class StreamFinder {
     }
 
   private:
+    // Gaps come in order, so one cursor serves them all.
+    std::int64_t next(std::int64_t at, std::int64_t to) {
+        if (!landmarks_) return nextCandidate(data_, at, to);
+        const std::vector<std::int64_t>& starts = landmarks_->streams;
+        const std::int64_t hit = nextLandmark(starts, cursor_, at);
+        // The bytes were read long ago: each candidate would wait for memory without this.
+        constexpr std::size_t kAhead = 8;
+        if (cursor_ + kAhead < starts.size()) __builtin_prefetch(data_ + starts[cursor_ + kAhead]);
+        return hit >= 0 && hit + 1 < to ? hit : to;
+    }
+
     Attempt attempt(std::int64_t at, std::int64_t to) {
         Attempt t;
         const bool gzip = data_[at] == 0x1F;
@@ -151,6 +141,8 @@ class StreamFinder {
     std::uint64_t& spent_;
     std::uint64_t waste_ = 0;
     std::uint64_t wasteBudget_;
+    const Landmarks* landmarks_;
+    std::size_t cursor_ = 0;
 };
 
 }  // namespace
@@ -193,7 +185,8 @@ std::int64_t gzipHeaderLength(const std::uint8_t* data, std::int64_t at, std::in
 
 std::vector<Stream> findStreams(const std::uint8_t* data, std::size_t size,
                                 const InflateLimits& limits, std::uint64_t& spent,
-                                const std::vector<std::pair<std::int64_t, std::int64_t>>& skip) {
+                                const std::vector<std::pair<std::int64_t, std::int64_t>>& skip,
+                                const Landmarks* landmarks) {
     std::vector<Stream> out;
     if (!data || size < 2) return out;
     const auto total = static_cast<std::int64_t>(size);
@@ -205,7 +198,7 @@ std::vector<Stream> findStreams(const std::uint8_t* data, std::size_t size,
         if (b < e) ranges.emplace_back(b, e);
     }
     std::sort(ranges.begin(), ranges.end());
-    StreamFinder finder(data, size, limits, spent);
+    StreamFinder finder(data, size, limits, spent, landmarks);
     std::int64_t from = 0;
     for (const auto& [b, e] : ranges) {
         if (b > from) finder.searchGap(from, b, out);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -19,8 +20,20 @@ namespace {
 
 using zip::Stop;
 
+// Found with a pass of its own, and checked against the search from landmarks, which must
+// find the same in every case here.
 std::vector<zip::Archive> find(const ByteBuffer& b) {
-    return zip::findArchives(b.data(), b.size());
+    std::vector<zip::Archive> found = zip::findArchives(b.data(), b.size());
+    if (const auto landmarks = findLandmarks(b.data(), b.size())) {
+        const std::vector<zip::Archive> same = zip::findArchives(b.data(), b.size(), &*landmarks);
+        EXPECT_EQ(same.size(), found.size());
+        for (std::size_t i = 0; i < std::min(same.size(), found.size()); ++i) {
+            EXPECT_EQ(same[i].begin, found[i].begin);
+            EXPECT_EQ(same[i].end, found[i].end);
+            EXPECT_EQ(same[i].entries.size(), found[i].entries.size());
+        }
+    }
+    return found;
 }
 
 zip::Inflated read(const ByteBuffer& b, const zip::Entry& e,

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,21 @@ std::vector<zip::Stream> streams(
     const ByteBuffer& b, const std::vector<std::pair<std::int64_t, std::int64_t>>& skip = {},
     const zip::InflateLimits& limits = {}) {
     std::uint64_t spent = 0;
-    return zip::findStreams(b.data(), b.size(), limits, spent, skip);
+    std::vector<zip::Stream> found = zip::findStreams(b.data(), b.size(), limits, spent, skip);
+    // The search from landmarks must find the same in every case here.
+    if (const auto landmarks = findLandmarks(b.data(), b.size())) {
+        std::uint64_t again = 0;
+        const std::vector<zip::Stream> same =
+            zip::findStreams(b.data(), b.size(), limits, again, skip, &*landmarks);
+        EXPECT_EQ(again, spent);
+        EXPECT_EQ(same.size(), found.size());
+        for (std::size_t i = 0; i < std::min(same.size(), found.size()); ++i) {
+            EXPECT_EQ(same[i].offset, found[i].offset);
+            EXPECT_EQ(same[i].inflated.consumed, found[i].inflated.consumed);
+            EXPECT_EQ(same[i].inflated.stop, found[i].inflated.stop);
+        }
+    }
+    return found;
 }
 
 const ByteBuffer kStreamText = textBytes(3000, 21);
