@@ -147,6 +147,9 @@ bool openAndScan(ProgramState& state, const Text& path) {
     if (result.opened) {
         state.openedPath = path;
         state.shownPicture = {};  // the open emptied the pane
+        // Read again first: another window may have opened files since. A list that cannot
+        // be stored is no reason to trouble the user.
+        writeRecentFiles(state.files, withRecentFile(readRecentFiles(state.files), path));
         if (!result.containerStops.empty())
             state.ui.showMessage(containerStopsText(result.containerStops),
                                  MessageStyle::OkInformation, app_text::noticeTitle());

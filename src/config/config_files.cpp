@@ -149,4 +149,80 @@ bool writeOutputFolder(FileServices& files, std::string_view folder) {
                                config_text::outputFolderKey(), folder);
 }
 
+namespace {
+
+// A size field: a whole number in a range a screen can show, else nothing.
+std::optional<int> sizeField(FileServices& files, const Text& key, int lowest, int highest) {
+    const Text value = files.readIniValue(settingsFilePath(files), kSettingsSection, key, "");
+    if (value.empty() ||
+        !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const std::int32_t n = textToInt(value);
+    if (n < lowest || n > highest) return std::nullopt;
+    return n;
+}
+
+constexpr int kLargestWindow = 32767;  // what window systems accept as a size
+
+}  // namespace
+
+std::optional<WindowLayout> readWindowLayout(FileServices& files) {
+    const auto width = sizeField(files, config_text::windowWidthKey(), 100, kLargestWindow);
+    const auto height = sizeField(files, config_text::windowHeightKey(), 100, kLargestWindow);
+    const auto tree = sizeField(files, config_text::treeWidthKey(), 0, kLargestWindow);
+    if (!width || !height || !tree) return std::nullopt;
+    WindowLayout layout{*width, *height, *tree, false};
+    layout.maximized =
+        files.readIniValue(settingsFilePath(files), kSettingsSection,
+                           config_text::windowMaximizedKey(), "") == config_text::yes();
+    return layout;
+}
+
+bool writeWindowLayout(FileServices& files, const WindowLayout& layout) {
+    const Text path = settingsFilePath(files);
+    bool ok = true;
+    for (const auto& [key, value] :
+         {std::pair{config_text::windowWidthKey(), intToText(layout.width)},
+          std::pair{config_text::windowHeightKey(), intToText(layout.height)},
+          std::pair{config_text::treeWidthKey(), intToText(layout.treeWidth)},
+          std::pair{config_text::windowMaximizedKey(),
+                    layout.maximized ? config_text::yes() : config_text::no()}})
+        ok = files.writeIniValue(path, kSettingsSection, key, value) && ok;
+    return ok;
+}
+
+std::vector<Text> readRecentFiles(FileServices& files) {
+    std::vector<Text> paths;
+    for (int i = 1; i <= kRecentFileCount; ++i) {
+        Text path =
+            files.readIniValue(settingsFilePath(files), kSettingsSection,
+                               concatText({config_text::recentFileKey(), intToText(i)}), "");
+        if (!path.empty()) paths.push_back(std::move(path));
+    }
+    return paths;
+}
+
+bool writeRecentFiles(FileServices& files, const std::vector<Text>& paths) {
+    const Text path = settingsFilePath(files);
+    bool ok = true;
+    for (int i = 1; i <= kRecentFileCount; ++i) {
+        const auto at = static_cast<std::size_t>(i - 1);
+        // A name holding a line break cannot be a line of the file: it is left out.
+        const Text value =
+            at < paths.size() && paths[at].find_first_of("\r\n") == Text::npos ? paths[at] : Text();
+        ok = files.writeIniValue(path, kSettingsSection,
+                                 concatText({config_text::recentFileKey(), intToText(i)}), value) &&
+             ok;
+    }
+    return ok;
+}
+
+std::vector<Text> withRecentFile(std::vector<Text> paths, const Text& opened) {
+    paths.erase(std::remove(paths.begin(), paths.end(), opened), paths.end());
+    paths.insert(paths.begin(), opened);
+    if (paths.size() > static_cast<std::size_t>(kRecentFileCount))
+        paths.resize(static_cast<std::size_t>(kRecentFileCount));
+    return paths;
+}
+
 }  // namespace kerbilo

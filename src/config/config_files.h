@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "runtime/byte_buffer.h"
 #include "runtime/file_services.h"
@@ -69,5 +70,26 @@ Text readOutputFolder(FileServices& files);
 // Only the one stored; empty when none is.
 Text readStoredOutputFolder(FileServices& files);
 bool writeOutputFolder(FileServices& files, std::string_view folder);
+
+// The window's size (not maximised) and the width of its tree, as the user left them;
+// Resource.ini keeps them beside the output folder. Nothing when none are stored or they
+// are not numbers a window can take.
+struct WindowLayout {
+    int width = 0;
+    int height = 0;
+    int treeWidth = 0;
+    bool maximized = false;
+    bool operator==(const WindowLayout&) const = default;
+};
+std::optional<WindowLayout> readWindowLayout(FileServices& files);
+bool writeWindowLayout(FileServices& files, const WindowLayout& layout);
+
+// The files opened last, the latest first, at most kRecentFileCount; "最近打开1" … in
+// Resource.ini.
+constexpr int kRecentFileCount = 10;
+std::vector<Text> readRecentFiles(FileServices& files);
+bool writeRecentFiles(FileServices& files, const std::vector<Text>& paths);
+// `paths` with `opened` first, once, and no more than kRecentFileCount.
+std::vector<Text> withRecentFile(std::vector<Text> paths, const Text& opened);
 
 }  // namespace kerbilo

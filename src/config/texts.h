@@ -14,5 +14,10 @@ KERBILO_GBK_TEXT(endingByFormat, "格式")
 KERBILO_GBK_TEXT(structureScanKey, "结构扫描")
 KERBILO_GBK_TEXT(yes, "是")
 KERBILO_GBK_TEXT(no, "否")
+KERBILO_GBK_TEXT(windowWidthKey, "窗口宽度")
+KERBILO_GBK_TEXT(windowHeightKey, "窗口高度")
+KERBILO_GBK_TEXT(windowMaximizedKey, "窗口最大化")
+KERBILO_GBK_TEXT(treeWidthKey, "树宽度")
+KERBILO_GBK_TEXT(recentFileKey, "最近打开")
 
 }  // namespace kerbilo::config_text

@@ -244,3 +244,18 @@ TEST(Busy, ReadingInStepsLetsEventsRunAndMovesTheShare) {
 
 }  // namespace
 }  // namespace kerbilo::testing
+
+namespace kerbilo::testing::recent_file_tests {
+
+// Only a file that opened joins the recent files, at the front and once.
+TEST(Open, OpenedFilesBecomeRecent) {
+    ScanWorld w;
+    ASSERT_TRUE(w.open(png(filler(4)), "/data/a.bin"));
+    ASSERT_TRUE(w.open(png(filler(4)), "/data/b.bin"));
+    ASSERT_TRUE(w.open(png(filler(4)), "/data/a.bin"));
+    EXPECT_EQ(readRecentFiles(w.files), (std::vector<Text>{"/data/a.bin", "/data/b.bin"}));
+    EXPECT_FALSE(openAndScan(w.state, "/data/missing.bin"));
+    EXPECT_EQ(readRecentFiles(w.files), (std::vector<Text>{"/data/a.bin", "/data/b.bin"}));
+}
+
+}  // namespace kerbilo::testing::recent_file_tests

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -214,3 +215,64 @@ TEST(OutputFolder, DefaultsAndStoredValues) {
 
 }  // namespace
 }  // namespace kerbilo
+
+namespace kerbilo::testing::window_settings_tests {
+
+using kerbilo::testing::MemoryFileServices;
+
+Text ini(const char* utf8) {
+    return utf8ToGbk(utf8);
+}
+
+// The window's layout beside the output folder: read back as written, and anything that is
+// not a size a window can take read as none stored.
+TEST(WindowSettings, LayoutRoundTripsAndRejectsNonsense) {
+    MemoryFileServices files("/prog");
+    EXPECT_FALSE(readWindowLayout(files).has_value());
+    EXPECT_FALSE(files.pathExists("/prog/Resource.ini")) << "reading creates nothing";
+    ASSERT_TRUE(writeOutputFolder(files, "/out"));
+    ASSERT_TRUE(writeWindowLayout(files, {900, 640, 180, true}));
+    EXPECT_EQ(readWindowLayout(files), (WindowLayout{900, 640, 180, true}));
+    EXPECT_EQ(readOutputFolder(files), "/out") << "the output folder stays";
+
+    const struct {
+        const char* width;
+        const char* height;
+        const char* tree;
+        bool stored;
+    } cases[] = {
+        {"800", "600", "0", true},       {"99", "600", "100", false}, {"800", "-5", "100", false},
+        {"８００", "600", "100", false}, {"800", "600", "", false},   {"40000", "600", "1", false},
+        {"800x", "600", "100", false},
+    };
+    for (const auto& c : cases) {
+        MemoryFileServices f("/prog");
+        f.files["/prog/Resource.ini"] =
+            ByteBuffer::fromText(ini((std::string("[Config]\r\n窗口宽度=") + c.width +
+                                      "\r\n窗口高度=" + c.height + "\r\n树宽度=" + c.tree + "\r\n")
+                                         .c_str()));
+        EXPECT_EQ(readWindowLayout(f).has_value(), c.stored) << c.width << " " << c.height;
+    }
+}
+
+TEST(WindowSettings, RecentFilesLatestFirstOnceAndAtMostTen) {
+    std::vector<Text> list;
+    for (int i = 0; i < 12; ++i) list = withRecentFile(list, "/f" + std::to_string(i));
+    ASSERT_EQ(list.size(), 10u);
+    EXPECT_EQ(list.front(), "/f11");
+    EXPECT_EQ(list.back(), "/f2");
+    list = withRecentFile(list, "/f5");
+    EXPECT_EQ(list.front(), "/f5");
+    EXPECT_EQ(std::count(list.begin(), list.end(), "/f5"), 1);
+    EXPECT_EQ(list.size(), 10u);
+
+    MemoryFileServices files("/prog");
+    const Text chinese = ini("/数据/游戏.pak");
+    ASSERT_TRUE(writeRecentFiles(files, {chinese, "/a b/c.exe"}));
+    EXPECT_EQ(readRecentFiles(files), (std::vector<Text>{chinese, "/a b/c.exe"}));
+    // A shorter list leaves no stale entries behind; a name with a line break is left out.
+    ASSERT_TRUE(writeRecentFiles(files, {"/one", "/two\r\nlines"}));
+    EXPECT_EQ(readRecentFiles(files), (std::vector<Text>{"/one"}));
+}
+
+}  // namespace kerbilo::testing::window_settings_tests

@@ -11,6 +11,7 @@
 #include <QtGui/QTextDocumentFragment>
 #include <QtWidgets/QGroupBox>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
@@ -19,6 +20,8 @@
 #include <QtWidgets/QStyle>
 #include <QtWidgets/QToolTip>
 #include <QtWidgets/QTreeView>
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -79,6 +82,14 @@ class Shell : public ::testing::Test {
         c.cancel = [this] { log.push_back("cancel"); };
         c.busy = [this] { return busy; };
         c.progress = [this] { return progress; };
+        c.recentFiles = [this] { return recent; };
+        c.openPath = [this](const Text& path) { log.push_back("open " + path); };
+        c.storedLayout = [this] { return stored; };
+        c.storeLayout = [this](const WindowLayout& l) {
+            log.push_back("store " + std::to_string(l.width) + "x" + std::to_string(l.height) +
+                          " tree " + std::to_string(l.treeWidth));
+        };
+        if (beforeWindow) beforeWindow();
         window = std::make_unique<MainWindow>(std::move(c));
         window->show();
         window->activateWindow();
@@ -98,6 +109,9 @@ class Shell : public ::testing::Test {
     bool cancellable = false;
     bool busy = false;
     double progress = -1;
+    std::vector<Text> recent;
+    std::optional<WindowLayout> stored;
+    std::function<void()> beforeWindow;
 };
 
 TEST_F(Shell, StartsWithItsInitialContent) {
@@ -135,7 +149,7 @@ TEST_F(Shell, LogoAndAboutPictureHaveTheirFormats) {
     EXPECT_FALSE(QImage::fromData(logo.data(), static_cast<int>(logo.size())).isNull());
 }
 
-TEST_F(Shell, LaysOutItsControlsAtFixedPlaces) {
+TEST_F(Shell, FirstLayoutIsTheClassicOne) {
     const QWidget* client = window->centralWidget();
     EXPECT_EQ(client->size(), QSize(583, 379));
     EXPECT_EQ(client->geometry().top(), window->menuBar()->geometry().bottom() + 1);
@@ -143,8 +157,8 @@ TEST_F(Shell, LaysOutItsControlsAtFixedPlaces) {
     EXPECT_EQ(window->group()->geometry(), QRect(112, 4, 470, 336));
     EXPECT_EQ(window->pane()->geometry(), QRect(3, 20, 464, 312));
     EXPECT_EQ(window->statusBar()->geometry(), QRect(0, 359, 583, 20));
-    EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "fixed size";
-    EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_LT(window->minimumSize().width(), window->maximumSize().width()) << "resizable";
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
     // Centred up to the frame, whose size only the window manager knows.
     const QPoint screenCentre = window->screen()->availableGeometry().center();
@@ -160,6 +174,7 @@ TEST_F(Shell, MenusHoldTheirItemsInOrder) {
     }
     const QStringList want = {u("[文件]"),
                               u("打开 Ctrl+O"),
+                              u("最近打开的文件 "),
                               "-",
                               u("设置输出文件夹 F7"),
                               u("结构扫描(程序中的图标、光标和位图) "),
@@ -167,13 +182,104 @@ TEST_F(Shell, MenusHoldTheirItemsInOrder) {
                               "-",
                               u("退出 "),
                               u("[编辑]"),
-                              u("替换资源 "),
-                              u("导出资源 "),
-                              u("导出全部资源 "),
+                              u("替换资源 Ctrl+R"),
+                              u("导出资源 Ctrl+E"),
+                              u("导出全部资源 Ctrl+Shift+E"),
                               u("[帮助]"),
                               u("关于 F1"),
                               u("更新支持库 F5")};
     EXPECT_EQ(got, want);
+}
+
+// Resizing moves the status bar down and gives the pane the room; the splitter's handle
+// moves the pane's edge; the tree keeps its width as the window grows.
+TEST_F(Shell, TreeAndPaneFollowTheWindowAndTheSplitter) {
+    const int menu = window->menuBar()->height();
+    window->resize(1200, 780 + menu);
+    QCoreApplication::processEvents();
+    const QWidget* client = window->centralWidget();
+    ASSERT_EQ(client->size(), QSize(1200, 780));
+    EXPECT_EQ(window->tree()->geometry(), QRect(1, 3, 103, 738));
+    EXPECT_EQ(window->group()->geometry(), QRect(112, 4, 1087, 737));
+    EXPECT_EQ(window->pane()->geometry(), QRect(3, 20, 1081, 713));
+    EXPECT_EQ(window->statusBar()->geometry(), QRect(0, 760, 1200, 20));
+
+    // Drag the handle in the gap between the tree and the frame 100 pixels right.
+    QWidget* handle = client->childAt(107, 100);
+    ASSERT_NE(handle, nullptr);
+    ASSERT_NE(handle, window->tree());
+    QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(4, 10));
+    QMouseEvent move(QEvent::MouseMove, QPointF(104, 10), handle->mapToGlobal(QPointF(104, 10)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &move);
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(104, 10));
+    EXPECT_EQ(window->tree()->width(), 203);
+    EXPECT_EQ(window->group()->x(), 212);
+    EXPECT_EQ(window->group()->geometry().right(), 1198);
+
+    // Shrunk, the pane keeps room of its own: the tree gives way.
+    window->resize(window->minimumSize());
+    QCoreApplication::processEvents();
+    EXPECT_GE(window->group()->width(), 150);
+    EXPECT_GE(window->tree()->width(), 40);
+}
+
+// What was changed is stored when the window closes, and only then.
+TEST_F(Shell, LayoutIsStoredWhenChanged) {
+    window->close();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& s) { return s.rfind("store", 0) == 0; }),
+              0)
+        << "closing as it came up stores nothing";
+}
+
+TEST_F(Shell, ResizedLayoutIsStoredOnClose) {
+    const int menu = window->menuBar()->height();
+    window->resize(900, 600 + menu);
+    QCoreApplication::processEvents();
+    window->close();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "store 900x" + std::to_string(600 + menu) + " tree 103");
+}
+
+class StoredLayout : public Shell {
+  protected:
+    void SetUp() override {
+        beforeWindow = [this] { stored = WindowLayout{800, 500, 250, false}; };
+        Shell::SetUp();
+    }
+};
+
+TEST_F(StoredLayout, WindowComesUpAsItWasLeft) {
+    EXPECT_EQ(window->size(), QSize(800, 500));
+    EXPECT_EQ(window->tree()->width(), 250);
+    window->close();
+    EXPECT_TRUE(std::none_of(log.begin(), log.end(),
+                             [](const std::string& s) { return s.rfind("store", 0) == 0; }));
+}
+
+// The recent files are read when the File menu opens; one of them opens as File > Open does.
+TEST_F(Shell, RecentFilesMenuOpensTheChosenFile) {
+    QMenu* file = window->menu(Menu::File);
+    QMenu* recentMenu = nullptr;
+    for (QAction* a : file->actions())
+        if (a->menu()) recentMenu = a->menu();
+    ASSERT_NE(recentMenu, nullptr);
+    QMetaObject::invokeMethod(file, "aboutToShow");
+    EXPECT_FALSE(recentMenu->isEnabled()) << "none yet";
+
+    recent = {utf8ToGbk("/data/游戏.pak"), "/tmp/a&b.exe"};
+    QMetaObject::invokeMethod(file, "aboutToShow");
+    ASSERT_TRUE(recentMenu->isEnabled());
+    ASSERT_EQ(recentMenu->actions().size(), 2);
+    EXPECT_EQ(recentMenu->actions()[0]->text(), u("&1 /data/游戏.pak"));
+    EXPECT_EQ(recentMenu->actions()[1]->text(), u("&2 /tmp/a&&b.exe"));
+    recentMenu->actions()[1]->trigger();
+    EXPECT_EQ(log.back(), "open /tmp/a&b.exe");
+
+    busy = true;  // refused while a loop runs
+    recentMenu->actions()[0]->trigger();
+    EXPECT_EQ(log.back(), "open /tmp/a&b.exe");
 }
 
 struct Route {

@@ -14,6 +14,7 @@
 #include <QtWidgets/QGroupBox>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
@@ -37,6 +38,34 @@ namespace kerbilo {
 namespace {
 constexpr int kClientWidth = 583;
 constexpr int kClientHeight = 379;
+constexpr int kTreeWidth = 103;  // the first layout's
+constexpr int kMinTreeWidth = 40;
+constexpr int kMinPaneWidth = 150;
+constexpr int kSplitterWidth = 8;  // the gap between the tree and the pane's frame
+
+// The handle between the tree and the pane: dragging it moves the pane's left edge.
+class SplitterHandle final : public QWidget {
+  public:
+    SplitterHandle(QWidget* parent, std::function<void(int)> moved)
+        : QWidget(parent), moved_(std::move(moved)) {
+        setCursor(Qt::SplitHCursor);
+    }
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton) pressedAt_ = event->globalPosition().toPoint().x();
+    }
+    void mouseMoveEvent(QMouseEvent* event) override {
+        if (!(event->buttons() & Qt::LeftButton)) return;
+        const int x = event->globalPosition().toPoint().x();
+        moved_(x - pressedAt_);
+        pressedAt_ = x;
+    }
+
+  private:
+    std::function<void(int)> moved_;
+    int pressedAt_ = 0;
+};
 
 // Lets the window hand a mouse press to the tree at the moment it chooses.
 class TreeView final : public QTreeView {
@@ -81,12 +110,16 @@ bool installChineseQtTexts() {
 
 MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     : QMainWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+                               Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                               Qt::WindowCloseButtonHint),
       commands_(std::move(commands)),
-      renderers_(std::move(renderers)) {
+      renderers_(std::move(renderers)),
+      treeWidth_(kTreeWidth) {
     setWindowTitle(toQt(shell_text::title()));
     auto* client = new QWidget(this);
-    client->setFixedSize(kClientWidth, kClientHeight);
+    client_ = client;
+    client->resize(kClientWidth, kClientHeight);
+    client->installEventFilter(this);  // its resizes lay the window out again
     setCentralWidget(client);
 
     buildTree(client);
@@ -95,6 +128,7 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     buildMenus();
     buildUiServices();
     connectCommands();
+    addKeyboardAccess();
     fitAndCentre();
 }
 
@@ -128,10 +162,33 @@ void MainWindow::buildPane(QWidget* client) {
         colours.setColor(QPalette::Window, face);
         setPalette(colours);
     }
+    splitter_ = new SplitterHandle(client, [this](int dx) {
+        treeWidth_ = tree_->width() + dx;
+        layOut();
+    });
     group_ = new QGroupBox(toQt(shell_text::browseGroup()), client);
     group_->setGeometry(112, 4, 470, 336);
     pane_ = new PictureWidget(std::move(paneRenderer), group_);
     pane_->setGeometry(3, 20, 464, 312);
+}
+
+void MainWindow::layOut() {
+    if (!tree_ || !splitter_ || !group_ || !pane_ || !status_) return;  // still being built
+    const int width = client_->width(), height = client_->height();
+    const int most = std::max(kMinTreeWidth, width - 2 - kSplitterWidth - kMinPaneWidth);
+    const int tree = std::clamp(treeWidth_, kMinTreeWidth, most);
+    const int rows = std::max(0, height - 42);  // above the status bar's 20 pixels
+    tree_->setGeometry(1, 3, tree, rows);
+    splitter_->setGeometry(1 + tree, 3, kSplitterWidth, rows);
+    const int left = 1 + tree + kSplitterWidth;
+    group_->setGeometry(left, 4, std::max(0, width - left - 1), std::max(0, rows - 1));
+    pane_->setGeometry(3, 20, std::max(0, group_->width() - 6), std::max(0, group_->height() - 24));
+    status_->setGeometry(0, height - 20, width, 20);
+}
+
+WindowLayout MainWindow::currentLayout() const {
+    const QSize size = isMaximized() || isFullScreen() ? normalGeometry().size() : this->size();
+    return {size.width(), size.height(), tree_->width(), isMaximized()};
 }
 
 void MainWindow::buildStatusBar(QWidget* client) {
@@ -194,13 +251,77 @@ void MainWindow::connectCommands() {
 }
 
 void MainWindow::fitAndCentre() {
-    // The menu bar's height depends on the font, so the fixed size follows it.
-    setFixedSize(kClientWidth, menuBar()->sizeHint().height() + kClientHeight);
+    // The menu bar's height depends on the font, so the first size follows it.
+    const int menuHeight = menuBar()->sizeHint().height();
+    setMinimumSize(kMinTreeWidth + kSplitterWidth + kMinPaneWidth + 3, menuHeight + 160);
+    resize(kClientWidth, menuHeight + kClientHeight);
+    startLayout_ = {width(), height(), kTreeWidth, false};
+    if (const std::optional<WindowLayout> stored =
+            commands_.storedLayout ? commands_.storedLayout() : std::nullopt) {
+        resize(stored->width, stored->height);
+        treeWidth_ = stored->treeWidth;
+        startLayout_ = *stored;
+    }
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(0, 0), size());
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
+    if (startLayout_.maximized) setWindowState(windowState() | Qt::WindowMaximized);
+    layOut();
+}
+
+void MainWindow::fillRecentMenu() {
+    recent_->clear();
+    const std::vector<Text> paths =
+        commands_.recentFiles ? commands_.recentFiles() : std::vector<Text>{};
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        // "&1 /path" … "1&0 /path": a digit opens it from the keyboard. Ampersands in the
+        // path are doubled so that they show.
+        const QString number = i < 9 ? QStringLiteral("&%1").arg(i + 1) : QStringLiteral("1&0");
+        QString shown = toQt(paths[i]);
+        shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QAction* item = recent_->addAction(number + QLatin1Char(' ') + shown);
+        connect(item, &QAction::triggered, this, [this, path = paths[i]] {
+            if (busy() || !commands_.openPath) return;
+            commands_.openPath(path);
+            syncBusyLook();
+        });
+    }
+    recent_->setEnabled(!paths.empty());
+}
+
+void MainWindow::addKeyboardAccess() {
+    // The menus' texts carry no mnemonics, so Alt and a letter open them here.
+    const std::pair<Menu, Qt::Key> keys[] = {
+        {Menu::File, Qt::Key_F}, {Menu::Edit, Qt::Key_E}, {Menu::Help, Qt::Key_H}};
+    for (const auto& [m, key] : keys) {
+        auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | key), this);
+        connect(shortcut, &QShortcut::activated, this, [this, m = m] {
+            if (QMenu* menu = menus_.at(m); menu && !busy()) {
+                menuBar()->setActiveAction(menu->menuAction());
+            }
+        });
+    }
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)}) {
+        auto* shortcut = new QShortcut(key, tree_);
+        shortcut->setContext(Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this] { popUpAtCurrentItem(); });
+    }
+}
+
+void MainWindow::popUpAtCurrentItem() {
+    if (busy() || !commands_.treeRightButtonPressed) return;
+    const QModelIndex current = tree_->currentIndex();
+    const QRect item = current.isValid() ? tree_->visualRect(current) : QRect();
+    const QPoint local =
+        item.isValid() ? item.bottomLeft() + QPoint(item.height(), 0) : QPoint(0, 0);
+    ui_->popUpAt = tree_->viewport()->mapToGlobal(local);
+    // The current item is already the selected one: there is no press to hand over.
+    commands_.treeRightButtonPressed([] {});
+    ui_->popUpAt.reset();
+    syncBusyLook();
 }
 
 MainWindow::~MainWindow() = default;
@@ -228,6 +349,8 @@ void MainWindow::buildMenus() {
     QMenu* file = menuBar()->addMenu(toQt(shell_text::fileMenu()));
     addItem(file, MenuItem::Open, shell_text::openItem(), QKeySequence(Qt::CTRL | Qt::Key_O),
             logic(MenuItem::Open));
+    recent_ = file->addMenu(toQt(shell_text::recentMenu()));
+    connect(file, &QMenu::aboutToShow, this, [this] { fillRecentMenu(); });
     file->addSeparator();
     addItem(file, MenuItem::SetOutputFolder, shell_text::outputFolderItem(),
             QKeySequence(Qt::Key_F7), logic(MenuItem::SetOutputFolder));
@@ -246,12 +369,12 @@ void MainWindow::buildMenus() {
     addItem(file, MenuItem::Exit, shell_text::exitItem(), {}, [this] { close(); });
 
     QMenu* edit = menuBar()->addMenu(toQt(shell_text::editMenu()));
-    addItem(edit, MenuItem::ReplaceResource, shell_text::replaceItem(), {},
-            logic(MenuItem::ReplaceResource));
-    addItem(edit, MenuItem::ExportResource, shell_text::exportItem(), {},
-            logic(MenuItem::ExportResource));
-    addItem(edit, MenuItem::ExportAllResources, shell_text::exportAllItem(), {},
-            logic(MenuItem::ExportAllResources));
+    addItem(edit, MenuItem::ReplaceResource, shell_text::replaceItem(),
+            QKeySequence(Qt::CTRL | Qt::Key_R), logic(MenuItem::ReplaceResource));
+    addItem(edit, MenuItem::ExportResource, shell_text::exportItem(),
+            QKeySequence(Qt::CTRL | Qt::Key_E), logic(MenuItem::ExportResource));
+    addItem(edit, MenuItem::ExportAllResources, shell_text::exportAllItem(),
+            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), logic(MenuItem::ExportAllResources));
 
     QMenu* help = menuBar()->addMenu(toQt(shell_text::helpMenu()));
     addItem(help, MenuItem::About, shell_text::aboutItem(), QKeySequence(Qt::Key_F1),
@@ -295,6 +418,7 @@ void MainWindow::syncBusyLook() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (ending_) {
+        storeLayoutIfChanged();
         event->accept();
         return;
     }
@@ -303,6 +427,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         commands_.requestClose ? commands_.requestClose() : CloseDecision::Close;
     if (answer == CloseDecision::Close) {
         ending_ = true;
+        storeLayoutIfChanged();
         event->accept();
     } else {
         event->ignore();
@@ -330,7 +455,18 @@ void MainWindow::dropEvent(QDropEvent* event) {
     QTimer::singleShot(0, this, [this, paths = std::move(dropped)] { openDropped(paths); });
 }
 
+void MainWindow::storeLayoutIfChanged() {
+    // Resource.ini is not written by merely starting and closing the program.
+    const WindowLayout now = currentLayout();
+    if (now != startLayout_ && commands_.storeLayout) commands_.storeLayout(now);
+    startLayout_ = now;
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client_) {
+        if (event->type() == QEvent::Resize) layOut();
+        return QMainWindow::eventFilter(watched, event);
+    }
     if (watched != tree_->viewport() || event->type() != QEvent::MouseButtonPress ||
         static_cast<QMouseEvent*>(event)->button() != Qt::RightButton || busy() ||
         !commands_.treeRightButtonPressed)

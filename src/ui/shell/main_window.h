@@ -12,6 +12,7 @@
 #include "ui/shell/shell_commands.h"
 
 class QGroupBox;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
@@ -71,6 +72,15 @@ class MainWindow final : public QMainWindow {
     void buildUiServices();
     void connectCommands();
     void fitAndCentre();
+    // Places the tree, the splitter, the pane and the status bar in the client area: the
+    // first layout at the first size, and the tree's width kept as the window grows.
+    void layOut();
+    WindowLayout currentLayout() const;
+    void fillRecentMenu();
+    void addKeyboardAccess();
+    // The Edit pop-up at the tree's current item, as Shift+F10 and the Menu key open it.
+    void popUpAtCurrentItem();
+    void storeLayoutIfChanged();
     QAction* addItem(QMenu* menu, MenuItem item, const Text& text, QKeySequence key,
                      std::function<void()> run);
     void runMenuCommand(MenuItem item);
@@ -82,6 +92,11 @@ class MainWindow final : public QMainWindow {
 
     ShellCommands commands_;
     RendererFactory renderers_;
+    QWidget* client_ = nullptr;
+    QWidget* splitter_ = nullptr;  // the handle between the tree and the pane
+    int treeWidth_ = 0;
+    WindowLayout startLayout_;  // as the window came up: stored again only when changed
+    QMenu* recent_ = nullptr;
     QTreeView* tree_ = nullptr;
     PreorderTreeModel* model_ = nullptr;
     QGroupBox* group_ = nullptr;

@@ -98,6 +98,12 @@ ShellCommands Program::commands() {
         t.registerDropTarget = [this] { window_->registerDropTarget(); };
         runCreationSteps(t, s.desktopFolder);
     };
+    c.recentFiles = [this] { return readRecentFiles(files_); };
+    c.openPath = [this](const Text& path) {
+        if (state_) openAndScan(*state_, path);
+    };
+    c.storedLayout = [this] { return readWindowLayout(files_); };
+    c.storeLayout = [this](const WindowLayout& layout) { writeWindowLayout(files_, layout); };
     c.requestClose = [this] { return requestClose(*state_); };
     c.busy = [this] { return !commandsAllowed(*state_); };
     c.cancellable = [this] { return state_->busy && state_->progress.cancellable(); };

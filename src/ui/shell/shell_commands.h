@@ -6,8 +6,11 @@
 #include <functional>
 #include <vector>
 
+#include <optional>
+
 #include "app/close_decision.h"
 #include "app/ui_services.h"
+#include "config/config_files.h"
 #include "runtime/byte_buffer.h"
 
 namespace kerbilo {
@@ -25,6 +28,15 @@ struct ShellCommands {
     std::function<Text(int item)> describeItem;
     // Shows the Edit pop-up, then calls letPressReachTree, then runs the chosen command.
     std::function<void(const std::function<void()>& letPressReachTree)> treeRightButtonPressed;
+
+    // The files opened last, the latest first (GBK paths), read each time the menu opens;
+    // opening one of them as File > Open opens a file.
+    std::function<std::vector<Text>()> recentFiles;
+    std::function<void(const Text& path)> openPath;
+    // The window's size and its tree's width as the user left them last time, and keeping
+    // them when the window closes having changed them.
+    std::function<std::optional<WindowLayout>()> storedLayout;
+    std::function<void(const WindowLayout&)> storeLayout;
 
     // Window-created steps: they need the window's services, so the window calls them.
     std::function<void()> windowCreated;

@@ -11,6 +11,7 @@ KERBILO_GBK_TEXT(welcome, "欢迎使用Kerbilo " KERBILO_DISPLAY_VERSION "版")
 
 KERBILO_GBK_TEXT(fileMenu, "文件")
 KERBILO_GBK_TEXT(openItem, "打开")
+KERBILO_GBK_TEXT(recentMenu, "最近打开的文件")
 KERBILO_GBK_TEXT(outputFolderItem, "设置输出文件夹")
 KERBILO_GBK_TEXT(structureScanItem, "结构扫描(程序中的图标、光标和位图)")
 KERBILO_GBK_TEXT(saveItem, "保存文件")

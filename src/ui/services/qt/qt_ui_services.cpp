@@ -386,7 +386,9 @@ void QtUiServices::popUpMenu(Menu menu) {
         standIn->setEnabled(action->isEnabled());
         target[standIn] = action;
     }
-    QAction* chosen = popup.exec(QCursor::pos() + QPoint(3, 3));
+    const QPoint at = popUpAt ? *popUpAt : QCursor::pos() + QPoint(3, 3);
+    popUpAt.reset();
+    QAction* chosen = popup.exec(at);
     if (!chosen) return;
     // Delivered once the pop-up has closed, before this returns: a caller that must let
     // something happen first (the press reaching the tree) parks the command meanwhile.

@@ -4,6 +4,7 @@
 // on every desktop.
 
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QPoint>
 #include <QtCore/QPointer>
 #include <functional>
 #include <map>
@@ -66,6 +67,9 @@ class QtUiServices final : public UiServices {
     std::function<void()> beforeDispatch;
     // Dispatch is skipped when the previous one is younger than this.
     int minDispatchIntervalMs = 5;
+    // Where the next pop-up menu opens (global coordinates); unset: at the pointer. A menu
+    // opened from the keyboard opens at the current item instead.
+    std::optional<QPoint> popUpAt;
 
     int showMessage(const Text& text, MessageStyle style, const Text& title) override;
     bool showFileDialog(FileDialogSettings& settings) override;
