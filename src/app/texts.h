@@ -87,6 +87,9 @@ KERBILO_GBK_TEXT(structureScanOn, "结构扫描已打开,下次打开文件时�
 KERBILO_GBK_TEXT(structureScanOff, "结构扫描已关闭,下次打开文件时生效")
 KERBILO_GBK_TEXT(cannotWriteKindsPrefix, "无法写出资源种类文件:")
 
+// The hex view's heading over the offsets of its rows.
+KERBILO_GBK_TEXT(offsetHeading, "偏移")
+
 // "无法…:" + subject, then on a new line "原因:" + reason: every failure message says what
 // could not be done to what, and why.
 Text cannotMessage(const Text& prefix, const Text& subject, const Text& reason);
