@@ -2,23 +2,28 @@
 #   cmake --build build && (cd build && cpack -G DEB)   ->   kerbilo_<version>_amd64.deb
 include(GNUInstallDirs)
 
-# The manual page, with the project's version, compressed as Debian installs manuals.
+# A manual page of docs/man, with the project's version, compressed as Debian installs
+# manuals (gzip -9n: no name or time stamp, so the same page gives the same bytes).
 find_program(GZIP_PROGRAM gzip)
 set(KERBILO_VERSION ${PROJECT_VERSION})
-configure_file(${PROJECT_SOURCE_DIR}/docs/man/kerbilo-cli.1
-               ${PROJECT_BINARY_DIR}/man/kerbilo-cli.1 @ONLY)
-if(GZIP_PROGRAM)
-    add_custom_command(
-        OUTPUT ${PROJECT_BINARY_DIR}/man/kerbilo-cli.1.gz
-        COMMAND ${GZIP_PROGRAM} -9 -n -c ${PROJECT_BINARY_DIR}/man/kerbilo-cli.1
-                > ${PROJECT_BINARY_DIR}/man/kerbilo-cli.1.gz
-        DEPENDS ${PROJECT_BINARY_DIR}/man/kerbilo-cli.1
-        COMMENT "Compressing the manual page")
-    add_custom_target(kerbilo_manual ALL DEPENDS ${PROJECT_BINARY_DIR}/man/kerbilo-cli.1.gz)
-    install(FILES ${PROJECT_BINARY_DIR}/man/kerbilo-cli.1.gz
-            DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-else()
-    install(FILES ${PROJECT_BINARY_DIR}/man/kerbilo-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+function(kerbilo_manual_page name section)
+    set(page ${PROJECT_BINARY_DIR}/man/${name}.${section})
+    configure_file(${PROJECT_SOURCE_DIR}/docs/man/${name}.${section} ${page} @ONLY)
+    if(GZIP_PROGRAM)
+        add_custom_command(
+            OUTPUT ${page}.gz
+            COMMAND ${GZIP_PROGRAM} -9 -n -c ${page} > ${page}.gz
+            DEPENDS ${page}
+            COMMENT "Compressing the manual page ${name}(${section})")
+        add_custom_target(kerbilo_manual_${name} ALL DEPENDS ${page}.gz)
+        install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+    else()
+        install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+    endif()
+endfunction()
+kerbilo_manual_page(kerbilo-cli 1)
+if(KERBILO_HAVE_QT)
+    kerbilo_manual_page(kerbilo 1)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/docs/kinds/recommended.config
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kerbilo)
