@@ -29,7 +29,7 @@ for f in ./usr/bin/kerbilo-cli ./usr/share/man/man1/kerbilo-cli.1.gz \
 done
 if [ -x "$build/src/ui/shell/kerbilo" ]; then
     for f in ./usr/bin/kerbilo ./usr/share/applications/kerbilo.desktop \
-        ./usr/share/pixmaps/kerbilo.png; do
+        ./usr/share/icons/hicolor/48x48/apps/kerbilo.png; do
         grep -q " $f\$" <<<"$contents" || fail "$f is not in the package"
     done
 fi

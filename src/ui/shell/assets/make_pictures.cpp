@@ -1,8 +1,10 @@
 // Draws the program's two pictures and writes them as a C++ source to embed, plus the logo
-// as a PNG file for the desktop icon. Usage: make_pictures OUT.cpp OUT_LOGO.png
+// as the desktop icon, drawn anew at each size the icon themes ask for.
+// Usage: make_pictures OUT.cpp ICON_DIR   (writes ICON_DIR/NxN/apps/kerbilo.png)
 //
-// Both are padded with an ignorable block (a PNG text chunk, a JPEG comment) to the exact
-// byte sizes the window was designed around, so nothing depends on the encoder's mood.
+// The two embedded pictures are padded with an ignorable block (a PNG text chunk, a JPEG
+// comment) to the exact byte sizes the window was designed around, so nothing depends on the
+// encoder's mood.
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <cstddef>
@@ -17,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -26,6 +29,10 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::size_t kLogoSize = 109454;
 constexpr std::size_t kAboutSize = 9727;
+// The sizes desktops look up in the hicolor theme: menus and panels (16 to 32), launchers and
+// file managers (48, 64), docks and previews (128, 256). A desktop that scales one large
+// picture down blurs the small ones; the motif drawn anew at each size stays sharp.
+constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 
 struct Rgba {
     double r, g, b, a;
@@ -80,9 +87,9 @@ Rgba motif(double x, double y, Rgba background) {
     return c;
 }
 
-// 8-bit RGBA or RGB rows, 4×4 supersampled, with a little ordered noise so the pictures
-// hold real detail for a decoder to get right.
-Bytes draw(int size, int channels, Rgba background) {
+// 8-bit RGBA or RGB rows, 4×4 supersampled. The embedded pictures get a little ordered
+// noise (`noiseAmount` 0.03) so they hold real detail for a decoder to get right; the icons none.
+Bytes draw(int size, int channels, Rgba background, double noiseAmount = 0.03) {
     Bytes out(static_cast<std::size_t>(size) * size * channels);
     std::uint32_t seed = 0x4b42u;
     for (int py = 0; py < size; ++py)
@@ -98,7 +105,7 @@ Bytes draw(int size, int channels, Rgba background) {
                     sum.a += s.a / 16;
                 }
             seed = seed * 1664525u + 1013904223u;
-            const double noise = ((seed >> 24) / 255.0 - 0.5) * 0.03;
+            const double noise = ((seed >> 24) / 255.0 - 0.5) * noiseAmount;
             auto channel = [&](double v) {
                 const double straight = sum.a > 0 ? v / sum.a + noise : 0;
                 return static_cast<std::uint8_t>(std::lround(std::clamp(straight, 0.0, 1.0) * 255));
@@ -188,6 +195,30 @@ bool padJpeg(Bytes& jpeg, std::size_t target) {
     return true;
 }
 
+bool writeFile(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+// ICON_DIR/NxN/apps/kerbilo.png for every size, as the theme lays its folders out.
+bool writeIcons(const std::filesystem::path& iconDir) {
+    for (const int size : kIconSizes) {
+        const std::string edge = std::to_string(size);
+        const std::filesystem::path folder = iconDir / (edge + "x" + edge) / "apps";
+        std::error_code error;
+        std::filesystem::create_directories(folder, error);
+        const Bytes png = encodePng(draw(size, 4, {0, 0, 0, 0}, 0), size);
+        if (error || png.empty() || !writeFile(folder / "kerbilo.png", png)) {
+            std::fprintf(stderr, "make_pictures: cannot write the %dx%d icon in %s\n", size, size,
+                         folder.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 void writeArray(std::ofstream& out, const char* name, const Bytes& bytes) {
     out << "extern const unsigned char " << name << "[] = {";
     for (std::size_t i = 0; i < bytes.size(); ++i)
@@ -199,7 +230,7 @@ void writeArray(std::ofstream& out, const char* name, const Bytes& bytes) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s OUT.cpp OUT_LOGO.png\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUT.cpp ICON_DIR\n", argv[0]);
         return 2;
     }
     Bytes logo = encodePng(draw(300, 4, {0, 0, 0, 0}), 300);
@@ -218,8 +249,6 @@ int main(int argc, char** argv) {
     writeArray(cpp, "kLogoPng", logo);
     writeArray(cpp, "kAboutJpeg", about);
     cpp << "}  // namespace kerbilo::assets\n";
-    std::ofstream png(argv[2], std::ios::binary);
-    png.write(reinterpret_cast<const char*>(logo.data()),
-              static_cast<std::streamsize>(logo.size()));
-    return cpp && png ? 0 : 1;
+    cpp.close();
+    return cpp && writeIcons(argv[2]) ? 0 : 1;
 }
