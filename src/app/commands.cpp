@@ -1,6 +1,7 @@
 #include "app/commands.h"
 
 #include "app/catalogue_view.h"
+#include "app/resource_table.h"
 #include "app/texts.h"
 #include "config/config_files.h"
 #include "runtime/byte_ops.h"
@@ -174,49 +175,6 @@ void filesDroppedCommand(ProgramState& state, const std::vector<Text>& paths) {
 int resourceOfItem(ProgramState& state, int item) {
     return kerbilo::resourceOfItem(state.ui, state.catalogue, item);
 }
-
-namespace {
-
-// "PNG 图片 300×300，109454 字节，完整", or for a GIF with several images
-// "GIF 动画 70×46，3 帧，8166 字节，不完整：按格式应为 46534 字节".
-Text describeInspection(const Inspection& what, std::int64_t length) {
-    using namespace app_text;
-    const Text size = concatText({intToText(length), bytesWord()});
-    if (what.format == PictureFormat::None) return concatText({notAPicture(), comma(), size});
-    const bool animation = what.format == PictureFormat::Gif && what.frames > 1;
-    Text out =
-        concatText({pictureFormatName(what.format), animation ? animationWord() : pictureWord()});
-    if (what.width > 0 && what.height > 0)
-        out += concatText({intToText(what.width), times(), intToText(what.height)});
-    out += comma();
-    if (animation) out += concatText({intToText(what.frames), framesWord(), comma()});
-    out += concatText({size, comma()});
-    switch (what.verdict) {
-        case Verdict::Complete:
-            out += complete();
-            break;
-        case Verdict::CutShort:
-            out += what.extent ? concatText({cutShortBy(), intToText(*what.extent), bytesWord()})
-                               : cutShortOpen();
-            break;
-        case Verdict::TrailingBytes:
-            out += concatText({trailingStart(), intToText(length - what.extent.value_or(length)),
-                               trailingBy(), intToText(what.extent.value_or(length)), bytesWord()});
-            break;
-        case Verdict::Damaged:
-            out += damaged();
-            break;
-        case Verdict::Unchecked:
-            out += unchecked();
-            break;
-        case Verdict::NotAPicture:
-            break;
-    }
-    if (!what.decodes) out += concatText({comma(), cannotShow()});
-    return out;
-}
-
-}  // namespace
 
 Text describeTreeItem(ProgramState& state, int item) {
     const Text text = state.ui.treeItemText(item);

@@ -90,6 +90,20 @@ KERBILO_GBK_TEXT(cannotWriteKindsPrefix, "无法写出资源种类文件:")
 // The hex view's heading over the offsets of its rows.
 KERBILO_GBK_TEXT(offsetHeading, "偏移")
 
+// The details view's columns, and its short verdicts.
+KERBILO_GBK_TEXT(columnNumber, "编号")
+KERBILO_GBK_TEXT(columnKind, "种类")
+KERBILO_GBK_TEXT(columnOffset, "偏移")
+KERBILO_GBK_TEXT(columnSize, "大小")
+KERBILO_GBK_TEXT(columnFormat, "格式")
+KERBILO_GBK_TEXT(columnDimensions, "尺寸")
+KERBILO_GBK_TEXT(columnFrames, "帧数")
+KERBILO_GBK_TEXT(columnVerdict, "完整性")
+KERBILO_GBK_TEXT(columnSource, "来源")
+KERBILO_GBK_TEXT(verdictCutShort, "不完整")
+KERBILO_GBK_TEXT(verdictTrailing, "末尾多余")
+KERBILO_GBK_TEXT(verdictUnchecked, "未检查")
+
 // "无法…:" + subject, then on a new line "原因:" + reason: every failure message says what
 // could not be done to what, and why.
 Text cannotMessage(const Text& prefix, const Text& subject, const Text& reason);

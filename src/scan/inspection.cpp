@@ -6,19 +6,26 @@
 
 namespace kerbilo {
 
-Inspection inspectCatalogued(const Document& doc, int n, bool decode) {
+InspectionInput inspectionInput(const Document& doc, int n) {
     const ByteBuffer& bytes = doc.file.bytes;
-    const Slot slot = doc.catalogue.slot(n);
-    const auto from = static_cast<std::size_t>(
-        std::min<std::int64_t>(slot.offset, static_cast<std::int64_t>(bytes.size())));
-    const ByteBuffer data = doc.catalogue.data(n);
+    ByteBuffer data = doc.catalogue.data(n);
+    const std::int64_t length = bufferLength(data);
     // A resource found by structure is the file composed from it, not the bytes it was
     // found at (an icon's image without its directory): that file is what is judged.
-    if (doc.catalogue.origin(n))
-        return inspectResource({data.data(), data.size()}, bufferLength(data),
-                               {data.data(), data.size()}, {}, decode);
-    return inspectResource({bytes.data() + from, bytes.size() - from}, bufferLength(data),
-                           {data.data(), data.size()}, {}, decode);
+    if (doc.catalogue.origin(n)) return {data, length, data};
+    const auto from = static_cast<std::size_t>(
+        std::min<std::int64_t>(doc.catalogue.slot(n).offset, bufferLength(bytes)));
+    return {bytes.slice(from, bytes.size() - from), length, std::move(data)};
+}
+
+Inspection inspectInput(const InspectionInput& input, bool decode) {
+    const ByteBuffer& from = input.fromResourceStart;
+    return inspectResource({from.data(), from.size()}, input.length,
+                           {input.data.data(), input.data.size()}, {}, decode);
+}
+
+Inspection inspectCatalogued(const Document& doc, int n, bool decode) {
+    return inspectInput(inspectionInput(doc, n), decode);
 }
 
 }  // namespace kerbilo

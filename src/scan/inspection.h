@@ -12,4 +12,14 @@ namespace kerbilo {
 // decode false leaves `decodes` unanswered, which is much cheaper.
 Inspection inspectCatalogued(const Document& doc, int n, bool decode = true);
 
+// What inspecting resource n takes, held apart from the document (views that share its
+// bytes), so that it can be inspected on another thread while the document goes on.
+struct InspectionInput {
+    ByteBuffer fromResourceStart;
+    std::int64_t length = 0;
+    ByteBuffer data;
+};
+InspectionInput inspectionInput(const Document& doc, int n);
+Inspection inspectInput(const InspectionInput& input, bool decode = true);
+
 }  // namespace kerbilo

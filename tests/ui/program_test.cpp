@@ -9,8 +9,10 @@
 #include <QtCore/QDir>
 #include <QtCore/QTemporaryDir>
 #include <QtGui/QAction>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
+#include <QtWidgets/QTableView>
 #include <QtWidgets/QTreeView>
 #include <algorithm>
 #include <atomic>
@@ -18,6 +20,7 @@
 #include <thread>
 
 #include "../picture/test_images.h"
+#include "app/commands.h"
 #include "fake_ui.h"
 #include "gui_helpers.h"
 #include "memory_files.h"
@@ -428,3 +431,78 @@ TEST(WiredPanes, FramesFromAWorkerArePaintedOnTheGuiThread) {
 
 }  // namespace
 }  // namespace kerbilo::testing
+
+namespace kerbilo::testing::details_view_tests {
+
+QString cell(MainWindow& w, int row, TableColumn column) {
+    return w.tableModel()
+        ->data(w.tableModel()->index(row, static_cast<int>(column)), Qt::DisplayRole)
+        .toString();
+}
+
+// Real pictures of different sizes between filler bytes, found by the default kinds.
+ByteBuffer picturesFile() {
+    std::string bytes = "lead";
+    for (const int side : {40, 8, 20}) {
+        const ByteVector png = makePng(
+            Image{
+                side, side, ImageKind::Colour,
+                std::vector<Pixel>(static_cast<std::size_t>(side * side), makePixel(51, 102, 153))},
+            PNG_FORMAT_RGBA);
+        bytes.append(reinterpret_cast<const char*>(png.data()), png.size()).append("filler");
+    }
+    return ByteBuffer::fromText(bytes);
+}
+
+class Details : public Wired {};
+
+// The table shows every resource at once, fills in what inspection tells as the rows are
+// looked at, sorts by any column, and selects in the tree what is selected in it, so that
+// the commands act on it.
+TEST_F(Details, RowsFillInSortAndFollowTheSelection) {
+    files.files["/prog/pictures.bin"] = picturesFile();
+    dropAndWait("/prog/pictures.bin");
+    ASSERT_EQ(state().catalogue.size(), 3);
+    window->resize(1000, 600);
+    window->showView(MainWindow::View::Details);
+    ASSERT_TRUE(window->table()->isVisible());
+    EXPECT_FALSE(window->tree()->isVisible());
+    MainWindow& w = *window;
+    ASSERT_EQ(w.tableModel()->rowCount(), 3);
+    EXPECT_EQ(cell(w, 0, TableColumn::Number), "1");
+    EXPECT_EQ(cell(w, 0, TableColumn::Kind), "PNG");
+    EXPECT_EQ(cell(w, 0, TableColumn::Offset), "00000004");
+    // Inspection is asked for by the view's asking for the cells.
+    QTRY_COMPARE_WITH_TIMEOUT(cell(w, 0, TableColumn::Format), QString("PNG"), 5000);
+    EXPECT_EQ(cell(w, 0, TableColumn::Dimensions), QString::fromUtf8("40×40"));
+    QTRY_COMPARE_WITH_TIMEOUT(cell(w, 1, TableColumn::Dimensions), QString::fromUtf8("8×8"), 5000);
+    EXPECT_EQ(cell(w, 0, TableColumn::Verdict), QString::fromUtf8("完整"));
+
+    // Sorted by size, smallest first: the 8-pixel picture, then 20, then 40.
+    w.table()->sortByColumn(static_cast<int>(TableColumn::Dimensions), Qt::AscendingOrder);
+    QTRY_VERIFY_WITH_TIMEOUT(w.tableModel()->idle(), 5000);
+    EXPECT_EQ(cell(w, 0, TableColumn::Number), "2");
+    EXPECT_EQ(cell(w, 1, TableColumn::Number), "3");
+    EXPECT_EQ(cell(w, 2, TableColumn::Number), "1");
+    w.table()->sortByColumn(static_cast<int>(TableColumn::Size), Qt::DescendingOrder);
+    EXPECT_EQ(cell(w, 0, TableColumn::Number), "1");
+
+    // A row chosen in the table is the tree's selection and the pane's picture.
+    w.table()->setCurrentIndex(w.tableModel()->index(2, 0));
+    const int n = w.tableModel()->resourceAt(2);
+    EXPECT_EQ(resourceOfItem(state(), w.ui().selectedTreeItem()), n);
+    EXPECT_EQ(w.pane()->data(), state().catalogue.data(n));
+    QTRY_VERIFY_WITH_TIMEOUT(!w.selectionInfo()->text().isEmpty(), 5000);
+    EXPECT_TRUE(w.selectionInfo()->text().startsWith(QString::fromUtf8("PNG 图片 8×8")))
+        << w.selectionInfo()->text().toStdString();
+
+    // Back in the tree, the same resource is selected; another file starts the table over.
+    w.showView(MainWindow::View::Tree);
+    EXPECT_TRUE(w.tree()->isVisible());
+    EXPECT_EQ(resourceOfItem(state(), w.ui().selectedTreeItem()), n);
+    dropAndWait("/prog/app.exe");
+    EXPECT_EQ(w.tableModel()->rowCount(), 3);
+    EXPECT_EQ(cell(w, 0, TableColumn::Dimensions), "");
+}
+
+}  // namespace kerbilo::testing::details_view_tests

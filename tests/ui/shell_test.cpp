@@ -185,6 +185,9 @@ TEST_F(Shell, MenusHoldTheirItemsInOrder) {
                               u("替换资源 Ctrl+R"),
                               u("导出资源 Ctrl+E"),
                               u("导出全部资源 Ctrl+Shift+E"),
+                              u("[查看]"),
+                              u("资源树 Ctrl+1"),
+                              u("详细列表 Ctrl+2"),
                               u("[帮助]"),
                               u("关于 F1"),
                               u("更新支持库 F5")};

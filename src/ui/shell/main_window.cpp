@@ -6,6 +6,7 @@
 #include <QtCore/QTimer>
 #include <QtCore/QTranslator>
 #include <QtGui/QAction>
+#include <QtGui/QActionGroup>
 #include <QtGui/QCloseEvent>
 #include <QtGui/QKeySequence>
 #include <QtGui/QScreen>
@@ -20,10 +21,12 @@
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QStatusBar>
 #include <QtWidgets/QStyle>
+#include <QtWidgets/QTableView>
 #include <QtWidgets/QTreeView>
 
 #include <algorithm>
 #include <cmath>
+#include "app/resource_table.h"
 #include "app/texts.h"
 #include "runtime/byte_ops.h"
 
@@ -123,6 +126,7 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
     setCentralWidget(client);
 
     buildTree(client);
+    buildTable(client);
     buildPane(client);
     buildStatusBar(client);
     buildMenus();
@@ -153,6 +157,102 @@ void MainWindow::buildTree(QWidget* client) {
     fitIndentation(*tree_);
 }
 
+void MainWindow::buildTable(QWidget* client) {
+    tableModel_ = new ResourceTableModel(commands_.document, this);
+    table_ = new QTableView(client);
+    table_->setModel(tableModel_);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::SingleSelection);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setWordWrap(false);
+    // Rows of one height: the view can then skip measuring a million of them.
+    table_->verticalHeader()->hide();
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+    table_->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    table_->horizontalHeader()->setStretchLastSection(true);
+    table_->setSortingEnabled(true);
+    table_->setContextMenuPolicy(Qt::CustomContextMenu);
+    table_->hide();
+    connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                if (!syncing_) selectResource(tableModel_->resourceAt(current.row()));
+            });
+    connect(table_, &QTableView::doubleClicked, this, [this] {
+        if (commands_.showSelected) commands_.showSelected();
+    });
+    connect(table_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        if (busy() || !commands_.treeRightButtonPressed) return;
+        const QModelIndex at = table_->indexAt(pos);
+        if (at.isValid()) table_->setCurrentIndex(at);
+        ui_->popUpAt = table_->viewport()->mapToGlobal(pos) + QPoint(3, 3);
+        // The row is selected already: there is no press to hand over.
+        commands_.treeRightButtonPressed([] {});
+        ui_->popUpAt.reset();
+        syncBusyLook();
+    });
+    tableModel_->factsArrived = [this](int n) {
+        if (n == currentResource()) showSelectionInfo();
+    };
+}
+
+int MainWindow::currentResource() const {
+    const Document* doc = commands_.document ? commands_.document() : nullptr;
+    if (!doc || !ui_) return 0;
+    const std::int64_t n = ui_->treeItemData(ui_->selectedTreeItem());
+    return doc->catalogue.contains(n) ? static_cast<int>(n) : 0;
+}
+
+void MainWindow::selectResource(int n) {
+    if (n <= 0) return;
+    // The tree holds the selection that the commands act on; it shows the resource too.
+    const int count = ui_->treeItemCount();
+    for (int item = 0; item < count; ++item)
+        if (ui_->treeItemParent(item) >= 0 && ui_->treeItemData(item) == n) {
+            if (ui_->selectedTreeItem() != item) ui_->selectTreeItem(item);
+            break;
+        }
+}
+
+void MainWindow::showSelectionInfo() {
+    const Document* doc = commands_.document ? commands_.document() : nullptr;
+    const int n = currentResource();
+    QString text;
+    if (doc && n > 0) {
+        if (const Inspection* facts = tableModel_->facts(n))
+            text = toQt(describeInspection(*facts, doc->catalogue.dataLength(n)));
+        else
+            tableModel_->request(n);
+    }
+    selectionInfo_->setText(text);
+}
+
+void MainWindow::documentMayHaveChanged() {
+    tableModel_->reload();
+    showSelectionInfo();
+}
+
+void MainWindow::showView(View view) {
+    view_ = view;
+    for (const auto& [v, action] : viewItems_) action->setChecked(v == view);
+    // The table's columns need room the tree's labels do not: the first time, half the
+    // window goes to it.
+    if (view == View::Details && treeWidth_ == kTreeWidth) treeWidth_ = client_->width() / 2;
+    tree_->setVisible(view == View::Tree);
+    table_->setVisible(view == View::Details);
+    layOut();
+    if (view == View::Details) {
+        syncing_ = true;
+        const int row = tableModel_->rowOf(currentResource());
+        if (row >= 0) table_->selectRow(row);
+        syncing_ = false;
+        table_->setFocus();
+    } else {
+        tree_->setFocus();
+    }
+}
+
 void MainWindow::buildPane(QWidget* client) {
     // The pane paints the picture library's background, the one kerbilo-cli render draws;
     // the window takes it as its face colour so the pane does not stand out from it.
@@ -179,6 +279,7 @@ void MainWindow::layOut() {
     const int tree = std::clamp(treeWidth_, kMinTreeWidth, most);
     const int rows = std::max(0, height - 42);  // above the status bar's 20 pixels
     tree_->setGeometry(1, 3, tree, rows);
+    if (table_) table_->setGeometry(1, 3, tree, rows);
     splitter_->setGeometry(1 + tree, 3, kSplitterWidth, rows);
     const int left = 1 + tree + kSplitterWidth;
     group_->setGeometry(left, 4, std::max(0, width - left - 1), std::max(0, rows - 1));
@@ -197,6 +298,8 @@ void MainWindow::buildStatusBar(QWidget* client) {
     status_->setSizeGripEnabled(false);
     statusPart_ = new QLabel(toQt(shell_text::welcome()), status_);
     status_->addWidget(statusPart_, 1);
+    selectionInfo_ = new QLabel(status_);
+    status_->addPermanentWidget(selectionInfo_);
     progress_ = new QProgressBar(status_);
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
@@ -233,6 +336,13 @@ void MainWindow::buildUiServices() {
 void MainWindow::connectCommands() {
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
         if (commands_.showSelected) commands_.showSelected();
+        if (!syncing_ && table_->isVisible()) {
+            syncing_ = true;
+            const int row = tableModel_->rowOf(currentResource());
+            if (row >= 0) table_->selectRow(row);
+            syncing_ = false;
+        }
+        showSelectionInfo();
     });
     connect(tree_, &QTreeView::doubleClicked, this, [this] {
         if (commands_.showSelected) commands_.showSelected();
@@ -285,6 +395,7 @@ void MainWindow::fillRecentMenu() {
         connect(item, &QAction::triggered, this, [this, path = paths[i]] {
             if (busy() || !commands_.openPath) return;
             commands_.openPath(path);
+            documentMayHaveChanged();
             syncBusyLook();
         });
     }
@@ -303,6 +414,9 @@ void MainWindow::addKeyboardAccess() {
             }
         });
     }
+    auto* viewKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_V), this);
+    connect(viewKey, &QShortcut::activated, this,
+            [this] { menuBar()->setActiveAction(viewMenu_->menuAction()); });
     for (const QKeySequence& key :
          {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)}) {
         auto* shortcut = new QShortcut(key, tree_);
@@ -340,6 +454,7 @@ QAction* MainWindow::addItem(QMenu* menu, MenuItem item, const Text& text, QKeyS
 
 void MainWindow::runMenuCommand(MenuItem item) {
     if (commands_.menuCommand) commands_.menuCommand(item);
+    if (item == MenuItem::Open || item == MenuItem::ReplaceResource) documentMayHaveChanged();
     // A loop that ran inside the command has ended: the menus come back.
     syncBusyLook();
 }
@@ -376,6 +491,21 @@ void MainWindow::buildMenus() {
     addItem(edit, MenuItem::ExportAllResources, shell_text::exportAllItem(),
             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), logic(MenuItem::ExportAllResources));
 
+    viewMenu_ = menuBar()->addMenu(toQt(shell_text::viewMenu()));
+    auto* views = new QActionGroup(this);
+    const std::tuple<View, Text, Qt::Key> viewItems[] = {
+        {View::Tree, shell_text::treeViewItem(), Qt::Key_1},
+        {View::Details, shell_text::detailsViewItem(), Qt::Key_2}};
+    for (const auto& [v, text, key] : viewItems) {
+        QAction* item = viewMenu_->addAction(toQt(text));
+        item->setCheckable(true);
+        item->setChecked(v == View::Tree);
+        item->setShortcut(QKeySequence(Qt::CTRL | key));
+        item->setActionGroup(views);
+        connect(item, &QAction::triggered, this, [this, v = v] { showView(v); });
+        viewItems_[v] = item;
+    }
+
     QMenu* help = menuBar()->addMenu(toQt(shell_text::helpMenu()));
     addItem(help, MenuItem::About, shell_text::aboutItem(), QKeySequence(Qt::Key_F1),
             [this] { showAbout(); });
@@ -399,6 +529,7 @@ void MainWindow::endProgram() {
 void MainWindow::openDropped(const std::vector<Text>& dropped) {
     if (busy()) return;
     if (commands_.filesDropped) commands_.filesDropped(dropped);
+    documentMayHaveChanged();
     syncBusyLook();
 }
 

@@ -9,6 +9,7 @@
 
 #include "ui/services/qt/picture_widget.h"
 #include "ui/services/qt/qt_ui_services.h"
+#include "ui/services/qt/resource_table_model.h"
 #include "ui/shell/shell_commands.h"
 
 class QGroupBox;
@@ -16,6 +17,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
+class QTableView;
 
 namespace kerbilo {
 
@@ -47,6 +49,13 @@ class MainWindow final : public QMainWindow {
 
     // For tests and screenshots.
     QTreeView* tree() const { return tree_; }
+    QTableView* table() const { return table_; }
+    ResourceTableModel* tableModel() const { return tableModel_; }
+    QLabel* selectionInfo() const { return selectionInfo_; }
+    // Which view of what was found shows: the tree (the first) or the details table.
+    enum class View { Tree, Details };
+    void showView(View view);
+    View currentView() const { return view_; }
     PictureWidget* pane() const { return pane_; }
     QGroupBox* group() const { return group_; }
     QStatusBar* statusBar() const { return status_; }
@@ -66,6 +75,13 @@ class MainWindow final : public QMainWindow {
   private:
     // The constructor's steps, in the order it takes them.
     void buildTree(QWidget* client);
+    void buildTable(QWidget* client);
+    // The views follow the document after a command that may have changed it.
+    void documentMayHaveChanged();
+    // Selecting resource n in one view selects it in the other and shows it.
+    void selectResource(int n);
+    void showSelectionInfo();
+    int currentResource() const;
     void buildPane(QWidget* client);
     void buildStatusBar(QWidget* client);
     void buildMenus();
@@ -98,6 +114,13 @@ class MainWindow final : public QMainWindow {
     WindowLayout startLayout_;  // as the window came up: stored again only when changed
     QMenu* recent_ = nullptr;
     QTreeView* tree_ = nullptr;
+    QTableView* table_ = nullptr;
+    ResourceTableModel* tableModel_ = nullptr;
+    QLabel* selectionInfo_ = nullptr;
+    QMenu* viewMenu_ = nullptr;
+    std::map<View, QAction*> viewItems_;
+    View view_ = View::Tree;
+    bool syncing_ = false;  // one view following the other
     PreorderTreeModel* model_ = nullptr;
     QGroupBox* group_ = nullptr;
     PictureWidget* pane_ = nullptr;

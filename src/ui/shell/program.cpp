@@ -102,6 +102,7 @@ ShellCommands Program::commands() {
     c.openPath = [this](const Text& path) {
         if (state_) openAndScan(*state_, path);
     };
+    c.document = [this]() -> const Document* { return state_.get(); };
     c.storedLayout = [this] { return readWindowLayout(files_); };
     c.storeLayout = [this](const WindowLayout& layout) { writeWindowLayout(files_, layout); };
     c.requestClose = [this] { return requestClose(*state_); };

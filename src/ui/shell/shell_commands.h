@@ -12,6 +12,7 @@
 #include "app/ui_services.h"
 #include "config/config_files.h"
 #include "runtime/byte_buffer.h"
+#include "scan/document.h"
 
 namespace kerbilo {
 
@@ -37,6 +38,10 @@ struct ShellCommands {
     // them when the window closes having changed them.
     std::function<std::optional<WindowLayout>()> storedLayout;
     std::function<void(const WindowLayout&)> storeLayout;
+
+    // What was found in the open file, for the views that show it besides the tree; read
+    // again after each command that may change it. Null before the window is attached.
+    std::function<const Document*()> document;
 
     // Window-created steps: they need the window's services, so the window calls them.
     std::function<void()> windowCreated;

@@ -1,0 +1,164 @@
+#include "ui/services/qt/resource_table_model.h"
+
+#include "ui/services/qt/qt_text.h"
+
+namespace kerbilo {
+
+namespace {
+
+constexpr int kPollMs = 30;
+
+bool numeric(TableColumn column) {
+    return column == TableColumn::Number || column == TableColumn::Size ||
+           column == TableColumn::Frames;
+}
+
+}  // namespace
+
+ResourceTableModel::ResourceTableModel(std::function<const Document*()> document, QObject* parent)
+    : QAbstractTableModel(parent), document_(std::move(document)) {
+    poll_.setInterval(kPollMs);
+    connect(&poll_, &QTimer::timeout, this, [this] { collect(); });
+    reload();
+}
+
+const Document* ResourceTableModel::document() const {
+    return document_ ? document_() : nullptr;
+}
+
+void ResourceTableModel::reload() {
+    beginResetModel();
+    ++generation_;
+    inspector_.forget();
+    const Document* doc = document();
+    const int count = doc ? doc->catalogue.size() : 0;
+    facts_.assign(static_cast<std::size_t>(count) + 1, std::nullopt);
+    asked_.assign(static_cast<std::size_t>(count) + 1, 0);
+    std::vector<int> order(static_cast<std::size_t>(count));
+    for (int n = 1; n <= count; ++n) order[static_cast<std::size_t>(n - 1)] = n;
+    order_ = std::move(order);
+    rows_.assign(static_cast<std::size_t>(count) + 1, -1);
+    for (std::size_t row = 0; row < order_.size(); ++row)
+        rows_[static_cast<std::size_t>(order_[row])] = static_cast<int>(row);
+    resortPending_ = false;
+    endResetModel();
+    if (sortColumn_ != 0 || sortOrder_ != Qt::AscendingOrder) sort(sortColumn_, sortOrder_);
+}
+
+int ResourceTableModel::resourceAt(int row) const {
+    return row >= 0 && row < static_cast<int>(order_.size()) ? order_[static_cast<std::size_t>(row)]
+                                                             : 0;
+}
+
+int ResourceTableModel::rowOf(int n) const {
+    return n > 0 && n < static_cast<int>(rows_.size()) ? rows_[static_cast<std::size_t>(n)] : -1;
+}
+
+const Inspection* ResourceTableModel::facts(int n) const {
+    if (n <= 0 || n >= static_cast<int>(facts_.size())) return nullptr;
+    const auto& f = facts_[static_cast<std::size_t>(n)];
+    return f ? &*f : nullptr;
+}
+
+int ResourceTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(order_.size());
+}
+
+int ResourceTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kTableColumnCount;
+}
+
+QVariant ResourceTableModel::data(const QModelIndex& index, int role) const {
+    const auto column = static_cast<TableColumn>(index.column());
+    if (role == Qt::TextAlignmentRole)
+        return numeric(column) ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                               : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole) return {};
+    const Document* doc = document();
+    const int n = resourceAt(index.row());
+    // While an open runs the document is being rebuilt under the rows shown so far.
+    if (!doc || n == 0 || n > doc->catalogue.size()) return {};
+    const Inspection* known = facts(n);
+    if (needsInspection(column) && !known) ask(n, true);
+    return toQt(tableCell(*doc, n, column, known));
+}
+
+QVariant ResourceTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= kTableColumnCount)
+        return {};
+    return toQt(tableColumnTitle(static_cast<TableColumn>(section)));
+}
+
+void ResourceTableModel::ask(int n, bool urgent) const {
+    const Document* doc = document();
+    if (!doc || n <= 0 || n > doc->catalogue.size() || n >= static_cast<int>(asked_.size())) return;
+    auto& asked = asked_[static_cast<std::size_t>(n)];
+    // A row asked again while its answer is on the way moves up only when on screen.
+    if (asked && !urgent) return;
+    asked = 1;
+    inspector_.ask(generation_, n, inspectionInput(*doc, n), urgent);
+    if (!poll_.isActive()) poll_.start();
+}
+
+void ResourceTableModel::collect() {
+    std::vector<int> arrived;
+    for (BackgroundInspector::Result& r : inspector_.take()) {
+        if (r.generation != generation_ || r.n >= static_cast<int>(facts_.size())) continue;
+        facts_[static_cast<std::size_t>(r.n)] = std::move(r.facts);
+        arrived.push_back(r.n);
+    }
+    for (const int n : arrived) {
+        const int row = rowOf(n);
+        if (row >= 0)
+            emit dataChanged(index(row, static_cast<int>(TableColumn::Format)),
+                             index(row, static_cast<int>(TableColumn::Verdict)));
+        if (factsArrived) factsArrived(n);
+    }
+    if (!inspector_.idle()) return;
+    poll_.stop();
+    if (resortPending_) {
+        resortPending_ = false;
+        sort(sortColumn_, sortOrder_);
+    }
+}
+
+void ResourceTableModel::sort(int column, Qt::SortOrder order) {
+    if (column < 0 || column >= kTableColumnCount) return;
+    sortColumn_ = column;
+    sortOrder_ = order;
+    const Document* doc = document();
+    if (!doc || doc->catalogue.size() + 1 != static_cast<int>(facts_.size())) return;
+    const auto by = static_cast<TableColumn>(column);
+    if (needsInspection(by)) {
+        // Rows not inspected yet go last; when all are, the order is made again.
+        bool missing = false;
+        for (int n = 1; n < static_cast<int>(facts_.size()); ++n)
+            if (!facts_[static_cast<std::size_t>(n)]) {
+                missing = true;
+                ask(n, false);
+            }
+        resortPending_ = missing;
+    }
+    applyOrder(sortedResources(*doc, by, order == Qt::AscendingOrder, facts_));
+}
+
+void ResourceTableModel::applyOrder(std::vector<int> order) {
+    if (order.size() != order_.size()) return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<int> resources;
+    resources.reserve(static_cast<std::size_t>(before.size()));
+    for (const QModelIndex& i : before) resources.push_back(resourceAt(i.row()));
+    order_ = std::move(order);
+    for (std::size_t row = 0; row < order_.size(); ++row)
+        rows_[static_cast<std::size_t>(order_[row])] = static_cast<int>(row);
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (qsizetype i = 0; i < before.size(); ++i)
+        after.push_back(index(rowOf(resources[static_cast<std::size_t>(i)]), before[i].column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+}  // namespace kerbilo
