@@ -506,3 +506,49 @@ TEST_F(Details, RowsFillInSortAndFollowTheSelection) {
 }
 
 }  // namespace kerbilo::testing::details_view_tests
+
+namespace kerbilo::testing::bytes_view_tests {
+
+class Bytes : public Wired {};
+
+std::string realPng() {
+    const ByteVector png =
+        makePng(Image{2, 2, ImageKind::Colour, std::vector<Pixel>(4, makePixel(255, 0, 0))},
+                PNG_FORMAT_RGBA);
+    return std::string(reinterpret_cast<const char*>(png.data()), png.size());
+}
+
+int itemOf(UiServices& ui, int n) {
+    for (int item = 0; item < ui.treeItemCount(); ++item)
+        if (ui.treeItemParent(item) >= 0 && ui.treeItemData(item) == n) return item;
+    return -1;
+}
+
+// A resource that is no picture shows its bytes; 查看 > 显示字节 shows any resource's.
+TEST_F(Bytes, PaneShowsBytesOfWhatIsNoPictureAndOfAnyOnRequest) {
+    // The default kinds: a real PNG (resource 1), and after it GIF-shaped bytes that are no
+    // picture (resource 2).
+    files.files["/prog/mixed.bin"] =
+        ByteBuffer::fromText(std::string(40, '.') + realPng() + std::string("GIF8 bytes!\0;", 13));
+    dropAndWait("/prog/mixed.bin");
+    ASSERT_EQ(state().catalogue.size(), 2);
+    MainWindow& w = *window;
+    EXPECT_TRUE(w.pane()->isVisible()) << "the logo, before anything is selected";
+    EXPECT_FALSE(w.hexView()->isVisible());
+
+    w.ui().selectTreeItem(itemOf(w.ui(), 2));
+    ASSERT_TRUE(w.hexView()->isVisible());
+    EXPECT_FALSE(w.pane()->isVisible());
+    EXPECT_EQ(w.hexView()->rowCount(), 1);  // 13 bytes
+    EXPECT_EQ(w.hexView()->geometry(), w.pane()->geometry());
+
+    w.ui().selectTreeItem(itemOf(w.ui(), 1));
+    EXPECT_TRUE(w.pane()->isVisible()) << "a picture shows as a picture";
+    w.showBytes(true);
+    EXPECT_TRUE(w.hexView()->isVisible());
+    EXPECT_EQ(w.hexView()->rowCount(), (state().catalogue.dataLength(1) + 15) / 16);
+    w.showBytes(false);
+    EXPECT_TRUE(w.pane()->isVisible());
+}
+
+}  // namespace kerbilo::testing::bytes_view_tests

@@ -188,6 +188,8 @@ TEST_F(Shell, MenusHoldTheirItemsInOrder) {
                               u("[查看]"),
                               u("资源树 Ctrl+1"),
                               u("详细列表 Ctrl+2"),
+                              "-",
+                              u("显示字节 Ctrl+B"),
                               u("[帮助]"),
                               u("关于 F1"),
                               u("更新支持库 F5")};

@@ -28,6 +28,7 @@
 #include <cmath>
 #include "app/resource_table.h"
 #include "app/texts.h"
+#include "picture/picture_format.h"
 #include "runtime/byte_ops.h"
 
 #include "ui/services/qt/preorder_tree_model.h"
@@ -230,6 +231,7 @@ void MainWindow::showSelectionInfo() {
 
 void MainWindow::documentMayHaveChanged() {
     tableModel_->reload();
+    choosePaneContent();
     showSelectionInfo();
 }
 
@@ -270,6 +272,35 @@ void MainWindow::buildPane(QWidget* client) {
     group_->setGeometry(112, 4, 470, 336);
     pane_ = new PictureWidget(std::move(paneRenderer), group_);
     pane_->setGeometry(3, 20, 464, 312);
+    hex_ = new HexView(group_);
+    hex_->setGeometry(pane_->geometry());
+    hex_->hide();
+}
+
+void MainWindow::showBytes(bool on) {
+    bytesWanted_ = on;
+    if (bytesItem_) bytesItem_->setChecked(on);
+    choosePaneContent();
+}
+
+void MainWindow::choosePaneContent() {
+    const Document* doc = commands_.document ? commands_.document() : nullptr;
+    const int n = currentResource();
+    bool bytes = false;
+    if (doc && n > 0 && !busy()) {
+        const ByteBuffer data = doc->catalogue.data(n);
+        bytes = bytesWanted_ || recognisePicture({data.data(), data.size()}) == PictureFormat::None;
+        if (bytes) {
+            // A picture composed from a program's resources has no offset of its own in the
+            // file: its bytes count from 0.
+            const std::int64_t offset =
+                doc->catalogue.origin(n) ? 0 : doc->catalogue.slot(n).offset;
+            hex_->setData(data, offset);
+        }
+    }
+    if (!bytes) hex_->clear();
+    hex_->setVisible(bytes);
+    pane_->setVisible(!bytes);
 }
 
 void MainWindow::layOut() {
@@ -284,6 +315,7 @@ void MainWindow::layOut() {
     const int left = 1 + tree + kSplitterWidth;
     group_->setGeometry(left, 4, std::max(0, width - left - 1), std::max(0, rows - 1));
     pane_->setGeometry(3, 20, std::max(0, group_->width() - 6), std::max(0, group_->height() - 24));
+    if (hex_) hex_->setGeometry(pane_->geometry());
     status_->setGeometry(0, height - 20, width, 20);
 }
 
@@ -336,6 +368,7 @@ void MainWindow::buildUiServices() {
 void MainWindow::connectCommands() {
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
         if (commands_.showSelected) commands_.showSelected();
+        choosePaneContent();
         if (!syncing_ && table_->isVisible()) {
             syncing_ = true;
             const int row = tableModel_->rowOf(currentResource());
@@ -505,6 +538,11 @@ void MainWindow::buildMenus() {
         connect(item, &QAction::triggered, this, [this, v = v] { showView(v); });
         viewItems_[v] = item;
     }
+    viewMenu_->addSeparator();
+    bytesItem_ = viewMenu_->addAction(toQt(shell_text::bytesItem()));
+    bytesItem_->setCheckable(true);
+    bytesItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    connect(bytesItem_, &QAction::toggled, this, [this](bool on) { showBytes(on); });
 
     QMenu* help = menuBar()->addMenu(toQt(shell_text::helpMenu()));
     addItem(help, MenuItem::About, shell_text::aboutItem(), QKeySequence(Qt::Key_F1),

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 
+#include "ui/services/qt/hex_view.h"
 #include "ui/services/qt/picture_widget.h"
 #include "ui/services/qt/qt_ui_services.h"
 #include "ui/services/qt/resource_table_model.h"
@@ -52,6 +53,10 @@ class MainWindow final : public QMainWindow {
     QTableView* table() const { return table_; }
     ResourceTableModel* tableModel() const { return tableModel_; }
     QLabel* selectionInfo() const { return selectionInfo_; }
+    HexView* hexView() const { return hex_; }
+    // Bytes in the pane instead of the picture, for every resource (查看 > 显示字节); a
+    // resource that is no picture shows its bytes anyway.
+    void showBytes(bool on);
     // Which view of what was found shows: the tree (the first) or the details table.
     enum class View { Tree, Details };
     void showView(View view);
@@ -81,6 +86,8 @@ class MainWindow final : public QMainWindow {
     // Selecting resource n in one view selects it in the other and shows it.
     void selectResource(int n);
     void showSelectionInfo();
+    // The picture or the bytes of the selected resource, whichever the pane should show.
+    void choosePaneContent();
     int currentResource() const;
     void buildPane(QWidget* client);
     void buildStatusBar(QWidget* client);
@@ -117,6 +124,9 @@ class MainWindow final : public QMainWindow {
     QTableView* table_ = nullptr;
     ResourceTableModel* tableModel_ = nullptr;
     QLabel* selectionInfo_ = nullptr;
+    HexView* hex_ = nullptr;
+    QAction* bytesItem_ = nullptr;
+    bool bytesWanted_ = false;
     QMenu* viewMenu_ = nullptr;
     std::map<View, QAction*> viewItems_;
     View view_ = View::Tree;
