@@ -26,6 +26,7 @@
 #include "memory_files.h"
 #include "picture/picture_pane.h"
 #include "runtime/gbk.h"
+#include "ui/services/qt/preorder_tree_model.h"
 #include "ui/services/qt/qt_text.h"
 #include "ui/shell/about_window.h"
 #include "ui/shell/assets.h"
@@ -552,3 +553,48 @@ TEST_F(Bytes, PaneShowsBytesOfWhatIsNoPictureAndOfAnyOnRequest) {
 }
 
 }  // namespace kerbilo::testing::bytes_view_tests
+
+namespace kerbilo::testing::filter_tests {
+
+class Filter : public Wired {};
+
+bool rowShown(MainWindow& w, int item) {
+    auto* model = static_cast<PreorderTreeModel*>(w.tree()->model());
+    const QModelIndex at = model->modelIndex(item);
+    return !w.tree()->isRowHidden(at.row(), at.parent());
+}
+
+// Ctrl+F opens the box; its words narrow the table and the tree alike; Esc empties and
+// hides it without closing the window.
+TEST_F(Filter, BoxNarrowsTheTableAndTheTree) {
+    // Three PNG-shaped runs (resources 1-3) and a GIF-shaped one (4).
+    files.files["/prog/mixed.bin"] =
+        ByteBuffer::fromText(std::string(pngRuns(3).view()) + std::string("GIF8xyz\0;", 9));
+    dropAndWait("/prog/mixed.bin");
+    ASSERT_EQ(state().catalogue.size(), 4);
+    MainWindow& w = *window;
+    QTest::keyClick(&w, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(w.filterBox()->isVisible());
+    EXPECT_TRUE(w.filterBox()->hasFocus());
+    EXPECT_EQ(w.tree()->geometry().top(), w.filterBox()->geometry().bottom() + 3);
+
+    QTest::keyClicks(w.filterBox(), "gif");
+    EXPECT_EQ(w.tableModel()->rowCount(), 1);
+    EXPECT_EQ(w.tableModel()->resourceAt(0), 4);
+    int shownResources = 0;
+    for (int item = 0; item < w.ui().treeItemCount(); ++item)
+        if (w.ui().treeItemParent(item) >= 0 && rowShown(w, item)) ++shownResources;
+    EXPECT_EQ(shownResources, 1);
+
+    w.filterBox()->setText(">1000000");
+    EXPECT_EQ(w.tableModel()->rowCount(), 0);
+
+    QTest::keyClick(w.filterBox(), Qt::Key_Escape);
+    EXPECT_TRUE(w.isVisible()) << "Esc in the box does not close the window";
+    EXPECT_FALSE(w.filterBox()->isVisible());
+    EXPECT_EQ(w.tableModel()->rowCount(), 4);
+    for (int item = 0; item < w.ui().treeItemCount(); ++item) EXPECT_TRUE(rowShown(w, item));
+    EXPECT_EQ(w.tree()->geometry().top(), 3);
+}
+
+}  // namespace kerbilo::testing::filter_tests

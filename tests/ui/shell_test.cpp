@@ -190,6 +190,7 @@ TEST_F(Shell, MenusHoldTheirItemsInOrder) {
                               u("详细列表 Ctrl+2"),
                               "-",
                               u("显示字节 Ctrl+B"),
+                              u("筛选 Ctrl+F"),
                               u("[帮助]"),
                               u("关于 F1"),
                               u("更新支持库 F5")};

@@ -15,6 +15,7 @@
 #include <QtWidgets/QGroupBox>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QLineEdit>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QProgressBar>
@@ -26,6 +27,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include "app/resource_filter.h"
 #include "app/resource_table.h"
 #include "app/texts.h"
 #include "picture/picture_format.h"
@@ -196,6 +198,14 @@ void MainWindow::buildTable(QWidget* client) {
     tableModel_->factsArrived = [this](int n) {
         if (n == currentResource()) showSelectionInfo();
     };
+    tableModel_->rowsChanged = [this] { filterTree(); };
+
+    filterBox_ = new QLineEdit(client);
+    filterBox_->setPlaceholderText(toQt(shell_text::filterHint()));
+    filterBox_->setClearButtonEnabled(true);
+    filterBox_->installEventFilter(this);  // Esc empties and hides it
+    filterBox_->hide();
+    connect(filterBox_, &QLineEdit::textChanged, this, [this] { applyFilter(); });
 }
 
 int MainWindow::currentResource() const {
@@ -277,6 +287,48 @@ void MainWindow::buildPane(QWidget* client) {
     hex_->hide();
 }
 
+void MainWindow::showFilter() {
+    filterBox_->show();
+    layOut();
+    filterBox_->setFocus();
+    filterBox_->selectAll();
+}
+
+void MainWindow::hideFilter() {
+    filterBox_->clear();  // applies the empty filter
+    filterBox_->hide();
+    layOut();
+    (view_ == View::Tree ? static_cast<QWidget*>(tree_) : table_)->setFocus();
+}
+
+void MainWindow::applyFilter() {
+    tableModel_->setFilter(ResourceFilter::parse(fromQt(filterBox_->text())));
+}
+
+void MainWindow::filterTree() {
+    const Document* doc = commands_.document ? commands_.document() : nullptr;
+    if (!doc) return;
+    const ResourceFilter& filter = tableModel_->filter();
+    const int count = ui_->treeItemCount();
+    // Resources first; then a group shows when any of its resources does.
+    std::vector<char> shown(static_cast<std::size_t>(count), 0);
+    for (int item = 0; item < count; ++item) {
+        const std::int64_t n = ui_->treeItemData(item);
+        const int parent = ui_->treeItemParent(item);
+        if (parent < 0 || !doc->catalogue.contains(n)) continue;
+        const bool fits = filter.empty() || filter.matches(*doc, static_cast<int>(n),
+                                                           tableModel_->facts(static_cast<int>(n)));
+        shown[static_cast<std::size_t>(item)] = fits;
+        if (fits) shown[static_cast<std::size_t>(parent)] = 1;
+    }
+    for (int item = 0; item < count; ++item) {
+        const QModelIndex at = model_->modelIndex(item);
+        const bool hide = !filter.empty() && !shown[static_cast<std::size_t>(item)];
+        if (tree_->isRowHidden(at.row(), at.parent()) != hide)
+            tree_->setRowHidden(at.row(), at.parent(), hide);
+    }
+}
+
 void MainWindow::showBytes(bool on) {
     bytesWanted_ = on;
     if (bytesItem_) bytesItem_->setChecked(on);
@@ -309,8 +361,11 @@ void MainWindow::layOut() {
     const int most = std::max(kMinTreeWidth, width - 2 - kSplitterWidth - kMinPaneWidth);
     const int tree = std::clamp(treeWidth_, kMinTreeWidth, most);
     const int rows = std::max(0, height - 42);  // above the status bar's 20 pixels
-    tree_->setGeometry(1, 3, tree, rows);
-    if (table_) table_->setGeometry(1, 3, tree, rows);
+    // The filter box, while it shows, takes a line above the tree or the table.
+    const int box = filterBox_ && filterBox_->isVisible() ? filterBox_->sizeHint().height() + 2 : 0;
+    if (box > 0) filterBox_->setGeometry(1, 3, tree, box - 2);
+    tree_->setGeometry(1, 3 + box, tree, rows - box);
+    if (table_) table_->setGeometry(1, 3 + box, tree, rows - box);
     splitter_->setGeometry(1 + tree, 3, kSplitterWidth, rows);
     const int left = 1 + tree + kSplitterWidth;
     group_->setGeometry(left, 4, std::max(0, width - left - 1), std::max(0, rows - 1));
@@ -543,6 +598,9 @@ void MainWindow::buildMenus() {
     bytesItem_->setCheckable(true);
     bytesItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     connect(bytesItem_, &QAction::toggled, this, [this](bool on) { showBytes(on); });
+    QAction* filter = viewMenu_->addAction(toQt(shell_text::filterItem()));
+    filter->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    connect(filter, &QAction::triggered, this, [this] { showFilter(); });
 
     QMenu* help = menuBar()->addMenu(toQt(shell_text::helpMenu()));
     addItem(help, MenuItem::About, shell_text::aboutItem(), QKeySequence(Qt::Key_F1),
@@ -632,6 +690,14 @@ void MainWindow::storeLayoutIfChanged() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == filterBox_ &&
+        (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        // The box takes Esc before the window's shortcut would close the window.
+        event->accept();
+        if (event->type() == QEvent::KeyPress) hideFilter();
+        return true;
+    }
     if (watched == client_) {
         if (event->type() == QEvent::Resize) layOut();
         return QMainWindow::eventFilter(watched, event);

@@ -14,6 +14,7 @@
 #include "ui/shell/shell_commands.h"
 
 class QGroupBox;
+class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
@@ -57,6 +58,10 @@ class MainWindow final : public QMainWindow {
     // Bytes in the pane instead of the picture, for every resource (查看 > 显示字节); a
     // resource that is no picture shows its bytes anyway.
     void showBytes(bool on);
+    QLineEdit* filterBox() const { return filterBox_; }
+    // Shows the filter box and puts the keys there (Ctrl+F); Esc in it empties and hides it.
+    void showFilter();
+    void hideFilter();
     // Which view of what was found shows: the tree (the first) or the details table.
     enum class View { Tree, Details };
     void showView(View view);
@@ -88,6 +93,9 @@ class MainWindow final : public QMainWindow {
     void showSelectionInfo();
     // The picture or the bytes of the selected resource, whichever the pane should show.
     void choosePaneContent();
+    // The filter box's words applied to every view.
+    void applyFilter();
+    void filterTree();
     int currentResource() const;
     void buildPane(QWidget* client);
     void buildStatusBar(QWidget* client);
@@ -126,6 +134,7 @@ class MainWindow final : public QMainWindow {
     QLabel* selectionInfo_ = nullptr;
     HexView* hex_ = nullptr;
     QAction* bytesItem_ = nullptr;
+    QLineEdit* filterBox_ = nullptr;
     bool bytesWanted_ = false;
     QMenu* viewMenu_ = nullptr;
     std::map<View, QAction*> viewItems_;

@@ -27,22 +27,70 @@ const Document* ResourceTableModel::document() const {
 }
 
 void ResourceTableModel::reload() {
-    beginResetModel();
     ++generation_;
     inspector_.forget();
     const Document* doc = document();
     const int count = doc ? doc->catalogue.size() : 0;
     facts_.assign(static_cast<std::size_t>(count) + 1, std::nullopt);
     asked_.assign(static_cast<std::size_t>(count) + 1, 0);
-    std::vector<int> order(static_cast<std::size_t>(count));
-    for (int n = 1; n <= count; ++n) order[static_cast<std::size_t>(n - 1)] = n;
-    order_ = std::move(order);
-    rows_.assign(static_cast<std::size_t>(count) + 1, -1);
-    for (std::size_t row = 0; row < order_.size(); ++row)
-        rows_[static_cast<std::size_t>(order_[row])] = static_cast<int>(row);
     resortPending_ = false;
-    endResetModel();
-    if (sortColumn_ != 0 || sortOrder_ != Qt::AscendingOrder) sort(sortColumn_, sortOrder_);
+    if (needsInspection(static_cast<TableColumn>(sortColumn_)) || filter_.wantsFacts()) askForAll();
+    rebuildRows();
+}
+
+void ResourceTableModel::askForAll() {
+    bool missing = false;
+    for (int n = 1; n < static_cast<int>(facts_.size()); ++n)
+        if (!facts_[static_cast<std::size_t>(n)]) {
+            missing = true;
+            ask(n, false);
+        }
+    resortPending_ = resortPending_ || missing;
+}
+
+void ResourceTableModel::rebuildRows() {
+    const Document* doc = document();
+    const int count = doc ? doc->catalogue.size() : 0;
+    std::vector<int> order;
+    if (doc && count + 1 == static_cast<int>(facts_.size())) {
+        const auto by = static_cast<TableColumn>(sortColumn_);
+        order = sortedResources(*doc, by, sortOrder_ == Qt::AscendingOrder, facts_);
+        if (!filter_.empty())
+            std::erase_if(order, [&](int n) { return !filter_.matches(*doc, n, facts(n)); });
+    }
+    if (order.size() != order_.size()) {
+        // Rows come and go: the views start over, and the window selects again.
+        beginResetModel();
+        order_ = std::move(order);
+        rows_.assign(static_cast<std::size_t>(count) + 1, -1);
+        for (std::size_t row = 0; row < order_.size(); ++row)
+            rows_[static_cast<std::size_t>(order_[row])] = static_cast<int>(row);
+        endResetModel();
+    } else {
+        emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        const QModelIndexList before = persistentIndexList();
+        std::vector<int> resources;
+        resources.reserve(static_cast<std::size_t>(before.size()));
+        for (const QModelIndex& i : before) resources.push_back(resourceAt(i.row()));
+        order_ = std::move(order);
+        rows_.assign(static_cast<std::size_t>(count) + 1, -1);
+        for (std::size_t row = 0; row < order_.size(); ++row)
+            rows_[static_cast<std::size_t>(order_[row])] = static_cast<int>(row);
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (qsizetype i = 0; i < before.size(); ++i)
+            after.push_back(
+                index(rowOf(resources[static_cast<std::size_t>(i)]), before[i].column()));
+        changePersistentIndexList(before, after);
+        emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    }
+    if (rowsChanged) rowsChanged();
+}
+
+void ResourceTableModel::setFilter(ResourceFilter filter) {
+    filter_ = std::move(filter);
+    if (filter_.wantsFacts()) askForAll();
+    rebuildRows();
 }
 
 int ResourceTableModel::resourceAt(int row) const {
@@ -119,7 +167,7 @@ void ResourceTableModel::collect() {
     poll_.stop();
     if (resortPending_) {
         resortPending_ = false;
-        sort(sortColumn_, sortOrder_);
+        rebuildRows();
     }
 }
 
@@ -127,38 +175,9 @@ void ResourceTableModel::sort(int column, Qt::SortOrder order) {
     if (column < 0 || column >= kTableColumnCount) return;
     sortColumn_ = column;
     sortOrder_ = order;
-    const Document* doc = document();
-    if (!doc || doc->catalogue.size() + 1 != static_cast<int>(facts_.size())) return;
-    const auto by = static_cast<TableColumn>(column);
-    if (needsInspection(by)) {
-        // Rows not inspected yet go last; when all are, the order is made again.
-        bool missing = false;
-        for (int n = 1; n < static_cast<int>(facts_.size()); ++n)
-            if (!facts_[static_cast<std::size_t>(n)]) {
-                missing = true;
-                ask(n, false);
-            }
-        resortPending_ = missing;
-    }
-    applyOrder(sortedResources(*doc, by, order == Qt::AscendingOrder, facts_));
-}
-
-void ResourceTableModel::applyOrder(std::vector<int> order) {
-    if (order.size() != order_.size()) return;
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList before = persistentIndexList();
-    std::vector<int> resources;
-    resources.reserve(static_cast<std::size_t>(before.size()));
-    for (const QModelIndex& i : before) resources.push_back(resourceAt(i.row()));
-    order_ = std::move(order);
-    for (std::size_t row = 0; row < order_.size(); ++row)
-        rows_[static_cast<std::size_t>(order_[row])] = static_cast<int>(row);
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (qsizetype i = 0; i < before.size(); ++i)
-        after.push_back(index(rowOf(resources[static_cast<std::size_t>(i)]), before[i].column()));
-    changePersistentIndexList(before, after);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    // Rows not inspected yet go last; when all are, the order is made again.
+    if (needsInspection(static_cast<TableColumn>(column))) askForAll();
+    rebuildRows();
 }
 
 }  // namespace kerbilo

@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/resource_filter.h"
 #include "app/resource_table.h"
 
 namespace kerbilo {
@@ -30,6 +31,12 @@ class ResourceTableModel final : public QAbstractTableModel {
     const Inspection* facts(int n) const;
     // Asks for resource n's facts ahead of every other row (the one selected).
     void request(int n) { ask(n, true); }
+    // Only the resources that fit `filter` are rows; words about formats and verdicts have
+    // every resource inspected, and the rows follow as the facts come.
+    void setFilter(ResourceFilter filter);
+    const ResourceFilter& filter() const { return filter_; }
+    // Which resources are rows changed (a filter, facts that a filter waited for).
+    std::function<void()> rowsChanged;
     // Nothing asked is left to inspect.
     bool idle() const { return inspector_.idle() && !resortPending_; }
     // Called when the facts of resource n have arrived.
@@ -46,7 +53,9 @@ class ResourceTableModel final : public QAbstractTableModel {
     // Asks the worker for resource n's facts, unless asked already.
     void ask(int n, bool urgent) const;
     void collect();
-    void applyOrder(std::vector<int> order);
+    // The rows again: sorted, then filtered.
+    void rebuildRows();
+    void askForAll();
 
     std::function<const Document*()> document_;
     std::vector<int> order_;  // row → resource
@@ -57,7 +66,8 @@ class ResourceTableModel final : public QAbstractTableModel {
     std::uint64_t generation_ = 0;
     int sortColumn_ = 0;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
-    bool resortPending_ = false;  // sorted by facts not all known yet: sorted again then
+    bool resortPending_ = false;  // sorted or filtered by facts not all known yet: again then
+    ResourceFilter filter_;
     mutable QTimer poll_;
 };
 
