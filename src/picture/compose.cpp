@@ -47,26 +47,28 @@ Rect intersect(Rect a, Rect b) {
 
 }  // namespace
 
-PaneScaler::Taps PaneScaler::areaTaps(int sourceSize, int destSize) {
+PaneScaler::Taps PaneScaler::areaTaps(int sourceSize, int destSize, int first, int last) {
     Taps taps;
-    taps.start.resize(static_cast<std::size_t>(destSize));
-    taps.count.resize(static_cast<std::size_t>(destSize));
-    taps.offset.resize(static_cast<std::size_t>(destSize));
+    taps.first = first;
+    const auto entries = static_cast<std::size_t>(last - first);
+    taps.start.resize(entries);
+    taps.count.resize(entries);
+    taps.offset.resize(entries);
     const double scale = static_cast<double>(sourceSize) / destSize;
-    for (int i = 0; i < destSize; ++i) {
+    for (int i = first; i < last; ++i) {
         const double a = i * scale;
         const double b = std::min<double>((i + 1) * scale, sourceSize);
-        int first = static_cast<int>(std::floor(a));
-        int last = std::min(static_cast<int>(std::ceil(b)), sourceSize);
-        if (last <= first) last = std::min(first + 1, sourceSize);
-        if (first >= sourceSize) first = sourceSize - 1;
-        const auto idx = static_cast<std::size_t>(i);
-        taps.start[idx] = first;
-        taps.count[idx] = last - first;
+        int from = static_cast<int>(std::floor(a));
+        int to = std::min(static_cast<int>(std::ceil(b)), sourceSize);
+        if (to <= from) to = std::min(from + 1, sourceSize);
+        if (from >= sourceSize) from = sourceSize - 1;
+        const auto idx = static_cast<std::size_t>(i - first);
+        taps.start[idx] = from;
+        taps.count[idx] = to - from;
         taps.offset[idx] = static_cast<int>(taps.weight.size());
         double total = 0;
         const std::size_t base = taps.weight.size();
-        for (int j = first; j < last; ++j) {
+        for (int j = from; j < to; ++j) {
             const double w = std::min<double>(b, j + 1) - std::max<double>(a, j);
             taps.weight.push_back(static_cast<float>(std::max(w, 0.0)));
             total += std::max(w, 0.0);
@@ -82,22 +84,35 @@ PaneScaler::Taps PaneScaler::areaTaps(int sourceSize, int destSize) {
     return taps;
 }
 
-PaneScaler::PaneScaler(int sourceWidth, int sourceHeight, Rect rect) : rect_(rect) {
+PaneScaler::PaneScaler(int sourceWidth, int sourceHeight, Rect rect, Rect clip, bool checkerboard)
+    : rect_(rect), checkerboard_(checkerboard) {
     if (sourceWidth <= 0 || sourceHeight <= 0 || rect.width <= 0 || rect.height <= 0) {
         rect_ = {};
         return;
     }
-    identity_ = rect.width == sourceWidth && rect.height == sourceHeight;
-    if (identity_) return;
-    tx_ = areaTaps(sourceWidth, rect.width);
-    ty_ = areaTaps(sourceHeight, rect.height);
+    drawable_ = clip.width > 0 && clip.height > 0 ? intersect(rect, clip) : rect;
+    if (rect.width % sourceWidth == 0 && rect.height % sourceHeight == 0 &&
+        rect.width / sourceWidth == rect.height / sourceHeight) {
+        // The area average of a whole-factor enlargement is each source pixel's own value
+        // (to the last bit: the weights of the neighbours rounding lets in vanish when the
+        // sums are rounded), so blocks give the same pixels without taps.
+        factor_ = rect.width / sourceWidth;
+        return;
+    }
+    if (drawable_.width <= 0) return;
+    tx_ = areaTaps(sourceWidth, rect.width, drawable_.x - rect.x,
+                   drawable_.x + drawable_.width - rect.x);
+    ty_ = areaTaps(sourceHeight, rect.height, drawable_.y - rect.y,
+                   drawable_.y + drawable_.height - rect.y);
 }
 
 Rect PaneScaler::affected(Rect changed, int paneWidth, int paneHeight) const {
-    if (rect_.width <= 0 || changed.width <= 0 || changed.height <= 0) return {};
+    if (rect_.width <= 0 || drawable_.width <= 0 || changed.width <= 0 || changed.height <= 0)
+        return {};
     Rect out;
-    if (identity_) {
-        out = {changed.x + rect_.x, changed.y + rect_.y, changed.width, changed.height};
+    if (factor_ > 0) {
+        out = {rect_.x + changed.x * factor_, rect_.y + changed.y * factor_,
+               changed.width * factor_, changed.height * factor_};
     } else {
         // Runs start and end in ascending order, so the destination indices whose run
         // meets [from, to) are one range, found by two binary searches.
@@ -120,99 +135,227 @@ Rect PaneScaler::affected(Rect changed, int paneWidth, int paneHeight) const {
                 else
                     hi = mid;
             }
-            return std::pair<int, int>(first, lo);
+            return std::pair<int, int>(first + t.first, lo + t.first);
         };
         const auto [cx0, cx1] = range(tx_, changed.x, changed.x + changed.width);
         const auto [cy0, cy1] = range(ty_, changed.y, changed.y + changed.height);
         if (cx0 >= cx1 || cy0 >= cy1) return {};
         out = {rect_.x + cx0, rect_.y + cy0, cx1 - cx0, cy1 - cy0};
     }
-    return intersect(out, {0, 0, paneWidth, paneHeight});
+    return intersect(intersect(out, drawable_), {0, 0, paneWidth, paneHeight});
 }
 
 void PaneScaler::draw(const RowSource& source, ImageKind kind, Pixel background, Image& dst,
                       Rect area) const {
-    area = intersect(intersect(area, rect_), {0, 0, dst.width, dst.height});
+    area = intersect(intersect(area, drawable_), {0, 0, dst.width, dst.height});
     if (area.width <= 0) return;
+    // An opaque picture hides the checkerboard entirely.
+    const bool checker = checkerboard_ && kind != ImageKind::Colour;
+    if (factor_ > 0) {
+        if (checker)
+            drawBlocks<true>(source, kind, background, dst, area);
+        else
+            drawBlocks<false>(source, kind, background, dst, area);
+    } else if (checker) {
+        drawScaled<true>(source, kind, background, dst, area);
+    } else {
+        drawScaled<false>(source, kind, background, dst, area);
+    }
+}
+
+template <bool Checker>
+void PaneScaler::drawBlocks(const RowSource& source, ImageKind kind, Pixel background, Image& dst,
+                            Rect area) const {
+    const int dx0 = area.x, dx1 = area.x + area.width;
+    const int dy0 = area.y, dy1 = area.y + area.height;
+    const int k = factor_;
+    const int sx0 = (dx0 - rect_.x) / k;
+    const int sx1 = (dx1 - 1 - rect_.x) / k + 1;
+    std::vector<Pixel> scratch(static_cast<std::size_t>(sx1 - sx0));
+    std::vector<Pixel> resolved(Checker ? 0 : scratch.size());
+    int resolvedRow = -1;
+    for (int y = dy0; y < dy1; ++y) {
+        const int sy = (y - rect_.y) / k;
+        Pixel* out = &dst.at(dx0, y);
+        if constexpr (Checker) {
+            const Pixel* src = source.row(sy, sx0, sx1, scratch.data());
+            const int cy = y - rect_.y;
+            for (int x = dx0; x < dx1; ++x) {
+                const int cx = x - rect_.x;
+                out[x - dx0] = resolve(src[cx / k - sx0], kind, checkerAt(cx, cy));
+            }
+        } else {
+            // The k rows of a block show the same row of pixels, resolved once.
+            if (sy != resolvedRow) {
+                const Pixel* src = source.row(sy, sx0, sx1, scratch.data());
+                for (std::size_t s = 0; s < resolved.size(); ++s)
+                    resolved[s] = resolve(src[s], kind, background);
+                resolvedRow = sy;
+            }
+            if (k == 1) {
+                std::copy(resolved.begin(), resolved.end(), out);
+                continue;
+            }
+            for (int x = dx0; x < dx1; ++x)
+                out[x - dx0] = resolved[static_cast<std::size_t>((x - rect_.x) / k - sx0)];
+        }
+    }
+}
+
+template <bool Checker>
+void PaneScaler::drawScaled(const RowSource& source, ImageKind kind, Pixel background, Image& dst,
+                            Rect area) const {
+    // Over a background of one colour each source pixel is resolved against it before it
+    // is averaged. Over the checkerboard, whose colour changes from one pane pixel to the
+    // next, the premultiplied colour and the coverage are averaged instead and laid over
+    // the square's colour last: the same mean, as blending is linear.
+    constexpr int C = Checker ? 4 : 3;
     const int dx0 = area.x, dx1 = area.x + area.width;
     const int dy0 = area.y, dy1 = area.y + area.height;
     const int cols = dx1 - dx0;
-
-    if (identity_) {
-        std::vector<Pixel> scratch(static_cast<std::size_t>(cols));
-        for (int y = dy0; y < dy1; ++y) {
-            const Pixel* src =
-                source.row(y - rect_.y, dx0 - rect_.x, dx1 - rect_.x, scratch.data());
-            Pixel* out = &dst.at(dx0, y);
-            for (int x = 0; x < cols; ++x) out[x] = resolve(src[x], kind, background);
-        }
-        return;
-    }
+    const auto tapX = [&](int x) { return static_cast<std::size_t>(x - rect_.x - tx_.first); };
+    const auto tapY = [&](int y) { return static_cast<std::size_t>(y - rect_.y - ty_.first); };
 
     // Only the source rows and columns some destination pixel of the area needs go
     // through the first pass.
-    const int sy0 = ty_.start[static_cast<std::size_t>(dy0 - rect_.y)];
-    const auto lastRow = static_cast<std::size_t>(dy1 - 1 - rect_.y);
+    const int sy0 = ty_.start[tapY(dy0)];
+    const auto lastRow = tapY(dy1 - 1);
     const int sy1 = ty_.start[lastRow] + ty_.count[lastRow];
-    const int sx0 = tx_.start[static_cast<std::size_t>(dx0 - rect_.x)];
-    const auto lastCol = static_cast<std::size_t>(dx1 - 1 - rect_.x);
+    const int sx0 = tx_.start[tapX(dx0)];
+    const auto lastCol = tapX(dx1 - 1);
     const int sx1 = tx_.start[lastCol] + tx_.count[lastCol];
     const int span = sx1 - sx0;
     std::vector<Pixel> scratch(static_cast<std::size_t>(span));
-    std::vector<float> resolved(static_cast<std::size_t>(span) * 3);
+    std::vector<float> resolved(static_cast<std::size_t>(span) * C);
     std::vector<float> rows(static_cast<std::size_t>(sy1 - sy0) * static_cast<std::size_t>(cols) *
-                            3);
+                            C);
 
     for (int sy = sy0; sy < sy1; ++sy) {
         // Each source pixel is resolved once, however many destination pixels it feeds.
         const Pixel* src = source.row(sy, sx0, sx1, scratch.data());
         for (int s = 0; s < span; ++s) {
-            const Pixel p = resolve(src[s], kind, background);
-            float* v = resolved.data() + static_cast<std::size_t>(s) * 3;
-            v[0] = static_cast<float>(pixelRed(p));
-            v[1] = static_cast<float>(pixelGreen(p));
-            v[2] = static_cast<float>(pixelBlue(p));
+            float* v = resolved.data() + static_cast<std::size_t>(s) * C;
+            if constexpr (Checker) {
+                const Pixel p = src[s];
+                const int a = kind == ImageKind::Colour ? 255 : pixelAlpha(p);
+                const float cover = static_cast<float>(a) / 255.0f;
+                v[0] = static_cast<float>(pixelRed(p)) * cover;
+                v[1] = static_cast<float>(pixelGreen(p)) * cover;
+                v[2] = static_cast<float>(pixelBlue(p)) * cover;
+                v[3] = cover;
+            } else {
+                const Pixel p = resolve(src[s], kind, background);
+                v[0] = static_cast<float>(pixelRed(p));
+                v[1] = static_cast<float>(pixelGreen(p));
+                v[2] = static_cast<float>(pixelBlue(p));
+            }
         }
         float* out =
-            rows.data() + static_cast<std::size_t>(sy - sy0) * static_cast<std::size_t>(cols) * 3;
-        for (int x = dx0; x < dx1; ++x, out += 3) {
-            const auto i = static_cast<std::size_t>(x - rect_.x);
+            rows.data() + static_cast<std::size_t>(sy - sy0) * static_cast<std::size_t>(cols) * C;
+        for (int x = dx0; x < dx1; ++x, out += C) {
+            const auto i = tapX(x);
             const float* w = tx_.weight.data() + tx_.offset[i];
-            const float* v = resolved.data() + static_cast<std::size_t>(tx_.start[i] - sx0) * 3;
-            float r = 0, g = 0, b = 0;
-            for (int k = 0; k < tx_.count[i]; ++k, v += 3) {
-                r += w[k] * v[0];
-                g += w[k] * v[1];
-                b += w[k] * v[2];
-            }
-            out[0] = r;
-            out[1] = g;
-            out[2] = b;
+            const float* v = resolved.data() + static_cast<std::size_t>(tx_.start[i] - sx0) * C;
+            float sum[C] = {};
+            for (int k = 0; k < tx_.count[i]; ++k, v += C)
+                for (int c = 0; c < C; ++c) sum[c] += w[k] * v[c];
+            for (int c = 0; c < C; ++c) out[c] = sum[c];
         }
     }
 
-    std::vector<float> acc(static_cast<std::size_t>(cols) * 3);
+    std::vector<float> acc(static_cast<std::size_t>(cols) * C);
     for (int y = dy0; y < dy1; ++y) {
-        const auto j = static_cast<std::size_t>(y - rect_.y);
+        const auto j = tapY(y);
         std::fill(acc.begin(), acc.end(), 0.0f);
         const float* w = ty_.weight.data() + ty_.offset[j];
         for (int k = 0; k < ty_.count[j]; ++k) {
             const float* row = rows.data() + static_cast<std::size_t>(ty_.start[j] + k - sy0) *
-                                                 static_cast<std::size_t>(cols) * 3;
+                                                 static_cast<std::size_t>(cols) * C;
             for (std::size_t c = 0; c < acc.size(); ++c) acc[c] += w[k] * row[c];
         }
         Pixel* out = &dst.at(dx0, y);
         for (int x = 0; x < cols; ++x) {
-            const float* v = acc.data() + static_cast<std::size_t>(x) * 3;
-            out[x] = makePixel(toByte(v[0]), toByte(v[1]), toByte(v[2]));
+            const float* v = acc.data() + static_cast<std::size_t>(x) * C;
+            if constexpr (Checker) {
+                const Pixel g = checkerAt(dx0 + x - rect_.x, y - rect_.y);
+                // Coverage summed from weights falls short of 1 by rounding alone where the
+                // picture is opaque: no checkerboard shows there.
+                const float open = v[3] >= 1.0f - 1.0f / 1024 ? 0.0f : 1.0f - v[3];
+                out[x] = makePixel(toByte(v[0] + open * static_cast<float>(pixelRed(g))),
+                                   toByte(v[1] + open * static_cast<float>(pixelGreen(g))),
+                                   toByte(v[2] + open * static_cast<float>(pixelBlue(g))));
+            } else {
+                out[x] = makePixel(toByte(v[0]), toByte(v[1]), toByte(v[2]));
+            }
         }
     }
 }
 
+namespace {
+
+bool pans(DisplayMode mode) {
+    return mode == DisplayMode::Actual || mode == DisplayMode::Zoomed;
+}
+
+double limitedZoom(double zoom) {
+    if (!std::isfinite(zoom)) return 1;
+    return std::clamp(zoom, kMinZoom, kMaxZoom);
+}
+
+// The size of one side of the picture when shown Actual or Zoomed.
+int shownSide(DisplayMode mode, int side, double zoom) {
+    if (mode == DisplayMode::Actual) return side;
+    // Far beyond any pane, and far from overflowing the pane arithmetic.
+    constexpr long long kLargest = 1 << 28;
+    return static_cast<int>(
+        std::clamp<long long>(std::llround(side * limitedZoom(zoom)), 1, kLargest));
+}
+
+// A pan along one side: none when the picture fits, otherwise no further than brings an
+// edge of the picture to the pane's edge.
+int limitedPan(int pan, int pane, int shown) {
+    if (shown <= pane) return 0;
+    const int centred = (pane - shown) / 2;
+    return std::clamp(pan, pane - shown - centred, -centred);
+}
+
+}  // namespace
+
+ViewOptions clampedView(DisplayMode mode, int paneWidth, int paneHeight, int imageWidth,
+                        int imageHeight, ViewOptions options) {
+    options.zoom = limitedZoom(options.zoom);
+    if (!pans(mode) || paneWidth <= 0 || paneHeight <= 0 || imageWidth <= 0 || imageHeight <= 0) {
+        options.panX = options.panY = 0;
+        return options;
+    }
+    options.panX = limitedPan(options.panX, paneWidth, shownSide(mode, imageWidth, options.zoom));
+    options.panY = limitedPan(options.panY, paneHeight, shownSide(mode, imageHeight, options.zoom));
+    return options;
+}
+
 Rect destinationRect(DisplayMode mode, int paneWidth, int paneHeight, int imageWidth,
-                     int imageHeight) {
+                     int imageHeight, const ViewOptions& options) {
     if (paneWidth <= 0 || paneHeight <= 0 || imageWidth <= 0 || imageHeight <= 0) return {};
     if (mode == DisplayMode::Stretched) return {0, 0, paneWidth, paneHeight};
+    if (mode == DisplayMode::Fitted) {
+        // In whole numbers, so that the side that limits fills the pane exactly.
+        Rect r{0, 0, paneWidth, paneHeight};
+        const auto w = static_cast<long long>(imageWidth), h = static_cast<long long>(imageHeight);
+        if (paneWidth * h <= paneHeight * w)
+            r.height = static_cast<int>(std::max<long long>(1, h * paneWidth / w));
+        else
+            r.width = static_cast<int>(std::max<long long>(1, w * paneHeight / h));
+        r.x = (paneWidth - r.width) / 2;
+        r.y = (paneHeight - r.height) / 2;
+        return r;
+    }
+    if (pans(mode)) {
+        const ViewOptions o =
+            clampedView(mode, paneWidth, paneHeight, imageWidth, imageHeight, options);
+        const int w = shownSide(mode, imageWidth, o.zoom);
+        const int h = shownSide(mode, imageHeight, o.zoom);
+        return {(paneWidth - w) / 2 + o.panX, (paneHeight - h) / 2 + o.panY, w, h};
+    }
     Rect r{0, 0, paneWidth, paneHeight};
     if (paneWidth >= imageWidth) {
         r.x = (paneWidth - imageWidth) / 2;
@@ -238,6 +381,51 @@ Rect destinationRect(DisplayMode mode, int paneWidth, int paneHeight, int imageW
     return r;
 }
 
+ViewOptions zoomedAt(DisplayMode mode, int paneWidth, int paneHeight, int imageWidth,
+                     int imageHeight, const ViewOptions& options, double zoom, int x, int y) {
+    ViewOptions out = options;
+    out.zoom = limitedZoom(zoom);
+    const Rect now = destinationRect(mode, paneWidth, paneHeight, imageWidth, imageHeight, options);
+    if (now.width <= 0 || now.height <= 0) {
+        out.panX = out.panY = 0;
+        return out;
+    }
+    // The picture point under (x, y), then where the zoomed picture must start for that
+    // point to stay there.
+    const auto panFor = [](int at, int start, int shownNow, int side, int pane, int shown) {
+        const double point = static_cast<double>(at - start) * side / shownNow;
+        const double newStart = at - point * shown / side;
+        return static_cast<int>(std::lround(newStart - (pane - shown) / 2));
+    };
+    const int w = shownSide(DisplayMode::Zoomed, imageWidth, out.zoom);
+    const int h = shownSide(DisplayMode::Zoomed, imageHeight, out.zoom);
+    out.panX = panFor(x, now.x, now.width, imageWidth, paneWidth, w);
+    out.panY = panFor(y, now.y, now.height, imageHeight, paneHeight, h);
+    return clampedView(DisplayMode::Zoomed, paneWidth, paneHeight, imageWidth, imageHeight, out);
+}
+
+double zoomStep(double zoom, int notches) {
+    static constexpr double kSteps[] = {1.0 / 8, 1.0 / 6, 1.0 / 4, 1.0 / 3, 1.0 / 2, 2.0 / 3,
+                                        1,       1.5,     2,       3,       4,       6,
+                                        8,       12,      16,      24,      32};
+    zoom = limitedZoom(zoom);
+    // A factor within this of a step counts as that step.
+    constexpr double kSame = 1e-6;
+    for (; notches > 0; --notches) {
+        const auto* next = std::find_if(std::begin(kSteps), std::end(kSteps),
+                                        [&](double s) { return s > zoom * (1 + kSame); });
+        if (next == std::end(kSteps)) break;
+        zoom = *next;
+    }
+    for (; notches < 0; ++notches) {
+        const auto below = std::find_if(std::rbegin(kSteps), std::rend(kSteps),
+                                        [&](double s) { return s < zoom * (1 - kSame); });
+        if (below == std::rend(kSteps)) break;
+        zoom = *below;
+    }
+    return zoom;
+}
+
 Pixel resolveOver(Pixel pixel, ImageKind kind, Pixel background) {
     return resolve(pixel, kind, background);
 }
@@ -248,8 +436,16 @@ void scaleInto(const Image& source, ImageKind kind, Pixel background, Image& dst
         .draw(ImageRows(source), kind, background, dst, rect);
 }
 
+void fillChecker(Image& pane, Rect rect) {
+    const Rect area = intersect(rect, {0, 0, pane.width, pane.height});
+    for (int y = area.y; y < area.y + area.height; ++y) {
+        Pixel* out = &pane.at(area.x, y);
+        for (int x = 0; x < area.width; ++x) out[x] = checkerAt(area.x + x - rect.x, y - rect.y);
+    }
+}
+
 Image composePane(const Image* image, DisplayMode mode, Pixel background, int paneWidth,
-                  int paneHeight) {
+                  int paneHeight, const ViewOptions& options) {
     Image pane;
     if (paneWidth <= 0 || paneHeight <= 0) return pane;
     background |= 0xFF000000u;
@@ -260,8 +456,11 @@ Image composePane(const Image* image, DisplayMode mode, Pixel background, int pa
         pane.height = paneHeight;
         pane.kind = ImageKind::Colour;
         if (image == nullptr || image->empty()) return pane;
-        const Rect rect = destinationRect(mode, paneWidth, paneHeight, image->width, image->height);
-        scaleInto(*image, image->kind, background, pane, rect);
+        const Rect rect =
+            destinationRect(mode, paneWidth, paneHeight, image->width, image->height, options);
+        PaneScaler(image->width, image->height, rect, {0, 0, paneWidth, paneHeight},
+                   options.checkerboard)
+            .draw(ImageRows(*image), image->kind, background, pane, rect);
     } catch (const std::bad_alloc&) {
         // The background alone, when even that could be allocated.
     }

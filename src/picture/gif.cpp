@@ -434,13 +434,17 @@ const Image& GifPlayer::canvas() const {
     return whole_;
 }
 
-Image GifPlayer::composeAt(DisplayMode mode, Pixel background, int width, int height) const {
+Image GifPlayer::composeAt(DisplayMode mode, Pixel background, int width, int height,
+                           const ViewOptions& options) const {
     Image pane = composePane(nullptr, mode, background, width, height);
     if (pane.empty() || canvas_.empty()) return pane;
-    const PaneScaler scaler(
-        canvas_.width(), canvas_.height(),
-        destinationRect(mode, width, height, canvas_.width(), canvas_.height()));
-    // Tiles never drawn on show the background, which the pane already is.
+    const Rect rect =
+        destinationRect(mode, width, height, canvas_.width(), canvas_.height(), options);
+    const PaneScaler scaler(canvas_.width(), canvas_.height(), rect, {0, 0, width, height},
+                            options.checkerboard);
+    // Tiles never drawn on show the background (or the checkerboard), which the pane
+    // already is.
+    if (options.checkerboard) fillChecker(pane, rect);
     canvas_.forEachDrawnRun([&](int x0, int y0, int x1, int y1) {
         scaler.draw(canvas_, ImageKind::Alpha, background | 0xFF000000u, pane,
                     scaler.affected({x0, y0, x1 - x0, y1 - y0}, width, height));
@@ -448,12 +452,16 @@ Image GifPlayer::composeAt(DisplayMode mode, Pixel background, int width, int he
     return pane;
 }
 
-void GifPlayer::setView(DisplayMode mode, Pixel background, int width, int height) {
-    view_ = composeAt(mode, background, width, height);
+void GifPlayer::setView(DisplayMode mode, Pixel background, int width, int height,
+                        const ViewOptions& options) {
+    view_ = composeAt(mode, background, width, height, options);
     viewBackground_ = background | 0xFF000000u;
+    viewChecker_ = options.checkerboard;
     if (view_.empty() || canvas_.empty()) return;
-    scaler_ = PaneScaler(canvas_.width(), canvas_.height(),
-                         destinationRect(mode, width, height, canvas_.width(), canvas_.height()));
+    scaler_ =
+        PaneScaler(canvas_.width(), canvas_.height(),
+                   destinationRect(mode, width, height, canvas_.width(), canvas_.height(), options),
+                   {0, 0, width, height}, options.checkerboard);
 }
 
 void GifPlayer::changed(int x0, int y0, int x1, int y1) {
@@ -467,8 +475,12 @@ void GifPlayer::restart() {
     pendingDisposal_ = 0;
     canvas_.clear();
     wholeValid_ = false;
-    // An empty canvas shows the background only, exactly as scaling it would.
-    if (!view_.empty()) std::fill(view_.pixels.begin(), view_.pixels.end(), viewBackground_);
+    // An empty canvas shows the background only (and the checkerboard where the picture
+    // lies), exactly as scaling it would.
+    if (!view_.empty()) {
+        std::fill(view_.pixels.begin(), view_.pixels.end(), viewBackground_);
+        if (viewChecker_) fillChecker(view_, scaler_.rect());
+    }
 }
 
 namespace {

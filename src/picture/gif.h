@@ -158,11 +158,13 @@ class GifPlayer {
     // Keeps a pane of width x height showing the canvas by composePane's rules, drawn again
     // only where frames change it: the work per frame follows what the frame changes and
     // the pane's size, not the logical screen. Exactly composePane(&canvas(), ...).
-    void setView(DisplayMode mode, Pixel background, int width, int height);
+    void setView(DisplayMode mode, Pixel background, int width, int height,
+                 const ViewOptions& options = {});
     const Image& view() const { return view_; }
     // The canvas as it is now in a pane of another size, background or display mode,
     // composed from scratch; the view stays as it is.
-    Image composeAt(DisplayMode mode, Pixel background, int width, int height) const;
+    Image composeAt(DisplayMode mode, Pixel background, int width, int height,
+                    const ViewOptions& options = {}) const;
     bool hasView() const { return !view_.empty(); }
 
   private:
@@ -190,6 +192,7 @@ class GifPlayer {
     Image view_;
     PaneScaler scaler_;
     Pixel viewBackground_ = 0;
+    bool viewChecker_ = false;
 };
 
 }  // namespace kerbilo

@@ -67,11 +67,12 @@ Image renderPane(const ByteBuffer& data, const PaneSettings& settings, int width
     Image pane;
     try {
         if (c.player) {
-            c.player->setView(settings.mode, settings.background, width, height);
+            c.player->setView(settings.mode, settings.background, width, height, settings.view);
             if (c.state == PictureState::Animated) c.player->drawFrames(frames);
             pane = c.player->view();
         } else {
-            pane = composePane(c.image.get(), settings.mode, settings.background, width, height);
+            pane = composePane(c.image.get(), settings.mode, settings.background, width, height,
+                               settings.view);
         }
     } catch (...) {
         c.state = PictureState::Undecodable;
@@ -117,6 +118,7 @@ struct PicturePane::Job {
 PicturePane::PicturePane(const PaneSettings& settings)
     : animated_(settings.animated), limits_(settings.limits) {
     view_.mode = settings.mode;
+    view_.options = settings.view;
     view_.background = settings.background | 0xFF000000u;
 }
 
@@ -224,6 +226,12 @@ void PicturePane::setDisplayMode(DisplayMode mode) {
     updateView(view);
 }
 
+void PicturePane::setViewOptions(const ViewOptions& options) {
+    View view = currentView();
+    view.options = options;
+    updateView(view);
+}
+
 void PicturePane::setBackground(Pixel colour) {
     View view = currentView();
     view.background = colour | 0xFF000000u;
@@ -289,6 +297,20 @@ std::shared_ptr<const Image> PicturePane::currentImage() const {
     return job->picture;
 }
 
+std::pair<int, int> PicturePane::pictureSize() const {
+    const std::shared_ptr<Job> job = currentJob();
+    if (!job) return {0, 0};
+    {
+        std::lock_guard lock(job->mutex);
+        if (job->picture) return {job->picture->width, job->picture->height};
+        if (job->state != PictureState::Still && job->state != PictureState::Animated)
+            return {0, 0};
+    }
+    std::lock_guard playerLock(job->playerMutex);
+    if (!job->player) return {0, 0};
+    return {job->player->tiles().width(), job->player->tiles().height()};
+}
+
 std::shared_ptr<const Image> PicturePane::composed(int width, int height) const {
     std::lock_guard lock(mutex_);
     View want = view_;
@@ -314,16 +336,17 @@ std::shared_ptr<const Image> PicturePane::composed(int width, int height) const 
     try {
         if (state != PictureState::Still && state != PictureState::Animated) {
             out = std::make_shared<const Image>(
-                composePane(nullptr, want.mode, want.background, width, height));
+                composePane(nullptr, want.mode, want.background, width, height, want.options));
         } else if (shown && shownView == want) {
             out = shown;  // what the worker made ahead
         } else if (picture) {
-            out = std::make_shared<const Image>(
-                composePane(picture.get(), want.mode, want.background, width, height));
+            out = std::make_shared<const Image>(composePane(
+                picture.get(), want.mode, want.background, width, height, want.options));
         } else {
             std::lock_guard playerLock(job->playerMutex);
             out = std::make_shared<const Image>(
-                job->player ? job->player->composeAt(want.mode, want.background, width, height)
+                job->player ? job->player->composeAt(want.mode, want.background, width, height,
+                                                     want.options)
                             : composePane(nullptr, want.mode, want.background, width, height));
         }
     } catch (...) {
@@ -352,12 +375,12 @@ std::shared_ptr<const Image> PicturePane::composeView(Job& job,
     try {
         if (job.player) {
             std::lock_guard lock(job.playerMutex);
-            job.player->setView(v.mode, v.background, v.width, v.height);
+            job.player->setView(v.mode, v.background, v.width, v.height, v.options);
             return std::make_shared<const Image>(job.player->view());
         }
         if (still)
             return std::make_shared<const Image>(
-                composePane(still.get(), v.mode, v.background, v.width, v.height));
+                composePane(still.get(), v.mode, v.background, v.width, v.height, v.options));
     } catch (...) {
     }
     return nullptr;

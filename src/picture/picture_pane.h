@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "picture/compose.h"
@@ -40,6 +41,7 @@ enum class PictureState {
 
 struct PaneSettings {
     DisplayMode mode = DisplayMode::Centred;
+    ViewOptions view;  // zoom, pan and checkerboard; the defaults change nothing
     Pixel background = kDefaultPaneBackground;
     bool animated = true;
     DecodeLimits limits;
@@ -78,6 +80,9 @@ class PicturePane {
     const ByteBuffer& data() const { return data_; }
 
     void setDisplayMode(DisplayMode mode);
+    // The zoom and pan of the modes that use them, and the checkerboard; recomposed on the
+    // worker, as a new view size is.
+    void setViewOptions(const ViewOptions& options);
     void setBackground(Pixel colour);
     Pixel background() const;
     // The size the pane is shown at: the worker composes pictures and frames at this size,
@@ -107,12 +112,16 @@ class PicturePane {
     // The decoded picture of a still format other than GIF; null for GIFs (their canvas
     // stays with the player) and when there is none.
     std::shared_ptr<const Image> currentImage() const;
+    // The width and height of the picture shown (a GIF's logical screen); 0 x 0 while
+    // there is none. What a window needs to zoom about the pointer and to pan.
+    std::pair<int, int> pictureSize() const;
 
   private:
     struct View {
         int width = 0;
         int height = 0;
         DisplayMode mode = DisplayMode::Centred;
+        ViewOptions options;
         Pixel background = kDefaultPaneBackground;
         friend bool operator==(const View&, const View&) = default;
     };

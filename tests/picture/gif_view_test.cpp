@@ -113,6 +113,7 @@ struct ViewCase {
     const char* name;
     int paneWidth, paneHeight;
     DisplayMode mode;
+    ViewOptions options = {};
 };
 void PrintTo(const ViewCase& c, std::ostream* os) {
     *os << c.name;
@@ -129,14 +130,14 @@ TEST_P(GifView, EveryFrameMatchesTheWholeCanvasComposedAgain) {
         const auto gif = std::make_shared<const GifAnimation>(randomAnimation(seed, 150, 130, 9));
         ReferencePlayer reference(*gif);
         GifPlayer player(gif);
-        player.setView(c.mode, background, c.paneWidth, c.paneHeight);
+        player.setView(c.mode, background, c.paneWidth, c.paneHeight, c.options);
         for (int frame = 1; frame <= 27; ++frame) {
             SCOPED_TRACE("seed " + std::to_string(seed) + " frame " + std::to_string(frame));
             reference.drawNextFrame();
             player.drawNextFrame();
             ASSERT_EQ(player.canvas().pixels, reference.canvas().pixels);
-            const Image want =
-                composePane(&reference.canvas(), c.mode, background, c.paneWidth, c.paneHeight);
+            const Image want = composePane(&reference.canvas(), c.mode, background, c.paneWidth,
+                                           c.paneHeight, c.options);
             ASSERT_EQ(player.view().pixels, want.pixels);
         }
     }
@@ -147,7 +148,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ViewCase{"Shrunk", 64, 40, DisplayMode::Centred},
                       ViewCase{"OwnSize", 200, 180, DisplayMode::Centred},
                       ViewCase{"StretchedLarger", 311, 77, DisplayMode::Stretched},
-                      ViewCase{"StretchedSmaller", 23, 101, DisplayMode::Stretched}),
+                      ViewCase{"StretchedSmaller", 23, 101, DisplayMode::Stretched},
+                      ViewCase{"FittedEnlarged", 311, 200, DisplayMode::Fitted},
+                      ViewCase{"ActualCroppedAndPanned", 90, 70, DisplayMode::Actual,
+                               ViewOptions{1, -17, 12, false}},
+                      ViewCase{"ZoomedWholeOverChecker", 200, 150, DisplayMode::Zoomed,
+                               ViewOptions{3, 40, -25, true}},
+                      ViewCase{"ZoomedFractionOverChecker", 200, 150, DisplayMode::Zoomed,
+                               ViewOptions{1.5, -9, 5, true}},
+                      ViewCase{"ZoomedOutOverChecker", 64, 40, DisplayMode::Zoomed,
+                               ViewOptions{1.0 / 3, 0, 0, true}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A view set after frames were drawn starts from what the canvas holds.

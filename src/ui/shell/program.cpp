@@ -15,9 +15,9 @@ namespace {
 // on its worker, and the widget paints the buffer it hands over without copying it.
 class PaneRenderer final : public PictureRenderer {
   public:
-    explicit PaneRenderer(PictureFit fit) {
-        pane_.setDisplayMode(fit == PictureFit::Stretch ? DisplayMode::Stretched
-                                                        : DisplayMode::Centred);
+    explicit PaneRenderer(PictureFit fit)
+        : mode_(fit == PictureFit::Stretch ? DisplayMode::Stretched : DisplayMode::Centred) {
+        pane_.setDisplayMode(mode_);
         // Both run on the pane's worker; frameReady only posts to the GUI thread.
         pane_.setFrameReadyCallback([this] {
             if (frameReady) frameReady();
@@ -32,6 +32,15 @@ class PaneRenderer final : public PictureRenderer {
         pane_.setViewSize(size.width(), size.height());
     }
     bool ready() const override { return pane_.ready(); }
+    DisplayMode defaultMode() const override { return mode_; }
+    void setLayout(DisplayMode mode, const ViewOptions& options) override {
+        pane_.setDisplayMode(mode);
+        pane_.setViewOptions(options);
+    }
+    QSize pictureSize() const override {
+        const auto [width, height] = pane_.pictureSize();
+        return {width, height};
+    }
     QColor background() const override { return QColor::fromRgb(kDefaultPaneBackground); }
     QImage compose(QSize size, QColor background) override {
         pane_.setBackground(static_cast<Pixel>(background.rgb()));
@@ -47,6 +56,7 @@ class PaneRenderer final : public PictureRenderer {
     }
 
   private:
+    DisplayMode mode_;
     PicturePane pane_;
 };
 
