@@ -191,6 +191,14 @@ TEST_F(Shell, MenusHoldTheirItemsInOrder) {
                               "-",
                               u("显示字节 Ctrl+B"),
                               u("筛选 Ctrl+F"),
+                              "-",
+                              u("原样显示 Ctrl+0"),
+                              u("适合窗格 Ctrl+9"),
+                              u("实际大小 Ctrl+8"),
+                              u("缩放 "),
+                              u("放大 Ctrl+="),
+                              u("缩小 Ctrl+-"),
+                              u("透明处显示棋盘格 "),
                               u("[帮助]"),
                               u("关于 F1"),
                               u("更新支持库 F5")};
@@ -662,3 +670,33 @@ TEST_F(Shell, AMillionResourcesExpandAndScrollQuickly) {
 
 }  // namespace
 }  // namespace kerbilo::testing
+
+namespace kerbilo::testing::pane_view_tests {
+
+class PaneViews : public kerbilo::testing::Shell {};
+
+// The pane's views from the 查看 menu: the checked item follows the wheel, and the status
+// bar tells the scale once the picture is not drawn the classic way.
+TEST_F(PaneViews, MenuItemsAndWheelAgree) {
+    ui().setPictureData(Pane::Main, logoPicture());
+    QTRY_VERIFY_WITH_TIMEOUT(window->pane()->pictureReady(), 5000);
+    EXPECT_EQ(window->pane()->viewMode(), PaneView::Default);
+    EXPECT_TRUE(window->zoomInfo()->text().isEmpty());
+    QAction* actual = nullptr;
+    QAction* zoom = nullptr;
+    for (QAction* a : window->menuBar()->actions()[2]->menu()->actions()) {
+        if (a->text() == QString::fromUtf8("实际大小")) actual = a;
+        if (a->text() == QString::fromUtf8("缩放")) zoom = a;
+    }
+    ASSERT_NE(actual, nullptr);
+    ASSERT_NE(zoom, nullptr);
+    actual->trigger();
+    EXPECT_EQ(window->pane()->viewMode(), PaneView::Actual);
+    EXPECT_EQ(window->zoomInfo()->text(), QString::fromUtf8("缩放 100%"));
+    QTest::keyClick(window.get(), Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_EQ(window->pane()->viewMode(), PaneView::Zoom);
+    EXPECT_TRUE(zoom->isChecked());
+    EXPECT_EQ(window->zoomInfo()->text(), QString::fromUtf8("缩放 150%"));
+}
+
+}  // namespace kerbilo::testing::pane_view_tests

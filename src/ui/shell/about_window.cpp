@@ -35,6 +35,7 @@ AboutWindow::AboutWindow(QWidget* owner, const RendererFactory& renderers)
     setFixedSize(371, 155);
 
     picture_ = new PictureWidget(renderers(PictureFit::Stretch), this);
+    picture_->setZoomable(false);
     picture_->setGeometry(0, 0, 128, 128);
     picture_->setData(aboutPicture());
 

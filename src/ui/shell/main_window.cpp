@@ -329,6 +329,61 @@ void MainWindow::filterTree() {
     }
 }
 
+void MainWindow::addPaneViewItems() {
+    viewMenu_->addSeparator();
+    auto* group = new QActionGroup(this);
+    const std::tuple<PaneView, Text, QKeySequence> items[] = {
+        {PaneView::Default, shell_text::defaultViewItem(), QKeySequence(Qt::CTRL | Qt::Key_0)},
+        {PaneView::Fit, shell_text::fitViewItem(), QKeySequence(Qt::CTRL | Qt::Key_9)},
+        {PaneView::Actual, shell_text::actualViewItem(), QKeySequence(Qt::CTRL | Qt::Key_8)},
+        {PaneView::Zoom, shell_text::zoomViewItem(), QKeySequence()}};
+    for (const auto& [view, text, key] : items) {
+        QAction* item = viewMenu_->addAction(toQt(text));
+        item->setCheckable(true);
+        item->setShortcut(key);
+        item->setActionGroup(group);
+        connect(item, &QAction::triggered, this, [this, view = view] {
+            if (view == PaneView::Zoom)
+                pane_->setZoom(pane_->zoom());
+            else
+                pane_->setViewMode(view);
+            syncPaneView();
+        });
+        paneViewItems_[view] = item;
+    }
+    const std::pair<Text, int> steps[] = {{shell_text::zoomInItem(), 1},
+                                          {shell_text::zoomOutItem(), -1}};
+    for (const auto& [text, notches] : steps) {
+        QAction* item = viewMenu_->addAction(toQt(text));
+        item->setShortcuts(notches > 0
+                               ? QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_Equal),
+                                                     QKeySequence(Qt::CTRL | Qt::Key_Plus)}
+                               : QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_Minus)});
+        connect(item, &QAction::triggered, this, [this, notches = notches] {
+            pane_->zoomBy(notches);
+            syncPaneView();
+        });
+    }
+    QAction* checker = viewMenu_->addAction(toQt(shell_text::checkerboardItem()));
+    checker->setCheckable(true);
+    connect(checker, &QAction::toggled, this, [this](bool on) { pane_->setCheckerboard(on); });
+    pane_->zoomChanged = [this](double) { syncPaneView(); };
+    syncPaneView();
+}
+
+void MainWindow::syncPaneView() {
+    const PaneView view = pane_->viewMode();
+    if (QAction* item = paneViewItems_[view]; item && !item->isChecked()) item->setChecked(true);
+    // The factor shows once the picture is not drawn the classic way.
+    const double scale = view == PaneView::Actual ? 1.0
+                         : view == PaneView::Zoom ? pane_->zoom()
+                         : view == PaneView::Fit  ? pane_->shownScale()
+                                                  : 0.0;
+    zoomInfo_->setText(scale <= 0 ? QString()
+                                  : toQt(shell_text::zoomPrefix()) +
+                                        QString::number(qRound(scale * 100)) + QLatin1Char('%'));
+}
+
 void MainWindow::showBytes(bool on) {
     bytesWanted_ = on;
     if (bytesItem_) bytesItem_->setChecked(on);
@@ -387,6 +442,8 @@ void MainWindow::buildStatusBar(QWidget* client) {
     status_->addWidget(statusPart_, 1);
     selectionInfo_ = new QLabel(status_);
     status_->addPermanentWidget(selectionInfo_);
+    zoomInfo_ = new QLabel(status_);
+    status_->addPermanentWidget(zoomInfo_);
     progress_ = new QProgressBar(status_);
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
@@ -601,6 +658,7 @@ void MainWindow::buildMenus() {
     QAction* filter = viewMenu_->addAction(toQt(shell_text::filterItem()));
     filter->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     connect(filter, &QAction::triggered, this, [this] { showFilter(); });
+    addPaneViewItems();
 
     QMenu* help = menuBar()->addMenu(toQt(shell_text::helpMenu()));
     addItem(help, MenuItem::About, shell_text::aboutItem(), QKeySequence(Qt::Key_F1),

@@ -54,6 +54,7 @@ class MainWindow final : public QMainWindow {
     QTableView* table() const { return table_; }
     ResourceTableModel* tableModel() const { return tableModel_; }
     QLabel* selectionInfo() const { return selectionInfo_; }
+    QLabel* zoomInfo() const { return zoomInfo_; }
     HexView* hexView() const { return hex_; }
     // Bytes in the pane instead of the picture, for every resource (查看 > 显示字节); a
     // resource that is no picture shows its bytes anyway.
@@ -96,6 +97,9 @@ class MainWindow final : public QMainWindow {
     // The filter box's words applied to every view.
     void applyFilter();
     void filterTree();
+    void addPaneViewItems();
+    // The pane's view items and the zoom in the status bar follow the pane.
+    void syncPaneView();
     int currentResource() const;
     void buildPane(QWidget* client);
     void buildStatusBar(QWidget* client);
@@ -135,6 +139,8 @@ class MainWindow final : public QMainWindow {
     HexView* hex_ = nullptr;
     QAction* bytesItem_ = nullptr;
     QLineEdit* filterBox_ = nullptr;
+    std::map<PaneView, QAction*> paneViewItems_;
+    QLabel* zoomInfo_ = nullptr;
     bool bytesWanted_ = false;
     QMenu* viewMenu_ = nullptr;
     std::map<View, QAction*> viewItems_;

@@ -192,6 +192,10 @@ void PictureWidget::zoomBy(int notches) {
 }
 
 void PictureWidget::wheelEvent(QWheelEvent* event) {
+    if (!zoomable_) {
+        QWidget::wheelEvent(event);
+        return;
+    }
     const QPoint angle = event->angleDelta();
     wheelAngle_ += angle.y() != 0 ? angle.y() : angle.x();
     constexpr int kNotch = 120;  // eighths of a degree

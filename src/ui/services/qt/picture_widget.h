@@ -83,6 +83,9 @@ class PictureWidget final : public QWidget {
     bool checkerboard() const { return options_.checkerboard; }
     // Called with the new factor whenever zoom() changes, so a status bar can show it.
     std::function<void(double)> zoomChanged;
+    // Off: the wheel scrolls what holds the widget instead of zooming (a picture that is
+    // only shown, as in the About window).
+    void setZoomable(bool on) { zoomable_ = on; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -111,6 +114,7 @@ class PictureWidget final : public QWidget {
     ViewOptions options_;
     int wheelAngle_ = 0;  // eighths of a degree not yet a whole notch (touchpads)
     bool dragging_ = false;
+    bool zoomable_ = true;
     QPoint dragAt_;  // where the pointer was at the last step of a drag
 };
 
