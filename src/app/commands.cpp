@@ -270,6 +270,16 @@ bool exportResource(ProgramState& state) {
     return written.written;
 }
 
+std::optional<Text> exportIntoFolder(ProgramState& state, int n, const Text& folder) {
+    if (!state.catalogue.contains(n)) return std::nullopt;
+    const ResourceOrigin* origin = state.catalogue.origin(n);
+    const Text suffix = origin ? origin->suffix : suffixOf(state, n);
+    const Text path = concatText({folder, "/", resourceLabel(state.catalogue, n), ".", suffix});
+    state.files.createDirectory(folder);  // usually there already: that failure is harmless
+    if (!exportResourceTo(state.files, state.catalogue, n, path).written) return std::nullopt;
+    return path;
+}
+
 ExportReport exportAllResources(ProgramState& state) {
     ExportReport report;
     if (!commandsAllowed(state)) return report;

@@ -5,6 +5,7 @@
 // tests what happened; the window ignores them.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "app/program_state.h"
@@ -67,6 +68,10 @@ bool exportResource(ProgramState& state);
 // The "导出全部资源" command: asks, then every resource node to
 // output folder/file name/node text.suffix; one message afterwards when any write failed.
 ExportReport exportAllResources(ProgramState& state);
+
+// Writes resource n into `folder` under the name export all gives it ("label.suffix"), for
+// a drag out of the window; the path written, or nothing when it could not be written.
+std::optional<Text> exportIntoFolder(ProgramState& state, int n, const Text& folder);
 
 // ---- saving and the output folder -----------------------------------------------------
 

@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <QtCore/QDir>
+#include <QtCore/QMimeData>
 #include <QtCore/QTemporaryDir>
 #include <QtGui/QAction>
+#include <QtGui/QClipboard>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
@@ -598,3 +600,48 @@ TEST_F(Filter, BoxNarrowsTheTableAndTheTree) {
 }
 
 }  // namespace kerbilo::testing::filter_tests
+
+namespace kerbilo::testing::drag_copy_tests {
+
+class DragAndCopy : public Wired {};
+
+// A row dragged out carries the file export all would write (same bytes, same name), and
+// Ctrl+C puts the selected picture on the clipboard.
+TEST_F(DragAndCopy, DragCarriesTheExportedFileAndCopyThePicture) {
+    const ByteVector png =
+        makePng(Image{3, 2, ImageKind::Colour, std::vector<Pixel>(6, makePixel(10, 200, 30))},
+                PNG_FORMAT_RGBA);
+    files.files["/prog/one.bin"] = ByteBuffer::fromText(
+        "lead" + std::string(reinterpret_cast<const char*>(png.data()), png.size()));
+    dropAndWait("/prog/one.bin");
+    ASSERT_EQ(state().catalogue.size(), 1);
+    MainWindow& w = *window;
+
+    files.directories.insert(fromQt(w.dragFolder()));
+    w.showView(MainWindow::View::Details);
+    const QModelIndex row = w.tableModel()->index(0, 0);
+    ASSERT_TRUE(w.tableModel()->flags(row) & Qt::ItemIsDragEnabled);
+    std::unique_ptr<QMimeData> dragged(w.tableModel()->mimeData({row}));
+    ASSERT_NE(dragged, nullptr);
+    ASSERT_EQ(dragged->urls().size(), 1);
+    const Text path = fromQt(dragged->urls().front().toLocalFile());
+    // Named as export all names it: the tree's label and the kind's suffix.
+    EXPECT_TRUE(path.ends_with("/" + resourceLabel(state().catalogue, 1) + ".png")) << path;
+    ASSERT_TRUE(files.files.count(path));
+    EXPECT_EQ(files.files.at(path), state().catalogue.data(1));
+
+    // The tree's group is not dragged; its resource is, to a folder of its own.
+    auto* tree = static_cast<PreorderTreeModel*>(w.tree()->model());
+    EXPECT_FALSE(tree->flags(tree->modelIndex(0)) & Qt::ItemIsDragEnabled);
+    std::unique_ptr<QMimeData> fromTree(tree->mimeData({tree->modelIndex(1)}));
+    ASSERT_NE(fromTree, nullptr);
+    EXPECT_NE(fromTree->urls().front(), dragged->urls().front());
+
+    w.table()->setCurrentIndex(row);
+    ASSERT_TRUE(w.copySelectedPicture());
+    const QImage copied = QGuiApplication::clipboard()->image();
+    ASSERT_EQ(copied.size(), QSize(3, 2));
+    EXPECT_EQ(copied.pixel(2, 1), qRgba(10, 200, 30, 255));
+}
+
+}  // namespace kerbilo::testing::drag_copy_tests

@@ -1,12 +1,16 @@
 #include "ui/shell/main_window.h"
 
+#include <QtCore/QDir>
 #include <QtCore/QLibraryInfo>
 #include <QtCore/QLocale>
 #include <QtCore/QMimeData>
+#include <QtCore/QTemporaryDir>
 #include <QtCore/QTimer>
 #include <QtCore/QTranslator>
+#include <QtCore/QUrl>
 #include <QtGui/QAction>
 #include <QtGui/QActionGroup>
+#include <QtGui/QClipboard>
 #include <QtGui/QCloseEvent>
 #include <QtGui/QKeySequence>
 #include <QtGui/QScreen>
@@ -27,9 +31,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include "app/resource_filter.h"
 #include "app/resource_table.h"
 #include "app/texts.h"
+#include "picture/decoders.h"
 #include "picture/picture_format.h"
 #include "runtime/byte_ops.h"
 
@@ -157,6 +163,15 @@ void MainWindow::buildTree(QWidget* client) {
     tree_->setContextMenuPolicy(Qt::PreventContextMenu);
     tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tree_->viewport()->installEventFilter(this);
+    // A resource dragged out is exported where it is dropped.
+    tree_->setDragEnabled(true);
+    tree_->setDragDropMode(QAbstractItemView::DragOnly);
+    tree_->setDefaultDropAction(Qt::CopyAction);
+    model_->dragData = [this](int item) {
+        const Document* doc = commands_.document ? commands_.document() : nullptr;
+        const std::int64_t n = model_->data(item);
+        return doc && doc->catalogue.contains(n) ? dragDataFor(static_cast<int>(n)) : nullptr;
+    };
     fitIndentation(*tree_);
 }
 
@@ -177,6 +192,10 @@ void MainWindow::buildTable(QWidget* client) {
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->setSortingEnabled(true);
     table_->setContextMenuPolicy(Qt::CustomContextMenu);
+    table_->setDragEnabled(true);
+    table_->setDragDropMode(QAbstractItemView::DragOnly);
+    table_->setDefaultDropAction(Qt::CopyAction);
+    tableModel_->dragData = [this](int n) { return dragDataFor(n); };
     table_->hide();
     connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
@@ -384,6 +403,47 @@ void MainWindow::syncPaneView() {
                                         QString::number(qRound(scale * 100)) + QLatin1Char('%'));
 }
 
+QString MainWindow::dragFolder() {
+    if (!dragFolder_) dragFolder_ = std::make_unique<QTemporaryDir>();
+    return dragFolder_->isValid() ? dragFolder_->path() : QString();
+}
+
+QMimeData* MainWindow::dragDataFor(int n) {
+    if (n <= 0 || busy() || !commands_.exportInto) return nullptr;
+    const QString base = dragFolder();
+    if (base.isEmpty()) return nullptr;
+    // Each drag its own folder: a second drag of another file of the same name must not
+    // change what an earlier drop still copies.
+    static int drags = 0;
+    const QString folder = base + QLatin1Char('/') + QString::number(++drags);
+    const std::optional<Text> path = commands_.exportInto(n, fromQt(folder));
+    if (!path) return nullptr;
+    auto* mime = new QMimeData;
+    mime->setUrls({QUrl::fromLocalFile(toQt(*path))});
+    return mime;
+}
+
+bool MainWindow::copySelectedPicture() {
+    const Document* doc = commands_.document ? commands_.document() : nullptr;
+    const int n = currentResource();
+    if (!doc || n <= 0) return false;
+    const ByteBuffer data = doc->catalogue.data(n);
+    const Decoded decoded = decodePicture({data.data(), data.size()});
+    if (!decoded) return false;
+    const Image& picture = *decoded;
+    QImage image(picture.width, picture.height, QImage::Format_ARGB32);
+    for (int y = 0; y < picture.height; ++y)
+        std::memcpy(image.scanLine(y),
+                    picture.pixels.data() + static_cast<std::size_t>(y) * picture.width,
+                    static_cast<std::size_t>(picture.width) * 4);
+    QGuiApplication::clipboard()->setImage(image);
+    return true;
+}
+
+void MainWindow::copyPicture() {
+    copySelectedPicture();
+}
+
 void MainWindow::showBytes(bool on) {
     bytesWanted_ = on;
     if (bytesItem_) bytesItem_->setChecked(on);
@@ -559,6 +619,11 @@ void MainWindow::addKeyboardAccess() {
             }
         });
     }
+    for (QWidget* view : {static_cast<QWidget*>(tree_), static_cast<QWidget*>(table_)}) {
+        auto* copy = new QShortcut(QKeySequence::Copy, view);
+        copy->setContext(Qt::WidgetShortcut);
+        connect(copy, &QShortcut::activated, this, [this] { copyPicture(); });
+    }
     auto* viewKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_V), this);
     connect(viewKey, &QShortcut::activated, this,
             [this] { menuBar()->setActiveAction(viewMenu_->menuAction()); });
@@ -720,19 +785,22 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    // A resource dragged from the window itself is not a file to open.
+    if (event->source()) return;
     if (!busy() && event->mimeData() && !droppedFilesOf(*event->mimeData()).empty())
         event->acceptProposedAction();
 }
 
 void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
-    if (!busy() && event->mimeData() && !droppedFilesOf(*event->mimeData()).empty())
+    if (!event->source() && !busy() && event->mimeData() &&
+        !droppedFilesOf(*event->mimeData()).empty())
         event->acceptProposedAction();
     else
         event->ignore();
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-    if (busy() || !event->mimeData()) return;
+    if (event->source() || busy() || !event->mimeData()) return;
     std::vector<Text> dropped = droppedFilesOf(*event->mimeData());
     if (dropped.empty()) return;
     event->acceptProposedAction();

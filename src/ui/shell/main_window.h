@@ -14,6 +14,8 @@
 #include "ui/shell/shell_commands.h"
 
 class QGroupBox;
+class QMimeData;
+class QTemporaryDir;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
@@ -46,6 +48,11 @@ class MainWindow final : public QMainWindow {
     void endProgram();
     // Opens dropped files as a drop does, unless a long loop is running.
     void openDropped(const std::vector<Text>& dropped);
+    // Where resources dragged out are written, each drag in a folder of its own; removed
+    // with the window.
+    QString dragFolder();
+    // Copies the selected picture to the clipboard (Ctrl+C); false when it is none.
+    bool copySelectedPicture();
     // Shows the About window; returns when it is closed.
     void showAbout();
 
@@ -98,6 +105,11 @@ class MainWindow final : public QMainWindow {
     void applyFilter();
     void filterTree();
     void addPaneViewItems();
+    // What a drag of resource n out of a view carries: the file export all would write,
+    // written into a folder of the window's own.
+    QMimeData* dragDataFor(int n);
+    // Ctrl+C: the selected resource's picture on the clipboard as an image.
+    void copyPicture();
     // The pane's view items and the zoom in the status bar follow the pane.
     void syncPaneView();
     int currentResource() const;
@@ -141,6 +153,7 @@ class MainWindow final : public QMainWindow {
     QLineEdit* filterBox_ = nullptr;
     std::map<PaneView, QAction*> paneViewItems_;
     QLabel* zoomInfo_ = nullptr;
+    std::unique_ptr<QTemporaryDir> dragFolder_;
     bool bytesWanted_ = false;
     QMenu* viewMenu_ = nullptr;
     std::map<View, QAction*> viewItems_;

@@ -113,6 +113,10 @@ ShellCommands Program::commands() {
         if (state_) openAndScan(*state_, path);
     };
     c.document = [this]() -> const Document* { return state_.get(); };
+    c.exportInto = [this](int n, const Text& folder) -> std::optional<Text> {
+        if (!state_ || !commandsAllowed(*state_)) return std::nullopt;
+        return exportIntoFolder(*state_, n, folder);
+    };
     c.storedLayout = [this] { return readWindowLayout(files_); };
     c.storeLayout = [this](const WindowLayout& layout) { writeWindowLayout(files_, layout); };
     c.requestClose = [this] { return requestClose(*state_); };

@@ -42,6 +42,9 @@ struct ShellCommands {
     // What was found in the open file, for the views that show it besides the tree; read
     // again after each command that may change it. Null before the window is attached.
     std::function<const Document*()> document;
+    // Writes resource n into a folder under the name export all gives it, for a drag out
+    // of the window: the path (GBK), or nothing when it could not be written.
+    std::function<std::optional<Text>(int n, const Text& folder)> exportInto;
 
     // Window-created steps: they need the window's services, so the window calls them.
     std::function<void()> windowCreated;

@@ -142,4 +142,20 @@ QVariant PreorderTreeModel::data(const QModelIndex& index, int role) const {
     return QString::fromStdString(gbkToUtf8(block->nodes[index.row()].text));
 }
 
+Qt::ItemFlags PreorderTreeModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractItemModel::flags(index);
+    // A group is not dragged: only what the window's drag data says can be.
+    if (dragData && index.isValid() && data(preorderIndex(index)) != 0) f |= Qt::ItemIsDragEnabled;
+    return f;
+}
+
+QStringList PreorderTreeModel::mimeTypes() const {
+    return {QStringLiteral("text/uri-list")};
+}
+
+QMimeData* PreorderTreeModel::mimeData(const QModelIndexList& indexes) const {
+    if (!dragData || indexes.isEmpty()) return nullptr;
+    return dragData(preorderIndex(indexes.front()));
+}
+
 }  // namespace kerbilo

@@ -38,6 +38,12 @@ class PreorderTreeModel final : public QAbstractItemModel {
 
     // The tooltip of the item at a pre-order index; unset: the item's own text.
     std::function<QString(int index)> toolTip;
+    // What dragging the item at a pre-order index out of the view carries; null: it cannot
+    // be dragged. Unset: nothing can.
+    std::function<QMimeData*(int index)> dragData;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
 
   private:
     struct Block;

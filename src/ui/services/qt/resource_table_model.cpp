@@ -180,4 +180,19 @@ void ResourceTableModel::sort(int column, Qt::SortOrder order) {
     rebuildRows();
 }
 
+Qt::ItemFlags ResourceTableModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (dragData && index.isValid()) f |= Qt::ItemIsDragEnabled;
+    return f;
+}
+
+QStringList ResourceTableModel::mimeTypes() const {
+    return {QStringLiteral("text/uri-list")};
+}
+
+QMimeData* ResourceTableModel::mimeData(const QModelIndexList& indexes) const {
+    if (!dragData || indexes.isEmpty()) return nullptr;
+    return dragData(resourceAt(indexes.front().row()));
+}
+
 }  // namespace kerbilo

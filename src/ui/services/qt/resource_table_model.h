@@ -37,6 +37,11 @@ class ResourceTableModel final : public QAbstractTableModel {
     const ResourceFilter& filter() const { return filter_; }
     // Which resources are rows changed (a filter, facts that a filter waited for).
     std::function<void()> rowsChanged;
+    // What dragging resource n out of the view carries; unset: rows cannot be dragged.
+    std::function<QMimeData*(int n)> dragData;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
     // Nothing asked is left to inspect.
     bool idle() const { return inspector_.idle() && !resortPending_; }
     // Called when the facts of resource n have arrived.
