@@ -671,13 +671,12 @@ TEST_F(Shell, AMillionResourcesExpandAndScrollQuickly) {
 }  // namespace
 }  // namespace kerbilo::testing
 
-namespace kerbilo::testing::pane_view_tests {
-
-class PaneViews : public kerbilo::testing::Shell {};
+namespace kerbilo::testing {
+namespace {
 
 // The pane's views from the 查看 menu: the checked item follows the wheel, and the status
 // bar tells the scale once the picture is not drawn the classic way.
-TEST_F(PaneViews, MenuItemsAndWheelAgree) {
+TEST_F(Shell, PaneViewItemsFollowTheWheel) {
     ui().setPictureData(Pane::Main, logoPicture());
     QTRY_VERIFY_WITH_TIMEOUT(window->pane()->pictureReady(), 5000);
     EXPECT_EQ(window->pane()->viewMode(), PaneView::Default);
@@ -699,4 +698,5 @@ TEST_F(PaneViews, MenuItemsAndWheelAgree) {
     EXPECT_EQ(window->zoomInfo()->text(), QString::fromUtf8("缩放 150%"));
 }
 
-}  // namespace kerbilo::testing::pane_view_tests
+}  // namespace
+}  // namespace kerbilo::testing
