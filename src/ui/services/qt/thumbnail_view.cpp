@@ -1,5 +1,12 @@
 #include "ui/services/qt/thumbnail_view.h"
 
+#ifdef __linux__
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include <QtCore/QMetaObject>
 #include <QtGui/QContextMenuEvent>
 #include <QtGui/QKeyEvent>
@@ -149,6 +156,13 @@ class ThumbnailWorkers {
     };
 
     void run(Slot& slot) {
+#ifdef __linux__
+        // Decoding gives way to the window: a thumbnail a little later is better than a
+        // window that stutters while it scrolls. On Linux niceness is per thread.
+        errno = 0;
+        const int nice = ::getpriority(PRIO_PROCESS, 0);
+        if (errno == 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), nice + 4);
+#endif
         for (;;) {
             Job job;
             {
