@@ -146,7 +146,10 @@ TEST(MakeThumbnail, PremultipliesTransparentPicturesAndIgnoresAlphaOfOpaqueOnes)
 // ---- decoding what is near the screen ---------------------------------------------------
 
 TEST_F(ThumbnailViewTest, DecodesOnlyWhatIsNearTheScreen) {
+    view.hide();  // behind another view: nothing to decode yet
     showPictures();
+    EXPECT_TRUE(view.idle());
+    view.show();
     ASSERT_TRUE(settle());
     const int screen = static_cast<int>(onScreen().size());
     expectAllShown();
@@ -272,6 +275,53 @@ TEST_F(ThumbnailViewTest, EnlargesAnIconInSharpBlocks) {
     ASSERT_TRUE(settle());
     EXPECT_EQ(view.thumbnailOf(0).size(), QSize(48, 48));
     EXPECT_EQ(view.cachedBytes(), 48u * 48 * 4);
+}
+
+// ---- painting -------------------------------------------------------------------------------
+
+TEST_F(ThumbnailViewTest, PaintsThumbnailsMarksAndFrames) {
+    const QColor base = view.viewport()->palette().color(QPalette::Base);
+    auto square = [this](int item) {
+        const QRect cell = view.itemRect(item);
+        const int pad = (cell.width() - view.thumbnailSize()) / 2;
+        return QRect(cell.x() + pad, cell.y() + pad, view.thumbnailSize(), view.thumbnailSize());
+    };
+    auto marked = [&](const QImage& shot, const QRect& area) {
+        int n = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) n += shot.pixelColor(x, y) != base;
+        return n;
+    };
+
+    // With no room for any thumbnail, each stays a light frame, and is not made again.
+    view.setCacheBudget(0);
+    const ByteBuffer icon = iconFile();
+    showBytes(1, icon);
+    ASSERT_TRUE(settle());
+    QImage shot = view.viewport()->grab().toImage();
+    const QRect first = square(0);
+    EXPECT_EQ(view.stateOf(0), ThumbnailView::State::Waiting);
+    EXPECT_EQ(shot.pixelColor(first.topLeft()), QColor(0xD8, 0xD8, 0xD8));
+    EXPECT_EQ(shot.pixelColor(first.bottomRight()), QColor(0xD8, 0xD8, 0xD8));
+    EXPECT_EQ(marked(shot, first.adjusted(1, 1, -1, -1)), 0);
+
+    view.setCacheBudget(ThumbnailView::kDefaultBudget);
+    const ByteBuffer junk = ByteBuffer::fromText("junk");
+    view.setItems(
+        2, [&](int i) { return i == 0 ? icon : junk; }, [](int) { return QString("a"); });
+    ASSERT_TRUE(settle());
+    shot = view.viewport()->grab().toImage();
+    const Image pixels = iconPicture();
+    for (int y = 0; y < 128; y += 5)
+        for (int x = 0; x < 128; x += 5)
+            ASSERT_EQ(shot.pixel(first.x() + x, first.y() + y) & 0xFFFFFFu,
+                      pixels.at(x / 8, y / 8) & 0xFFFFFFu)
+                << x << "," << y;
+    // The mark: something drawn in the middle, no frame round the edge.
+    const QRect second = square(1);
+    EXPECT_EQ(shot.pixelColor(second.topLeft()), base);
+    EXPECT_GT(marked(shot, second), 100);
+    EXPECT_EQ(marked(shot, second.adjusted(0, 0, 0, -second.height() * 3 / 4)), 0);
 }
 
 // ---- layout, mouse and keys -------------------------------------------------------------

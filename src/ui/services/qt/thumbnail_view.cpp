@@ -12,6 +12,7 @@
 #include <QtGui/QKeyEvent>
 #include <QtGui/QMouseEvent>
 #include <QtGui/QPainter>
+#include <QtGui/QShowEvent>
 #include <QtWidgets/QScrollBar>
 #include <algorithm>
 #include <atomic>
@@ -412,6 +413,11 @@ void ThumbnailView::changeEvent(QEvent* event) {
     }
 }
 
+void ThumbnailView::showEvent(QShowEvent* event) {
+    QAbstractScrollArea::showEvent(event);
+    requestVisible();
+}
+
 void ThumbnailView::scrollContentsBy(int, int dy) {
     requestVisible();
     // What stays on screen is moved, not painted again: only the rows coming in are.
@@ -421,7 +427,8 @@ void ThumbnailView::scrollContentsBy(int, int dy) {
 // ---- decoding -----------------------------------------------------------------------------
 
 void ThumbnailView::requestVisible() {
-    if (count_ == 0 || !dataOf_) return;
+    // Hidden behind another view of the same items, it has nothing on screen to decode.
+    if (count_ == 0 || !dataOf_ || !isVisible()) return;
     const Range visible = visibleRange();
     if (visible != starvedFor_) {
         starved_.clear();

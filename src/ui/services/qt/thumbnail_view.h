@@ -56,7 +56,8 @@ class ThumbnailView final : public QAbstractScrollArea {
 
     // `dataOf(i)` gives the bytes to decode (a view, cheap to make; asked for on this thread
     // and then read by a worker), `labelOf(i)` the caption. Both are asked only about items
-    // on screen or next to it. No item is current afterwards.
+    // on screen or next to it, and nothing is decoded while the view is hidden. No item is
+    // current afterwards.
     void setItems(int count, std::function<ByteBuffer(int)> dataOf,
                   std::function<QString(int)> labelOf);
     void clear();
@@ -111,6 +112,7 @@ class ThumbnailView final : public QAbstractScrollArea {
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     struct Entry {
