@@ -99,17 +99,27 @@ TEST(MakeThumbnail, FitsTheSquareEnlargingByWholeBlocksAndShrinkingSmoothly) {
         int width, height, size;
         int wantWidth, wantHeight;
         int block;  // 0: shrunk, so only the size and colour are checked
+        ImageKind kind;
     } const cases[] = {
-        {16, 16, 128, 128, 128, 8},  // an icon: blocks of 8
-        {20, 10, 128, 120, 60, 6},   // the largest whole factor that fits
-        {100, 50, 128, 100, 50, 1},  // more than half the square: kept as it is
-        {48, 48, 48, 48, 48, 1},    {400, 200, 128, 128, 64, 0},
-        {200, 400, 48, 24, 48, 0},  {3000, 1, 64, 64, 1, 0},  // a thin line still has a row
+        // An icon: blocks of 8.
+        {16, 16, 128, 128, 128, 8, ImageKind::Colour},
+        {16, 16, 128, 128, 128, 8, ImageKind::Icon},
+        // The largest whole factor that fits.
+        {20, 10, 128, 120, 60, 6, ImageKind::Colour},
+        // More than half the square: kept as it is.
+        {100, 50, 128, 100, 50, 1, ImageKind::Colour},
+        {100, 50, 128, 100, 50, 1, ImageKind::Alpha},
+        {48, 48, 48, 48, 48, 1, ImageKind::Icon},
+        {400, 200, 128, 128, 64, 0, ImageKind::Colour},
+        {400, 200, 128, 128, 64, 0, ImageKind::Alpha},
+        {200, 400, 48, 24, 48, 0, ImageKind::Colour},
+        // A thin line still has a row.
+        {3000, 1, 64, 64, 1, 0, ImageKind::Colour},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " at " +
-                     std::to_string(c.size));
-        Image source = patternImage(c.width, c.height);
+                     std::to_string(c.size) + " kind " + std::to_string(int(c.kind)));
+        Image source = patternImage(c.width, c.height, c.kind);
         if (c.block == 0)
             for (Pixel& p : source.pixels) p = makePixel(40, 160, 220);
         const QImage thumb = makeThumbnail(source, c.size);

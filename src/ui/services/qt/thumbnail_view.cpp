@@ -64,7 +64,9 @@ QImage makeThumbnail(Image picture, int size) {
     const QImage source(reinterpret_cast<const uchar*>(picture.pixels.data()), w, h, w * 4, format);
     if (w <= size && h <= size) {
         const int factor = std::min(size / w, size / h);
-        if (factor <= 1) return source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        // copy(): a conversion to the format it has already would share `picture`'s pixels,
+        // gone when this returns.
+        if (factor <= 1) return source.convertToFormat(QImage::Format_ARGB32_Premultiplied).copy();
         // Whole blocks, so an icon's pixels stay crisp instead of blurring.
         QImage out(w * factor, h * factor, QImage::Format_ARGB32_Premultiplied);
         if (out.isNull()) return {};
@@ -82,6 +84,7 @@ QImage makeThumbnail(Image picture, int size) {
     const double scale = std::min(static_cast<double>(size) / w, static_cast<double>(size) / h);
     const int tw = std::clamp(static_cast<int>(w * scale + 0.5), 1, size);
     const int th = std::clamp(static_cast<int>(h * scale + 0.5), 1, size);
+    // Smaller than the picture, so scaled() made an image of its own.
     return source.scaled(tw, th, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
         .convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
