@@ -435,7 +435,8 @@ TEST(WiredPanes, FramesFromAWorkerArePaintedOnTheGuiThread) {
 }  // namespace
 }  // namespace kerbilo::testing
 
-namespace kerbilo::testing::details_view_tests {
+namespace kerbilo::testing {
+namespace {
 
 QString cell(MainWindow& w, int row, TableColumn column) {
     return w.tableModel()
@@ -508,9 +509,11 @@ TEST_F(Details, RowsFillInSortAndFollowTheSelection) {
     EXPECT_EQ(cell(w, 0, TableColumn::Dimensions), "");
 }
 
-}  // namespace kerbilo::testing::details_view_tests
+}  // namespace
+}  // namespace kerbilo::testing
 
-namespace kerbilo::testing::bytes_view_tests {
+namespace kerbilo::testing {
+namespace {
 
 class Bytes : public Wired {};
 
@@ -554,9 +557,11 @@ TEST_F(Bytes, PaneShowsBytesOfWhatIsNoPictureAndOfAnyOnRequest) {
     EXPECT_TRUE(w.pane()->isVisible());
 }
 
-}  // namespace kerbilo::testing::bytes_view_tests
+}  // namespace
+}  // namespace kerbilo::testing
 
-namespace kerbilo::testing::filter_tests {
+namespace kerbilo::testing {
+namespace {
 
 class Filter : public Wired {};
 
@@ -599,9 +604,11 @@ TEST_F(Filter, BoxNarrowsTheTableAndTheTree) {
     EXPECT_EQ(w.tree()->geometry().top(), 3);
 }
 
-}  // namespace kerbilo::testing::filter_tests
+}  // namespace
+}  // namespace kerbilo::testing
 
-namespace kerbilo::testing::drag_copy_tests {
+namespace kerbilo::testing {
+namespace {
 
 class DragAndCopy : public Wired {};
 
@@ -644,4 +651,43 @@ TEST_F(DragAndCopy, DragCarriesTheExportedFileAndCopyThePicture) {
     EXPECT_EQ(copied.pixel(2, 1), qRgba(10, 200, 30, 255));
 }
 
-}  // namespace kerbilo::testing::drag_copy_tests
+}  // namespace
+}  // namespace kerbilo::testing
+
+namespace kerbilo::testing {
+namespace {
+
+class Thumbnails : public Wired {};
+
+// The thumbnails are the table's rows that hold pictures, filtered alike; a click selects
+// the resource in every view.
+TEST_F(Thumbnails, PicturesOnlyFollowTheFilterAndSelectEverywhere) {
+    files.files["/prog/pictures.bin"] = ByteBuffer::fromText(
+        std::string(picturesFile().view()) + std::string("GIF8 not a picture\0;", 20));
+    dropAndWait("/prog/pictures.bin");
+    ASSERT_EQ(state().catalogue.size(), 4);
+    MainWindow& w = *window;
+    w.resize(900, 600);
+    w.showView(MainWindow::View::Thumbnails);
+    ASSERT_TRUE(w.thumbnails()->isVisible());
+    EXPECT_FALSE(w.tree()->isVisible());
+    EXPECT_EQ(w.thumbnailResources(), (std::vector<int>{1, 2, 3}))
+        << "the GIF-shaped junk is left out";
+    QTRY_VERIFY_WITH_TIMEOUT(w.thumbnails()->idle(), 5000);
+    EXPECT_EQ(w.thumbnails()->stateOf(0), ThumbnailView::State::Ready);
+
+    QTest::mouseClick(w.thumbnails()->viewport(), Qt::LeftButton, {},
+                      w.thumbnails()->itemRect(2).center());
+    EXPECT_EQ(resourceOfItem(state(), w.ui().selectedTreeItem()), 3);
+    EXPECT_EQ(w.pane()->data(), state().catalogue.data(3));
+    w.showView(MainWindow::View::Details);
+    EXPECT_EQ(w.tableModel()->resourceAt(w.table()->currentIndex().row()), 3);
+
+    w.showView(MainWindow::View::Thumbnails);
+    w.showFilter();
+    w.filterBox()->setText(">1000000");
+    EXPECT_TRUE(w.thumbnailResources().empty());
+}
+
+}  // namespace
+}  // namespace kerbilo::testing

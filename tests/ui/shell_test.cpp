@@ -188,6 +188,8 @@ TEST_F(Shell, MenusHoldTheirItemsInOrder) {
                               u("[查看]"),
                               u("资源树 Ctrl+1"),
                               u("详细列表 Ctrl+2"),
+                              u("缩略图 Ctrl+3"),
+                              u("缩略图大小 "),
                               "-",
                               u("显示字节 Ctrl+B"),
                               u("筛选 Ctrl+F"),

@@ -136,6 +136,7 @@ MainWindow::MainWindow(ShellCommands commands, RendererFactory renderers)
 
     buildTree(client);
     buildTable(client);
+    buildThumbnails(client);
     buildPane(client);
     buildStatusBar(client);
     buildMenus();
@@ -217,7 +218,10 @@ void MainWindow::buildTable(QWidget* client) {
     tableModel_->factsArrived = [this](int n) {
         if (n == currentResource()) showSelectionInfo();
     };
-    tableModel_->rowsChanged = [this] { filterTree(); };
+    tableModel_->rowsChanged = [this] {
+        filterTree();
+        if (thumbs_ && thumbs_->isVisible()) refillThumbnails();
+    };
 
     filterBox_ = new QLineEdit(client);
     filterBox_->setPlaceholderText(toQt(shell_text::filterHint()));
@@ -225,6 +229,59 @@ void MainWindow::buildTable(QWidget* client) {
     filterBox_->installEventFilter(this);  // Esc empties and hides it
     filterBox_->hide();
     connect(filterBox_, &QLineEdit::textChanged, this, [this] { applyFilter(); });
+}
+
+void MainWindow::buildThumbnails(QWidget* client) {
+    thumbs_ = new ThumbnailView(client);
+    thumbs_->setThumbnailSize(96);
+    thumbs_->hide();
+    thumbs_->currentChanged = [this](int item) {
+        if (item >= 0 && item < static_cast<int>(thumbResources_.size()))
+            selectResource(thumbResources_[static_cast<std::size_t>(item)]);
+    };
+    thumbs_->activated = [this](int) {
+        if (commands_.showSelected) commands_.showSelected();
+    };
+    thumbs_->contextMenuRequested = [this](int item, QPoint at) {
+        if (busy() || !commands_.treeRightButtonPressed) return;
+        if (item >= 0 && item < static_cast<int>(thumbResources_.size()))
+            selectResource(thumbResources_[static_cast<std::size_t>(item)]);
+        ui_->popUpAt = at;
+        commands_.treeRightButtonPressed([] {});
+        ui_->popUpAt.reset();
+        syncBusyLook();
+    };
+}
+
+void MainWindow::refillThumbnails() {
+    const Document* doc = commands_.document ? commands_.document() : nullptr;
+    std::vector<int> pictures;
+    if (doc && !busy()) {
+        for (int row = 0; row < tableModel_->rowCount(); ++row) {
+            const int n = tableModel_->resourceAt(row);
+            const ByteBuffer data = doc->catalogue.data(n);
+            if (recognisePicture({data.data(), data.size()}) != PictureFormat::None)
+                pictures.push_back(n);
+        }
+    }
+    if (pictures == thumbResources_ && thumbs_->count() == static_cast<int>(pictures.size()))
+        return;  // the same thumbnails: nothing to decode again
+    thumbResources_ = std::move(pictures);
+    thumbs_->setItems(
+        static_cast<int>(thumbResources_.size()),
+        [this](int item) {
+            const Document* d = commands_.document ? commands_.document() : nullptr;
+            const int n = thumbResources_[static_cast<std::size_t>(item)];
+            return d && n <= d->catalogue.size() ? d->catalogue.data(n) : ByteBuffer();
+        },
+        [this](int item) {
+            const Document* d = commands_.document ? commands_.document() : nullptr;
+            const int n = thumbResources_[static_cast<std::size_t>(item)];
+            return d && n <= d->catalogue.size() ? toQt(resourceLabel(d->catalogue, n)) : QString();
+        });
+    const auto at = std::find(thumbResources_.begin(), thumbResources_.end(), currentResource());
+    thumbs_->setCurrent(
+        at == thumbResources_.end() ? -1 : static_cast<int>(at - thumbResources_.begin()));
 }
 
 int MainWindow::currentResource() const {
@@ -269,16 +326,26 @@ void MainWindow::showView(View view) {
     for (const auto& [v, action] : viewItems_) action->setChecked(v == view);
     // The table's columns need room the tree's labels do not: the first time, half the
     // window goes to it.
-    if (view == View::Details && treeWidth_ == kTreeWidth) treeWidth_ = client_->width() / 2;
+    if (view != View::Tree && treeWidth_ == kTreeWidth) treeWidth_ = client_->width() / 2;
+    // Focus moving as views hide may make a view's first row current: that is no choice
+    // of the user's, and the selection stays.
+    const int selected = currentResource();
+    syncing_ = true;
     tree_->setVisible(view == View::Tree);
     table_->setVisible(view == View::Details);
+    thumbs_->setVisible(view == View::Thumbnails);
     layOut();
+    syncing_ = false;
+    if (currentResource() != selected) selectResource(selected);
     if (view == View::Details) {
         syncing_ = true;
-        const int row = tableModel_->rowOf(currentResource());
-        if (row >= 0) table_->selectRow(row);
+        const int row = tableModel_->rowOf(selected);
+        if (row >= 0) table_->setCurrentIndex(tableModel_->index(row, 0));
         syncing_ = false;
         table_->setFocus();
+    } else if (view == View::Thumbnails) {
+        refillThumbnails();
+        thumbs_->setFocus();
     } else {
         tree_->setFocus();
     }
@@ -481,6 +548,7 @@ void MainWindow::layOut() {
     if (box > 0) filterBox_->setGeometry(1, 3, tree, box - 2);
     tree_->setGeometry(1, 3 + box, tree, rows - box);
     if (table_) table_->setGeometry(1, 3 + box, tree, rows - box);
+    if (thumbs_) thumbs_->setGeometry(1, 3 + box, tree, rows - box);
     splitter_->setGeometry(1 + tree, 3, kSplitterWidth, rows);
     const int left = 1 + tree + kSplitterWidth;
     group_->setGeometry(left, 4, std::max(0, width - left - 1), std::max(0, rows - 1));
@@ -544,8 +612,14 @@ void MainWindow::connectCommands() {
         if (!syncing_ && table_->isVisible()) {
             syncing_ = true;
             const int row = tableModel_->rowOf(currentResource());
-            if (row >= 0) table_->selectRow(row);
+            if (row >= 0) table_->setCurrentIndex(tableModel_->index(row, 0));
             syncing_ = false;
+        }
+        if (thumbs_->isVisible()) {
+            const auto at =
+                std::find(thumbResources_.begin(), thumbResources_.end(), currentResource());
+            if (at != thumbResources_.end())
+                thumbs_->setCurrent(static_cast<int>(at - thumbResources_.begin()));
         }
         showSelectionInfo();
     });
@@ -705,7 +779,8 @@ void MainWindow::buildMenus() {
     auto* views = new QActionGroup(this);
     const std::tuple<View, Text, Qt::Key> viewItems[] = {
         {View::Tree, shell_text::treeViewItem(), Qt::Key_1},
-        {View::Details, shell_text::detailsViewItem(), Qt::Key_2}};
+        {View::Details, shell_text::detailsViewItem(), Qt::Key_2},
+        {View::Thumbnails, shell_text::thumbnailsViewItem(), Qt::Key_3}};
     for (const auto& [v, text, key] : viewItems) {
         QAction* item = viewMenu_->addAction(toQt(text));
         item->setCheckable(true);
@@ -714,6 +789,17 @@ void MainWindow::buildMenus() {
         item->setActionGroup(views);
         connect(item, &QAction::triggered, this, [this, v = v] { showView(v); });
         viewItems_[v] = item;
+    }
+    QMenu* sizes = viewMenu_->addMenu(toQt(shell_text::thumbnailSizeMenu()));
+    auto* sizeGroup = new QActionGroup(this);
+    for (const int pixels : {48, 64, 96, 128, 192, 256}) {
+        QAction* item =
+            sizes->addAction(QString::number(pixels) + toQt(shell_text::pixelsSuffix()));
+        item->setCheckable(true);
+        item->setChecked(pixels == 96);
+        item->setActionGroup(sizeGroup);
+        connect(item, &QAction::triggered, this,
+                [this, pixels] { thumbs_->setThumbnailSize(pixels); });
     }
     viewMenu_->addSeparator();
     bytesItem_ = viewMenu_->addAction(toQt(shell_text::bytesItem()));

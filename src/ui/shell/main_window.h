@@ -11,6 +11,7 @@
 #include "ui/services/qt/picture_widget.h"
 #include "ui/services/qt/qt_ui_services.h"
 #include "ui/services/qt/resource_table_model.h"
+#include "ui/services/qt/thumbnail_view.h"
 #include "ui/shell/shell_commands.h"
 
 class QGroupBox;
@@ -59,6 +60,9 @@ class MainWindow final : public QMainWindow {
     // For tests and screenshots.
     QTreeView* tree() const { return tree_; }
     QTableView* table() const { return table_; }
+    ThumbnailView* thumbnails() const { return thumbs_; }
+    // The resource of each thumbnail, in the order shown.
+    const std::vector<int>& thumbnailResources() const { return thumbResources_; }
     ResourceTableModel* tableModel() const { return tableModel_; }
     QLabel* selectionInfo() const { return selectionInfo_; }
     QLabel* zoomInfo() const { return zoomInfo_; }
@@ -71,7 +75,7 @@ class MainWindow final : public QMainWindow {
     void showFilter();
     void hideFilter();
     // Which view of what was found shows: the tree (the first) or the details table.
-    enum class View { Tree, Details };
+    enum class View { Tree, Details, Thumbnails };
     void showView(View view);
     View currentView() const { return view_; }
     PictureWidget* pane() const { return pane_; }
@@ -105,6 +109,9 @@ class MainWindow final : public QMainWindow {
     void applyFilter();
     void filterTree();
     void addPaneViewItems();
+    void buildThumbnails(QWidget* client);
+    // The thumbnails: the table's rows (its filter and order) that hold pictures.
+    void refillThumbnails();
     // What a drag of resource n out of a view carries: the file export all would write,
     // written into a folder of the window's own.
     QMimeData* dragDataFor(int n);
@@ -151,6 +158,8 @@ class MainWindow final : public QMainWindow {
     HexView* hex_ = nullptr;
     QAction* bytesItem_ = nullptr;
     QLineEdit* filterBox_ = nullptr;
+    ThumbnailView* thumbs_ = nullptr;
+    std::vector<int> thumbResources_;
     std::map<PaneView, QAction*> paneViewItems_;
     QLabel* zoomInfo_ = nullptr;
     std::unique_ptr<QTemporaryDir> dragFolder_;
