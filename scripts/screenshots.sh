@@ -50,3 +50,7 @@ else
     echo "no $PROGRAM (ctest -R Pe.Programs.Build builds it): its screenshot is left as it was"
 fi
 echo "wrote $OUT/main-window.png and $OUT/about-window.png"
+
+# The details and thumbnail views, taken by their end-to-end scenario.
+KERBILO_E2E_SHOT_DIR="$OUT" bash tests/e2e/real_work.sh "$KERBILO" views >/dev/null &&
+    echo "wrote $OUT/details-view.png and $OUT/thumbnails-view.png"

@@ -10,7 +10,7 @@ PACKAGES=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev clang-format
     qt6-base-dev qt6-translations-l10n libgl-dev
-    fonts-wqy-microhei xvfb xdotool x11-apps x11-utils openbox
+    fonts-wqy-microhei xvfb xdotool x11-apps x11-utils openbox xclip
     dpkg-dev file lintian desktop-file-utils
     gcc-mingw-w64-x86-64 gcc-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     icoutils python3-pefile imagemagick zip unzip

@@ -3,6 +3,7 @@
 
   x11_tool.py make-file OUT          a file with random bytes around two PNG pictures
   x11_tool.py picture OUT W H RRGGBB a PNG of one colour
+  x11_tool.py clear-file OUT         a file holding a fully transparent PNG among filler
   x11_tool.py png OUT.xwd OUT.png [X Y W H]   an xwd dump (24 or 32 bits) as PNG, cropped
   x11_tool.py red OUT.xwd X Y W H    how many pure-red pixels the rectangle holds
   x11_tool.py count OUT.xwd X Y W H RRGGBB   how many pixels of about that colour it holds
@@ -41,6 +42,14 @@ def make_file(out):
         f.write(b"MZ" + filler(4000) + red + filler(3000) + pretty + filler(2000))
 
 
+def clear_file(out):
+    rows = b"".join(b"\0" + bytes(4 * 64) for _ in range(64))
+    clear = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 64, 64, 8, 6, 0, 0, 0))
+             + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+    with open(out, "wb") as f:
+        f.write(b"lead" + clear + b"tail")
+
+
 def read_xwd(path):
     d = open(path, "rb").read()
     h = struct.unpack(">25I", d[:100])
@@ -69,6 +78,8 @@ def to_png(src, out, box):
 def main(argv):
     if argv[1] == "make-file":
         make_file(argv[2])
+    elif argv[1] == "clear-file":
+        clear_file(argv[2])
     elif argv[1] == "picture":
         colour = bytes.fromhex(argv[5])
         with open(argv[2], "wb") as f:

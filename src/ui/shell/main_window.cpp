@@ -191,6 +191,12 @@ void MainWindow::buildTable(QWidget* client) {
     table_->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     table_->horizontalHeader()->setStretchLastSection(true);
+    // Widths for what the columns hold (measuring a million rows would stall the window).
+    const QFontMetrics metrics(table_->font());
+    const int digit = metrics.horizontalAdvance(QLatin1Char('0'));
+    const int widths[kTableColumnCount] = {7, 7, 10, 10, 6, 11, 5, 8, 20};
+    for (int column = 0; column < kTableColumnCount; ++column)
+        table_->horizontalHeader()->resizeSection(column, widths[column] * digit + 12);
     table_->setSortingEnabled(true);
     table_->setContextMenuPolicy(Qt::CustomContextMenu);
     table_->setDragEnabled(true);
