@@ -54,8 +54,9 @@ class BackgroundInspector {
         int n;
         Inspection facts;
     };
-    // Adds work; asked again, a resource moves to the front. `urgent` work goes before all
-    // that was asked so far, the rest after it.
+    // Adds work. `urgent` work goes before all that was asked so far, the rest after it;
+    // a resource asked again goes to the front when urgent and is otherwise left where it
+    // is. Each is inspected once until forget().
     void ask(std::uint64_t generation, int n, InspectionInput input, bool urgent = true);
     // Forgets every request not started (a new file).
     void forget();
@@ -73,6 +74,8 @@ class BackgroundInspector {
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Job> jobs_;  // taken from the front
+    std::unordered_set<int> asked_;  // since forget(): in jobs_, running or done
+    std::unordered_set<int> done_n_;  // inspected since forget(): later copies are skipped
     std::vector<Result> done_;
     bool busy_ = false;
     bool stop_ = false;

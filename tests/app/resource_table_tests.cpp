@@ -79,7 +79,7 @@ TEST(ResourceTable, WorkerInspectsTheLatestAskedFirst) {
     const Document& doc = w.state;
     BackgroundInspector inspector;
     for (int n = 1; n <= 3; ++n) inspector.ask(7, n, inspectionInput(doc, n));
-    inspector.ask(7, 2, inspectionInput(doc, 2));  // asked again: no second answer
+    inspector.ask(7, 2, inspectionInput(doc, 2));  // asked again: to the front, answered once
     std::vector<BackgroundInspector::Result> got;
     for (int spins = 0; spins < 5000 && got.size() < 3; ++spins) {
         for (auto& r : inspector.take()) got.push_back(std::move(r));

@@ -401,6 +401,9 @@ void MainWindow::filterTree() {
     const Document* doc = commands_.document ? commands_.document() : nullptr;
     if (!doc) return;
     const ResourceFilter& filter = tableModel_->filter();
+    // Nothing hidden and nothing to hide: a million rows need not be looked at.
+    if (filter.empty() && !treeFiltered_) return;
+    treeFiltered_ = !filter.empty();
     const int count = ui_->treeItemCount();
     // Resources first; then a group shows when any of its resources does.
     std::vector<char> shown(static_cast<std::size_t>(count), 0);

@@ -158,6 +158,7 @@ class MainWindow final : public QMainWindow {
     HexView* hex_ = nullptr;
     QAction* bytesItem_ = nullptr;
     QLineEdit* filterBox_ = nullptr;
+    bool treeFiltered_ = false;  // some of the tree's rows may be hidden
     ThumbnailView* thumbs_ = nullptr;
     std::vector<int> thumbResources_;
     std::map<PaneView, QAction*> paneViewItems_;

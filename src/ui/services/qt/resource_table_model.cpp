@@ -1,5 +1,7 @@
 #include "ui/services/qt/resource_table_model.h"
 
+#include <algorithm>
+
 #include "ui/services/qt/qt_text.h"
 
 namespace kerbilo {
@@ -19,6 +21,7 @@ ResourceTableModel::ResourceTableModel(std::function<const Document*()> document
     : QAbstractTableModel(parent), document_(std::move(document)) {
     poll_.setInterval(kPollMs);
     connect(&poll_, &QTimer::timeout, this, [this] { collect(); });
+    connect(&feed_, &QTimer::timeout, this, [this] { feed(); });
     reload();
 }
 
@@ -34,18 +37,30 @@ void ResourceTableModel::reload() {
     facts_.assign(static_cast<std::size_t>(count) + 1, std::nullopt);
     asked_.assign(static_cast<std::size_t>(count) + 1, 0);
     resortPending_ = false;
+    feedFrom_ = 0;
+    feed_.stop();
     if (needsInspection(static_cast<TableColumn>(sortColumn_)) || filter_.wantsFacts()) askForAll();
     rebuildRows();
 }
 
 void ResourceTableModel::askForAll() {
-    bool missing = false;
-    for (int n = 1; n < static_cast<int>(facts_.size()); ++n)
-        if (!facts_[static_cast<std::size_t>(n)]) {
-            missing = true;
-            ask(n, false);
-        }
-    resortPending_ = resortPending_ || missing;
+    feedFrom_ = 1;
+    resortPending_ = true;
+    if (!feed_.isActive()) feed_.start(0);
+}
+
+void ResourceTableModel::feed() {
+    constexpr int kRowsATurn = 4000;
+    const int count = static_cast<int>(facts_.size()) - 1;
+    const int last = std::min(count, feedFrom_ + kRowsATurn - 1);
+    for (int n = feedFrom_; n <= last; ++n)
+        if (!facts_[static_cast<std::size_t>(n)]) ask(n, false);
+    feedFrom_ = last + 1;
+    if (feedFrom_ <= count) return;
+    feedFrom_ = 0;
+    feed_.stop();
+    // What is left is collecting: the rows are made again once all have come.
+    if (!poll_.isActive()) poll_.start();
 }
 
 void ResourceTableModel::rebuildRows() {
@@ -142,9 +157,11 @@ void ResourceTableModel::ask(int n, bool urgent) const {
     const Document* doc = document();
     if (!doc || n <= 0 || n > doc->catalogue.size() || n >= static_cast<int>(asked_.size())) return;
     auto& asked = asked_[static_cast<std::size_t>(n)];
-    // A row asked again while its answer is on the way moves up only when on screen.
-    if (asked && !urgent) return;
-    asked = 1;
+    // 1: asked with the rest, 2: asked for the screen. A row asked with the rest moves up
+    // once when it comes on screen; a row on screen is asked once however often it paints.
+    const char wanted = urgent ? 2 : 1;
+    if (asked >= wanted) return;
+    asked = wanted;
     inspector_.ask(generation_, n, inspectionInput(*doc, n), urgent);
     if (!poll_.isActive()) poll_.start();
 }
@@ -163,7 +180,7 @@ void ResourceTableModel::collect() {
                              index(row, static_cast<int>(TableColumn::Verdict)));
         if (factsArrived) factsArrived(n);
     }
-    if (!inspector_.idle()) return;
+    if (!inspector_.idle() || feedFrom_ != 0) return;
     poll_.stop();
     if (resortPending_) {
         resortPending_ = false;

@@ -43,7 +43,7 @@ class ResourceTableModel final : public QAbstractTableModel {
     QStringList mimeTypes() const override;
     QMimeData* mimeData(const QModelIndexList& indexes) const override;
     // Nothing asked is left to inspect.
-    bool idle() const { return inspector_.idle() && !resortPending_; }
+    bool idle() const { return inspector_.idle() && !resortPending_ && feedFrom_ == 0; }
     // Called when the facts of resource n have arrived.
     std::function<void(int n)> factsArrived;
 
@@ -61,6 +61,9 @@ class ResourceTableModel final : public QAbstractTableModel {
     // The rows again: sorted, then filtered.
     void rebuildRows();
     void askForAll();
+    // Asks for the next stretch of rows of askForAll, a few thousand a turn of the event
+    // loop: asking for a million at once would stall the window.
+    void feed();
 
     std::function<const Document*()> document_;
     std::vector<int> order_;  // row → resource
@@ -74,6 +77,8 @@ class ResourceTableModel final : public QAbstractTableModel {
     bool resortPending_ = false;  // sorted or filtered by facts not all known yet: again then
     ResourceFilter filter_;
     mutable QTimer poll_;
+    QTimer feed_;
+    int feedFrom_ = 0;  // the next resource askForAll has to ask for; 0: none
 };
 
 }  // namespace kerbilo
