@@ -684,6 +684,13 @@ TEST_F(Thumbnails, PicturesOnlyFollowTheFilterAndSelectEverywhere) {
     EXPECT_EQ(w.tableModel()->resourceAt(w.table()->currentIndex().row()), 3);
 
     w.showView(MainWindow::View::Thumbnails);
+    // A thumbnail dragged out carries its resource's file, as a row of the table does.
+    files.directories.insert(fromQt(w.dragFolder()));
+    std::unique_ptr<QMimeData> dragged(w.thumbnails()->dragData(1));
+    ASSERT_NE(dragged, nullptr);
+    EXPECT_EQ(files.files.at(fromQt(dragged->urls().front().toLocalFile())),
+              state().catalogue.data(2));
+
     w.showFilter();
     w.filterBox()->setText(">1000000");
     EXPECT_TRUE(w.thumbnailResources().empty());

@@ -245,6 +245,11 @@ void MainWindow::buildThumbnails(QWidget* client) {
         if (item >= 0 && item < static_cast<int>(thumbResources_.size()))
             selectResource(thumbResources_[static_cast<std::size_t>(item)]);
     };
+    thumbs_->dragData = [this](int item) -> QMimeData* {
+        return item >= 0 && item < static_cast<int>(thumbResources_.size())
+                   ? dragDataFor(thumbResources_[static_cast<std::size_t>(item)])
+                   : nullptr;
+    };
     thumbs_->activated = [this](int) {
         if (commands_.showSelected) commands_.showSelected();
     };

@@ -1,5 +1,13 @@
 #include "ui/services/qt/thumbnail_view.h"
 
+#include <QtWidgets/QApplication>
+
+#include <QtGui/QPixmap>
+
+#include <QtCore/QMimeData>
+
+#include <QtGui/QDrag>
+
 #ifdef __linux__
 #include <sys/resource.h>
 #include <unistd.h>
@@ -642,6 +650,26 @@ void ThumbnailView::mousePressEvent(QMouseEvent* event) {
         return QAbstractScrollArea::mousePressEvent(event);
     const int item = itemAt(event->position().toPoint());
     if (item >= 0) moveCurrent(item);
+    pressedItem_ = event->button() == Qt::LeftButton ? item : -1;
+    pressedAt_ = event->position().toPoint();
+    event->accept();
+}
+
+void ThumbnailView::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton) || pressedItem_ < 0 || !dragData ||
+        (event->position().toPoint() - pressedAt_).manhattanLength() <
+            QApplication::startDragDistance())
+        return QAbstractScrollArea::mouseMoveEvent(event);
+    const int item = std::exchange(pressedItem_, -1);
+    if (QMimeData* mime = dragData(item)) {
+        auto* drag = new QDrag(this);
+        drag->setMimeData(mime);
+        const QImage shown = thumbnailOf(item);
+        if (!shown.isNull())
+            drag->setPixmap(QPixmap::fromImage(
+                shown.scaled(64, 64, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        drag->exec(Qt::CopyAction);
+    }
     event->accept();
 }
 

@@ -32,6 +32,8 @@
 #include "picture/image.h"
 #include "runtime/byte_buffer.h"
 
+class QMimeData;
+
 namespace kerbilo {
 
 class ThumbnailWorkers;
@@ -78,6 +80,8 @@ class ThumbnailView final : public QAbstractScrollArea {
     // A right click (on `item`, or -1 between items), Shift+F10 or the Menu key (on the
     // current item); `globalPos` is where a menu should open.
     std::function<void(int item, QPoint globalPos)> contextMenuRequested;
+    // What dragging an item out of the view carries; null or unset: it is not dragged.
+    std::function<QMimeData*(int item)> dragData;
     // A double click or Enter on `item`.
     std::function<void(int item)> activated;
 
@@ -110,11 +114,14 @@ class ThumbnailView final : public QAbstractScrollArea {
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
   private:
+    QPoint pressedAt_;  // where the left button went down on an item, for a drag
+    int pressedItem_ = -1;
     struct Entry {
         QImage image;
         int size = 0;  // the thumbnail size it was made for
