@@ -213,8 +213,7 @@ BackgroundInspector::~BackgroundInspector() {
     worker_.join();
 }
 
-void BackgroundInspector::ask(std::uint64_t generation, int n, InspectionInput input,
-                              bool urgent) {
+void BackgroundInspector::ask(std::uint64_t generation, int n, InspectionInput input, bool urgent) {
     {
         std::lock_guard lock(mutex_);
         // No search of the queue: a hundred thousand rows asked at once must not take

@@ -73,8 +73,8 @@ class BackgroundInspector {
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<Job> jobs_;  // taken from the front
-    std::unordered_set<int> asked_;  // since forget(): in jobs_, running or done
+    std::deque<Job> jobs_;            // taken from the front
+    std::unordered_set<int> asked_;   // since forget(): in jobs_, running or done
     std::unordered_set<int> done_n_;  // inspected since forget(): later copies are skipped
     std::vector<Result> done_;
     bool busy_ = false;
