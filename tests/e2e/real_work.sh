@@ -125,6 +125,21 @@ pane)
     fi
     echo "PASS: zoom ($BEFORE, then $ZOOMED red), the first look, the bytes and the clipboard"
     ;;
+scroll)
+    # Thumbnails are made as they come into view: the red ones at the end only once the
+    # view has scrolled there.
+    $TOOL many-file "$WORK/many.bin" 400
+    start_kerbilo "$WORK/many.bin"
+    title_is "Kerbilo - $WORK/many.bin" || fail "many.bin did not open"
+    keys ctrl+3
+    sleep 1
+    [ "$(red_in 1 30 290 340)" -eq 0 ] || fail "red thumbnails before scrolling to them"
+    keys ctrl+End
+    RED=0
+    for _ in $(seq 30); do RED=$(red_in 1 30 290 340); [ "$RED" -gt 5000 ] && break; sleep 0.2; done
+    [ "$RED" -gt 5000 ] || fail "the red thumbnails did not appear at the end ($RED red)"
+    echo "PASS: the last thumbnails appeared once scrolled to ($RED red)"
+    ;;
 checkerboard)
     $TOOL clear-file "$WORK/clear.bin"
     start_kerbilo "$WORK/clear.bin"

@@ -4,6 +4,7 @@
   x11_tool.py make-file OUT          a file with random bytes around two PNG pictures
   x11_tool.py picture OUT W H RRGGBB a PNG of one colour
   x11_tool.py clear-file OUT         a file holding a fully transparent PNG among filler
+  x11_tool.py many-file OUT N        N green 40x40 pictures, then ten red ones
   x11_tool.py png OUT.xwd OUT.png [X Y W H]   an xwd dump (24 or 32 bits) as PNG, cropped
   x11_tool.py red OUT.xwd X Y W H    how many pure-red pixels the rectangle holds
   x11_tool.py count OUT.xwd X Y W H RRGGBB   how many pixels of about that colour it holds
@@ -50,6 +51,13 @@ def clear_file(out):
         f.write(b"lead" + clear + b"tail")
 
 
+def many_file(out, n):
+    green = png(40, 40, lambda x, y: (0, 160, 0))
+    red = png(40, 40, lambda x, y: (255, 0, 0))
+    with open(out, "wb") as f:
+        f.write(b"lead" + b"".join(green + b"--" for _ in range(n)) + b"".join(red + b"--" for _ in range(10)))
+
+
 def read_xwd(path):
     d = open(path, "rb").read()
     h = struct.unpack(">25I", d[:100])
@@ -78,6 +86,8 @@ def to_png(src, out, box):
 def main(argv):
     if argv[1] == "make-file":
         make_file(argv[2])
+    elif argv[1] == "many-file":
+        many_file(argv[2], int(argv[3]))
     elif argv[1] == "clear-file":
         clear_file(argv[2])
     elif argv[1] == "picture":
