@@ -151,6 +151,14 @@ bool openAndScan(ProgramState& state, const Text& path) {
         // Read again first: another window may have opened files since. A list that cannot
         // be stored is no reason to trouble the user.
         writeRecentFiles(state.files, withRecentFile(readRecentFiles(state.files), path));
+        if (!result.refusedKinds.empty()) {
+            Text names;
+            for (const Text& name : result.refusedKinds)
+                names += concatText({names.empty() ? "" : app_text::comma(), name});
+            state.ui.showMessage(
+                concatText({app_text::refusedKindsStart(), names, app_text::refusedKindsEnd()}),
+                MessageStyle::OkInformation, app_text::noticeTitle());
+        }
         if (!result.containerStops.empty())
             state.ui.showMessage(containerStopsText(result.containerStops),
                                  MessageStyle::OkInformation, app_text::noticeTitle());
@@ -274,6 +282,7 @@ std::optional<Text> exportIntoFolder(ProgramState& state, int n, const Text& fol
     if (!state.catalogue.contains(n)) return std::nullopt;
     const ResourceOrigin* origin = state.catalogue.origin(n);
     const Text suffix = origin ? origin->suffix : suffixOf(state, n);
+    if (!safeSuffix(suffix)) return std::nullopt;
     const Text path = concatText({folder, "/", resourceLabel(state.catalogue, n), ".", suffix});
     state.files.createDirectory(folder);  // usually there already: that failure is harmless
     if (!exportResourceTo(state.files, state.catalogue, n, path).written) return std::nullopt;

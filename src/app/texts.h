@@ -89,6 +89,9 @@ KERBILO_GBK_TEXT(cannotWriteKindsPrefix, "无法写出资源种类文件:")
 
 // The hex view's heading over the offsets of its rows.
 KERBILO_GBK_TEXT(offsetHeading, "偏移")
+KERBILO_GBK_TEXT(refusedKindsStart, "以下资源种类没有搜索:")
+KERBILO_GBK_TEXT(refusedKindsEnd,
+                 "。它们的文件后缀含有\"/\"、\"..\"或空字符,导出时会写到输出文件夹之外。")
 
 // The details view's columns, and its short verdicts.
 KERBILO_GBK_TEXT(columnNumber, "编号")

@@ -113,9 +113,24 @@ bool Session::ready(const std::string& fileUtf8) {
                 << env.reason(opened.error) << "\n";
         return false;
     }
-    if (opened.kindsScanned == 0)
+    for (const Text& name : opened.refusedKinds)
+        env.err << "kerbilo-cli: " << env.say("the kind") << " " << utf8(name) << " "
+                << env.say(
+                       "is not searched for: its suffix holds \"/\", \"..\" or NUL and would "
+                       "name a path outside the output folder")
+                << "\n";
+    if (opened.kindsScanned == 0) {
+        // Say what was looked for, in which encoding: a kinds file saved by another tool is
+        // the usual cause.
         env.err << "kerbilo-cli: " << env.say("no resource kinds could be read from") << " "
-                << files.kindsFileName() << env.say("; nothing is searched for") << "\n";
+                << files.kindsFileName() << " ("
+                << (opened.kindsEncoding == KindsEncoding::Utf8 ? "UTF-8" : "GBK") << ", "
+                << env.say("looked for the keys") << " 资源种类数, 1, 1_head, 1_tail "
+                << env.say("in the section") << " [Config])" << env.say("; nothing is searched for")
+                << "\n";
+        // With the structure scan on, something was searched for all the same.
+        if (!options_.structureScan) return false;
+    }
     for (const ContainerStop& stop : opened.containerStops) {
         env.err << "kerbilo-cli: " << fileUtf8 << ": " << utf8(stop.source) << ": ";
         if (stop.why == ContainerStop::Why::Depth)

@@ -27,6 +27,12 @@ constexpr Phrase kPhrases[] = {
     {"is a folder; give -r to read the files in it", "是文件夹;要读取其中的文件请加 -r"},
     {"no resource kinds could be read from", "无法读取任何资源种类:"},
     {"; nothing is searched for", ";不搜索任何资源"},
+    {"looked for the keys", "查找的键为"},
+    {"in the section", "所在节"},
+    {"the kind", "资源种类"},
+    {"is not searched for: its suffix holds \"/\", \"..\" or NUL and would name a path "
+     "outside the output folder",
+     "不搜索:它的文件后缀含有\"/\"、\"..\"或空字符,会写到输出文件夹之外"},
     {"the file has no resource", "文件中没有资源"},
     {"resource", "资源"},
     {"would grow the file; give --yes to allow it", "会使文件变大;要允许请加 --yes"},

@@ -2,6 +2,7 @@
 
 #include "config/texts.h"
 #include "runtime/byte_ops.h"
+#include "runtime/gbk.h"
 #include "runtime/ini.h"
 
 #include <algorithm>
@@ -74,6 +75,49 @@ void ensureKindsFile(FileServices& files) {
     const Text path = kindsFilePath(files);
     if (files.pathExists(path)) return;
     files.writeWholeFile(path, defaultKindsFileContent());  // a failure is not reported
+}
+
+namespace {
+
+// Valid UTF-8 holding at least one character past ASCII: GBK text almost never is (its
+// lead bytes are followed by bytes that no UTF-8 sequence continues with).
+bool looksLikeUtf8(std::string_view t) {
+    bool wide = false;
+    for (std::size_t i = 0; i < t.size();) {
+        const auto c = static_cast<unsigned char>(t[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        const int more = c >= 0xF0 && c <= 0xF4   ? 3
+                         : c >= 0xE0 && c <= 0xEF ? 2
+                         : c >= 0xC2 && c <= 0xDF ? 1
+                                                  : -1;
+        if (more < 0 || i + static_cast<std::size_t>(more) >= t.size()) return false;
+        for (int k = 1; k <= more; ++k)
+            if ((static_cast<unsigned char>(t[i + static_cast<std::size_t>(k)]) & 0xC0) != 0x80)
+                return false;
+        wide = true;
+        i += static_cast<std::size_t>(more) + 1;
+    }
+    return wide;
+}
+
+}  // namespace
+
+bool safeSuffix(std::string_view suffix) {
+    return suffix.find('/') == std::string_view::npos &&
+           suffix.find('\0') == std::string_view::npos && suffix != "..";
+}
+
+KindsFile::KindsFile(std::optional<ByteBuffer> content) : content_(std::move(content)) {
+    if (!content_) return;
+    std::string_view text = content_->view();
+    const bool mark = text.starts_with("\xEF\xBB\xBF");
+    if (mark) text.remove_prefix(3);
+    if (!mark && !looksLikeUtf8(text)) return;
+    encoding_ = KindsEncoding::Utf8;
+    content_ = ByteBuffer::fromText(utf8ToGbk(text));
 }
 
 KindsFile KindsFile::read(FileServices& files) {

@@ -27,13 +27,22 @@ const ByteBuffer& defaultKindsFileContent();
 // Writes the default kinds file when nothing at all exists at its path.
 void ensureKindsFile(FileServices& files);
 
+// How a kinds file was written: GBK, as the program writes it, or UTF-8, as a Linux editor
+// saves it (with or without a byte-order mark). Either is read alike.
+enum class KindsEncoding { Gbk, Utf8 };
+
+// Whether a kind's suffix can name a file inside the output folder: a suffix holding "/",
+// a NUL, or ".." as a whole would make a path that leaves it. Kinds files come from anywhere.
+bool safeSuffix(std::string_view suffix);
+
 // resource.config as one operation reads it: once. A file that cannot be read answers as
-// an empty one does.
+// an empty one does. A file saved as UTF-8 is read as its GBK equivalent.
 class KindsFile {
   public:
     static KindsFile read(FileServices& files);
-    explicit KindsFile(std::optional<ByteBuffer> content = std::nullopt)
-        : content_(std::move(content)) {}
+    explicit KindsFile(std::optional<ByteBuffer> content = std::nullopt);
+
+    KindsEncoding encoding() const { return encoding_; }
 
     // "资源种类数" as written; 0 when absent or not a number.
     int count() const;
@@ -60,6 +69,7 @@ class KindsFile {
     Text lookup(std::string_view key, std::string_view defaultValue) const;
 
     std::optional<ByteBuffer> content_;
+    KindsEncoding encoding_ = KindsEncoding::Gbk;
 };
 
 // Sets "结构扫描" in the kinds file to "是" or "否", every other line kept as it is.

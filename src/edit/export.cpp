@@ -112,6 +112,13 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         const FileError folderFailure = made ? FileError{} : files.lastFailure();
         const Text label = resourceLabel(catalogue, n);
         Text path = concatText({folder, "/", label, ".", suffix});
+        // The kinds file may have changed since the scan: a suffix that leaves the folder
+        // never becomes a path.
+        if (!safeSuffix(suffix)) {
+            report.failures.push_back({path, FileError{kUnsafeSuffix, 0, {}}, {}});
+            if (options.written) options.written(n);
+            continue;
+        }
         // A program's picture may lie where a signature found one of the same suffix (a PNG
         // kept whole): it gets a name of its own rather than overwrite that file.
         if (structures) {

@@ -67,6 +67,10 @@ Words wordsFor(int code) {
         case ETXTBSY:
         case EAGAIN:
             return {"文件正被占用", "the file is in use"};
+        case kUnsafeSuffix:
+            return {
+                "资源种类的文件后缀含有\"/\"、\"..\"或空字符,会写到输出文件夹之外",
+                "the kind's suffix holds \"/\", \"..\" or NUL and would leave the output folder"};
         case kLineBreakInName:
             return {"名称中含有回车或换行符,设置文件无法保存它",
                     "the name holds a line break, which no settings line can hold"};

@@ -18,6 +18,7 @@ constexpr int kNoReader = -3;          // writing to a FIFO that nobody reads
 constexpr int kNoCopy = -4;            // the old content could not be kept aside first
 constexpr int kLargerThanMemory = -5;  // a whole file that the memory left cannot hold
 constexpr int kLineBreakInName = -6;   // a settings line cannot hold a CR or LF
+constexpr int kUnsafeSuffix = -7;      // a kind's suffix would name a path outside the folder
 
 struct FileError {
     int code = 0;        // an errno value or one of the reasons above; 0: no failure

@@ -77,6 +77,11 @@ OpenResult openFile(Services& services, Document& doc, const Text& path, const O
     // No kind above the highest one named in the file can have a name: a count of a
     // billion with three kinds defined scans three.
     const std::int64_t kinds = std::min<std::int64_t>(result.kindCount, kindsFile.highestNamed());
+    result.kindsEncoding = kindsFile.encoding();
+    for (std::int64_t k = 1; k <= kinds; ++k)
+        if (const Text name = kindsFile.name(static_cast<int>(k));
+            !name.empty() && !safeSuffix(kindsFile.suffix(name)))
+            result.refusedKinds.push_back(name);
     const double scanShare = 1 - kReadShare;
     if (options.oneSweep) {
         result.kindsScanned = scanKindsInOneSweep(

@@ -16,6 +16,10 @@ struct OpenResult {
     FileError error;       // why the file could not be read
     int kindCount = 0;     // "资源种类数" as read
     int kindsScanned = 0;  // kinds with a name, a head and a tail
+    // Kinds not searched for because their suffix would name a path outside the output
+    // folder ("/", "..", NUL): their names.
+    std::vector<Text> refusedKinds;
+    KindsEncoding kindsEncoding = KindsEncoding::Gbk;
     // With the structure scan: the parts of compressed data a limit or damage stopped.
     std::vector<ContainerStop> containerStops;
 };

@@ -141,6 +141,9 @@ std::optional<KindToScan> readKindToScan(const KindsFile& kindsFile, Progress& p
     KindToScan kind;
     kind.name = kindsFile.name(k);
     if (kind.name.empty()) return std::nullopt;
+    // A suffix that would lead an export out of its folder: the kind is refused (open says
+    // which).
+    if (!safeSuffix(kindsFile.suffix(kind.name))) return std::nullopt;
     const auto field = [&](KindField f) {
         return decodeHexText(kindsFile.field(kind.name, f), progress);
     };

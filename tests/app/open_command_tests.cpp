@@ -259,3 +259,22 @@ TEST(Open, OpenedFilesBecomeRecent) {
 }
 
 }  // namespace kerbilo::testing::recent_file_tests
+
+namespace kerbilo::testing::refused_kind_tests {
+
+// A kind whose suffix would lead an export out of its folder is not searched for, and the
+// window says which; the other kinds are.
+TEST(Open, KindWithAnUnsafeSuffixIsRefusedByName) {
+    ScanWorld w;
+    w.setKinds(ByteBuffer::fromText(
+        utf8ToGbk("[Config]\r\n资源种类数=2\r\n1=坏\r\n坏_head=89504E47\r\n坏_tail=AE426082\r\n"
+                  "坏文件后缀=png/../../escaped\r\n2=PNG\r\nPNG_head=89504E47\r\n"
+                  "PNG_tail=AE426082\r\n")));
+    ASSERT_TRUE(w.open(join({filler(3), png(filler(4))})));
+    ASSERT_EQ(w.state.catalogue.size(), 1);
+    EXPECT_EQ(w.state.catalogue.kindNameOf(1), "PNG");
+    ASSERT_EQ(w.ui.messages.size(), 1u);
+    EXPECT_NE(w.ui.messages[0].text.find(utf8ToGbk("以下资源种类没有搜索:坏")), Text::npos);
+}
+
+}  // namespace kerbilo::testing::refused_kind_tests

@@ -2,6 +2,7 @@
 #include "config/config_files.h"
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
+#include "test_data.h"
 
 namespace kerbilo::testing {
 namespace {
@@ -35,7 +36,7 @@ TEST_F(List, PlainOutputIsExact) {
 
 // Every option's value may follow "=": both spellings give the same output.
 TEST_F(List, ValuesAfterAnEqualsSignMeanTheSame) {
-    write("kinds.ini", read("resource.config"));
+    write("kinds.ini", defaultKindsFileContent());
     ASSERT_EQ(
         run({"inspect", path("sample.bin"), "--ends", "format", "--config", path("kinds.ini")}), 0)
         << err;
@@ -83,13 +84,15 @@ TEST_F(List, ConfigOptionIsReadNotWrittenAndNamesAreUtf8) {
     EXPECT_NE(out.find("\"kind\":\"图片\""), std::string::npos);
 }
 
-TEST_F(List, NoKindsIsSaidOnStderrAndStillSucceeds) {
+// No kind at all is an error of the kinds file: said with its encoding and the keys looked
+// for, and the command fails.
+TEST_F(List, NoKindsIsSaidWithTheEncodingAndFails) {
     write("none.ini", std::string("[Config]\r\n"));
-    ASSERT_EQ(run({"list", path("sample.bin"), "--config", path("none.ini")}), 0);
-    EXPECT_EQ(out, "number\tkind\tlabel\toffset\tlength\n");
-    EXPECT_NE(err.find("no resource kinds could be read from " + path("none.ini")),
+    ASSERT_EQ(run({"list", path("sample.bin"), "--config", path("none.ini")}), 1);
+    EXPECT_NE(err.find("no resource kinds could be read from " + path("none.ini") + " (GBK, "),
               std::string::npos)
         << err;
+    EXPECT_NE(err.find("资源种类数, 1, 1_head, 1_tail"), std::string::npos) << err;
 }
 
 TEST_F(List, EmptyFileListsOnlyTheHeader) {
@@ -143,5 +146,40 @@ TEST_F(List, HelpExplainsEveryOption) {
         EXPECT_NE(out.find(word), std::string::npos) << word;
 }
 
+// The same kinds saved as UTF-8 (with and without the mark editors put first) find exactly
+// what the GBK file finds, names shown alike.
+TEST_F(List, KindsSavedAsUtf8FindWhatGbkFinds) {
+    write("gbk.config", recommendedKinds());
+    const std::string utf8 = gbkToUtf8(recommendedKinds().view());
+    write("utf8.config", utf8);
+    write("bom.config", "\xEF\xBB\xBF" + utf8);
+    ASSERT_EQ(run({"list", path("sample.bin"), "--config", path("gbk.config")}), 0) << err;
+    const std::string want = out;
+    for (const char* name : {"utf8.config", "bom.config"}) {
+        ASSERT_EQ(run({"list", path("sample.bin"), "--config", path(name)}), 0) << name << err;
+        EXPECT_EQ(out, want) << name;
+    }
+}
+
+// A suffix that would lead an export out of its folder refuses its kind, by name; the
+// other kinds are searched as ever, and nothing is written outside the folder.
+TEST_F(List, KindWithASuffixLeavingTheFolderIsRefused) {
+    for (const std::string& suffix :
+         {std::string("png/../../../escaped"), std::string(".."), std::string("p\0ng", 4)}) {
+        write("unsafe.ini",
+              utf8ToGbk("[Config]\r\n资源种类数=2\r\n1=BAD\r\nBAD_head=89504E47\r\n"
+                        "BAD_tail=AE426082\r\nBAD文件后缀=") +
+                  suffix + utf8ToGbk("\r\n2=PNG\r\nPNG_head=89504E47\r\nPNG_tail=AE426082\r\n"));
+        ASSERT_EQ(run({"export", path("sample.bin"), "--out", path("out"), "--config",
+                       path("unsafe.ini")}),
+                  0)
+            << err;
+        EXPECT_NE(err.find("the kind BAD is not searched for"), std::string::npos) << err;
+        EXPECT_FALSE(exists("escaped"));
+        EXPECT_FALSE(exists("../escaped"));
+    }
+}
+
 }  // namespace
+
 }  // namespace kerbilo::testing

@@ -276,3 +276,60 @@ TEST(WindowSettings, RecentFilesLatestFirstOnceAndAtMostTen) {
 }
 
 }  // namespace kerbilo::testing::window_settings_tests
+
+namespace kerbilo::testing::kinds_encoding_tests {
+
+// The default kinds as GBK, as UTF-8 and as UTF-8 with a byte-order mark answer alike.
+TEST(KindsEncoding, Utf8IsReadAsItsGbk) {
+    const ByteBuffer gbk = defaultKindsFileContent();
+    const std::string utf8 = gbkToUtf8(gbk.view());
+    const struct {
+        const char* name;
+        ByteBuffer content;
+        KindsEncoding encoding;
+    } cases[] = {
+        {"gbk", gbk, KindsEncoding::Gbk},
+        {"utf-8", ByteBuffer::fromText(utf8), KindsEncoding::Utf8},
+        {"utf-8 with a mark", ByteBuffer::fromText("\xEF\xBB\xBF" + utf8), KindsEncoding::Utf8},
+    };
+    for (const auto& c : cases) {
+        const KindsFile kinds(c.content);
+        EXPECT_EQ(kinds.encoding(), c.encoding) << c.name;
+        EXPECT_EQ(kinds.count(), 3) << c.name;
+        EXPECT_EQ(kinds.highestNamed(), 3) << c.name;
+        EXPECT_EQ(kinds.name(2), "JPG") << c.name;
+        EXPECT_EQ(kinds.field("PNG", KindField::HeadFill), "89") << c.name;
+        EXPECT_EQ(kinds.suffix("GIF"), "png") << c.name;
+    }
+    // A Chinese kind name comes out as the GBK the program keeps inside.
+    const KindsFile chinese(ByteBuffer::fromText("[Config]\r\n资源种类数=1\r\n1=图标\r\n"));
+    EXPECT_EQ(chinese.encoding(), KindsEncoding::Utf8);
+    EXPECT_EQ(chinese.name(1), utf8ToGbk("图标"));
+    // GBK text is not taken for UTF-8, nor is plain ASCII converted.
+    EXPECT_EQ(KindsFile(ByteBuffer::fromText(utf8ToGbk("[Config]\r\n1=图标\r\n"))).encoding(),
+              KindsEncoding::Gbk);
+    EXPECT_EQ(KindsFile(ByteBuffer::fromText("[Config]\r\n1=PNG\r\n")).encoding(),
+              KindsEncoding::Gbk);
+}
+
+TEST(KindsEncoding, SuffixesThatLeaveTheFolderAreUnsafe) {
+    const struct {
+        std::string suffix;
+        bool safe;
+    } cases[] = {
+        {"png", true},
+        {"", true},
+        {"tar.gz", true},
+        {".", true},
+        {"..", false},
+        {"a/b", false},
+        {"/etc", false},
+        {"png/../../x", false},
+        {"...", true},
+        {"..png", true},
+        {std::string("p\0g", 3), false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(safeSuffix(c.suffix), c.safe) << c.suffix;
+}
+
+}  // namespace kerbilo::testing::kinds_encoding_tests
