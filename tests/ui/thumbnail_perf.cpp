@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "../picture/test_images.h"
+#include "perf_meters.h"
 #include "ui/services/qt/thumbnail_view.h"
 
 namespace {
@@ -69,47 +70,6 @@ std::vector<ByteBuffer> pictures() {
     return all;
 }
 
-double residentMib(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::atof(line.c_str() + std::strlen(field)) / 1024;
-    return 0;
-}
-
-// The longest time between two ticks of a 1 ms timer in each phase, and the most the cache
-// held at any tick.
-class Meter {
-  public:
-    explicit Meter(const ThumbnailView& view) : view_(view) {
-        timer_.setTimerType(Qt::PreciseTimer);
-        timer_.setInterval(1);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
-    }
-    void start() {
-        longestGap = 0;
-        sinceTick_.start();
-        timer_.start();
-    }
-    void stop() {
-        tick();
-        timer_.stop();
-    }
-    double longestGap = 0;
-    std::size_t peakBytes = 0;
-
-  private:
-    void tick() {
-        longestGap = std::max(longestGap, static_cast<double>(sinceTick_.nsecsElapsed()) / 1e6);
-        sinceTick_.start();
-        peakBytes = std::max(peakBytes, view_.cachedBytes());
-    }
-
-    const ThumbnailView& view_;
-    QTimer timer_;
-    QElapsedTimer sinceTick_;
-};
-
 // Runs the event loop until the view has nothing left to decode; the milliseconds it took.
 double untilIdle(const ThumbnailView& view) {
     QElapsedTimer clock;
@@ -137,7 +97,8 @@ int main(int argc, char** argv) {
     view.resize(1024, 768);
     view.setThumbnailSize(size);
     view.show();
-    Meter meter(view);
+    std::size_t peakBytes = 0;  // the most the cache held at any tick
+    testing::GapMeter meter(1, [&] { peakBytes = std::max(peakBytes, view.cachedBytes()); });
     QElapsedTimer clock;
 
     // ---- the first screen ---------------------------------------------------------------
@@ -154,14 +115,14 @@ int main(int argc, char** argv) {
     report("set_items_ms", setMs, "ms");
     report("first_screen_ms", firstScreenMs, "ms");
     report("first_screen_decoded", view.decodedCount(), "pictures");
-    report("first_screen_longest_gap_ms", meter.longestGap, "ms");
+    report("first_screen_longest_gap_ms", meter.longest(), "ms");
 
     // ---- the floor: the same timer with nothing to do, on a machine others share -------
     meter.start();
     clock.start();
     while (clock.elapsed() < 1000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     meter.stop();
-    report("quiet_longest_gap_ms", meter.longestGap, "ms");
+    report("quiet_longest_gap_ms", meter.longest(), "ms");
 
     // ---- painting a full screen of thumbnails -----------------------------------------
     constexpr int kRepaints = 50;
@@ -186,7 +147,7 @@ int main(int argc, char** argv) {
     meter.stop();
     report("flick_ms", flickMs, "ms");
     report("flick_settle_ms", settleMs, "ms");
-    report("flick_longest_gap_ms", meter.longestGap, "ms");
+    report("flick_longest_gap_ms", meter.longest(), "ms");
     report("flick_decoded", view.decodedCount(), "pictures");
 
     // ---- a slow scroll back up: a row every 16 ms, every thumbnail wanted ---------------
@@ -206,7 +167,7 @@ int main(int argc, char** argv) {
     untilIdle(view);
     meter.stop();
     report("scroll_rows", steps, "rows");
-    report("scroll_longest_gap_ms", meter.longestGap, "ms");
+    report("scroll_longest_gap_ms", meter.longest(), "ms");
     report("scroll_decoded", view.decodedCount(), "pictures");
 
     // ---- jumps: the bar dragged to 40 places at random ----------------------------------
@@ -223,12 +184,12 @@ int main(int argc, char** argv) {
     meter.stop();
     report("jump_screen_ready_mean_ms", allJumps / kJumps, "ms");
     report("jump_screen_ready_max_ms", worstJump, "ms");
-    report("jump_longest_gap_ms", meter.longestGap, "ms");
+    report("jump_longest_gap_ms", meter.longest(), "ms");
 
     // ---- what is kept ------------------------------------------------------------------
-    report("cache_peak_mib", static_cast<double>(meter.peakBytes) / (1 << 20), "MiB");
+    report("cache_peak_mib", static_cast<double>(peakBytes) / (1 << 20), "MiB");
     report("cache_budget_mib", static_cast<double>(view.cacheBudget()) / (1 << 20), "MiB");
     report("decoded_total", view.decodedCount(), "pictures");
-    report("resident_peak_mib", residentMib("VmHWM:"), "MiB");
+    report("resident_peak_mib", testing::residentMib("VmHWM:"), "MiB");
     return 0;
 }

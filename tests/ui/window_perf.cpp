@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "../picture/test_images.h"
+#include "perf_meters.h"
 #include "picture/picture_pane.h"
 #include "runtime/file_services.h"
 #include "runtime/gbk.h"
@@ -140,44 +141,6 @@ std::vector<std::uint8_t> hugeScreenGif() {
     return testing::makeGif(8192, 8192, {makePixel(255, 0, 0), makePixel(0, 0, 255)}, {a, b});
 }
 
-double residentMib(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0) return std::atof(line.c_str() + std::strlen(field)) / 1024;
-    return 0;
-}
-
-// The longest time between two ticks of a 10 ms timer while it runs.
-class GapMeter {
-  public:
-    GapMeter() {
-        timer_.setInterval(10);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
-    }
-    void start() {
-        longest_ = 0;
-        sinceTick_.start();
-        timer_.start();
-    }
-    // The time since the last tick counts too: work that blocked to the end is a gap.
-    double stop() {
-        tick();
-        timer_.stop();
-        return longest_;
-    }
-
-  private:
-    void tick() {
-        longest_ = std::max(longest_, static_cast<double>(sinceTick_.nsecsElapsed()) / 1e6);
-        sinceTick_.start();
-    }
-
-    QTimer timer_;
-    QElapsedTimer sinceTick_;
-    double longest_ = 0;
-};
-
 // Counts the pane's paint events, and those that paint a picture whose decode is over.
 class PaintCounter final : public QObject {
   public:
@@ -275,7 +238,7 @@ int main(int argc, char** argv) {
     window.show();
     window.created();
     PaintCounter counter(window.pane());
-    GapMeter gaps;
+    testing::GapMeter gaps;
     runFor(300);
 
     evict(scanFile);
@@ -398,13 +361,13 @@ int main(int argc, char** argv) {
     const ByteBuffer huge = testing::toBuffer(hugeScreenGif());
     window.ui().setPictureData(Pane::Main, {});
     runFor(300);
-    const double residentBefore = residentMib("VmRSS:");
+    const double residentBefore = testing::residentMib("VmRSS:");
     std::ofstream("/proc/self/clear_refs") << "5";  // peak resident size starts from now
     gaps.start();
     const double hugeSelectMs = selectAndWait(window, counter, huge);
     gaps.stop();
     const double hugePeriod = framePeriod(counter, 1500);
-    const double extraMib = residentMib("VmHWM:") - residentBefore;
+    const double extraMib = testing::residentMib("VmHWM:") - residentBefore;
     report("huge_screen_gif_bytes", static_cast<double>(huge.size()), "bytes", -1);
     report("huge_screen_gif_select_ms", hugeSelectMs, "ms", 50);
     report("huge_screen_gif_extra_mib", extraMib, "MiB", 64);
