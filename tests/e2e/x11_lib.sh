@@ -273,9 +273,18 @@ choose_in_dialog() {
 }
 
 # Replaces the first resource with the file $1 through the right-click menu.
+# Under load a pop-up may close before it takes the Down key (nothing is chosen then), so
+# the menu is tried again once when no dialog follows it.
 replace_first_with() {
-    edit_item_on_first_resource 1
-    choose_in_dialog "打开" "$1"
+    local attempt
+    for attempt in 1 2; do
+        edit_item_on_first_resource 1
+        if wait_window "打开" 50 >/dev/null; then
+            choose_in_dialog "打开" "$1"
+            return 0
+        fi
+    done
+    fail "no dialog '打开' after 替换资源 (shown: $(windows | tr '\n' ';'))"
 }
 
 # 文件 > 退出, clicked as a user would.
