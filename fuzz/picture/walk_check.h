@@ -25,15 +25,17 @@ inline bool sameFindings(const PictureWalk& a, const PictureWalk& b) {
 inline void checkWalk(Walker walk, Bytes data, bool endIsLastByte) {
     const PictureWalk w = walk(data);
     require(w.extent >= 0 && static_cast<std::uint64_t>(w.extent) <= data.size());
-    require(w.problem != nullptr);
+    require(w.end != WalkEnd::Ended || w.reason == Reason::None || w.reason == Reason::NoTrailer);
     if (w.end != WalkEnd::Ended) return;
     require(w.extent > 0);
     const auto extent = static_cast<std::size_t>(w.extent);
     // The walk depends on nothing past the end it finds.
     require(sameFindings(walk(data.first(extent)), w));
     const PictureWalk shorter = walk(data.first(extent - 1));
+    // A GIF cut after a whole block is one without its trailer, ending there.
     if (endIsLastByte)
-        require(shorter.end != WalkEnd::Ended);
+        require(shorter.end != WalkEnd::Ended ||
+                (shorter.reason == Reason::NoTrailer && shorter.extent < w.extent));
     else
         require(shorter.end != WalkEnd::Ended || shorter.extent < w.extent);
 }

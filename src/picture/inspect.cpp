@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "picture/decoders.h"
+#include "picture/pixel_check.h"
 #include "picture/walk.h"
 
 namespace kerbilo {
@@ -11,7 +12,10 @@ Inspection inspectResource(Bytes fromResourceStart, std::int64_t resourceLength,
                            const DecodeLimits& limits, bool decode) noexcept {
     Inspection result;
     result.format = recognisePicture(resourceData);
-    if (result.format == PictureFormat::None) return result;
+    if (result.format == PictureFormat::None) {
+        result.reason = Reason::NotRecognised;
+        return result;
+    }
 
     const Decoded image =
         decode ? decodePicture(resourceData, limits) : Decoded(DecodeFailure::None);
@@ -20,35 +24,54 @@ Inspection inspectResource(Bytes fromResourceStart, std::int64_t resourceLength,
     const std::int64_t length = std::clamp<std::int64_t>(resourceLength, 0, available);
 
     const PictureWalk walk = walkPicture(result.format, fromResourceStart);
-    result.width = walk.width;
-    result.height = walk.height;
-    result.frames = walk.frames;
-    result.bitsPerPixel = walk.bitsPerPixel;
-    // A walk that stopped before the header still leaves the decoder's answer.
-    if (result.width == 0 && image) {
-        result.width = image->width;
-        result.height = image->height;
-    }
-    result.problem = walk.problem;
+    result.reason = walk.reason;
+    result.reasonItem = walk.reasonItem;
 
     switch (walk.end) {
-        case WalkEnd::Ended:
+        case WalkEnd::Ended: {
             result.extent = walk.extent;
-            result.verdict = walk.extent == length  ? Verdict::Complete
-                             : walk.extent > length ? Verdict::CutShort
-                                                    : Verdict::TrailingBytes;
+            const picture_detail::PixelCheck pixels = picture_detail::checkPixelData(
+                result.format, fromResourceStart.first(static_cast<std::size_t>(walk.extent)));
+            if (pixels.reason != Reason::None && pixels.reason != Reason::PixelsUnchecked) {
+                result.verdict = Verdict::Damaged;
+                result.reason = pixels.reason;
+                result.reasonItem = pixels.item;
+                break;
+            }
+            if (walk.extent == length) {
+                result.verdict = Verdict::Complete;
+                if (pixels.reason == Reason::PixelsUnchecked) result.reason = pixels.reason;
+            } else if (walk.extent > length) {
+                result.verdict = Verdict::CutShort;
+                result.reason = Reason::FormatGoesOn;
+                result.reasonItem = walk.extent - length;
+            } else {
+                result.verdict = Verdict::TrailingBytes;
+                result.reason = Reason::BytesAfterEnd;
+                result.reasonItem = length - walk.extent;
+            }
             break;
+        }
         case WalkEnd::RanOut:
-            // Past the resource's end there was more file, and the format wanted more
-            // still; with no file after the resource, the file itself is truncated.
-            result.verdict = available > length ? Verdict::CutShort : Verdict::Damaged;
-            break;
         case WalkEnd::Broken:
             result.verdict = Verdict::Damaged;
             break;
         case WalkEnd::NoWalker:
             result.verdict = Verdict::Unchecked;
+            result.reason = Reason::NoEndOfItsOwn;
             break;
+    }
+    // What a header that is not sound says is noise ("GIF87a" followed by anything gives
+    // a screen of 18176x17993); only the decoder's own image is then worth reporting.
+    if (walk.headerSound || walk.end == WalkEnd::NoWalker) {
+        result.width = walk.width;
+        result.height = walk.height;
+        result.frames = walk.frames;
+        result.bitsPerPixel = walk.bitsPerPixel;
+    } else if (image) {
+        result.width = image->width;
+        result.height = image->height;
+        result.frames = 1;
     }
     return result;
 }

@@ -10,14 +10,16 @@
 
 #include "picture/image.h"
 #include "picture/picture_format.h"
+#include "picture/reason.h"
 
 namespace kerbilo {
 
 enum class Verdict {
-    Complete,       // the format ends exactly where the resource ends
-    CutShort,       // the format goes on past the resource's end
-    TrailingBytes,  // the format ends before the resource does
-    Damaged,        // the structure does not walk, or the file ends inside it
+    Complete,       // the format ends exactly where the resource ends, and its pixels decode
+    CutShort,       // a whole, decoding picture goes on past the resource's end
+    TrailingBytes,  // a whole, decoding picture ends before the resource does
+    Damaged,        // the structure does not walk, the file ends inside it, or the pixel
+                    // data does not decode
     Unchecked,      // the format has no end of its own (PCX): only `decodes` tells
     NotAPicture     // the resource's bytes are no recognised picture format
 };
@@ -27,8 +29,11 @@ struct Inspection {
     Verdict verdict = Verdict::NotAPicture;
     // Bytes from the resource's first byte to the format's own end, when the walk found it.
     std::optional<std::int64_t> extent;
-    // Why the walk failed, for Damaged and for CutShort without an extent; else empty.
-    const char* problem = "";
+    // Why the verdict is what it is: what is damaged and where, how far the picture goes
+    // on, that a GIF has no trailer. None for a plain Complete.
+    Reason reason = Reason::None;
+    std::int64_t reasonItem = 0;  // the entry, frame or byte count the reason names
+    // Only a picture whose header is sound has these; 0 means unknown.
     int width = 0;
     int height = 0;
     int frames = 0;  // GIF images, icon directory entries, APNG frames; otherwise 1
@@ -39,11 +44,12 @@ struct Inspection {
 // fromResourceStart: the opened file's bytes from the resource's first byte to the end of
 // the file, so the walk can see past the resource. resourceLength: the resource's length
 // as the scanner found it (clamped to fromResourceStart). resourceData: the bytes the
-// picture pane shows for the resource; its first bytes decide the format. CutShort is
-// also the verdict when the walk runs out of file after passing the resource's end (the
-// extent is then unknown); running out when the resource already reaches the file's end
-// means the file itself is truncated, which is Damaged.
-// decode false skips the decoder (the costly part) when `decodes` is not wanted.
+// picture pane shows for the resource; its first bytes decide the format. Complete,
+// CutShort and TrailingBytes all mean a picture that walks to its end and whose pixel data
+// decodes; anything else with a recognised start is Damaged (a walk that runs out of file
+// is a truncated picture or, far more often, other data that starts like one).
+// decode false skips the pane's decoder (whether it gives an image: `decodes`), not the
+// pixel check the verdict rests on.
 Inspection inspectResource(Bytes fromResourceStart, std::int64_t resourceLength, Bytes resourceData,
                            const DecodeLimits& limits = {}, bool decode = true) noexcept;
 

@@ -9,6 +9,7 @@
 
 #include "picture/byte_reader.h"
 #include "picture/decoders.h"
+#include "picture/pixel_check.h"
 
 namespace kerbilo {
 
@@ -157,6 +158,79 @@ DecodeFailure decodeInto(Bytes data, const DecodeLimits& limits, Image& image,
     return DecodeFailure::None;
 }
 
+// Warnings are libjpeg's word for damage it decoded past (a corrupt Huffman code, data
+// that ends early and is padded with grey): a checked picture counts them.
+struct CheckingErrors {
+    ErrorManager manager;
+    int warnings = 0;
+    bool endedEarly = false;
+};
+void countWarning(j_common_ptr cinfo, int level) {
+    if (level >= 0) return;  // trace messages
+    auto* errors = reinterpret_cast<CheckingErrors*>(cinfo->err);
+    ++errors->warnings;
+    if (cinfo->err->msg_code == JWRN_JPEG_EOF) errors->endedEarly = true;
+}
+
+// libjpeg keeps a progressive file's coefficients whole, whatever the output scale.
+constexpr long kCheckMemory = 512L * 1024 * 1024;
+
+PixelCheck checkInto(Bytes data, std::vector<std::uint8_t>& row) {
+    jpeg_decompress_struct cinfo;
+    CheckingErrors errors;
+    DecodeLimits unlimited;
+    ProgressManager progress{};
+    progress.limits = &unlimited;
+    cinfo.err = jpeg_std_error(&errors.manager.base);
+    errors.manager.base.error_exit = onError;
+    errors.manager.base.emit_message = countWarning;
+    errors.manager.base.output_message = onOutput;
+    if (setjmp(errors.manager.jump)) {
+        const int code = errors.manager.base.msg_code;
+        const bool scans = cinfo.input_scan_number > kMaxScans;
+        jpeg_destroy_decompress(&cinfo);
+        if (scans) return {Reason::PixelsUnchecked, 0};
+        switch (failureOf(code)) {
+            case DecodeFailure::OutOfMemory:
+            case DecodeFailure::Unsupported:
+                return {Reason::PixelsUnchecked, 0};
+            case DecodeFailure::Truncated:
+                return {Reason::EntropyDataEndsEarly, 0};
+            default:
+                return {code == JERR_NO_BACKING_STORE ? Reason::PixelsUnchecked
+                                                      : Reason::EntropyDataCorrupt,
+                        0};
+        }
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = kCheckMemory;
+    progress.base.progress_monitor = onProgress;
+    cinfo.progress = &progress.base;
+    jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
+        jpeg_destroy_decompress(&cinfo);
+        return {Reason::EntropyDataEndsEarly, 0};
+    }
+    // Every coefficient is still Huffman-decoded at an eighth of the size; only the
+    // inverse transform and the colour work shrink.
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = 8;
+    cinfo.dct_method = JDCT_IFAST;
+    cinfo.do_fancy_upsampling = FALSE;
+    cinfo.do_block_smoothing = FALSE;
+    jpeg_start_decompress(&cinfo);
+    row.resize(std::size_t{cinfo.output_width} * static_cast<std::size_t>(cinfo.output_components));
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW rows[1] = {row.data()};
+        if (jpeg_read_scanlines(&cinfo, rows, 1) != 1) break;
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    if (errors.endedEarly) return {Reason::EntropyDataEndsEarly, 0};
+    if (errors.warnings > 0) return {Reason::EntropyDataCorrupt, 0};
+    return {};
+}
+
 }  // namespace
 
 Decoded decodeJpeg(Bytes data, const DecodeLimits& limits) noexcept {
@@ -173,5 +247,18 @@ Decoded decodeJpeg(Bytes data, const DecodeLimits& limits) noexcept {
     }
     return image;
 }
+
+namespace picture_detail {
+
+PixelCheck checkJpegPixels(Bytes jpeg) noexcept {
+    std::vector<std::uint8_t> row;
+    try {
+        return checkInto(jpeg, row);
+    } catch (...) {
+        return {Reason::PixelsUnchecked, 0};
+    }
+}
+
+}  // namespace picture_detail
 
 }  // namespace kerbilo

@@ -47,7 +47,7 @@ PictureWalk walkPicture(PictureFormat format, Bytes data) noexcept {
         case PictureFormat::None:
             break;
     }
-    return broken(PictureWalk{}, 0, "not a recognised picture format");
+    return broken(PictureWalk{}, 0, Reason::NotRecognised);
 }
 
 }  // namespace kerbilo

@@ -13,13 +13,14 @@
 
 #include "picture/image.h"
 #include "picture/picture_format.h"
+#include "picture/reason.h"
 
 namespace kerbilo {
 
 enum class WalkEnd {
     Ended,    // the structure closed properly; `extent` is valid
     RanOut,   // the data ended while the structure still needed bytes
-    Broken,   // something the format does not allow; `problem` says what
+    Broken,   // something the format does not allow; `reason` says what
     NoWalker  // the format has no end of its own to find (PCX)
 };
 
@@ -28,7 +29,11 @@ struct PictureWalk {
     // Ended: bytes from data[0] through the format's last byte. Otherwise where the walk
     // stopped: the offset of the offending structure, or data.size() when it ran out.
     std::int64_t extent = 0;
-    const char* problem = "";  // static text, empty when Ended
+    Reason reason = Reason::None;  // why it broke or ran out; None when Ended
+    std::int64_t reasonItem = 0;   // the entry or frame the reason names, from 1
+    // The header was read whole and every field in it is one the format allows, so the
+    // size, depth and frame count below are the picture's and not some other data's.
+    bool headerSound = false;
     // What the walk learned on the way; zero when it stopped before learning it.
     int width = 0;
     int height = 0;

@@ -42,13 +42,13 @@ PictureWalk walkBmp(Bytes data) noexcept {
     PictureWalk walk;
     if (data.empty()) return ranOut(walk, data);
     if (data[0] != 'B' || (data.size() >= 2 && data[1] != 'M'))
-        return broken(walk, 0, "no BMP signature");
+        return broken(walk, 0, Reason::NoBmpSignature);
     if (data.size() < kFileHeader + 4) return ranOut(walk, data);
 
     const std::uint32_t fileSize = le32(data, 2);
     const std::uint32_t pixelOffset = le32(data, 10);
     const std::uint32_t headerSize = le32(data, kFileHeader);
-    if (!knownHeaderSize(headerSize)) return broken(walk, kFileHeader, "unknown header size");
+    if (!knownHeaderSize(headerSize)) return broken(walk, kFileHeader, Reason::UnknownHeaderSize);
     if (!fits(data, kFileHeader, headerSize)) return ranOut(walk, data);
 
     const std::uint64_t h = kFileHeader;
@@ -71,10 +71,10 @@ PictureWalk walkBmp(Bytes data) noexcept {
         if (headerSize >= 20) compression = le32(data, h + 16);
         if (headerSize >= 24) imageSize = le32(data, h + 20);
     }
-    if (planes != 1) return broken(walk, h, "plane count is not 1");
-    if (width <= 0) return broken(walk, h, "width is not positive");
+    if (planes != 1) return broken(walk, h, Reason::PlaneCount);
+    if (width <= 0) return broken(walk, h, Reason::WidthNotPositive);
     // Negative heights mark top-down rows; INT_MIN has no positive counterpart in 32 bits.
-    if (height == 0 || height == INT32_MIN) return broken(walk, h, "height out of range");
+    if (height == 0 || height == INT32_MIN) return broken(walk, h, Reason::HeightRange);
     if (height < 0) height = -height;
     walk.width = static_cast<int>(width);
     walk.height = static_cast<int>(height);
@@ -86,27 +86,28 @@ PictureWalk walkBmp(Bytes data) noexcept {
         case 0:  // RGB
         case 3:  // bit fields
         case 6:  // bit fields with alpha
-            if (!uncompressedDepth(bits)) return broken(walk, h, "invalid bit count");
+            if (!uncompressedDepth(bits)) return broken(walk, h, Reason::BitCount);
             // At most 2^31 rows of at most 2^33 bytes: the product can overflow.
             if (!checkedMul(dibRowBytes(width, bits), static_cast<std::uint64_t>(height),
                             pixelBytes))
-                return broken(walk, h, "pixel data size overflows");
+                return broken(walk, h, Reason::PixelSizeOverflows);
             break;
         case 1:  // RLE8
         case 2:  // RLE4
         case 4:  // JPEG
         case 5:  // PNG
-            if (imageSize == 0) return broken(walk, h, "compressed image without a size");
+            if (imageSize == 0) return broken(walk, h, Reason::CompressedWithoutSize);
             pixelBytes = imageSize;
             break;
         default:
-            return broken(walk, h, "unknown compression");
+            return broken(walk, h, Reason::UnknownCompression);
     }
     if (pixelOffset < kFileHeader + headerSize)
-        return broken(walk, 10, "pixel data overlaps the headers");
+        return broken(walk, 10, Reason::PixelsOverlapHeaders);
+    walk.headerSound = true;
     std::uint64_t required = 0;
     if (!checkedAdd(pixelOffset, pixelBytes, required))
-        return broken(walk, h, "pixel data size overflows");
+        return broken(walk, h, Reason::PixelSizeOverflows);
     if (headerSize >= kV5Header && le32(data, h + 56) == kEmbeddedProfile) {
         // Offset from the start of the info header; both fields are 32-bit, no overflow.
         const std::uint64_t profileEnd =

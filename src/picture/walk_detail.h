@@ -39,19 +39,21 @@ inline bool checkedMul(std::uint64_t a, std::uint64_t b, std::uint64_t& product)
 inline PictureWalk ended(PictureWalk walk, std::uint64_t extent) {
     walk.end = WalkEnd::Ended;
     walk.extent = static_cast<std::int64_t>(extent);
-    walk.problem = "";
+    walk.reason = Reason::None;
     return walk;
 }
 inline PictureWalk ranOut(PictureWalk walk, Bytes data) {
     walk.end = WalkEnd::RanOut;
     walk.extent = static_cast<std::int64_t>(data.size());
-    walk.problem = "the data ends inside the picture";
+    walk.reason = Reason::FileEndsInside;
     return walk;
 }
-inline PictureWalk broken(PictureWalk walk, std::uint64_t at, const char* problem) {
+inline PictureWalk broken(PictureWalk walk, std::uint64_t at, Reason reason,
+                          std::int64_t item = 0) {
     walk.end = WalkEnd::Broken;
     walk.extent = static_cast<std::int64_t>(at);
-    walk.problem = problem;
+    walk.reason = reason;
+    walk.reasonItem = item;
     return walk;
 }
 

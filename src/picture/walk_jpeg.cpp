@@ -41,8 +41,8 @@ std::uint64_t skipEntropyCodedData(Bytes data, std::uint64_t pos) {
 
 PictureWalk walkJpeg(Bytes data) noexcept {
     PictureWalk walk;
-    if (data.size() >= 1 && data[0] != 0xFF) return broken(walk, 0, "no start-of-image marker");
-    if (data.size() >= 2 && data[1] != 0xD8) return broken(walk, 0, "no start-of-image marker");
+    if (data.size() >= 1 && data[0] != 0xFF) return broken(walk, 0, Reason::NoStartOfImage);
+    if (data.size() >= 2 && data[1] != 0xD8) return broken(walk, 0, Reason::NoStartOfImage);
     if (data.size() < 2) return ranOut(walk, data);
 
     std::uint64_t pos = 2;
@@ -51,48 +51,49 @@ PictureWalk walkJpeg(Bytes data) noexcept {
     for (;;) {
         if (pos >= data.size()) return ranOut(walk, data);
         const std::uint64_t markerAt = pos;
-        if (data[pos] != 0xFF) return broken(walk, pos, "expected a marker");
+        if (data[pos] != 0xFF) return broken(walk, pos, Reason::ExpectedMarker);
         // Any number of FF fill bytes may precede a marker.
         while (pos < data.size() && data[pos] == 0xFF) ++pos;
         if (pos >= data.size()) return ranOut(walk, data);
         const std::uint8_t marker = data[pos++];
 
         if (marker == 0xD9) {
-            if (!sawFrame || !sawScan) return broken(walk, markerAt, "ends before any scan");
+            if (!sawFrame || !sawScan) return broken(walk, markerAt, Reason::EndsBeforeScan);
             return ended(walk, pos);
         }
         if (marker == 0x01) continue;  // TEM stands alone
         if (marker == 0x00 || isRestart(marker))
-            return broken(walk, markerAt, "marker out of place");
-        if (marker == 0xD8) return broken(walk, markerAt, "second start-of-image marker");
-        if (marker < 0xC0) return broken(walk, markerAt, "reserved marker");
+            return broken(walk, markerAt, Reason::MarkerOutOfPlace);
+        if (marker == 0xD8) return broken(walk, markerAt, Reason::SecondStartOfImage);
+        if (marker < 0xC0) return broken(walk, markerAt, Reason::ReservedMarker);
 
         // Every other marker starts a segment whose length counts itself.
         if (!fits(data, pos, 2)) return ranOut(walk, data);
         const std::uint16_t length = be16(data, pos);
-        if (length < 2) return broken(walk, markerAt, "segment length below 2");
+        if (length < 2) return broken(walk, markerAt, Reason::SegmentLength);
         const std::uint64_t segmentEnd = pos + length;
         if (segmentEnd > data.size()) return ranOut(walk, data);
 
         if (isFrameHeader(marker) && !sawFrame) {
-            if (length < 8) return broken(walk, markerAt, "frame header too short");
+            if (length < 8) return broken(walk, markerAt, Reason::FrameHeaderShort);
             const int precision = data[pos + 2];
             const int components = data[pos + 7];
             if (components == 0 || length != 8 + 3 * components)
-                return broken(walk, markerAt, "frame header length does not fit its components");
+                return broken(walk, markerAt, Reason::FrameHeaderLength);
             // A height of 0 is allowed: a DNL segment after the first scan gives it.
             walk.height = be16(data, pos + 3);
             walk.width = be16(data, pos + 5);
-            if (walk.width == 0) return broken(walk, markerAt, "frame width is 0");
+            if (walk.width == 0) return broken(walk, markerAt, Reason::FrameWidthZero);
             walk.bitsPerPixel = precision * components;
             walk.frames = 1;
+            walk.headerSound = walk.height > 0 && precision > 0;
             sawFrame = true;
         } else if (marker == 0xDA) {
-            if (!sawFrame) return broken(walk, markerAt, "scan before the frame header");
-            if (length < 3) return broken(walk, markerAt, "scan header too short");
+            if (!sawFrame) return broken(walk, markerAt, Reason::ScanBeforeFrame);
+            if (length < 3) return broken(walk, markerAt, Reason::ScanHeaderShort);
             const int components = data[pos + 2];
             if (components < 1 || components > 4 || length != 6 + 2 * components)
-                return broken(walk, markerAt, "scan header length does not fit its components");
+                return broken(walk, markerAt, Reason::ScanHeaderLength);
             sawScan = true;
             pos = skipEntropyCodedData(data, segmentEnd);
             if (pos >= data.size()) return ranOut(walk, data);
