@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "runtime/file_services.h"
+#include "scan/inspection.h"
 
 namespace kerbilo::cli {
 
@@ -207,9 +208,21 @@ int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
     return worst;
 }
 
+std::optional<std::string> readVerdictOption(const Args& args,
+                                             std::optional<VerdictSet>& verdicts) {
+    const std::optional<std::string> list = args.value("--verdict");
+    if (!list) return std::nullopt;
+    verdicts = VerdictSet::parse(*list);
+    if (!verdicts)
+        return "--verdict takes a comma-separated list of complete, cut-short, trailing-bytes, "
+               "damaged, unchecked, not-a-picture";
+    return std::nullopt;
+}
+
 int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& command,
-                      std::vector<RowColumn> columns, const RowSource& rows,
-                      const std::vector<RowColumn>& structureColumns) {
+                      std::vector<RowColumn> columns, const RowSource& allRows,
+                      const std::vector<RowColumn>& structureColumns,
+                      const std::vector<RowColumn>& lastColumns) {
     const Args args = parseArgs(argc, argv, command);
     const std::string usage = command.usage();
     if (const std::optional<int> done = checkFilesCommand(env, args, command.name, usage))
@@ -222,10 +235,25 @@ int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& comm
          {readScanOptions(args, options), readBatchOptions(args, batch),
           readListingFormat(args, format)})
         if (problem) return usageError(env, *problem, usage);
+    std::optional<VerdictSet> verdicts;
+    if (const std::optional<std::string> problem = readVerdictOption(args, verdicts))
+        return usageError(env, *problem, usage);
     const std::optional<std::string> config = args.value("--config");
     if (settleStructureScan(env, config, options))
         columns.insert(columns.end(), structureColumns.begin(), structureColumns.end());
+    columns.insert(columns.end(), lastColumns.begin(), lastColumns.end());
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const RowSource& rows =
+        !verdicts ? allRows
+                  : RowSource([&](Session& session, unsigned threads,
+                                  const std::function<void(const ResourceRow&)>& row) {
+                        allRows(session, threads, [&](const ResourceRow& r) {
+                            const Verdict verdict =
+                                r.judged ? r.judged->what.verdict
+                                         : inspectCatalogued(session.doc, r.number, false).verdict;
+                            if (verdicts->has(verdict)) row(r);
+                        });
+                    });
 
     int worst = kExitOk;
     const std::vector<Input> inputs = expandInputs(env, args.positional, batch, worst);

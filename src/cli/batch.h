@@ -73,9 +73,16 @@ using RowSource = std::function<void(Session&, unsigned cores,
 // the listing's format, as `command` declares them. One file prints its rows as they come,
 // under `columns` (and `structureColumns` after them when structures are scanned); several
 // gain a leading file column and print in argument and walk order. Returns the exit code.
+// `lastColumns` come last of all, so that the positions of the others never move.
+// --verdict LIST, when the command declares it, keeps only the rows whose resource has one
+// of those verdicts (each resource is inspected for it); the numbers stay the same.
 int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& command,
                       std::vector<RowColumn> columns, const RowSource& rows,
-                      const std::vector<RowColumn>& structureColumns = {});
+                      const std::vector<RowColumn>& structureColumns = {},
+                      const std::vector<RowColumn>& lastColumns = {});
+
+// --verdict LIST: the set, or the usage problem.
+std::optional<std::string> readVerdictOption(const Args& args, std::optional<VerdictSet>& verdicts);
 
 // The worse of two exit codes: a usage error over a failure over success.
 inline int worse(int a, int b) {

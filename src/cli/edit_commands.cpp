@@ -10,6 +10,7 @@
 #include "edit/edit.h"
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
+#include "scan/inspection.h"
 
 namespace kerbilo::cli {
 
@@ -47,9 +48,15 @@ namespace {
 
 // Export all of one opened file into outputFolder/subfolder (the file's name when empty),
 // making the folders above it; the summary on stdout, failures on stderr.
-int exportAll(Session& session, const std::string& subfolder, bool jsonLines, bool sourceColumn) {
+int exportAll(Session& session, const std::string& subfolder, bool jsonLines, bool sourceColumn,
+              const std::optional<VerdictSet>& verdicts) {
     CliEnv& env = session.env;
     ExportAllOptions options;
+    if (verdicts) {
+        options.keep = [&session, &verdicts](int n) {
+            return verdicts->has(inspectCatalogued(session.doc, n, false).verdict);
+        };
+    }
     options.sourceColumn = sourceColumn;
     options.subfolder = utf8ToGbk(subfolder);
     options.jsonLinesManifest = jsonLines;
@@ -111,8 +118,10 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
     OpenOptions options;
     options.mapFile = true;  // only read: a file larger than memory still exports
     BatchOptions batch;
+    std::optional<VerdictSet> verdicts;
     for (const std::optional<std::string>& problem :
-         {readScanOptions(args, options), readBatchOptions(args, batch)})
+         {readScanOptions(args, options), readBatchOptions(args, batch),
+          readVerdictOption(args, verdicts)})
         if (problem) return usageError(env, *problem, usage);
     const std::optional<std::string> resource = args.value("--resource");
     const std::optional<std::string> target = args.value("-o");
@@ -125,6 +134,7 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
         if (!target) return usageError(env, "--resource needs -o PATH", usage);
         if (args.value("--out")) return usageError(env, "--out goes without --resource", usage);
         if (severalFiles(args)) return usageError(env, "--resource goes with one FILE", usage);
+        if (verdicts) return usageError(env, "--verdict goes without --resource", usage);
     } else if (target) {
         return usageError(env, "-o goes with --resource", usage);
     }
@@ -156,19 +166,20 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
         Session session(env, config, options);
         if (!session.ready(inputs.front().path)) return kExitFailed;
         session.outputFolder = utf8ToGbk(*out);
-        return exportAll(session, {}, jsonLines, structures);
+        return exportAll(session, {}, jsonLines, structures, verdicts);
     }
-    return worse(
-        worst, runBatch(
-                   env, inputs, batch.jobs,
-                   [&](const Input& input, CliEnv& fileEnv) {
-                       return withOpenedFile(
-                           input, fileEnv, config, options, [&](Session& session, FileResult&) {
-                               session.outputFolder = utf8ToGbk(*out);
-                               return exportAll(session, input.exportFolder, jsonLines, structures);
-                           });
-                   },
-                   [&](const FileResult& r) { env.out << r.out; }));
+    return worse(worst, runBatch(
+                            env, inputs, batch.jobs,
+                            [&](const Input& input, CliEnv& fileEnv) {
+                                return withOpenedFile(input, fileEnv, config, options,
+                                                      [&](Session& session, FileResult&) {
+                                                          session.outputFolder = utf8ToGbk(*out);
+                                                          return exportAll(
+                                                              session, input.exportFolder,
+                                                              jsonLines, structures, verdicts);
+                                                      });
+                            },
+                            [&](const FileResult& r) { env.out << r.out; }));
 }
 
 namespace {

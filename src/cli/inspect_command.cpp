@@ -65,7 +65,7 @@ int inspectCommand(CliEnv& env, int argc, char** argv) {
     return runListingCommand(env, argc, argv, kInspectDoc,
                              {C::Number, C::Kind, C::Label, C::Offset, C::Length, C::Format,
                               C::Width, C::Height, C::Frames, C::Verdict, C::Extent, C::Sha256},
-                             inspectRows, {C::Source});
+                             inspectRows, {C::Source}, {C::Reason});
 }
 
 }  // namespace kerbilo::cli

@@ -63,6 +63,7 @@ const Option kJson{"--json"};
 const Option kJsonLines{"--jsonl"};
 const Option kResource{"--resource", {}, "N"};
 const Option kHelp{"--help"};
+const Option kVerdict{"--verdict", {}, "LIST"};
 
 // Their help where the commands word it alike; list explains these options in full, and
 // the others point to it.
@@ -76,13 +77,17 @@ const OptionDoc kBatchEntry{{kRecursive, kFollowLinks, kJobs},
 const OptionDoc kJsonLinesEntry{{kJsonLines},
                                 {"print one such JSON object per line instead (JSON Lines)"}};
 const OptionDoc kHelpEntry{{kHelp}, {"show this text"}};
+const OptionDoc kVerdictEntry{{kVerdict},
+                              {"keep only the resources whose verdict (see inspect --help) is in",
+                               "LIST, names separated by commas, e.g. complete,trailing-bytes;",
+                               "the numbers stay the ones replace takes"}};
 
 }  // namespace
 
 const CommandDoc kListDoc{
     "list",
     "usage: kerbilo-cli list FILE... [-r] [-L] [-j N] [--config PATH] [--json | --jsonl]\n"
-    "                   [--ends format] [--deep]\n",
+    "                   [--ends format] [--deep] [--verdict LIST]\n",
     "Scans FILE for every resource kind and lists what it finds, one line per resource in\n"
     "the order of the window's tree:\n"
     "  number<TAB>kind<TAB>label<TAB>offset<TAB>length\n"
@@ -94,7 +99,7 @@ const CommandDoc kListDoc{
     "(file<TAB>number<TAB>...; a \"file\" key in JSON), in the order of the command line\n"
     "and, inside a folder, of the names. A file that cannot be read is reported on stderr\n"
     "and the others are still listed.\n",
-    15,
+    16,
     {
         {{kRecursive}, {"read the files in the folders given, and in their folders"}},
         {{kFollowLinks}, {"follow symbolic links met while reading folders"}},
@@ -122,6 +127,7 @@ const CommandDoc kListDoc{
           "pe@0xOFFSET: for a program inside FILE); and the pictures inside",
           "ZIP entries, gzip members and zlib streams, four deep (zip:NAME,",
           "zip@0xOFFSET:NAME, zlib@0xOFFSET+0xINNER, steps joined by >)"}},
+        kVerdictEntry,
         kHelpEntry,
     },
     "Exit codes: 0 listed, 1 a file or the kinds file cannot be read, 2 usage error; with\n"
@@ -130,24 +136,31 @@ const CommandDoc kListDoc{
 const CommandDoc kInspectDoc{
     "inspect",
     "usage: kerbilo-cli inspect FILE... [-r] [-L] [-j N] [--config PATH] [--json | --jsonl]\n"
-    "                      [--ends format] [--deep]\n",
+    "                      [--ends format] [--deep] [--verdict LIST]\n",
     "Scans FILE as list does and tells, for every resource, what it really is:\n"
     "  number kind label offset length format width height frames verdict extent sha256\n"
+    "  reason\n"
     "the first five as list prints them; format PNG, JPEG, GIF, BMP, ICO, CUR or PCX\n"
-    "(empty when the data is no picture); width and height in pixels; frames the images\n"
-    "of a GIF or an icon (1 for other pictures); verdict one of\n"
-    "  complete        the format ends exactly where the resource ends\n"
-    "  cut-short       the format goes on past the resource's end (extent says where\n"
-    "                  it ends, when the file holds that end)\n"
-    "  trailing-bytes  the format ends before the resource does\n"
-    "  damaged         the format's structure is broken\n"
+    "(empty when the data is no picture); width and height in pixels (an icon's largest\n"
+    "image); frames the images of a GIF or an icon (1 for other pictures); verdict one of\n"
+    "  complete        the format ends exactly where the resource ends, and its pixel\n"
+    "                  data decodes\n"
+    "  cut-short       a whole picture that decodes goes on past the resource's end\n"
+    "                  (extent says where it ends)\n"
+    "  trailing-bytes  a whole picture that decodes ends before the resource does\n"
+    "  damaged         the structure is broken, the file ends inside the picture, or\n"
+    "                  the pixel data does not decode\n"
     "  unchecked       a PCX picture: the format has no end of its own\n"
     "  not-a-picture   the data is no picture format\n"
-    "extent the format's own length in bytes from the resource's first byte, and sha256\n"
-    "the SHA-256 of the resource's data. Unknown values are empty (null in JSON).\n"
+    "extent the format's own length in bytes from the resource's first byte, sha256 the\n"
+    "SHA-256 of the resource's data, and reason why the verdict is what it is (\"zlib\n"
+    "stream ends early\", \"entry 2 points past the file\", \"no trailer\" for a GIF that\n"
+    "lacks it; empty for a plain complete). Width, height and frames are given only when\n"
+    "the picture's header is sound. reason comes last, after source with --deep. Unknown\n"
+    "values are empty (null in JSON).\n"
     "Several FILEs, folders (-r, -L), -j N and --jsonl work as for list, and so does the\n"
     "leading file column.\n",
-    15,
+    16,
     {
         kConfigEntry,
         kBatchEntry,
@@ -155,6 +168,7 @@ const CommandDoc kInspectDoc{
         kJsonLinesEntry,
         kEndsEntry,
         kDeepEntry,
+        kVerdictEntry,
         kHelpEntry,
     },
     "Exit codes: 0 inspected, 1 a file or the kinds file cannot be read, 2 usage error; with\n"
@@ -163,7 +177,7 @@ const CommandDoc kInspectDoc{
 const CommandDoc kExportDoc{
     "export",
     "usage: kerbilo-cli export FILE... [-r] [-L] [-j N] [--out DIR] [--config PATH]\n"
-    "                          [--jsonl] [--ends format] [--deep]\n"
+    "                          [--jsonl] [--ends format] [--deep] [--verdict LIST]\n"
     "       kerbilo-cli export FILE --resource N -o PATH [--config PATH] [--ends format]\n"
     "                          [--deep]\n",
     "Without --resource: exports every resource of FILE, as the window's export-all does,\n"
@@ -190,6 +204,7 @@ const CommandDoc kExportDoc{
         kConfigEntry,
         kEndsEntry,
         kDeepEntry,
+        kVerdictEntry,
         kHelpEntry,
     },
     "Exit codes: 0 everything written, 1 a file could not be read or written, 2 usage error;\n"

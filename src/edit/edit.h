@@ -105,6 +105,9 @@ struct ExportAllOptions {
     // The manifests gain a source column (where a resource found by structure came from),
     // as they do when the kinds file turns the structure scan on.
     bool sourceColumn = false;
+    // Which resources are exported (by number); empty: all of them. The others are passed
+    // by: no file, no failure, no manifest record.
+    std::function<bool(int n)> keep;
     // Told after each resource was written or failed, with its number (the window shows
     // "正在写出:" and the label).
     std::function<void(int n)> written;

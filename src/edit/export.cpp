@@ -106,6 +106,7 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         if (const ResourceOrigin* origin = catalogue.origin(n)) suffix = origin->suffix;
         services.progress.reached(item);
         services.progress.step();
+        if (options.keep && !options.keep(n)) continue;
         // Usually exists already after the first; that failure is harmless. Its reason is
         // kept in case the write fails too and no folder is there: then it is the cause.
         const bool made = files.createDirectory(folder);

@@ -38,6 +38,8 @@ const char* columnName(RowColumn column) {
             return "path";
         case RowColumn::Source:
             return "source";
+        case RowColumn::Reason:
+            return "reason";
     }
     return "";
 }
@@ -110,6 +112,11 @@ void ResourceRow::appendCells(const std::vector<RowColumn>& columns,
                 break;
             case RowColumn::Source:
                 cells.push_back(Cell::text(source));
+                break;
+            case RowColumn::Reason:
+                cells.push_back(what && what->reason != Reason::None
+                                    ? Cell::text(describeReason(what->reason, what->reasonItem))
+                                    : Cell::null());
                 break;
         }
     }

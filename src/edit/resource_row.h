@@ -29,6 +29,7 @@ enum class RowColumn {
     Sha256,
     Path,
     Source,  // where a resource found by structure came from; empty for a signature's
+    Reason,  // why the verdict is what it is, in English; empty for a plain complete
 };
 
 // The names of the columns, as header lines and JSON keys carry them.

@@ -100,4 +100,25 @@ const char* verdictName(Verdict verdict) noexcept {
     return "not-a-picture";
 }
 
+std::optional<VerdictSet> VerdictSet::parse(std::string_view names) {
+    constexpr Verdict kAll[] = {Verdict::Complete, Verdict::CutShort,  Verdict::TrailingBytes,
+                                Verdict::Damaged,  Verdict::Unchecked, Verdict::NotAPicture};
+    VerdictSet set;
+    if (names.empty()) return std::nullopt;
+    for (;;) {
+        const std::size_t comma = names.find(',');
+        const std::string_view name = names.substr(0, comma);
+        bool known = false;
+        for (const Verdict v : kAll) {
+            if (name == verdictName(v)) {
+                set.add(v);
+                known = true;
+            }
+        }
+        if (!known) return std::nullopt;
+        if (comma == std::string_view::npos) return set;
+        names.remove_prefix(comma + 1);
+    }
+}
+
 }  // namespace kerbilo

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "picture/image.h"
 #include "picture/picture_format.h"
@@ -61,5 +62,20 @@ std::optional<std::int64_t> formatExtent(Bytes fromHead) noexcept;
 // One lower-case word for listings that scripts read: "complete", "cut-short",
 // "trailing-bytes", "damaged", "unchecked", "not-a-picture".
 const char* verdictName(Verdict verdict) noexcept;
+
+// Some verdicts, as `--verdict complete,trailing-bytes` and the window's filter name them.
+class VerdictSet {
+  public:
+    // Names as verdictName gives them, separated by commas; nothing for an empty list or
+    // a name that is none of them.
+    static std::optional<VerdictSet> parse(std::string_view names);
+
+    void add(Verdict verdict) { bits_ |= bit(verdict); }
+    bool has(Verdict verdict) const { return (bits_ & bit(verdict)) != 0; }
+
+  private:
+    static unsigned bit(Verdict verdict) { return 1u << static_cast<unsigned>(verdict); }
+    unsigned bits_ = 0;
+};
 
 }  // namespace kerbilo

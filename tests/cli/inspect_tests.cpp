@@ -41,12 +41,12 @@ TEST_F(Inspect, TellsWhatTheTailCutShort) {
     ASSERT_EQ(run({"inspect", path("mixed.bin")}), 0) << err;
     const std::string header =
         "number\tkind\tlabel\toffset\tlength\tformat\twidth\theight\tframes\tverdict\textent\t"
-        "sha256\n";
+        "sha256\treason\n";
     ASSERT_EQ(out.substr(0, header.size()), header);
     // The default kinds: the PNG is whole; the GIF ends at the 00 3B in its data.
     EXPECT_NE(out.find("\t" + std::to_string(pngAt) + "\t" + std::to_string(png.size()) +
                        "\tPNG\t70\t46\t1\tcomplete\t" + std::to_string(png.size()) + "\t" +
-                       hash(png) + "\n"),
+                       hash(png) + "\t\n"),
               std::string::npos)
         << out;
     EXPECT_NE(out.find("\tGIF\t11\t" + std::to_string(gifAt) + "\t"), std::string::npos) << out;
@@ -64,7 +64,7 @@ TEST_F(Inspect, JsonHasTheSameFieldsAndNullsForUnknowns) {
               "[\n{\"number\":1,\"kind\":\"GIF\",\"label\":\"1\",\"offset\":0,\"length\":8,"
               "\"format\":null,\"width\":null,\"height\":null,\"frames\":null,"
               "\"verdict\":\"not-a-picture\",\"extent\":null,\"sha256\":\"" +
-                  hash(data) + "\"}\n]\n");
+                  hash(data) + "\",\"reason\":\"not a recognised picture format\"}\n]\n");
 }
 
 // With the ending by format, from the recommended kinds file or from the option, every
