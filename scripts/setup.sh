@@ -14,6 +14,7 @@ PACKAGES=(
     dpkg-dev file lintian desktop-file-utils
     gcc-mingw-w64-x86-64 gcc-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     icoutils python3-pefile imagemagick zip unzip
+    idle-python3.11 fonts-dejavu-extra
 )
 
 missing=()

@@ -69,7 +69,6 @@ namespace kerbilo {
     X(EntryOverlapsDirectory, "entry % overlaps the directory")                        \
     X(EntryNotAnImage, "entry % holds neither a PNG nor a bitmap")                     \
     X(EntryPastFile, "entry % points past the file")                                   \
-    X(EntryHeaderSize, "entry % has an unknown bitmap header size")                    \
     X(EntryBitCount, "entry % has an invalid bit count")                               \
     X(EntrySizeDisagrees, "entry %'s size disagrees with the directory")               \
     X(EntryPixelsMissing, "entry % ends before its pixel data does")                   \

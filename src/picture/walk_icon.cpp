@@ -53,8 +53,8 @@ Reason checkEntry(Bytes data, std::uint64_t entry, EntrySize& size) {
         if (png.end != WalkEnd::Ended) return Reason::EntryPngDamaged;
         return Reason::None;
     }
+    // The walk has seen a bitmap info header size the format knows.
     const std::uint32_t header = le32(image, 0);
-    if (header != 40 && header != 108 && header != 124) return Reason::EntryHeaderSize;
     if (!fits(image, 0, header)) return Reason::EntryPixelsMissing;
     size.width = le32s(image, 4);
     const std::int64_t rows = le32s(image, 8);
