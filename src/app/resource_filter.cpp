@@ -1,5 +1,6 @@
 #include "app/resource_filter.h"
 
+#include <cctype>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -72,6 +73,15 @@ ResourceFilter ResourceFilter::parse(const Text& gbk) {
                 w.least = *low;
                 w.most = *high;
             }
+        } else if (t.rfind("VERDICT:", 0) == 0) {
+            // The listing's own words, as kerbilo-cli --verdict takes them.
+            std::string names(t.substr(8));
+            for (char& c : names)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            w.verdicts = VerdictSet::parse(names);
+            if (!w.verdicts) w.verdicts = VerdictSet{};  // no name known: nothing fits
+            f.words_.push_back(std::move(w));
+            continue;
         } else if (t.size() > 2 && t.rfind("0X", 0) == 0) {
             w.offset = true;
             token = token.substr(2);
@@ -84,13 +94,17 @@ ResourceFilter ResourceFilter::parse(const Text& gbk) {
 
 bool ResourceFilter::wantsFacts() const {
     for (const Word& w : words_)
-        if (!w.text.empty() && !w.offset) return true;
+        if ((!w.text.empty() && !w.offset) || w.verdicts) return true;
     return false;
 }
 
 bool ResourceFilter::matches(const Document& doc, int n, const Inspection* facts) const {
     const ResourceCatalogue& catalogue = doc.catalogue;
     for (const Word& w : words_) {
+        if (w.verdicts) {
+            if (!facts || !w.verdicts->has(facts->verdict)) return false;
+            continue;
+        }
         if (w.least >= 0 || w.most >= 0) {
             const std::int64_t size = catalogue.dataLength(n);
             if ((w.least >= 0 && size < w.least) || (w.most >= 0 && size > w.most)) return false;

@@ -2,9 +2,11 @@
 // The filter box's words, as every view of what was found applies them: each word must
 // fit the resource. A word is a size range (">100k", "<=4096", "1k-2m"), an offset ("0x1F3A0"
 // or hex digits found in the offset), or a text found, whatever its case, in the kind's
-// name, the format, the verdict (in Chinese or the listing's English word) or the source.
+// name, the format, the verdict (in Chinese or the listing's English word) or the source;
+// "verdict:complete,trailing-bytes" keeps exactly those verdicts, as kerbilo-cli --verdict.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "picture/inspect.h"
@@ -30,6 +32,7 @@ class ResourceFilter {
         Text text;                           // upper-cased
         std::int64_t least = -1, most = -1;  // a size range, when either is set
         bool offset = false;                 // "0x…": the offset alone
+        std::optional<VerdictSet> verdicts;  // "verdict:…": one of these verdicts
     };
     std::vector<Word> words_;
 };

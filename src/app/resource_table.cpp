@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/reason_texts.h"
 #include "app/texts.h"
 #include "runtime/byte_ops.h"
 
@@ -122,6 +123,10 @@ Text describeInspection(const Inspection& what, std::int64_t length) {
     switch (what.verdict) {
         case Verdict::Complete:
             out += complete();
+            // A GIF without its trailer, or pixel data too large to check.
+            if (what.reason != Reason::None)
+                out += concatText(
+                    {openParen(), reasonText(what.reason, what.reasonItem), closeParen()});
             break;
         case Verdict::CutShort:
             out += what.extent ? concatText({cutShortBy(), intToText(*what.extent), bytesWord()})
@@ -133,6 +138,8 @@ Text describeInspection(const Inspection& what, std::int64_t length) {
             break;
         case Verdict::Damaged:
             out += damaged();
+            if (what.reason != Reason::None)
+                out += concatText({colon(), reasonText(what.reason, what.reasonItem)});
             break;
         case Verdict::Unchecked:
             out += unchecked();

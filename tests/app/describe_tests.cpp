@@ -27,7 +27,7 @@ TEST(Describe, TooltipsSayWhatEachResourceIs) {
     };
     const Case cases[] = {
         {1, label(0) + "PNG 图片 70×46，7011 字节，完整"},
-        {2, label(fakeAt) + "PNG 图片 ，27 字节，已损坏，无法显示"},
+        {2, label(fakeAt) + "PNG 图片 ，27 字节，已损坏：数据块类型不是四个字母，无法显示"},
         {3,
          label(gifAt) + "GIF 动画 70×46，3 帧，1293 字节，不完整：按格式应为 5073 字节，无法显示"},
     };

@@ -25,15 +25,31 @@ TEST(ResourceFilter, WordsNarrowByEveryField) {
         const char* words;
         bool first, second;
     } cases[] = {
-        {"", true, true},           {"png", true, true},   {"PnG", true, true},
-        {"gif", false, false},      {">28", false, true},  {">=28", true, true},
-        {"<1k", true, false},       {"<=1k", true, false}, {"20-100", true, false},
-        {"1k-2k", false, true},     {"0x1F", false, true}, {"0x001f", false, true},
-        {"0x3", true, false},       {"1F", false, true},  // hex digits found in the offset
-        {"png >28", false, true},                         // every word must fit
+        {"", true, true},
+        {"png", true, true},
+        {"PnG", true, true},
+        {"gif", false, false},
+        {">28", false, true},
+        {">=28", true, true},
+        {"<1k", true, false},
+        {"<=1k", true, false},
+        {"20-100", true, false},
+        {"1k-2k", false, true},
+        {"0x1F", false, true},
+        {"0x001f", false, true},
+        {"0x3", true, false},
+        {"1F", false, true},       // hex digits found in the offset
+        {"png >28", false, true},  // every word must fit
         {"damaged", false, true},  // the listing's English word; only 2 is inspected
         {"已损坏", false, true},   // and the Chinese one
-        {"complete", false, false}, {">zz", false, false},  // no size: a text no field holds
+        {"complete", false, false},
+        {">zz", false, false},  // no size: a text no field holds
+        // kerbilo-cli's --verdict words: exactly those verdicts, and only once inspected.
+        {"verdict:damaged", false, true},
+        {"VERDICT:complete,damaged", false, true},
+        {"verdict:complete", false, false},
+        {"verdict:damage", false, false},  // no such verdict: nothing fits
+        {"verdict:cut-short,trailing-bytes png", false, false},
     };
     for (const auto& c : cases) {
         const ResourceFilter f = ResourceFilter::parse(utf8ToGbk(c.words));
@@ -42,6 +58,7 @@ TEST(ResourceFilter, WordsNarrowByEveryField) {
     }
     EXPECT_FALSE(ResourceFilter::parse(">10k 0x1F").wantsFacts());
     EXPECT_TRUE(ResourceFilter::parse("damaged").wantsFacts());
+    EXPECT_TRUE(ResourceFilter::parse("verdict:complete").wantsFacts());
 }
 
 }  // namespace kerbilo::testing::resource_filter_tests

@@ -193,6 +193,7 @@ TEST_F(Shell, MenusHoldTheirItemsInOrder) {
                               "-",
                               u("显示字节 Ctrl+B"),
                               u("筛选 Ctrl+F"),
+                              u("只显示完整的图片 Ctrl+Shift+F"),
                               "-",
                               u("原样显示 Ctrl+0"),
                               u("适合窗格 Ctrl+9"),

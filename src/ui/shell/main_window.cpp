@@ -823,6 +823,13 @@ void MainWindow::buildMenus() {
     QAction* filter = viewMenu_->addAction(toQt(shell_text::filterItem()));
     filter->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     connect(filter, &QAction::triggered, this, [this] { showFilter(); });
+    // The filter word kerbilo-cli's --verdict complete matches: only pictures that decode.
+    QAction* whole = viewMenu_->addAction(toQt(shell_text::onlyCompleteItem()));
+    whole->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    connect(whole, &QAction::triggered, this, [this] {
+        filterBox_->setText(QStringLiteral("verdict:complete"));
+        showFilter();
+    });
     addPaneViewItems();
 
     QMenu* help = menuBar()->addMenu(toQt(shell_text::helpMenu()));

@@ -136,12 +136,16 @@ QVariant ResourceTableModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::TextAlignmentRole)
         return numeric(column) ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
                                : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
-    if (role != Qt::DisplayRole) return {};
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
     const Document* doc = document();
     const int n = resourceAt(index.row());
     // While an open runs the document is being rebuilt under the rows shown so far.
     if (!doc || n == 0 || n > doc->catalogue.size()) return {};
     const Inspection* known = facts(n);
+    // The row's tooltip tells the whole verdict with its reason, as the tree's does.
+    if (role == Qt::ToolTipRole)
+        return known ? QVariant(toQt(describeInspection(*known, doc->catalogue.dataLength(n))))
+                     : QVariant();
     if (needsInspection(column) && !known) ask(n, true);
     return toQt(tableCell(*doc, n, column, known));
 }
