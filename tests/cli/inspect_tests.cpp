@@ -2,7 +2,10 @@
 // real tools, embedded in other bytes, are told apart from what the tail cut, and come out
 // of export byte for byte.
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
+#include <sstream>
 
 #include "cli_fixture.h"
 #include "runtime/byte_ops.h"
@@ -113,6 +116,74 @@ TEST_F(Inspect, EndsTakesTailOrFormat) {
     ASSERT_EQ(run({"inspect", "--help"}), 0);
     for (const char* word : {"verdict", "cut-short", "sha256", "--ends"})
         EXPECT_NE(out.find(word), std::string::npos) << word;
+}
+
+// --verdict keeps the rows whose verdict is listed, each with the number it has without
+// the filter, in list, inspect and export alike. The file holds a whole PNG, a GIF the
+// tail cuts short, and a PNG-shaped run that is no picture.
+TEST_F(Inspect, VerdictKeepsTheChosenRowsWithTheirNumbers) {
+    const ByteBuffer fake = pngResource(11, 'q');
+    write("three.bin", concatBytes({read("mixed.bin"), fake}));
+    ASSERT_EQ(run({"inspect", path("three.bin")}), 0) << err;
+    std::map<std::string, std::vector<std::string>> numbersOf;  // verdict: numbers
+    std::istringstream rows(out);
+    std::string line;
+    std::getline(rows, line);  // the header
+    while (std::getline(rows, line)) {
+        std::vector<std::string> cells;
+        std::istringstream fields(line);
+        for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
+        ASSERT_GE(cells.size(), 10u) << line;
+        numbersOf[cells[9]].push_back(cells[0]);
+    }
+    ASSERT_EQ(numbersOf.count("complete"), 1u) << out;
+    ASSERT_EQ(numbersOf.count("damaged"), 1u) << out;
+    ASSERT_EQ(numbersOf.count("cut-short"), 1u) << out;
+
+    const auto numbersListed = [&](const std::vector<std::string>& args) {
+        EXPECT_EQ(run(args), 0) << err;
+        std::vector<std::string> numbers;
+        std::istringstream listed(out);
+        std::getline(listed, line);
+        while (std::getline(listed, line)) numbers.push_back(line.substr(0, line.find('\t')));
+        return numbers;
+    };
+    for (const char* command : {"list", "inspect"}) {
+        SCOPED_TRACE(command);
+        EXPECT_EQ(numbersListed({command, path("three.bin"), "--verdict", "complete"}),
+                  numbersOf["complete"]);
+        EXPECT_EQ(numbersListed({command, path("three.bin"), "--verdict", "damaged"}),
+                  numbersOf["damaged"]);
+        std::vector<std::string> both = numbersOf["cut-short"];
+        both.insert(both.end(), numbersOf["damaged"].begin(), numbersOf["damaged"].end());
+        std::sort(both.begin(), both.end(), [](const std::string& a, const std::string& b) {
+            return std::stoi(a) < std::stoi(b);
+        });
+        EXPECT_EQ(numbersListed({command, path("three.bin"), "--verdict=damaged,cut-short"}), both);
+    }
+
+    ASSERT_EQ(run({"export", path("three.bin"), "--out", path("whole"), "--verdict", "complete"}),
+              0)
+        << err;
+    EXPECT_NE(out.find("wrote " + std::to_string(numbersOf["complete"].size()) + " of " +
+                       std::to_string(numbersOf["complete"].size()) + " files"),
+              std::string::npos)
+        << out;
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(path("whole/three.bin")))
+        files += entry.path().filename() != "manifest.tsv";
+    EXPECT_EQ(files, numbersOf["complete"].size());
+    const std::string manifest(read("whole/three.bin/manifest.tsv").view());
+    EXPECT_EQ(manifest.find("damaged"), std::string::npos) << manifest;
+    EXPECT_EQ(manifest.find("cut-short"), std::string::npos) << manifest;
+
+    for (const char* command : {"list", "inspect", "export"}) {
+        EXPECT_EQ(run({command, path("three.bin"), "--verdict", "whole"}), 2) << command;
+        EXPECT_NE(err.find("--verdict takes"), std::string::npos) << err;
+    }
+    EXPECT_EQ(run({"export", path("three.bin"), "--resource", "1", "-o", path("one"), "--verdict",
+                   "complete"}),
+              2);
 }
 
 }  // namespace
