@@ -86,7 +86,8 @@ PictureWalk walkBmp(Bytes data) noexcept {
         case 0:  // RGB
         case 3:  // bit fields
         case 6:  // bit fields with alpha
-            if (!uncompressedDepth(bits)) return broken(walk, h, Reason::BitCount);
+            if (!uncompressedDepth(bits) || (compression != 0 && bits != 16 && bits != 32))
+                return broken(walk, h, Reason::BitCount);
             // At most 2^31 rows of at most 2^33 bytes: the product can overflow.
             if (!checkedMul(dibRowBytes(width, bits), static_cast<std::uint64_t>(height),
                             pixelBytes))
@@ -94,6 +95,11 @@ PictureWalk walkBmp(Bytes data) noexcept {
             break;
         case 1:  // RLE8
         case 2:  // RLE4
+            // Run lengths count indices of exactly that width; no decoder takes another.
+            if (bits != (compression == 1 ? 8 : 4)) return broken(walk, h, Reason::BitCount);
+            if (imageSize == 0) return broken(walk, h, Reason::CompressedWithoutSize);
+            pixelBytes = imageSize;
+            break;
         case 4:  // JPEG
         case 5:  // PNG
             if (imageSize == 0) return broken(walk, h, Reason::CompressedWithoutSize);
