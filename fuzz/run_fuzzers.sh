@@ -4,8 +4,9 @@
 # scratch corpus under the build folder, never into the committed seeds. Exits 1 when any
 # target found a crash; its input is left in <build>/artifacts/ to be turned into a
 # regression file. Each target's line of the summary gives its executions, executions per
-# second and peak resident memory; a target's options (its dictionary from fuzz/dict/, a
-# smaller -max_len) come from the build's list of targets.
+# second (of the clock and of processor time) and peak resident memory; a target's options
+# (its dictionary from fuzz/dict/, a smaller -max_len) come from the build's list of
+# targets. The long run, fuzz/run_fuzzers.sh 600, takes targets x 600 s / jobs (README).
 # The build folder is build-fuzz/ unless KERBILO_FUZZ_BUILD names one already configured
 # with -DKERBILO_FUZZ=ON (the test script reuses its sanitizer build that way).
 # Usage: fuzz/run_fuzzers.sh [SECONDS] [TARGET...]
