@@ -1,7 +1,9 @@
 #!/bin/sh
 # Regenerates tests/data/picture/corpus (the fuzz seeds) from the test image writers.
 # The structure walkers' seeds are the same files per format plus a few real pictures
-# from tests/data/inspect (written by scripts/make_inspect_fixtures.sh).
+# from tests/data/inspect (written by scripts/make_inspect_fixtures.sh). A fuzz build's
+# fuzz/minimise_corpora.sh then deletes the seeds that reach nothing the others do not
+# (of the walkers', rose.bmp and interlaced.gif); commit what is left.
 # Usage: scripts/make_picture_fixtures.sh [BUILD_DIR]   (default: build)
 set -eu
 repo=$(cd "$(dirname "$0")/.." && pwd)

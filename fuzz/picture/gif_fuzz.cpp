@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -12,6 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t frames = gif->frames().size();
     kerbilo::GifPlayer player(std::make_shared<const kerbilo::GifAnimation>(std::move(*gif)));
     // One full pass and into the next, so every disposal and the restart are exercised.
-    player.drawFrames(frames < 64 ? frames + 2 : 64);
+    player.drawFrames(std::min(frames + 2, kerbilo::fuzzing::kMaxFramesDrawn));
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz_limits.h"
 #include "scan/zip_archive.h"
 
 namespace {
@@ -20,7 +21,7 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-const zip::InflateLimits kLimits{1 << 20, 4 << 20, 256, 64 << 10};
+const zip::InflateLimits& kLimits = fuzzing::kInflateLimits;
 
 }  // namespace
 

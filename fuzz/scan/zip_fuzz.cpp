@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz_limits.h"
 #include "scan/zip_archive.h"
 
 namespace {
@@ -18,7 +19,7 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-const zip::InflateLimits kLimits{1 << 20, 4 << 20, 256, 64 << 10};
+const zip::InflateLimits& kLimits = fuzzing::kInflateLimits;
 
 void writeAndReread(const std::uint8_t* data, std::size_t size, const zip::Archive& a,
                     std::size_t index, const ByteBuffer& content) {

@@ -218,19 +218,25 @@ void PaneScaler::drawScaled(const RowSource& source, ImageKind kind, Pixel backg
 
     // Only the source rows and columns some destination pixel of the area needs go
     // through the first pass.
-    const int sy0 = ty_.start[tapY(dy0)];
-    const auto lastRow = tapY(dy1 - 1);
-    const int sy1 = ty_.start[lastRow] + ty_.count[lastRow];
     const int sx0 = tx_.start[tapX(dx0)];
     const auto lastCol = tapX(dx1 - 1);
     const int sx1 = tx_.start[lastCol] + tx_.count[lastCol];
     const int span = sx1 - sx0;
     std::vector<Pixel> scratch(static_cast<std::size_t>(span));
     std::vector<float> resolved(static_cast<std::size_t>(span) * C);
-    std::vector<float> rows(static_cast<std::size_t>(sy1 - sy0) * static_cast<std::size_t>(cols) *
-                            C);
+    // The runs of source rows move down the picture as the destination rows do, so only
+    // the rows of the longest run are kept, source row sy in slot sy % window: keeping every
+    // row scaled across would cost the picture's height times the pane's width (a 1 x 32768
+    // picture stretched over 1920 columns took some 730 MB).
+    int window = 1;
+    for (int y = dy0; y < dy1; ++y) window = std::max(window, ty_.count[tapY(y)]);
+    const std::size_t rowFloats = static_cast<std::size_t>(cols) * C;
+    std::vector<float> rows(static_cast<std::size_t>(window) * rowFloats);
+    const auto slot = [&](int sy) {
+        return rows.data() + static_cast<std::size_t>(sy % window) * rowFloats;
+    };
 
-    for (int sy = sy0; sy < sy1; ++sy) {
+    const auto scaleAcross = [&](int sy) {
         // Each source pixel is resolved once, however many destination pixels it feeds.
         const Pixel* src = source.row(sy, sx0, sx1, scratch.data());
         for (int s = 0; s < span; ++s) {
@@ -250,8 +256,7 @@ void PaneScaler::drawScaled(const RowSource& source, ImageKind kind, Pixel backg
                 v[2] = static_cast<float>(pixelBlue(p));
             }
         }
-        float* out =
-            rows.data() + static_cast<std::size_t>(sy - sy0) * static_cast<std::size_t>(cols) * C;
+        float* out = slot(sy);
         for (int x = dx0; x < dx1; ++x, out += C) {
             const auto i = tapX(x);
             const float* w = tx_.weight.data() + tx_.offset[i];
@@ -261,16 +266,21 @@ void PaneScaler::drawScaled(const RowSource& source, ImageKind kind, Pixel backg
                 for (int c = 0; c < C; ++c) sum[c] += w[k] * v[c];
             for (int c = 0; c < C; ++c) out[c] = sum[c];
         }
-    }
+    };
 
-    std::vector<float> acc(static_cast<std::size_t>(cols) * C);
+    std::vector<float> acc(rowFloats);
+    int scaledTo = ty_.start[tapY(dy0)];  // rows before it have been scaled across
     for (int y = dy0; y < dy1; ++y) {
         const auto j = tapY(y);
+        const int first = ty_.start[j], last = first + ty_.count[j];
+        // Runs start in ascending order and none is longer than the window, so what this
+        // one scales overwrites only rows no later run needs.
+        for (scaledTo = std::max(scaledTo, first); scaledTo < last; ++scaledTo)
+            scaleAcross(scaledTo);
         std::fill(acc.begin(), acc.end(), 0.0f);
         const float* w = ty_.weight.data() + ty_.offset[j];
         for (int k = 0; k < ty_.count[j]; ++k) {
-            const float* row = rows.data() + static_cast<std::size_t>(ty_.start[j] + k - sy0) *
-                                                 static_cast<std::size_t>(cols) * C;
+            const float* row = slot(first + k);
             for (std::size_t c = 0; c < acc.size(); ++c) acc[c] += w[k] * row[c];
         }
         Pixel* out = &dst.at(dx0, y);
