@@ -5,5 +5,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     kerbilo::fuzzing::checkWalk(kerbilo::walkJpeg, {data, size}, true);
+    kerbilo::fuzzing::checkInspection({data, size});
     return 0;
 }

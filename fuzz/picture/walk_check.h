@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "picture/inspect.h"
 #include "picture/walk.h"
 
 namespace kerbilo::fuzzing {
@@ -38,6 +39,22 @@ inline void checkWalk(Walker walk, Bytes data, bool endIsLastByte) {
                 (shorter.reason == Reason::NoTrailer && shorter.extent < w.extent));
     else
         require(shorter.end != WalkEnd::Ended || shorter.extent < w.extent);
+}
+
+// The whole inspection, pixel check included, of the data as a resource of half its length
+// and of all of it: the verdict and its reason must agree, whatever the bytes.
+inline void checkInspection(Bytes data) {
+    for (const std::size_t length : {data.size() / 2, data.size()}) {
+        const Inspection r =
+            inspectResource(data, static_cast<std::int64_t>(length), data.first(length), {}, false);
+        const bool whole = r.verdict == Verdict::Complete || r.verdict == Verdict::CutShort ||
+                           r.verdict == Verdict::TrailingBytes;
+        require(!whole || (r.extent && *r.extent > 0 &&
+                           static_cast<std::uint64_t>(*r.extent) <= data.size()));
+        require(r.verdict != Verdict::Damaged || r.reason != Reason::None);
+        require(r.verdict != Verdict::CutShort || r.reason == Reason::FormatGoesOn);
+        require(r.width >= 0 && r.height >= 0 && r.frames >= 0);
+    }
 }
 
 }  // namespace kerbilo::fuzzing

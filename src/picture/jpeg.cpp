@@ -46,11 +46,28 @@ void onProgress(j_common_ptr cinfo) {
     if (d->is_decompressor && d->input_scan_number > kMaxScans) onError(cinfo);
 }
 
+// What a progressive file's coefficients may take in the pane: 2 bytes a sample, so
+// photographs of some 300 megapixels, far more than any camera's.
+constexpr long kDecodeMemory = 1024L * 1024 * 1024;
+
+// Every MCU takes at least one bit of the first scan, so data too small for the MCUs the
+// header claims ends early, however it is coded: a few hundred bytes claiming 65535 x 65535
+// are known to be damaged without decoding (or, progressive, allocating for) them.
+bool claimsMoreThanItHolds(const jpeg_decompress_struct& cinfo, std::size_t bytes) {
+    const std::uint64_t mcuWidth = 8 * static_cast<std::uint64_t>(cinfo.max_h_samp_factor);
+    const std::uint64_t mcuHeight = 8 * static_cast<std::uint64_t>(cinfo.max_v_samp_factor);
+    const std::uint64_t mcus = (cinfo.image_width + mcuWidth - 1) / mcuWidth *
+                               ((cinfo.image_height + mcuHeight - 1) / mcuHeight);
+    return mcus > std::uint64_t{bytes} * 8;
+}
+
 // What a libjpeg error means for the user.
 DecodeFailure failureOf(int messageCode) {
     switch (messageCode) {
         case JERR_OUT_OF_MEMORY:
             return DecodeFailure::OutOfMemory;
+        case JERR_NO_BACKING_STORE:  // over kDecodeMemory
+            return DecodeFailure::OverLimits;
         case JERR_INPUT_EMPTY:
         case JERR_INPUT_EOF:
         case JERR_NO_IMAGE:
@@ -101,10 +118,19 @@ DecodeFailure decodeInto(Bytes data, const DecodeLimits& limits, Image& image,
         return why;
     }
     jpeg_create_decompress(&cinfo);
+    // A progressive file's coefficients are kept whole whatever the output scale; a few
+    // hundred bytes may claim 65535 x 65535 of them.
+    cinfo.mem->max_memory_to_use = kDecodeMemory;
     progress.base.progress_monitor = onProgress;
     cinfo.progress = &progress.base;
     jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
+        jpeg_destroy_decompress(&cinfo);
+        return DecodeFailure::Truncated;
+    }
+    // A baseline file that ends early still shows, its missing rows grey; a progressive one
+    // would first have all its claimed coefficients allocated.
+    if (cinfo.progressive_mode && claimsMoreThanItHolds(cinfo, data.size())) {
         jpeg_destroy_decompress(&cinfo);
         return DecodeFailure::Truncated;
     }
@@ -165,15 +191,23 @@ struct CheckingErrors {
     int warnings = 0;
     bool endedEarly = false;
 };
-void countWarning(j_common_ptr cinfo, int level) {
-    if (level >= 0) return;  // trace messages
+// The first warning settles the verdict, so the check stops there: data that ends early
+// would otherwise be decoded as grey to the last block of however large a picture the
+// header claims.
+[[noreturn]] void stopAtWarning(j_common_ptr cinfo, int level) {
     auto* errors = reinterpret_cast<CheckingErrors*>(cinfo->err);
     ++errors->warnings;
     if (cinfo->err->msg_code == JWRN_JPEG_EOF) errors->endedEarly = true;
+    std::longjmp(errors->manager.jump, 2);
+    (void)level;
+}
+void countWarning(j_common_ptr cinfo, int level) {
+    if (level < 0) stopAtWarning(cinfo, level);  // level 0 and up are trace messages
 }
 
-// libjpeg keeps a progressive file's coefficients whole, whatever the output scale.
-constexpr long kCheckMemory = 512L * 1024 * 1024;
+// libjpeg keeps a progressive file's coefficients whole, whatever the output scale: 2 bytes
+// a sample, so this takes progressive photographs of some 80 megapixels.
+constexpr long kCheckMemory = 256L * 1024 * 1024;
 
 PixelCheck checkInto(Bytes data, std::vector<std::uint8_t>& row) {
     jpeg_decompress_struct cinfo;
@@ -185,21 +219,25 @@ PixelCheck checkInto(Bytes data, std::vector<std::uint8_t>& row) {
     errors.manager.base.error_exit = onError;
     errors.manager.base.emit_message = countWarning;
     errors.manager.base.output_message = onOutput;
-    if (setjmp(errors.manager.jump)) {
+    if (const int jumped = setjmp(errors.manager.jump)) {
+        if (jumped == 2) {
+            jpeg_destroy_decompress(&cinfo);
+            return {errors.endedEarly ? Reason::EntropyDataEndsEarly : Reason::EntropyDataCorrupt,
+                    0};
+        }
         const int code = errors.manager.base.msg_code;
         const bool scans = cinfo.input_scan_number > kMaxScans;
         jpeg_destroy_decompress(&cinfo);
         if (scans) return {Reason::PixelsUnchecked, 0};
         switch (failureOf(code)) {
             case DecodeFailure::OutOfMemory:
+            case DecodeFailure::OverLimits:
             case DecodeFailure::Unsupported:
                 return {Reason::PixelsUnchecked, 0};
             case DecodeFailure::Truncated:
                 return {Reason::EntropyDataEndsEarly, 0};
             default:
-                return {code == JERR_NO_BACKING_STORE ? Reason::PixelsUnchecked
-                                                      : Reason::EntropyDataCorrupt,
-                        0};
+                return {Reason::EntropyDataCorrupt, 0};
         }
     }
     jpeg_create_decompress(&cinfo);
@@ -208,6 +246,10 @@ PixelCheck checkInto(Bytes data, std::vector<std::uint8_t>& row) {
     cinfo.progress = &progress.base;
     jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
+        jpeg_destroy_decompress(&cinfo);
+        return {Reason::EntropyDataEndsEarly, 0};
+    }
+    if (claimsMoreThanItHolds(cinfo, data.size())) {
         jpeg_destroy_decompress(&cinfo);
         return {Reason::EntropyDataEndsEarly, 0};
     }
@@ -226,8 +268,6 @@ PixelCheck checkInto(Bytes data, std::vector<std::uint8_t>& row) {
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
-    if (errors.endedEarly) return {Reason::EntropyDataEndsEarly, 0};
-    if (errors.warnings > 0) return {Reason::EntropyDataCorrupt, 0};
     return {};
 }
 

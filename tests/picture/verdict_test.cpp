@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "picture/decoders.h"
 #include "picture/inspect.h"
 #include "test_images.h"
 
@@ -140,6 +141,22 @@ ByteVector jpegMissingData() {
     return jpeg;
 }
 
+// A few hundred bytes whose frame header claims 60000 x 60000: far too little data for
+// that many blocks, whatever their coding; found without decoding a block.
+ByteVector jpegClaimingTooMuch(testing::JpegKind kind) {
+    ByteVector jpeg = testing::makeJpeg(testing::patternImage(16, 16), kind);
+    for (std::size_t at = 2; at + 9 < jpeg.size(); ++at) {
+        if (jpeg[at] == 0xFF && (jpeg[at + 1] == 0xC0 || jpeg[at + 1] == 0xC2)) {
+            for (const std::size_t field : {at + 5, at + 7}) {
+                jpeg[field] = 60000 >> 8;
+                jpeg[field + 1] = 60000 & 0xFF;
+            }
+            break;
+        }
+    }
+    return jpeg;
+}
+
 struct Case {
     const char* name;
     std::function<ByteVector()> make;
@@ -172,6 +189,11 @@ const Case kCases[] = {
     {"PngTooFewRows", pngWithTooFewRows, Verdict::Damaged, "zlib stream ends early", 64, 64, 1},
     {"JpegMissingData", jpegMissingData, Verdict::Damaged, "entropy-coded data is corrupt", 64, 64,
      1},
+    {"JpegClaimingTooMuch", [] { return jpegClaimingTooMuch(testing::JpegKind::Colour); },
+     Verdict::Damaged, "entropy-coded data ends early", 60000, 60000, 1},
+    {"ProgressiveClaimingTooMuch",
+     [] { return jpegClaimingTooMuch(testing::JpegKind::Progressive); }, Verdict::Damaged,
+     "entropy-coded data ends early", 60000, 60000, 1},
     {"GifShortOfPixels", [] { return gifOf(20, 10, 150); }, Verdict::Damaged,
      "frame 1: LZW data ends before its last pixel", 20, 10, 1},
     {"IconEntryPastTheFile", iconEntryPastTheFile, Verdict::Damaged, "entry 2 points past the file",
@@ -211,6 +233,14 @@ TEST_P(VerdictTable, SaysWhatAndWhy) {
 
 INSTANTIATE_TEST_SUITE_P(Made, VerdictTable, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The pane refuses such a progressive file before libjpeg allocates coefficients for all
+// the blocks it claims (gigabytes for 60000 x 60000); a baseline one still shows grey rows.
+TEST(JpegClaimingTooMuch, ProgressiveIsRefusedBeforeAllocating) {
+    const Decoded progressive = decodeJpeg(jpegClaimingTooMuch(testing::JpegKind::Progressive));
+    EXPECT_FALSE(progressive);
+    EXPECT_EQ(progressive.failure(), DecodeFailure::Truncated);
+}
 
 // Inside a file, a GIF without its trailer ends after its last block, whatever follows; a
 // resource that a later 00 3B ended has bytes after it.
