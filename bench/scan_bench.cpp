@@ -479,9 +479,10 @@ void peListBench() {
     rmdir(dir);
 }
 
-// kerbilo-cli list on 1 GiB already in the page cache, against a plain memchr pass over a
-// mapping of the same file per kind's first head byte; the process's own memory meanwhile;
-// and 16 files of 64 MiB with -j 1 and -j 2.
+// kerbilo-cli list on 1 GiB already in the page cache with -j 1 and -j 2 (the one file's
+// sweep on one thread and on two), against a plain memchr pass over a mapping of the same
+// file per kind's first head byte; the process's own memory meanwhile; and 16 files of
+// 64 MiB with -j 1 and -j 2.
 void largeBench() {
     char dir[] = "/tmp/kerbilo-bench-XXXXXX";
     if (!mkdtemp(dir)) return;
@@ -509,19 +510,29 @@ void largeBench() {
         return hits;
     };
     volatile std::size_t sink = floorPass();  // also brings the file into the page cache
-    double floor = 1e9, list = 1e9, peak = 0;
-    for (int round = 0; round < 3; ++round) {
+    double floor = 1e9, one = 1e9, two = 1e9, peak = 0;
+    // Best of five, taken in turn: the machine is shared, and the best run is the one least
+    // disturbed.
+    for (int round = 0; round < 5; ++round) {
         const auto t0 = Clock::now();
         sink = sink + floorPass();
         floor = std::min(floor, seconds(t0, Clock::now()));
-        const CliRun r = runCliProcess({"list", big, "--config", std::string(dir) + "/kinds"});
-        list = std::min(list, r.seconds);
-        peak = std::max(peak, r.peakAnonMiB);
+        for (const char* jobs : {"1", "2"}) {
+            const CliRun r =
+                runCliProcess({"list", big, "-j", jobs, "--config", std::string(dir) + "/kinds"});
+            double& best = jobs[0] == '1' ? one : two;
+            best = std::min(best, r.seconds);
+            peak = std::max(peak, r.peakAnonMiB);
+        }
     }
     std::printf("1 GiB in the page cache, default kinds, kerbilo-cli list (mapped)\n");
-    std::printf("  memchr over a mapping: %7.3f s\n", floor);
-    std::printf("  list:                  %7.3f s  (x%.2f of it, target <= 1.3)\n", list,
-                list / floor);
+    std::printf("  memchr over a mapping: %7.3f s  (one pass per kind's first head byte)\n", floor);
+    std::printf("  list -j 1:             %7.3f s  (x%.2f of it, target <= 1.3)\n", one,
+                one / floor);
+    std::printf(
+        "  list -j 2:             %7.3f s  (x%.2f of it; x%.2f faster than -j 1, "
+        "target >= 1.8 on two idle cores)\n",
+        two, two / floor, one / two);
     std::printf("  own memory at peak:    %7.1f MiB  (budget 64 MiB + 100 bytes a resource)\n",
                 peak);
     std::remove(big.c_str());
@@ -534,7 +545,7 @@ void largeBench() {
     // the same page cache.
     sync();
     runCliProcess(args);
-    double one = 1e9, two = 1e9;
+    one = 1e9, two = 1e9;
     for (int round = 0; round < 3; ++round) {
         std::vector<std::string> a = args;
         a.insert(a.begin() + 1, {"-j", "1"});

@@ -124,9 +124,10 @@ std::vector<Input> expandInputs(CliEnv& env, const std::vector<std::string>& arg
 
 FileResult withOpenedFile(const Input& input, CliEnv& fileEnv,
                           const std::optional<std::string>& config, const OpenOptions& options,
+                          const RunKinds& run,
                           const std::function<int(Session&, FileResult&)>& use) {
     FileResult r;
-    Session session(fileEnv, config, options);
+    Session session(fileEnv, config, options, &run);
     if (!session.ready(input.path)) {
         r.exitCode = kExitFailed;
         return r;
@@ -134,6 +135,10 @@ FileResult withOpenedFile(const Input& input, CliEnv& fileEnv,
     r.bytes = session.doc.file.bytes.size();
     r.exitCode = use(session, r);
     return r;
+}
+
+unsigned scanThreads(const BatchOptions& options, bool severalFiles) {
+    return severalFiles ? 1 : options.jobs;
 }
 
 int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
@@ -192,8 +197,15 @@ int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
         }
         if (env.progress) std::fputs("\r\033[K", env.progress);
         print(r);
-        env.err << r.err;
-        env.err.flush();
+        // Writing to stderr sends what stdout holds first, as a file's messages follow its
+        // rows; a file without messages leaves the rows to be written with the next ones,
+        // rather than one write each. Under a progress line they go at once, before it.
+        if (!r.err.empty()) {
+            env.err << r.err;
+            env.err.flush();
+        } else if (env.progress) {
+            env.out.flush();
+        }
         worst = worse(worst, r.exitCode);
         bytes += r.bytes;
         if (env.progress) {
@@ -232,6 +244,7 @@ int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& comm
     if (!severalFiles(args)) {
         // One file is listed as it is read, row by row; a folder was said already.
         if (inputs.empty()) return worst;
+        options.threads = scanThreads(batch, false);
         Session session(env, config, options);
         if (!session.ready(inputs.front().path)) return kExitFailed;
         Listing listing(env.out, *format, columnNames(columns));
@@ -249,6 +262,8 @@ int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& comm
     Listing listing(env.out, *format, withFile);
     // Files in parallel share the cores; one file at a time has them all.
     const unsigned perFile = batch.jobs > 1 ? 1 : cores;
+    options.threads = scanThreads(batch, true);
+    const RunKinds run = inputs.empty() ? RunKinds{} : readRunKinds(env, config);
     const auto work = [&](const Input& input, CliEnv& fileEnv) {
         const auto list = [&](Session& session, FileResult& r) {
             std::vector<Cell> cells;
@@ -259,7 +274,7 @@ int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& comm
             });
             return kExitOk;
         };
-        return withOpenedFile(input, fileEnv, config, options, list);
+        return withOpenedFile(input, fileEnv, config, options, run, list);
     };
     worst = worse(worst, runBatch(env, inputs, batch.jobs, work,
                                   [&](const FileResult& r) { listing.print(r.out); }));
