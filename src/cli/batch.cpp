@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
-#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -145,28 +145,50 @@ int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
              const std::function<FileResult(const Input&, CliEnv& fileEnv)>& work,
              const std::function<void(const FileResult&)>& print) {
     std::vector<std::optional<FileResult>> results(inputs.size());
-    std::mutex mutex;
-    std::condition_variable done;
-    std::size_t next = 0;
+    std::atomic<std::size_t> next{0};
+    // Results are printed by whichever worker finishes the one due next, with those after it
+    // that are ready: a printer thread woken for every file cost more than listing a small
+    // file, and thousands of them were listed slower than cat reads them.
+    std::mutex printing;
+    std::size_t due = 0;
+    int worst = kExitOk;
+    std::uint64_t bytes = 0;
+    const auto printDue = [&] {
+        while (due < inputs.size() && results[due]) {
+            const FileResult r = std::move(*results[due]);
+            results[due].reset();
+            ++due;
+            if (env.progress) std::fputs("\r\033[K", env.progress);
+            print(r);
+            // Writing to stderr sends what stdout holds first, as a file's messages follow
+            // its rows; a file without messages leaves its rows to be written with the next
+            // ones, rather than one write each. Under a progress line they go at once.
+            if (!r.err.empty()) {
+                env.err << r.err;
+                env.err.flush();
+            } else if (env.progress) {
+                env.out.flush();
+            }
+            worst = worse(worst, r.exitCode);
+            bytes += r.bytes;
+            if (env.progress) {
+                std::fprintf(env.progress, "%zu of %zu files, %.1f MiB", due, inputs.size(),
+                             static_cast<double>(bytes) / (1 << 20));
+                std::fflush(env.progress);
+            }
+        }
+    };
 
     const auto worker = [&](FileServices& files) {
-        for (;;) {
-            std::size_t i;
-            {
-                std::lock_guard lock(mutex);
-                if (next >= inputs.size()) return;
-                i = next++;
-            }
+        for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
             std::ostringstream out, err;
             CliEnv fileEnv{files, out, err, nullptr, env.language};
             FileResult r = work(inputs[i], fileEnv);
             r.out += out.str();
             r.err += err.str();
-            {
-                std::lock_guard lock(mutex);
-                results[i] = std::move(r);
-            }
-            done.notify_all();
+            std::lock_guard lock(printing);
+            results[i] = std::move(r);
+            printDue();
         }
     };
 
@@ -184,38 +206,8 @@ int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
     }
     // Nobody else to do the work: do it here, in order.
     if (threads.empty()) worker(env.files);
-
-    int worst = kExitOk;
-    std::uint64_t bytes = 0;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        FileResult r;
-        {
-            std::unique_lock lock(mutex);
-            done.wait(lock, [&] { return results[i].has_value(); });
-            r = std::move(*results[i]);
-            results[i].reset();
-        }
-        if (env.progress) std::fputs("\r\033[K", env.progress);
-        print(r);
-        // Writing to stderr sends what stdout holds first, as a file's messages follow its
-        // rows; a file without messages leaves the rows to be written with the next ones,
-        // rather than one write each. Under a progress line they go at once, before it.
-        if (!r.err.empty()) {
-            env.err << r.err;
-            env.err.flush();
-        } else if (env.progress) {
-            env.out.flush();
-        }
-        worst = worse(worst, r.exitCode);
-        bytes += r.bytes;
-        if (env.progress) {
-            std::fprintf(env.progress, "%zu of %zu files, %.1f MiB", i + 1, inputs.size(),
-                         static_cast<double>(bytes) / (1 << 20));
-            std::fflush(env.progress);
-        }
-    }
-    if (env.progress) std::fputs("\r\033[K", env.progress);
     for (std::thread& t : threads) t.join();
+    if (env.progress) std::fputs("\r\033[K", env.progress);
     return worst;
 }
 

@@ -53,7 +53,8 @@ struct FileResult {
 
 // Works on every input, `jobs` at a time, each on its own thread with its own file services
 // (env.files when it cannot give them: then one at a time); hands each result to `print` in
-// input order, and returns the worst exit code (2 > 1 > 0).
+// input order, one at a time, on the thread that finished it or a later one, and returns
+// the worst exit code (2 > 1 > 0).
 int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
              const std::function<FileResult(const Input&, CliEnv& fileEnv)>& work,
              const std::function<void(const FileResult&)>& print);
