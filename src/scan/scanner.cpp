@@ -266,8 +266,8 @@ class HelperProgress final : public Progress {
 // another (heads that walk, a part full of matches), and large enough that handing them out
 // costs nothing.
 std::size_t choosePartLength(std::size_t n, unsigned threads) {
-    constexpr std::size_t kLeast = std::size_t{1} << 20, kMost = std::size_t{64} << 20;
-    return std::clamp(n / (std::size_t{threads} * 8), kLeast, kMost);
+    constexpr std::size_t kLeast = std::size_t{1} << 20, kMost = std::size_t{16} << 20;
+    return std::clamp(n / (std::size_t{threads} * 16), kLeast, kMost);
 }
 
 // Every kind's heads and matches in the parts [p × length, (p + 1) × length) of the bytes,
