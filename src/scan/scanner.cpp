@@ -264,10 +264,15 @@ class HelperProgress final : public Progress {
 
 // Parts enough for the threads to share the work evenly when one part costs more than
 // another (heads that walk, a part full of matches), and large enough that handing them out
-// costs nothing.
-std::size_t choosePartLength(std::size_t n, unsigned threads) {
+// costs nothing. Each part keeps a record for every kind: a kinds file of thousands of
+// kinds gets fewer, longer parts.
+std::size_t choosePartLength(std::size_t n, unsigned threads, std::size_t kinds) {
     constexpr std::size_t kLeast = std::size_t{1} << 20, kMost = std::size_t{16} << 20;
-    return std::clamp(n / (std::size_t{threads} * 16), kLeast, kMost);
+    std::size_t length = std::clamp(n / (std::size_t{threads} * 16), kLeast, kMost);
+    const std::size_t most =
+        std::max<std::size_t>(threads, (std::size_t{1} << 16) / std::max<std::size_t>(kinds, 1));
+    if ((n + length - 1) / length > most) length = (n + most - 1) / most;
+    return length;
 }
 
 // Every kind's heads and matches in the parts [p × length, (p + 1) × length) of the bytes,
@@ -422,8 +427,9 @@ int scanKindsInOneSweep(Services& services, Document& doc, const KindsFile& kind
     const std::vector<ZeroStretch> zeros = bytes.knownZeros();
     progress.beginStage(shares.sweep, bufferLength(bytes));
     const unsigned threads = std::max(1u, options.threads);
-    const std::size_t length =
-        options.partLength > 0 ? options.partLength : choosePartLength(bytes.size(), threads);
+    const std::size_t length = options.partLength > 0
+                                   ? options.partLength
+                                   : choosePartLength(bytes.size(), threads, scans.size());
     std::vector<std::vector<PartFinds>> finds;
     if (threads > 1 && bytes.size() > length) {
         std::vector<const KindToScan*> kindsToScan;
