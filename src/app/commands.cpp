@@ -1,5 +1,8 @@
 #include "app/commands.h"
 
+#include <algorithm>
+#include <thread>
+
 #include "app/catalogue_view.h"
 #include "app/resource_table.h"
 #include "app/texts.h"
@@ -140,7 +143,10 @@ bool openAndScan(ProgramState& state, const Text& path) {
         [&] {
             Services services = state.services();
             WindowOpenView view(state.ui, state.progress);
-            result = openFile(services, state, path, {}, view);
+            // A large file's sweep uses every core; the window answers between its blocks.
+            OpenOptions options;
+            options.threads = std::max(1u, std::thread::hardware_concurrency());
+            result = openFile(services, state, path, options, view);
             // Before a close that arrived meanwhile asks its question over this window.
             if (result.cancelled) showDocumentAgain(state, selected);
         },

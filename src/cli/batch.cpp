@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
-#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -125,9 +125,10 @@ std::vector<Input> expandInputs(CliEnv& env, const std::vector<std::string>& arg
 
 FileResult withOpenedFile(const Input& input, CliEnv& fileEnv,
                           const std::optional<std::string>& config, const OpenOptions& options,
+                          const RunKinds& run,
                           const std::function<int(Session&, FileResult&)>& use) {
     FileResult r;
-    Session session(fileEnv, config, options);
+    Session session(fileEnv, config, options, &run);
     if (!session.ready(input.path)) {
         r.exitCode = kExitFailed;
         return r;
@@ -137,32 +138,58 @@ FileResult withOpenedFile(const Input& input, CliEnv& fileEnv,
     return r;
 }
 
+unsigned scanThreads(const BatchOptions& options, bool severalFiles) {
+    return severalFiles ? 1 : options.jobs;
+}
+
 int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
              const std::function<FileResult(const Input&, CliEnv& fileEnv)>& work,
              const std::function<void(const FileResult&)>& print) {
     std::vector<std::optional<FileResult>> results(inputs.size());
-    std::mutex mutex;
-    std::condition_variable done;
-    std::size_t next = 0;
+    std::atomic<std::size_t> next{0};
+    // Results are printed by whichever worker finishes the one due next, with those after it
+    // that are ready: a printer thread woken for every file cost more than listing a small
+    // file, and thousands of them were listed slower than cat reads them.
+    std::mutex printing;
+    std::size_t due = 0;
+    int worst = kExitOk;
+    std::uint64_t bytes = 0;
+    const auto printDue = [&] {
+        while (due < inputs.size() && results[due]) {
+            const FileResult r = std::move(*results[due]);
+            results[due].reset();
+            ++due;
+            if (env.progress) std::fputs("\r\033[K", env.progress);
+            print(r);
+            // Writing to stderr sends what stdout holds first, as a file's messages follow
+            // its rows; a file without messages leaves its rows to be written with the next
+            // ones, rather than one write each. Under a progress line they go at once.
+            if (!r.err.empty()) {
+                env.err << r.err;
+                env.err.flush();
+            } else if (env.progress) {
+                env.out.flush();
+            }
+            worst = worse(worst, r.exitCode);
+            bytes += r.bytes;
+            if (env.progress) {
+                std::fprintf(env.progress, "%zu of %zu files, %.1f MiB", due, inputs.size(),
+                             static_cast<double>(bytes) / (1 << 20));
+                std::fflush(env.progress);
+            }
+        }
+    };
 
     const auto worker = [&](FileServices& files) {
-        for (;;) {
-            std::size_t i;
-            {
-                std::lock_guard lock(mutex);
-                if (next >= inputs.size()) return;
-                i = next++;
-            }
+        for (std::size_t i; (i = next.fetch_add(1)) < inputs.size();) {
             std::ostringstream out, err;
             CliEnv fileEnv{files, out, err, nullptr, env.language};
             FileResult r = work(inputs[i], fileEnv);
             r.out += out.str();
             r.err += err.str();
-            {
-                std::lock_guard lock(mutex);
-                results[i] = std::move(r);
-            }
-            done.notify_all();
+            std::lock_guard lock(printing);
+            results[i] = std::move(r);
+            printDue();
         }
     };
 
@@ -180,31 +207,8 @@ int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
     }
     // Nobody else to do the work: do it here, in order.
     if (threads.empty()) worker(env.files);
-
-    int worst = kExitOk;
-    std::uint64_t bytes = 0;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        FileResult r;
-        {
-            std::unique_lock lock(mutex);
-            done.wait(lock, [&] { return results[i].has_value(); });
-            r = std::move(*results[i]);
-            results[i].reset();
-        }
-        if (env.progress) std::fputs("\r\033[K", env.progress);
-        print(r);
-        env.err << r.err;
-        env.err.flush();
-        worst = worse(worst, r.exitCode);
-        bytes += r.bytes;
-        if (env.progress) {
-            std::fprintf(env.progress, "%zu of %zu files, %.1f MiB", i + 1, inputs.size(),
-                         static_cast<double>(bytes) / (1 << 20));
-            std::fflush(env.progress);
-        }
-    }
-    if (env.progress) std::fputs("\r\033[K", env.progress);
     for (std::thread& t : threads) t.join();
+    if (env.progress) std::fputs("\r\033[K", env.progress);
     return worst;
 }
 
@@ -260,6 +264,7 @@ int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& comm
     if (!severalFiles(args)) {
         // One file is listed as it is read, row by row; a folder was said already.
         if (inputs.empty()) return worst;
+        options.threads = scanThreads(batch, false);
         Session session(env, config, options);
         if (!session.ready(inputs.front().path)) return kExitFailed;
         Listing listing(env.out, *format, columnNames(columns));
@@ -277,6 +282,8 @@ int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& comm
     Listing listing(env.out, *format, withFile);
     // Files in parallel share the cores; one file at a time has them all.
     const unsigned perFile = batch.jobs > 1 ? 1 : cores;
+    options.threads = scanThreads(batch, true);
+    const RunKinds run = inputs.empty() ? RunKinds{} : readRunKinds(env, config);
     const auto work = [&](const Input& input, CliEnv& fileEnv) {
         const auto list = [&](Session& session, FileResult& r) {
             std::vector<Cell> cells;
@@ -287,7 +294,7 @@ int runListingCommand(CliEnv& env, int argc, char** argv, const CommandDoc& comm
             });
             return kExitOk;
         };
-        return withOpenedFile(input, fileEnv, config, options, list);
+        return withOpenedFile(input, fileEnv, config, options, run, list);
     };
     worst = worse(worst, runBatch(env, inputs, batch.jobs, work,
                                   [&](const FileResult& r) { listing.print(r.out); }));

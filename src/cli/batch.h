@@ -53,16 +53,23 @@ struct FileResult {
 
 // Works on every input, `jobs` at a time, each on its own thread with its own file services
 // (env.files when it cannot give them: then one at a time); hands each result to `print` in
-// input order, and returns the worst exit code (2 > 1 > 0).
+// input order, one at a time, on the thread that finished it or a later one, and returns
+// the worst exit code (2 > 1 > 0).
 int runBatch(CliEnv& env, const std::vector<Input>& inputs, unsigned jobs,
              const std::function<FileResult(const Input&, CliEnv& fileEnv)>& work,
              const std::function<void(const FileResult&)>& print);
 
-// One input opened in a session of its own and handed to `use`, which fills the result's
-// output and gives the exit code; a file that cannot be opened gives 1, with its reason.
+// One input opened in a session of its own, scanned for the kinds the run read, and handed
+// to `use`, which fills the result's output and gives the exit code; a file that cannot be
+// opened gives 1, with its reason.
 FileResult withOpenedFile(const Input& input, CliEnv& fileEnv,
                           const std::optional<std::string>& config, const OpenOptions& options,
+                          const RunKinds& run,
                           const std::function<int(Session&, FileResult&)>& use);
+
+// The threads one file's scan may use: -j N for a single file; with several, the files
+// share the threads, one each.
+unsigned scanThreads(const BatchOptions& options, bool severalFiles);
 
 // Gives one file's rows in tree order, each as it is made: `cores` is the threads the file
 // may use.

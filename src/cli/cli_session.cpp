@@ -50,13 +50,32 @@ bool KindsFileRedirect::pathExists(std::string_view path) {
     return inner_.pathExists(redirected(path) ? std::string_view(*kindsPath_) : path);
 }
 
+RunKinds readRunKinds(CliEnv& env, const std::optional<std::string>& configUtf8) {
+    RunKinds run;
+    if (configUtf8) {
+        std::optional<ByteBuffer> content = env.files.tryReadWholeFile(utf8ToGbk(*configUtf8));
+        if (!content) {
+            run.unreadable = env.files.lastFailure();
+            return run;
+        }
+        run.kinds = std::make_shared<const KindsFile>(std::move(content));
+        return run;
+    }
+    ensureKindsFile(env.files);
+    run.kinds = std::make_shared<const KindsFile>(KindsFile::read(env.files));
+    return run;
+}
+
 Session::Session(CliEnv& e, const std::optional<std::string>& configUtf8,
-                 const OpenOptions& options)
+                 const OpenOptions& options, const RunKinds* run)
     : env(e),
       files(e.files, configUtf8 ? std::optional<Text>(utf8ToGbk(*configUtf8)) : std::nullopt),
       progressLine(e.progress),
       config_(configUtf8),
-      options_(options) {}
+      options_(options),
+      run_(run) {
+    if (run_) options_.kinds = run_->kinds;
+}
 
 std::string utf8(const Text& gbk) {
     // Labels and numbers are plain ASCII; millions of them need no conversion.
@@ -96,14 +115,17 @@ const char* stopText(zip::Stop stop) {
 }  // namespace
 
 bool Session::ready(const std::string& fileUtf8) {
-    if (config_) {
-        if (!env.files.tryReadWholeFile(utf8ToGbk(*config_))) {
-            env.err << "kerbilo-cli: " << env.say("cannot read the kinds file") << " " << *config_
-                    << ": " << env.reason(env.files.lastFailure()) << "\n";
-            return false;
-        }
-    } else {
+    std::optional<FileError> unreadable;
+    if (run_)
+        unreadable = run_->unreadable;
+    else if (config_ && !env.files.tryReadWholeFile(utf8ToGbk(*config_)))
+        unreadable = env.files.lastFailure();
+    else if (!config_)
         ensureKindsFile(files);
+    if (config_ && unreadable) {
+        env.err << "kerbilo-cli: " << env.say("cannot read the kinds file") << " " << *config_
+                << ": " << env.reason(*unreadable) << "\n";
+        return false;
     }
     Services s = services();
     const OpenResult opened = openFile(s, doc, utf8ToGbk(fileUtf8), options_, progressLine);

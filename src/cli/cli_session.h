@@ -13,6 +13,7 @@
 #include "cli/messages.h"
 #include "cli/options.h"
 #include "cli/progress_line.h"
+#include "config/config_files.h"
 #include "runtime/file_services.h"
 #include "runtime/progress.h"
 #include "scan/document.h"
@@ -64,11 +65,22 @@ class KindsFileRedirect final : public FileServices {
     std::optional<FileError> ownFailure_;
 };
 
+// The kinds file as a run over many files reads it: once, before its first file, so that
+// every file is scanned for the same kinds and thousands of small files do not each read it.
+struct RunKinds {
+    std::shared_ptr<const KindsFile> kinds;
+    std::optional<FileError> unreadable;  // why the kinds file --config names cannot be read
+};
+// Without --config, first writes the default kinds file when there is none, as opening a
+// file does.
+RunKinds readRunKinds(CliEnv& env, const std::optional<std::string>& configUtf8);
+
 // One file opened with the program's settings (or a kinds file given by --config).
 class Session {
   public:
+    // `run`: the kinds the run read for all its files; without it, the open reads them.
     Session(CliEnv& env, const std::optional<std::string>& configUtf8,
-            const OpenOptions& options = {});
+            const OpenOptions& options = {}, const RunKinds* run = nullptr);
 
     // False, with the reason on stderr, when the kinds file named by --config cannot be
     // read or the file cannot be opened. Says on stderr when no kind could be read.
@@ -86,6 +98,7 @@ class Session {
   private:
     std::optional<std::string> config_;
     OpenOptions options_;
+    const RunKinds* run_;
 };
 
 // ---- arguments ------------------------------------------------------------------------

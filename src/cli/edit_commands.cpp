@@ -144,6 +144,7 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
     const bool jsonLines = args.has("--jsonl");
 
     if (n) {
+        options.threads = scanThreads(batch, false);
         Session session(env, config, options);
         if (!session.ready(args.positional[0])) return kExitFailed;
         return exportOne(env, session, *n, *target);
@@ -163,15 +164,18 @@ int exportCommand(CliEnv& env, int argc, char** argv) {
     const std::vector<Input> inputs = expandInputs(env, args.positional, batch, worst);
     if (!severalFiles(args)) {
         if (inputs.empty()) return worst;  // a folder, which was said
+        options.threads = scanThreads(batch, false);
         Session session(env, config, options);
         if (!session.ready(inputs.front().path)) return kExitFailed;
         session.outputFolder = utf8ToGbk(*out);
         return exportAll(session, {}, jsonLines, structures, verdicts);
     }
+    options.threads = scanThreads(batch, true);
+    const RunKinds run = inputs.empty() ? RunKinds{} : readRunKinds(env, config);
     return worse(worst, runBatch(
                             env, inputs, batch.jobs,
                             [&](const Input& input, CliEnv& fileEnv) {
-                                return withOpenedFile(input, fileEnv, config, options,
+                                return withOpenedFile(input, fileEnv, config, options, run,
                                                       [&](Session& session, FileResult&) {
                                                           session.outputFolder = utf8ToGbk(*out);
                                                           return exportAll(

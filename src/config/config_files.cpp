@@ -115,9 +115,11 @@ KindsFile::KindsFile(std::optional<ByteBuffer> content) : content_(std::move(con
     std::string_view text = content_->view();
     const bool mark = text.starts_with("\xEF\xBB\xBF");
     if (mark) text.remove_prefix(3);
-    if (!mark && !looksLikeUtf8(text)) return;
-    encoding_ = KindsEncoding::Utf8;
-    content_ = ByteBuffer::fromText(utf8ToGbk(text));
+    if (mark || looksLikeUtf8(text)) {
+        encoding_ = KindsEncoding::Utf8;
+        content_ = ByteBuffer::fromText(utf8ToGbk(text));
+    }
+    section_ = std::make_shared<const IniSection>(content_->view(), kKindsSection);
 }
 
 KindsFile KindsFile::read(FileServices& files) {
@@ -128,8 +130,8 @@ Text KindsFile::lookup(std::string_view key, std::string_view defaultValue) cons
     // The reading rules of FileServices::readIniValue, on the bytes read once.
     key = skipLeadingBlanks(key);
     if (key.empty()) return {};
-    if (!content_) return Text(defaultValue);
-    return iniLookup(content_->view(), kKindsSection, key).value_or(Text(defaultValue));
+    if (!section_) return Text(defaultValue);
+    return section_->lookup(key).value_or(Text(defaultValue));
 }
 
 int KindsFile::count() const {
@@ -137,9 +139,9 @@ int KindsFile::count() const {
 }
 
 int KindsFile::highestNamed() const {
-    if (!content_) return 0;
+    if (!section_) return 0;
     int highest = 0;
-    for (std::string_view key : iniKeys(content_->view(), kKindsSection)) {
+    for (std::string_view key : section_->keys()) {
         // Only the plain decimal form names a kind: "1", never "01" or "+1".
         if (key.empty() || key.size() > 10 || key.front() == '0' ||
             !std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; }))

@@ -4,12 +4,14 @@
 // when it starts and answers every question from what it read, so an edit made while the
 // program runs counts at the next operation.
 
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "runtime/byte_buffer.h"
 #include "runtime/file_services.h"
+#include "runtime/ini.h"
 
 namespace kerbilo {
 
@@ -69,6 +71,10 @@ class KindsFile {
     Text lookup(std::string_view key, std::string_view defaultValue) const;
 
     std::optional<ByteBuffer> content_;
+    // The kinds section split into entries once: an open asks dozens of questions, and a
+    // run over thousands of files asks them for every file. Views into content_'s bytes,
+    // which copies of the file share.
+    std::shared_ptr<const IniSection> section_;
     KindsEncoding encoding_ = KindsEncoding::Gbk;
 };
 

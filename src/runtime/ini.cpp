@@ -91,6 +91,19 @@ std::string_view skipLeadingBlanks(std::string_view s) {
     return s;
 }
 
+namespace {
+
+// An entry line's value as a lookup gives it: trimmed, unquoted, cut.
+Text entryValue(std::string_view line) {
+    std::string_view v = trimBlanks(line.substr(line.find('=') + 1));
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
+    if (v.size() > kIniValueLimit) v = v.substr(0, kIniValueLimit);
+    return Text(v);
+}
+
+}  // namespace
+
 std::optional<Text> iniLookup(std::string_view content, std::string_view section,
                               std::string_view key) {
     const auto lines = splitLines(content);
@@ -99,13 +112,31 @@ std::optional<Text> iniLookup(std::string_view content, std::string_view section
     for (std::size_t i = range->first; i < range->second; ++i) {
         auto k = entryKey(lines[i].text);
         if (!k || !equalsNoCase(*k, key)) continue;
-        std::string_view v = trimBlanks(lines[i].text.substr(lines[i].text.find('=') + 1));
-        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-            v = v.substr(1, v.size() - 2);
-        if (v.size() > kIniValueLimit) v = v.substr(0, kIniValueLimit);
-        return Text(v);
+        return entryValue(lines[i].text);
     }
     return std::nullopt;
+}
+
+IniSection::IniSection(std::string_view content, std::string_view section) {
+    const auto lines = splitLines(content);
+    const auto range = findSection(lines, section);
+    if (!range) return;
+    found_ = true;
+    for (std::size_t i = range->first; i < range->second; ++i)
+        if (auto k = entryKey(lines[i].text)) entries_.push_back({*k, lines[i].text});
+}
+
+std::optional<Text> IniSection::lookup(std::string_view key) const {
+    if (!found_) return std::nullopt;
+    for (const Entry& e : entries_)
+        if (equalsNoCase(e.key, key)) return entryValue(e.line);
+    return std::nullopt;
+}
+
+std::vector<std::string_view> IniSection::keys() const {
+    std::vector<std::string_view> keys;
+    for (const Entry& e : entries_) keys.push_back(e.key);
+    return keys;
 }
 
 bool hasLineBreak(std::string_view s) {

@@ -40,4 +40,24 @@ std::string iniAssign(std::string_view content, std::string_view section, std::s
 // (surrounding blanks removed); lines without "=" are no keys.
 std::vector<std::string_view> iniKeys(std::string_view content, std::string_view section);
 
+// One section of a file's bytes split into its entries once, for many lookups by the rules
+// of iniLookup: a kinds file is asked dozens of questions for every file scanned. Views
+// into `content`, which must outlive it.
+class IniSection {
+  public:
+    IniSection(std::string_view content, std::string_view section);
+    // As iniLookup(content, section, key).
+    std::optional<Text> lookup(std::string_view key) const;
+    // As iniKeys(content, section).
+    std::vector<std::string_view> keys() const;
+
+  private:
+    struct Entry {
+        std::string_view key;
+        std::string_view line;
+    };
+    bool found_ = false;
+    std::vector<Entry> entries_;
+};
+
 }  // namespace kerbilo

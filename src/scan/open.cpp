@@ -55,8 +55,8 @@ OpenResult openFile(Services& services, Document& doc, const Text& path, const O
     doc.file.bytes = std::move(*bytes);
     doc.file.name = fileNameOf(path);
     events.taken(path);
-    // The kinds as they are now: read once for the whole scan.
-    const KindsFile kindsFile = KindsFile::read(services.files);
+    // The kinds as they are now: read once for the whole scan, or once for a whole run.
+    const KindsFile kindsFile = options.kinds ? *options.kinds : KindsFile::read(services.files);
     result.kindCount = kindsFile.count();
     doc.catalogue.reset(doc.file.bytes);
     // The file's own archives and streams are looked for on another core while the kinds'

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 
@@ -15,6 +16,10 @@ struct KindMatch {
     std::int64_t stretch;
 };
 
+// The stretch of a match found in a part of the file (KindSearch with a part) whose tail
+// does not start in that part: it ends at the first tail from the part's end on.
+constexpr std::int64_t kTailBeyondPart = -1;
+
 // One kind's search through data[0, n): every head, in file order, and the match it gives.
 // It goes as far as it is asked, so that several kinds can go through a large file a block
 // at a time.
@@ -24,6 +29,15 @@ class KindSearch {
     // by instead of read.
     KindSearch(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
                const ByteBuffer& tail, bool byFormat, std::span<const ZeroStretch> zeros = {});
+    // Only the heads that start in the part [begin, end) of the bytes, for a sweep that
+    // hands the parts of one file to several threads. Tails are looked for as far as the
+    // part's end (a tail starting there may reach past it); a head whose tail starts later
+    // gives the stretch kTailBeyondPart, and the search goes on with the next head, since
+    // only the parts after this one can tell whether there is a tail at all. A format's
+    // walk goes as far as the bytes do.
+    KindSearch(const std::uint8_t* data, std::size_t n, const ByteBuffer& head,
+               const ByteBuffer& tail, bool byFormat, std::span<const ZeroStretch> zeros,
+               std::size_t begin, std::size_t end);
 
     // Reports the heads that start before `limit` and their matches, one progress step
     // before each head search; false once no later head can give anything.
@@ -31,9 +45,17 @@ class KindSearch {
                  const std::function<void(std::int64_t)>& onHead,
                  const std::function<void(const KindMatch&)>& onMatch);
 
+    // What the search learnt of the tails in its part, so that a head of an earlier part
+    // finds its tail without this part being searched again: the tails starting in
+    // [tailsFrom(), end) were looked for (tailsFrom() is the end when none were), and the
+    // first of them is at firstTail() (−1 when there is none).
+    std::size_t tailsFrom() const { return tailsFrom_; }
+    std::int64_t firstTail() const { return firstTail_; }
+
   private:
     const std::uint8_t* data_;
     std::size_t n_;
+    std::size_t end_;  // heads and tails start before it
     std::span<const ZeroStretch> zeros_;
     ByteBuffer head_;
     ByteBuffer tail_;
@@ -42,6 +64,9 @@ class KindSearch {
     std::int64_t tailAt_ = -1;  // first tail at or after the last tail search start
     bool tailsLeft_;            // false once no tail follows the last search start
     bool done_ = false;
+    bool tailsSearched_ = false;
+    std::size_t tailsFrom_;
+    std::int64_t firstTail_ = -1;
 };
 
 // Every head followed by a tail in data[0, n), in file order. One progress step before
@@ -75,6 +100,15 @@ struct OpenOptions {
     // Besides the kinds, the pictures that files inside the bytes lead to through their own
     // structures (scanStructures), as if the kinds file said "结构扫描=是".
     bool structureScan = false;
+    // The threads one sweep may spread a large file over: each searches parts of it, and
+    // what they find is put together in file order, numbered and labelled as one thread
+    // finds it.
+    unsigned threads = 1;
+    // The length of those parts; 0 lets the sweep choose by the file's size and the threads.
+    std::size_t partLength = 0;
+    // The kinds to scan for, when a run over many files read them once for all of them;
+    // null: the open reads the kinds file.
+    std::shared_ptr<const KindsFile> kinds = nullptr;
 };
 
 // One kind as resource.config describes it, read and decoded; nothing for a kind the scan
@@ -108,7 +142,9 @@ struct SweepShares {
 // as far as the block: a file larger than the processor's caches is read from memory once
 // instead of once per kind. Resources and events come out as kind-by-kind scans give them,
 // all after the sweep; events run between blocks and the progress bar
-// follows the sweep. Returns the kinds scanned.
+// follows the sweep. With options.threads above one, a file of several parts is swept by
+// that many threads, a part each at a time (events run on the calling thread's blocks),
+// and what they found is put together afterwards. Returns the kinds scanned.
 int scanKindsInOneSweep(Services& services, Document& doc, const KindsFile& kindsFile,
                         std::int64_t kinds, const OpenOptions& options, OpenEvents& events,
                         const SweepShares& shares = {});

@@ -203,7 +203,31 @@ TEST(Ini, LookupRules) {
         {"config", "missing", std::nullopt},
         {"nosuch", "k", std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(iniLookup(ini, c.section, c.key), c.want) << c.key;
+    for (const auto& c : cases) {
+        EXPECT_EQ(iniLookup(ini, c.section, c.key), c.want) << c.key;
+        EXPECT_EQ(IniSection(ini, c.section).lookup(c.key), c.want) << c.key;
+    }
+}
+
+// A section split once answers every lookup and lists every key as the reading of the
+// whole text does, on texts of sections, keys, quotes, blanks and line ends thrown together.
+TEST(Ini, SectionSplitOnceAnswersAsTheText) {
+    const std::string pieces[] = {"[a]", "[A]",  "[b]", " [ a ] ", "k",        "K",
+                                  "k2",  "=",    "\"",  "'",       " ",        "\t",
+                                  "v",   "\r\n", "\n",  "\r",      "\x81\x41", "\x81\x61"};
+    const std::string keys[] = {"k", "K", "k2", "", "\x81\x41", "\x81\x61", "v", "x"};
+    std::mt19937 rng(31);
+    for (int n = 0; n < 3000; ++n) {
+        std::string ini;
+        for (int i = static_cast<int>(rng() % 40); i > 0; --i) ini += pieces[rng() % 18];
+        for (const char* section : {"a", "b", "c"}) {
+            const IniSection once(ini, section);
+            ASSERT_EQ(once.keys(), iniKeys(ini, section)) << ::testing::PrintToString(ini);
+            for (const std::string& key : keys)
+                ASSERT_EQ(once.lookup(key), iniLookup(ini, section, key))
+                    << ::testing::PrintToString(ini) << " " << section << " " << key;
+        }
+    }
 }
 
 // Only ASCII letters fold. The second byte of a double-byte character (81 41, 81 61) may be
