@@ -37,7 +37,9 @@ KERBILO_GBK_TEXT(zoomInItem, "放大")
 KERBILO_GBK_TEXT(zoomOutItem, "缩小")
 KERBILO_GBK_TEXT(checkerboardItem, "透明处显示棋盘格")
 KERBILO_GBK_TEXT(zoomPrefix, "缩放 ")
-KERBILO_GBK_TEXT(filterHint, "筛选:种类、格式、完整性(如 verdict:complete)、大小(如 >10k、1k-2m)或偏移(如 0x1F3A0)")
+KERBILO_GBK_TEXT(
+    filterHint,
+    "筛选:种类、格式、完整性(如 verdict:complete)、大小(如 >10k、1k-2m)或偏移(如 0x1F3A0)")
 KERBILO_GBK_TEXT(helpMenu, "帮助")
 KERBILO_GBK_TEXT(aboutItem, "关于")
 KERBILO_GBK_TEXT(updateItem, "更新支持库")
