@@ -99,6 +99,8 @@ const char* chineseWords(Reason reason) {
             return "第 % 帧：LZW 数据在最后一个像素之前结束";
         case Reason::LzwCorrupt:
             return "第 % 帧：LZW 编码超出范围";
+        case Reason::LzwTooLong:
+            return "第 % 帧：LZW 数据在最后一个像素之后还有很多";
         case Reason::NoBmpSignature:
             return "没有 BMP 签名";
         case Reason::UnknownHeaderSize:
@@ -109,6 +111,10 @@ const char* chineseWords(Reason reason) {
             return "宽度不是正数";
         case Reason::HeightRange:
             return "高度超出范围";
+        case Reason::ColourCount:
+            return "颜色数超出位数所能索引的范围";
+        case Reason::EntryColourCount:
+            return "第 % 项的颜色数超出位数所能索引的范围";
         case Reason::BitCount:
             return "位数无效";
         case Reason::PixelSizeOverflows:
@@ -119,6 +125,10 @@ const char* chineseWords(Reason reason) {
             return "压缩方式未知";
         case Reason::PixelsOverlapHeaders:
             return "像素数据与文件头重叠";
+        case Reason::RleEndsEarly:
+            return "行程编码数据在位图结束标记之前就结束了";
+        case Reason::RleOutsideImage:
+            return "行程编码数据移到了图片之外";
         case Reason::NoIconDirectory:
             return "没有图标目录";
         case Reason::NoIconImage:

@@ -271,14 +271,77 @@ PixelCheck checkGifPixels(Bytes gif) noexcept {
         if (!gifCodeSizeValid(image.minimumCodeSize)) return {Reason::LzwCodeSize, frame};
         LzwCounter counter(image.minimumCodeSize);
         LzwCounter::Result result = LzwCounter::Result::More;
+        // Sub-blocks that follow the one holding the last pixel: an encoder ends its codes
+        // there, so a chain that goes on for more than one is other data taken for codes.
+        int blocksAfter = 0;
         forEachGifSubBlock(gif, image.dataOffset + 1, [&](std::uint64_t at, std::uint64_t length) {
             if (result == LzwCounter::Result::More)
                 result = counter.feed(gif.data() + at, length, pixels);
+            else
+                ++blocksAfter;
         });
         if (result == LzwCounter::Result::Corrupt) return {Reason::LzwCorrupt, frame};
         if (result != LzwCounter::Result::Enough && counter.produced() < pixels)
             return {Reason::LzwEndsEarly, frame};
+        if (blocksAfter > 1) return {Reason::LzwTooLong, frame};
     }
+}
+
+// A run-length coded bitmap's runs, followed as readers place them: the data must reach
+// its end-of-bitmap mark, or the line ends that close the last row, without a run or a
+// move taking the position past its line or the image.
+PixelCheck checkBmpPixels(Bytes bmp) noexcept {
+    const std::uint32_t header = le32(bmp, 14);
+    if (header < 24 || !fits(bmp, 14, 24)) return {};
+    const std::uint32_t compression = le32(bmp, 14 + 16);
+    if (compression != 1 && compression != 2) return {};
+    const bool fourBits = compression == 2;
+    const std::uint64_t width = static_cast<std::uint32_t>(le32s(bmp, 14 + 4));
+    const std::int64_t height = le32s(bmp, 14 + 8);
+    const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -height : height);
+    const std::uint64_t last = width * rows;  // both below 2^31
+    const std::uint64_t start = le32(bmp, 10);
+    // The walk saw the image-size field's bytes inside the data.
+    const std::uint64_t end = std::min<std::uint64_t>(bmp.size(), start + le32(bmp, 14 + 20));
+    std::uint64_t x = 0, y = 0, at = 0;
+    for (std::uint64_t pos = start; y < rows;) {
+        // Encoders never run past a line's end, bar the few pixels that pad it; readers
+        // differ on what such a run means.
+        if (at > last || x > width + 3) return {Reason::RleOutsideImage, 0};
+        if (pos + 2 > end) return {Reason::RleEndsEarly, 0};
+        const std::uint8_t count = bmp[pos];
+        const std::uint8_t code = bmp[pos + 1];
+        pos += 2;
+        if (count > 0) {  // a run of one value (or of two, alternating, in four bits)
+            const std::uint64_t n = std::min<std::uint64_t>(count, last - at);
+            at += n;
+            x += n;
+            continue;
+        }
+        if (code == 1) return {};  // the end of the bitmap
+        if (code == 0) {           // the end of a line
+            x = 0;
+            ++y;
+            at = y * width;
+            continue;
+        }
+        if (code == 2) {  // a move right and down
+            if (pos + 2 > end) return {Reason::RleEndsEarly, 0};
+            x += bmp[pos];
+            y += bmp[pos + 1];
+            pos += 2;
+            at = y * width + x;
+            continue;
+        }
+        // `code` pixels given as they are, padded to a whole number of 16-bit words.
+        const std::uint64_t bytes = fourBits ? (code + 1u) / 2 : code;
+        pos += (bytes + 1) / 2 * 2;
+        if (pos > end) return {Reason::RleEndsEarly, 0};
+        const std::uint64_t n = std::min<std::uint64_t>(code, last - at);
+        at += n;
+        x += n;
+    }
+    return {};
 }
 
 PixelCheck checkPixelData(PictureFormat format, Bytes picture) noexcept {
@@ -292,6 +355,8 @@ PixelCheck checkPixelData(PictureFormat format, Bytes picture) noexcept {
         case PictureFormat::Ico:
         case PictureFormat::Cur:
             return checkIconPixels(picture);
+        case PictureFormat::Bmp:
+            return checkBmpPixels(picture);
         default:
             return {};
     }

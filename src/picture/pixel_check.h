@@ -3,8 +3,9 @@
 // tells where a picture ends, this tells whether what lies inside is what the header
 // promises. PNG's zlib data is inflated row by row into a small buffer, JPEG's entropy-coded
 // data decoded by libjpeg at an eighth of the size, each GIF frame's LZW codes counted to
-// its pixel count, an icon's PNG entries checked like PNGs. Bitmaps need nothing more than
-// their walk: their pixels are stored, and the walk already found them there.
+// its pixel count, an icon's PNG entries checked like PNGs, a run-length coded bitmap's
+// runs read to their end mark. Other bitmaps need nothing more than their walk: their
+// pixels are stored, and the walk already found them there.
 // Internal to the picture library; never throws, memory bounded whatever the header says.
 
 #include <cstdint>

@@ -53,16 +53,20 @@ namespace kerbilo {
     X(LzwCodeSize, "frame %: LZW code size out of range")                              \
     X(LzwEndsEarly, "frame %: LZW data ends before its last pixel")                    \
     X(LzwCorrupt, "frame %: LZW code out of range")                                    \
+    X(LzwTooLong, "frame %: LZW data goes on past its last pixel")                     \
     X(NoBmpSignature, "no BMP signature")                                              \
     X(UnknownHeaderSize, "unknown header size")                                        \
     X(PlaneCount, "plane count is not 1")                                              \
     X(WidthNotPositive, "width is not positive")                                       \
     X(HeightRange, "height out of range")                                              \
     X(BitCount, "invalid bit count")                                                   \
+    X(ColourCount, "more colours than the bits can index")                             \
     X(PixelSizeOverflows, "pixel data size overflows")                                 \
     X(CompressedWithoutSize, "compressed image without a size")                        \
     X(UnknownCompression, "unknown compression")                                       \
     X(PixelsOverlapHeaders, "pixel data overlaps the headers")                         \
+    X(RleEndsEarly, "run-length data ends before its end-of-bitmap mark")              \
+    X(RleOutsideImage, "run-length data moves past the image")                         \
     X(NoIconDirectory, "no icon directory")                                            \
     X(NoIconImage, "directory names no image")                                         \
     X(EntryTooSmall, "entry % is too small to hold an image")                          \
@@ -70,6 +74,7 @@ namespace kerbilo {
     X(EntryNotAnImage, "entry % holds neither a PNG nor a bitmap")                     \
     X(EntryPastFile, "entry % points past the file")                                   \
     X(EntryBitCount, "entry % has an invalid bit count")                               \
+    X(EntryColourCount, "entry % names more colours than its bits can index")          \
     X(EntrySizeDisagrees, "entry %'s size disagrees with the directory")               \
     X(EntryPixelsMissing, "entry % ends before its pixel data does")                   \
     X(EntryPngDamaged, "entry %: PNG is damaged")

@@ -72,6 +72,9 @@ PictureWalk walkBmp(Bytes data) noexcept {
         if (headerSize >= 24) imageSize = le32(data, h + 20);
     }
     if (planes != 1) return broken(walk, h, Reason::PlaneCount);
+    // Readers take the palette's size from this field, and indices need no more.
+    if (headerSize >= 36 && bits <= 8 && le32(data, h + 32) > (1u << bits))
+        return broken(walk, h, Reason::ColourCount);
     if (width <= 0) return broken(walk, h, Reason::WidthNotPositive);
     // Negative heights mark top-down rows; INT_MIN has no positive counterpart in 32 bits.
     if (height == 0 || height == INT32_MIN) return broken(walk, h, Reason::HeightRange);

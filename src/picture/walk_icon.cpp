@@ -71,9 +71,11 @@ Reason checkEntry(Bytes data, std::uint64_t entry, EntrySize& size) {
         return Reason::EntryBitCount;
     // At most 256 pixels a side (or what a PNG entry may claim, not read here), so none of
     // these sums can overflow.
+    // A palette, when given, is read whole whatever the depth (deeper images may carry one
+    // for displays with fewer colours); indices need no more than 2^bits entries.
     const std::uint64_t colours = le32(image, 32);
-    const std::uint64_t palette =
-        bits <= 8 ? 4 * (colours != 0 && colours < (1u << bits) ? colours : 1u << bits) : 0;
+    if (bits <= 8 && colours > (1u << bits)) return Reason::EntryColourCount;
+    const std::uint64_t palette = 4 * (colours != 0 ? colours : bits <= 8 ? 1u << bits : 0);
     const auto w = static_cast<std::uint64_t>(size.width);
     const auto h = static_cast<std::uint64_t>(size.height);
     const std::uint64_t colourRows = (w * static_cast<unsigned>(bits) + 31) / 32 * 4 * h;
