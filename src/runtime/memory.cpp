@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -10,21 +11,32 @@ namespace kerbilo {
 
 namespace {
 
-// A "Key:  value kB" line of a /proc file, in bytes.
-std::optional<std::uint64_t> procValue(const char* file, const char* key) {
+// The "Key:  value kB" lines of a /proc file, in bytes, in the order of the keys; read in
+// one pass.
+template <std::size_t N>
+std::array<std::optional<std::uint64_t>, N> procValues(const char* file,
+                                                       const std::array<const char*, N>& keys) {
+    std::array<std::optional<std::uint64_t>, N> values{};
     std::FILE* f = std::fopen(file, "r");
-    if (!f) return std::nullopt;
+    if (!f) return values;
     char line[256];
-    std::optional<std::uint64_t> value;
-    const std::size_t n = std::strlen(key);
-    while (std::fgets(line, sizeof line, f)) {
-        if (std::strncmp(line, key, n) != 0 || line[n] != ':') continue;
-        unsigned long long kib = 0;
-        if (std::sscanf(line + n + 1, "%llu", &kib) == 1) value = kib * 1024;
-        break;
+    std::size_t found = 0;
+    while (found < N && std::fgets(line, sizeof line, f)) {
+        for (std::size_t k = 0; k < N; ++k) {
+            const std::size_t n = std::strlen(keys[k]);
+            if (values[k] || std::strncmp(line, keys[k], n) != 0 || line[n] != ':') continue;
+            unsigned long long kib = 0;
+            if (std::sscanf(line + n + 1, "%llu", &kib) == 1) values[k] = kib * 1024;
+            ++found;
+            break;
+        }
     }
     std::fclose(f);
-    return value;
+    return values;
+}
+
+std::optional<std::uint64_t> procValue(const char* file, const char* key) {
+    return procValues<1>(file, {key})[0];
 }
 
 void lower(std::optional<std::uint64_t>& bound, std::optional<std::uint64_t> by) {
@@ -43,8 +55,8 @@ std::optional<std::uint64_t> leftBy(int resource, const char* inUse) {
 
 std::optional<std::uint64_t> memoryAvailable() {
     std::optional<std::uint64_t> bound;
-    if (const std::optional<std::uint64_t> available = procValue("/proc/meminfo", "MemAvailable"))
-        lower(bound, *available + procValue("/proc/meminfo", "SwapFree").value_or(0));
+    const auto [available, swapFree] = procValues<2>("/proc/meminfo", {"MemAvailable", "SwapFree"});
+    if (available) lower(bound, *available + swapFree.value_or(0));
     lower(bound, leftBy(RLIMIT_AS, "VmSize"));
     lower(bound, leftBy(RLIMIT_DATA, "VmData"));
     return bound;
