@@ -22,9 +22,11 @@
 #include "cli/batch.h"
 #include "cli/cli_session.h"
 #include "config/config_files.h"
+#include "edit/edit.h"
 #include "memory_files.h"
 #include "pe_builder.h"
 #include "runtime/byte_ops.h"
+#include "runtime/gbk.h"
 #include "scan/landmarks.h"
 #include "scan/open.h"
 #include "scan/pe_image.h"
@@ -690,7 +692,181 @@ void smallFilesBench() {
     rmdir(dir);
 }
 
-// With names (read, throughput, inspect, nested, large, pe, zip, small) only those parts run.
+namespace {
+
+// Counts what the logic asks of the file system, for machines without strace.
+class CountingFiles final : public FileServices {
+  public:
+    explicit CountingFiles(FileServices& inner) : inner_(inner) {}
+    long calls = 0;
+
+    Text programDirectory() const override { return inner_.programDirectory(); }
+    std::optional<ByteBuffer> tryReadWholeFile(std::string_view path) override {
+        ++calls;
+        return inner_.tryReadWholeFile(path);
+    }
+    using FileServices::writeWholeFile;
+    bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override {
+        ++calls;
+        return inner_.writeWholeFile(path, parts);
+    }
+    std::unique_ptr<FileWriter> startFile(std::string_view path) override {
+        ++calls;
+        return inner_.startFile(path);
+    }
+    bool createDirectory(std::string_view path) override {
+        ++calls;
+        return inner_.createDirectory(path);
+    }
+    bool pathExists(std::string_view path) override {
+        ++calls;
+        return inner_.pathExists(path);
+    }
+    bool isDirectory(std::string_view path) override {
+        ++calls;
+        return inner_.isDirectory(path);
+    }
+    FileError lastFailure() const override { return inner_.lastFailure(); }
+
+  private:
+    FileServices& inner_;
+};
+
+// The total of the "total" line of strace -c, or -1.
+long straceTotal(const std::string& report) {
+    std::FILE* f = std::fopen(report.c_str(), "r");
+    if (!f) return -1;
+    char line[512];
+    long total = -1;
+    while (std::fgets(line, sizeof line, f)) {
+        double pct = 0, secs = 0;
+        long usecs = 0, calls = 0;
+        if (std::strstr(line, " total") &&
+            std::sscanf(line, "%lf %lf %ld %ld", &pct, &secs, &usecs, &calls) == 4)
+            total = calls;
+    }
+    std::fclose(f);
+    return total;
+}
+
+// System calls of kerbilo-cli export under strace -f -c; -1 when strace cannot run.
+long exportCalls(const std::string& dir, const std::string& input, const std::string& out) {
+    const std::string report = dir + "/strace.txt";
+    const std::string command = "strace -f -c -o " + report + " " + KERBILO_CLI + " export " +
+                                input + " --out " + out + " --config " + dir +
+                                "/resource.config >/dev/null 2>&1";
+    if (std::system("command -v strace >/dev/null 2>&1") != 0 || std::system(command.c_str()) != 0)
+        return -1;
+    const long total = straceTotal(report);
+    std::remove(report.c_str());
+    return total;
+}
+
+// Removes the folder and waits until the file system has done so on disk, so that the
+// removal's journal work does not fall into the next measurement.
+void removeTree(const std::string& dir) {
+    std::system(("rm -rf '" + dir + "'").c_str());
+    ::sync();
+}
+
+// Export all of 100,000 small resources against a bare loop that writes the same bytes to
+// the same names with open, write and close; then the system calls per file.
+void exportBench() {
+    const int count = 100'000;
+    char dir[] = "/tmp/kerbilo-bench-XXXXXX";
+    if (!mkdtemp(dir)) return;
+    const std::string base = dir;
+    ByteBuffer data = ByteBuffer::uninitialized(static_cast<std::size_t>(count) * 60);
+    std::uint8_t* p = data.mutableData();
+    const ByteBuffer png =
+        concatBytes({ByteBuffer{0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D, 'I',
+                                'H', 'D', 'R'},
+                     ByteBuffer::fromText(std::string(20, 'p')),
+                     ByteBuffer{0, 0, 0, 0, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82}});
+    for (int i = 0; i < count; ++i) {
+        std::memset(p, 'j', 12);
+        std::memcpy(p + 12, png.data(), png.size());
+        p += 12 + png.size();
+    }
+    data = data.slice(0, static_cast<std::size_t>(p - data.data()));
+    const std::string input = writeTemp(base, "many.bin", data);
+    writeTemp(base, "one.bin", concatBytes({ByteBuffer::fromText("jjjj"), png}));
+    PosixFileServices posix(base);
+    ensureKindsFile(posix);
+    NoProgress progress;
+    Services services{posix, progress};
+    Document doc;
+    OpenOptions options;
+    options.mapFile = true;
+    openFile(services, doc, input, options);
+    const ResourceCatalogue& catalogue = doc.catalogue;
+    std::vector<std::string> names;
+    for (int n = 1; n <= catalogue.size(); ++n)
+        names.push_back(gbkToUtf8(resourceLabel(catalogue, n)) + ".png");
+
+    double bare = 1e9, exported = 1e9;
+    long fileServiceCalls = 0;
+    const auto bareLoop = [&] {
+        const std::string loop = base + "/loop";
+        mkdir(loop.c_str(), 0777);
+        const auto t0 = Clock::now();
+        for (int n = 1; n <= catalogue.size(); ++n) {
+            const std::string path = loop + "/" + names[static_cast<std::size_t>(n - 1)];
+            const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            const ByteBuffer& bytes = catalogue.data(n);
+            if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) < 0) std::perror(path.c_str());
+            close(fd);
+        }
+        bare = std::min(bare, seconds(t0, Clock::now()));
+        removeTree(loop);
+    };
+    const auto exportAll = [&] {
+        CountingFiles counting(posix);
+        Services counted{counting, progress};
+        const std::string out = base + "/out";
+        mkdir(out.c_str(), 0777);
+        const auto t0 = Clock::now();
+        const ExportReport report = exportAllInto(counted, doc, out);
+        exported = std::min(exported, seconds(t0, Clock::now()));
+        fileServiceCalls = counting.calls;
+        if (report.written != count) std::printf("  (wrote only %d)\n", report.written);
+        removeTree(out);
+    };
+    // Turn about, on a machine others may share: what the disk does meanwhile falls on both.
+    ::sync();
+    for (int round = 0; round < 3; ++round) {
+        if (round % 2 == 0) {
+            bareLoop();
+            exportAll();
+        } else {
+            exportAll();
+            bareLoop();
+        }
+    }
+    std::printf("export all of %d resources of %zu bytes (best of 3)\n", catalogue.size(),
+                png.size());
+    std::printf("  bare open/write/close:  %7.3f s\n", bare);
+    std::printf("  export all:             %7.3f s  (x%.2f of the bare loop, target <= 1.3)\n",
+                exported, exported / bare);
+    std::printf("  file-service calls:     %7.2f a file\n",
+                static_cast<double>(fileServiceCalls) / count);
+    const long many = exportCalls(base, input, base + "/traced");
+    const long one = exportCalls(base, base + "/one.bin", base + "/traced1");
+    if (many < 0 || one < 0) {
+        std::printf("  system calls:           (strace not found)\n");
+    } else {
+        std::printf(
+            "  system calls:           %7.2f a file (%ld in all, %ld for one file; "
+            "target <= 5)\n",
+            static_cast<double>(many - one) / (count - 1), many, one);
+    }
+    removeTree(base);
+}
+
+}  // namespace
+
+// With names (read, throughput, inspect, nested, large, pe, zip, export, small) only those
+// parts run.
 int main(int argc, char** argv) {
     const auto wanted = [&](const char* name) {
         if (argc < 2) return true;
@@ -707,6 +883,7 @@ int main(int argc, char** argv) {
         peBench();
         peListBench();
     }
+    if (wanted("export")) exportBench();
     if (wanted("zip")) {
         zipBench();
         deepListBench();

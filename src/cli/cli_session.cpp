@@ -20,21 +20,33 @@ std::string KindsFileRedirect::kindsFileName() const {
     return utf8(kindsPath_ ? *kindsPath_ : kindsFilePath(inner_));
 }
 
+std::optional<ByteBuffer> KindsFileRedirect::readKindsFile() {
+    if (!kinds_) {
+        kinds_ = inner_.tryReadWholeFile(kindsPath_ ? std::string_view(*kindsPath_)
+                                                    : std::string_view(kindsFilePath(inner_)));
+        if (!*kinds_) kindsFailure_ = inner_.lastFailure();
+    }
+    if (!*kinds_) ownFailure_ = kindsFailure_;
+    return *kinds_;
+}
+
 std::optional<ByteBuffer> KindsFileRedirect::tryReadWholeFile(std::string_view path) {
     ownFailure_.reset();
-    return inner_.tryReadWholeFile(redirected(path) ? std::string_view(*kindsPath_) : path);
+    if (isKindsFile(path)) return readKindsFile();
+    return inner_.tryReadWholeFile(path);
 }
 
 std::optional<ByteBuffer> KindsFileRedirect::tryMapWholeFile(std::string_view path) {
     ownFailure_.reset();
-    return inner_.tryMapWholeFile(redirected(path) ? std::string_view(*kindsPath_) : path);
+    if (isKindsFile(path)) return readKindsFile();
+    return inner_.tryMapWholeFile(path);
 }
 
 std::optional<ByteBuffer> KindsFileRedirect::readWholeFileInSteps(std::string_view path,
                                                                   Progress& progress) {
     ownFailure_.reset();
-    return inner_.readWholeFileInSteps(redirected(path) ? std::string_view(*kindsPath_) : path,
-                                       progress);
+    if (isKindsFile(path)) return readKindsFile();
+    return inner_.readWholeFileInSteps(path, progress);
 }
 
 bool KindsFileRedirect::writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) {
@@ -43,7 +55,14 @@ bool KindsFileRedirect::writeWholeFile(std::string_view path, std::span<const By
         ownFailure_ = FileError{EROFS, 0, {}};
         return false;
     }
+    // What is read next is what was written now.
+    if (isKindsFile(path)) kinds_.reset();
     return inner_.writeWholeFile(path, parts);
+}
+
+std::unique_ptr<FileWriter> KindsFileRedirect::startFile(std::string_view path) {
+    if (isKindsFile(path)) return FileServices::startFile(path);
+    return inner_.startFile(path);
 }
 
 bool KindsFileRedirect::pathExists(std::string_view path) {
@@ -118,8 +137,9 @@ bool Session::ready(const std::string& fileUtf8) {
     std::optional<FileError> unreadable;
     if (run_)
         unreadable = run_->unreadable;
-    else if (config_ && !env.files.tryReadWholeFile(utf8ToGbk(*config_)))
-        unreadable = env.files.lastFailure();
+    // Read through the session's files, which keep what they read for the scan.
+    else if (config_ && !files.tryReadWholeFile(kindsFilePath(files)))
+        unreadable = files.lastFailure();
     else if (!config_)
         ensureKindsFile(files);
     if (config_ && unreadable) {

@@ -35,7 +35,8 @@ struct CliEnv {
 };
 
 // Passes everything through, except that the kinds file is read from another path and
-// never written: a kinds file named on the command line is used as it is.
+// never written: a kinds file named on the command line is used as it is. The kinds file is
+// read once: an operation (open, then export) asks for it again and gets what was read.
 class KindsFileRedirect final : public FileServices {
   public:
     KindsFileRedirect(FileServices& inner, std::optional<Text> kindsPath);
@@ -47,6 +48,7 @@ class KindsFileRedirect final : public FileServices {
                                                    Progress& progress) override;
     using FileServices::writeWholeFile;
     bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override;
+    std::unique_ptr<FileWriter> startFile(std::string_view path) override;
     bool createDirectory(std::string_view path) override { return inner_.createDirectory(path); }
     bool pathExists(std::string_view path) override;
     bool isDirectory(std::string_view path) override { return inner_.isDirectory(path); }
@@ -59,10 +61,15 @@ class KindsFileRedirect final : public FileServices {
 
   private:
     bool redirected(std::string_view path) const;
+    bool isKindsFile(std::string_view path) const { return path == kindsFilePath(inner_); }
+    std::optional<ByteBuffer> readKindsFile();
 
     FileServices& inner_;
     std::optional<Text> kindsPath_;
     std::optional<FileError> ownFailure_;
+    // The kinds file as first read, or why it could not be.
+    std::optional<std::optional<ByteBuffer>> kinds_;
+    FileError kindsFailure_;
 };
 
 // The kinds file as a run over many files reads it: once, before its first file, so that

@@ -1,4 +1,7 @@
-#include <sstream>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <streambuf>
 #include <unordered_set>
 
 #include "config/config_files.h"
@@ -24,28 +27,87 @@ WriteResult exportResourceTo(FileServices& files, const ResourceCatalogue& catal
 
 namespace {
 
-// The records of the files written, as manifest.tsv and manifest.jsonl hold them.
+// Hands what a stream prints to a file being written.
+class WriterStreamBuf final : public std::streambuf {
+  public:
+    explicit WriterStreamBuf(FileWriter& writer) : writer_(writer) {}
+
+  protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        return writer_.write(std::string_view(s, static_cast<std::size_t>(n))) ? n : 0;
+    }
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        const char ch = traits_type::to_char_type(c);
+        return writer_.write(std::string_view(&ch, 1)) ? c : traits_type::eof();
+    }
+
+  private:
+    FileWriter& writer_;
+};
+
+// One manifest file, its rows written as they come: a million resources need no copy of
+// their records in memory. It shows under its name only once finished.
+class ManifestFile {
+  public:
+    ManifestFile(FileServices& files, Text path, Listing::Format format,
+                 std::vector<std::string> columns)
+        : path_(std::move(path)),
+          writer_(files.startFile(path_)),
+          buf_(*writer_),
+          out_(&buf_),
+          listing_(out_, format, std::move(columns)) {}
+
+    void row(const std::vector<Cell>& cells) { listing_.row(cells); }
+    std::optional<ExportFailure> finish() {
+        listing_.finish();
+        if (writer_->finish()) return std::nullopt;
+        return ExportFailure{path_, writer_->failure(), {}};
+    }
+
+  private:
+    Text path_;
+    std::unique_ptr<FileWriter> writer_;
+    WriterStreamBuf buf_;
+    std::ostream out_;
+    Listing listing_;
+};
+
+// The records of the files written, as manifest.tsv and manifest.jsonl hold them; started
+// with the first file written, as none is written when no file is.
 class Manifest {
   public:
-    Manifest(const Document& doc, bool jsonLines, bool sourceColumn)
-        : doc_(doc), rows_(doc.catalogue), jsonLines_(jsonLines), columns_(columns(sourceColumn)) {}
+    Manifest(FileServices& files, const Document& doc, const Text& folder, bool jsonLines,
+             bool sourceColumn)
+        : files_(files),
+          doc_(doc),
+          folder_(folder),
+          rows_(doc.catalogue),
+          jsonLines_(jsonLines),
+          columns_(columns(sourceColumn)) {}
 
     void add(int n, const Text& path) {
+        if (!tsv_) {
+            tsv_.emplace(files_, concatText({folder_, "/manifest.tsv"}), Listing::Format::Tsv,
+                         columnNames(columns_));
+            if (jsonLines_)
+                jsonl_.emplace(files_, concatText({folder_, "/manifest.jsonl"}),
+                               Listing::Format::Jsonl, columnNames(columns_));
+        }
         ResourceRow row = rows_.row(n, judgeResource(doc_, n));
         row.path = gbkToUtf8(path);
-        std::vector<Cell> cells;
-        row.appendCells(columns_, cells);
-        tsv_.row(cells);
-        if (jsonLines_) jsonl_.row(cells);
+        cells_.clear();
+        row.appendCells(columns_, cells_);
+        tsv_->row(cells_);
+        if (jsonl_) jsonl_->row(cells_);
     }
 
-    std::string tsv() {
-        tsv_.finish();
-        return tsvOut_.str();
-    }
-    std::string jsonl() {
-        jsonl_.finish();
-        return jsonlOut_.str();
+    // Puts the manifests under their names: the TSV one, then the JSON Lines one. Why the
+    // first that could not be, if one could not.
+    std::optional<ExportFailure> finish() {
+        if (!tsv_) return std::nullopt;
+        if (std::optional<ExportFailure> failed = tsv_->finish()) return failed;
+        return jsonl_ ? jsonl_->finish() : std::nullopt;
     }
 
   private:
@@ -57,14 +119,15 @@ class Manifest {
         if (source) columns.push_back(C::Source);
         return columns;
     }
+    FileServices& files_;
     const Document& doc_;
+    Text folder_;
     ResourceRows rows_;
     bool jsonLines_;
     std::vector<RowColumn> columns_;
-    std::ostringstream tsvOut_;
-    std::ostringstream jsonlOut_;
-    Listing tsv_{tsvOut_, Listing::Format::Tsv, columnNames(columns_)};
-    Listing jsonl_{jsonlOut_, Listing::Format::Jsonl, columnNames(columns_)};
+    std::vector<Cell> cells_;
+    std::optional<ManifestFile> tsv_;
+    std::optional<ManifestFile> jsonl_;
 };
 
 }  // namespace
@@ -86,7 +149,7 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
     report.folder = folder;
     const ResourceCatalogue& catalogue = doc.catalogue;
     const KindsFile kindsFile = KindsFile::read(files);
-    Manifest manifest(doc, options.jsonLinesManifest,
+    Manifest manifest(files, doc, folder, options.jsonLinesManifest,
                       options.sourceColumn || kindsFile.structureScan());
     // The progress counts what the tree shows: each kind's group, then its resources.
     int groups = 0;
@@ -96,6 +159,12 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
     // Only a catalogue with programs' pictures can name one path twice by design.
     const bool structures = catalogue.hasOrigins();
     std::unordered_set<Text> taken;
+    // Made once, before the first file (none when nothing is kept): it usually exists after
+    // the first export, and that failure is harmless. Its reason is kept in case a write
+    // fails too and no folder is there: then it is the cause.
+    bool tried = false;
+    bool made = false;
+    FileError folderFailure;
     for (int n = 1, item = 0; n <= catalogue.size(); ++n, ++item) {
         if (catalogue.startsKind(n)) {
             services.progress.reached(item++);
@@ -107,10 +176,6 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         services.progress.reached(item);
         services.progress.step();
         if (options.keep && !options.keep(n)) continue;
-        // Usually exists already after the first; that failure is harmless. Its reason is
-        // kept in case the write fails too and no folder is there: then it is the cause.
-        const bool made = files.createDirectory(folder);
-        const FileError folderFailure = made ? FileError{} : files.lastFailure();
         const Text label = resourceLabel(catalogue, n);
         Text path = concatText({folder, "/", label, ".", suffix});
         // The kinds file may have changed since the scan: a suffix that leaves the folder
@@ -127,7 +192,19 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
                 path = concatText({folder, "/", label, "_", intToText(n), ".", suffix});
             taken.insert(path);
         }
-        if (files.writeWholeFile(path, catalogue.data(n))) {
+        if (!tried) {
+            tried = true;
+            made = files.createDirectory(folder);
+            folderFailure = made ? FileError{} : files.lastFailure();
+        }
+        bool written = files.writeWholeFile(path, catalogue.data(n));
+        // The folder went away meanwhile: made again, as each file would have it.
+        if (!written && !files.pathExists(folder)) {
+            made = files.createDirectory(folder);
+            folderFailure = made ? FileError{} : files.lastFailure();
+            if (made) written = files.writeWholeFile(path, catalogue.data(n));
+        }
+        if (written) {
             ++report.written;
             manifest.add(n, path);
         } else if (!made && !files.pathExists(folder)) {
@@ -137,15 +214,7 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         }
         if (options.written) options.written(n);
     }
-    if (report.written == 0) return report;
-    const Text tsvPath = concatText({folder, "/manifest.tsv"});
-    if (!files.writeWholeFile(tsvPath, ByteBuffer::fromText(manifest.tsv()))) {
-        report.manifestFailure = ExportFailure{tsvPath, files.lastFailure(), {}};
-    } else if (options.jsonLinesManifest) {
-        const Text jsonlPath = concatText({folder, "/manifest.jsonl"});
-        if (!files.writeWholeFile(jsonlPath, ByteBuffer::fromText(manifest.jsonl())))
-            report.manifestFailure = ExportFailure{jsonlPath, files.lastFailure(), {}};
-    }
+    report.manifestFailure = manifest.finish();
     return report;
 }
 

@@ -4,6 +4,37 @@
 
 namespace kerbilo {
 
+namespace {
+
+// Holds the pieces and writes them whole at the end.
+class HeldFileWriter final : public FileWriter {
+  public:
+    HeldFileWriter(FileServices& files, std::string_view path) : files_(files), path_(path) {}
+
+    bool write(std::string_view bytes) override {
+        held_.append(bytes);
+        return true;
+    }
+    bool finish() override {
+        if (files_.writeWholeFile(path_, ByteBuffer::fromText(held_))) return true;
+        failure_ = files_.lastFailure();
+        return false;
+    }
+    FileError failure() const override { return failure_; }
+
+  private:
+    FileServices& files_;
+    Text path_;
+    std::string held_;
+    FileError failure_;
+};
+
+}  // namespace
+
+std::unique_ptr<FileWriter> FileServices::startFile(std::string_view path) {
+    return std::make_unique<HeldFileWriter>(*this, path);
+}
+
 Text FileServices::readIniValue(std::string_view path, std::string_view section,
                                 std::string_view key, std::string_view defaultValue) {
     path = skipLeadingBlanks(path);

@@ -15,6 +15,19 @@
 
 namespace kerbilo {
 
+// A file written as it is made, for output too large to be held first (export all's
+// manifest of a million rows). Nothing shows at its path until finish() puts it there as
+// writeWholeFile would put it; dropped unfinished, it leaves nothing.
+class FileWriter {
+  public:
+    virtual ~FileWriter() = default;
+    // Adds the bytes at the end; false once anything failed (failure() says why).
+    virtual bool write(std::string_view bytes) = 0;
+    // Makes what was written the file at the path; false when that or a write failed.
+    virtual bool finish() = 0;
+    virtual FileError failure() const = 0;
+};
+
 class FileServices {
   public:
     virtual ~FileServices() = default;
@@ -55,6 +68,10 @@ class FileServices {
     // FIFO without reader and a socket are refused at once, and so is a file the caller may
     // not write, as the shell's ">" would refuse it.
     virtual bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) = 0;
+
+    // A file for the path written piece by piece, then put there as writeWholeFile puts
+    // one. By default the pieces are held and written whole at the end.
+    virtual std::unique_ptr<FileWriter> startFile(std::string_view path);
 
     // Creates that one directory; false when it exists already or cannot be made.
     virtual bool createDirectory(std::string_view path) = 0;
@@ -104,6 +121,7 @@ class PosixFileServices final : public FileServices {
                                                    Progress& progress) override;
     using FileServices::writeWholeFile;
     bool writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) override;
+    std::unique_ptr<FileWriter> startFile(std::string_view path) override;
     bool createDirectory(std::string_view path) override;
     bool pathExists(std::string_view path) override;
     bool isDirectory(std::string_view path) override;

@@ -56,9 +56,56 @@ bool sameFile(const struct stat& a, const struct stat& b);
 // The folder part of a path with its trailing '/', empty for a bare name.
 std::string folderOf(const std::string& path);
 std::string temporaryFolder();
-// Creates a file of a new random name in folder ("" is the current one) and tells its path;
-// −1 with errno on failure. The mode is cut by the umask like any new file's.
-int createUnique(const std::string& folder, int access, mode_t mode, std::string& path);
+
+// ---- files that get their name only when complete (posix_pending.cpp) -------------------
+
+// The name of a temporary file of this process: ".kerbilo-PID-XXXXXX.tmp". A run that is
+// killed may leave one (only where the file system cannot make unnamed files, or in the
+// instant between naming a complete file and renaming it); the name says whose it was.
+std::string temporaryName();
+// The process a name of temporaryName's form belongs to; nothing for any other name.
+std::optional<pid_t> temporaryNameOwner(std::string_view name);
+// The name the old bytes of fileName are kept under while it is written in place:
+// ".NAME.XXXXXX.kerbilo-backup", NAME shortened when the whole would be too long. One left
+// behind by a killed run holds the old bytes whole; nothing removes it but the user.
+std::string backupName(std::string_view fileName);
+// Removes, once per folder and process, the temporary files that killed runs left there:
+// only names of temporaryName's form, regular files of this user, whose process is gone and
+// whose lock nobody holds. folder ends with '/' or is empty (the current folder).
+void removeStaleTemporaries(const std::string& folder);
+
+// A new file in a folder that gets its name only once it is complete, so that a reader never
+// sees it half written and a killed run leaves nothing: an unnamed file (O_TMPFILE) where
+// the file system makes them, else a file of temporaryName's, locked while it is ours.
+class PendingFile {
+  public:
+    PendingFile() = default;
+    ~PendingFile();  // a file that got no name goes
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    // In folder (ending with '/', or "" for the current one), open for reading and writing,
+    // with mode cut by the umask like any new file's; 0 or errno.
+    int open(const std::string& folder, mode_t mode);
+    int fd() const { return fd_.get(); }
+    bool named() const { return !named_.empty(); }
+    // Gives the complete file the path (in its folder) when nothing has that name: 0, EEXIST
+    // or errno.
+    int link(const std::string& path);
+    // Gives it the path whatever has that name now, by rename: 0 or errno.
+    int replace(const std::string& path);
+    // Closes it (after link or replace, or to give it up); 0 or errno.
+    int close();
+
+  private:
+    int openNamed();
+    int copyIntoNamed();
+
+    Fd fd_{-1};
+    std::string folder_;
+    mode_t mode_ = 0;
+    std::string named_;  // the temporary name it has, until it gets its own
+};
 
 // Why a write failed: a reason, what caused it, and where the old content was left when it
 // could not be put back.
@@ -82,9 +129,15 @@ struct WriteFailure {
 // writes "> /dev/stdout".
 std::optional<std::string> followLinks(std::string path, bool* namesOpenFile);
 
-// A new file is written under a temporary name beside where it goes and renamed there, so
-// it never shows half written. It is not synced: a machine that stops loses nothing older,
-// and export all writes thousands of new files.
+// Creates the file at the path as a new one when nothing has that name: written unnamed in
+// its folder and linked there once complete. Nothing when the name is taken (by a file, a
+// link, a folder) or no file can be made that way: the other ways then look at the path.
+// Four calls for a small file: the fast way of export all's thousands of files.
+std::optional<WriteFailure> createNew(const std::string& given, std::span<const ByteBuffer> parts);
+
+// A new file is written beside where it goes, unnamed or under a temporary name, and named
+// there once complete, so it never shows half written. It is not synced: a machine that stops loses
+// nothing older, and export all writes thousands of new files.
 WriteFailure createFile(const std::string& given, std::span<const ByteBuffer> parts);
 
 enum class Replaced { kYes, kFailed, kNotKeepable };

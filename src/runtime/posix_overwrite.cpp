@@ -1,6 +1,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <optional>
 #include <vector>
 
 #include "runtime/posix_detail.h"
@@ -12,8 +13,9 @@ namespace {
 // The old bytes of a file that is being overwritten where it is.
 struct OldCopy {
     std::string path;  // empty when the file was empty: nothing to keep
-    Fd fd{-1};
+    std::optional<PendingFile> file;
     off_t size = 0;
+    int fd() const { return file->fd(); }
 };
 
 // Reads up to n bytes, retrying when interrupted.
@@ -25,8 +27,11 @@ ssize_t readRetrying(int fd, std::uint8_t* buf, std::size_t n) {
 }
 
 // Copies what `from` holds into a new private file, in the first of the folders where that
-// succeeds, synced so that it outlives a crash while the original is overwritten.
-WriteFailure keepOldContent(int from, const std::vector<std::string>& folders, OldCopy& copy) {
+// succeeds, synced so that it outlives a crash while the original is overwritten. It gets
+// its name (backupName of the file's) only once complete: a run killed while copying leaves
+// nothing, one killed while overwriting leaves the whole old bytes under that name.
+WriteFailure keepOldContent(int from, const std::vector<std::string>& folders,
+                            std::string_view fileName, OldCopy& copy) {
     ByteBuffer buf = ByteBuffer::uninitialized(std::size_t{1} << 20);
     if (buf.empty()) return {kNoCopy, ENOMEM};
     std::uint8_t* b = buf.mutableData();
@@ -36,16 +41,16 @@ WriteFailure keepOldContent(int from, const std::vector<std::string>& folders, O
     int lastErr = 0;
     for (const std::string& folder : folders) {
         if (::lseek(from, 0, SEEK_SET) != 0) return {kNoCopy, errno};
-        copy.fd.reset(createUnique(folder, O_RDWR, 0600, copy.path));
-        if (copy.fd.get() < 0) {
-            lastErr = errno;
+        copy.file.emplace();
+        if (const int opened = copy.file->open(folder, 0600); opened != 0) {
+            lastErr = opened;
             continue;
         }
         off_t size = 0;
         int err = 0;
         bool sourceFailed = false;
         while ((r = readRetrying(from, b, buf.size())) > 0) {
-            if (!writeFully(copy.fd.get(), b, static_cast<std::size_t>(r))) {
+            if (!writeFully(copy.fd(), b, static_cast<std::size_t>(r))) {
                 err = errno;
                 break;
             }
@@ -55,17 +60,21 @@ WriteFailure keepOldContent(int from, const std::vector<std::string>& folders, O
             err = errno;
             sourceFailed = true;
         }
-        if (err == 0 && ::fsync(copy.fd.get()) != 0) err = errno;
+        if (err == 0 && ::fsync(copy.fd()) != 0) err = errno;
+        for (int attempt = 0; err == 0 && attempt < 100; ++attempt) {
+            copy.path = folder + backupName(fileName);
+            err = copy.file->link(copy.path);
+            if (err != EEXIST) break;
+        }
         if (err == 0) {
             copy.size = size;
             return {};
         }
-        ::unlink(copy.path.c_str());
-        copy.fd.reset(-1);
+        copy.path.clear();
+        copy.file.reset();
         if (sourceFailed) return {kNoCopy, err};
         lastErr = err;  // a full disk, a folder we may not write in: try the next folder
     }
-    copy.path.clear();
     return {kNoCopy, lastErr};
 }
 
@@ -76,7 +85,7 @@ int putBack(int fd, const OldCopy& copy) {
         if (buf.empty()) return ENOMEM;
         std::uint8_t* b = buf.mutableData();
         for (off_t at = 0; at < copy.size;) {
-            const ssize_t r = ::pread(copy.fd.get(), b, buf.size(), at);
+            const ssize_t r = ::pread(copy.fd(), b, buf.size(), at);
             if (r < 0 && errno == EINTR) continue;
             if (r <= 0) return r < 0 ? errno : EIO;
             for (ssize_t done = 0; done < r;) {
@@ -107,7 +116,12 @@ WriteFailure overwriteInPlace(const std::string& given, Fd& fd, const struct sta
     if (besideFolder) folders.push_back(*besideFolder);
     folders.push_back(temporaryFolder());
     OldCopy copy;
-    if (WriteFailure kept = keepOldContent(in.get(), folders, copy); kept.err != 0) return kept;
+    const std::size_t slash = given.rfind('/');
+    const std::string_view fileName = slash == std::string::npos
+                                          ? std::string_view(given)
+                                          : std::string_view(given).substr(slash + 1);
+    if (WriteFailure kept = keepOldContent(in.get(), folders, fileName, copy); kept.err != 0)
+        return kept;
     in.reset(-1);
 
     int err = ::lseek(fd.get(), 0, SEEK_SET) == 0 ? 0 : errno;

@@ -34,6 +34,9 @@ constexpr std::size_t kDirectAlign = 4096;
 // Files smaller than this are read through the page cache whatever it holds of them.
 constexpr std::size_t kDirectFrom = std::size_t{32} << 20;
 
+// Files up to this size are read without first asking how much memory is left.
+constexpr off_t kMemoryCheckedFrom = off_t{1} << 20;
+
 // Whether fewer than half of the file's pages are in the page cache; false when that
 // cannot be told.
 bool mostlyUncached(int fd, std::size_t size) {
@@ -238,8 +241,11 @@ std::optional<ByteBuffer> PosixFileServices::readWhole(std::string_view path, Pr
         return all;
     }
     // A file larger than the memory left would be read into pages the system then has to
-    // swap out, or the program would be killed near the end: refuse it now instead.
-    if (const std::optional<std::uint64_t> left = memoryAvailable();
+    // swap out, or the program would be killed near the end: refuse it now instead. A small
+    // one (a settings file, read at every operation) is not worth the look at /proc: when
+    // even that little is missing, the allocation below says so.
+    if (const std::optional<std::uint64_t> left =
+            size > kMemoryCheckedFrom ? memoryAvailable() : std::nullopt;
         left && static_cast<std::uint64_t>(size) > *left) {
         fail(kLargerThanMemory);
         return std::nullopt;

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/xattr.h>
 #include <time.h>
 
@@ -95,6 +96,9 @@ WriteFailure writeRegular(const std::string& given, Fd& fd, const struct stat& s
 }  // namespace
 
 WriteFailure writeAt(const std::string& given, std::span<const ByteBuffer> parts) {
+    // Most writes make a new file (export all makes thousands): tried first, it costs an
+    // open, the writes, a link and a close, and looks no further when the name is free.
+    if (std::optional<WriteFailure> created = createNew(given, parts)) return *created;
     // Opening for writing is the check the shell's ">" makes: a file the caller may not write
     // is refused, and root may write a read-only one. O_NONBLOCK: a FIFO without reader fails
     // at once instead of waiting for one. O_NOCTTY: a terminal does not become ours.
@@ -119,6 +123,96 @@ WriteFailure writeAt(const std::string& given, std::span<const ByteBuffer> parts
 
 using namespace posix_detail;
 
+namespace {
+
+FileError asFileError(const WriteFailure& failure) {
+    return FileError{failure.err, failure.cause, failure.copyLeftAt};
+}
+
+// Writes into a file that has no name yet in the folder where it goes, and names it once
+// complete; a path already taken gets the file as writeWholeFile would give it, from a
+// mapping of what was written. Where no such file can be made the pieces are held instead.
+class PosixFileWriter final : public FileWriter {
+  public:
+    PosixFileWriter(FileServices& files, std::string_view path)
+        : given_(native(path)), held_(files.FileServices::startFile(path)) {
+        if (!path.empty() && file_.open(folderOf(given_), 0666) == 0) held_.reset();
+    }
+
+    bool write(std::string_view bytes) override {
+        if (held_) return held_->write(bytes);
+        if (failure_) return false;
+        if (buffer_.size() + bytes.size() > kBuffer) flush();
+        if (bytes.size() >= kBuffer) {
+            if (!failure_ &&
+                !writeFully(file_.fd(), reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                            bytes.size()))
+                failure_.code = errno;
+        } else {
+            buffer_.append(bytes);
+        }
+        return !failure_;
+    }
+
+    bool finish() override {
+        if (held_) return held_->finish();
+        flush();
+        if (failure_) return false;
+        if (file_.link(given_) == 0) {
+            if (file_.close() == 0) return true;
+            failure_.code = errno;
+            ::unlink(given_.c_str());
+            return false;
+        }
+        // The name is taken: what stands there decides how it is written.
+        struct stat st {};
+        if (::fstat(file_.fd(), &st) != 0) {
+            failure_.code = errno;
+            return false;
+        }
+        ByteBuffer content;
+        if (st.st_size > 0) {
+            const auto size = static_cast<std::size_t>(st.st_size);
+            void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, file_.fd(), 0);
+            if (p == MAP_FAILED) {
+                failure_.code = errno;
+                return false;
+            }
+            content = ByteBuffer::readOnly(
+                std::shared_ptr<std::uint8_t[]>(static_cast<std::uint8_t*>(p),
+                                                [size](std::uint8_t* q) { ::munmap(q, size); }),
+                size);
+        }
+        failure_ = asFileError(writeAt(given_, std::span<const ByteBuffer>(&content, 1)));
+        return !failure_;
+    }
+
+    FileError failure() const override { return held_ ? held_->failure() : failure_; }
+
+  private:
+    static constexpr std::size_t kBuffer = std::size_t{1} << 18;
+
+    void flush() {
+        if (!failure_ && !buffer_.empty() &&
+            !writeFully(file_.fd(), reinterpret_cast<const std::uint8_t*>(buffer_.data()),
+                        buffer_.size()))
+            failure_.code = errno;
+        buffer_.clear();
+    }
+
+    std::string given_;
+    PendingFile file_;
+    std::unique_ptr<FileWriter> held_;
+    std::string buffer_;
+    FileError failure_;
+};
+
+}  // namespace
+
+std::unique_ptr<FileWriter> PosixFileServices::startFile(std::string_view path) {
+    return std::make_unique<PosixFileWriter>(*this, path);
+}
+
 bool PosixFileServices::writeWholeFile(std::string_view path, std::span<const ByteBuffer> parts) {
     if (path.empty()) {
         fail(ENOENT);
@@ -126,7 +220,7 @@ bool PosixFileServices::writeWholeFile(std::string_view path, std::span<const By
     }
     const WriteFailure failure = writeAt(native(path), parts);
     if (failure.err == 0) return true;
-    lastFailure_ = FileError{failure.err, failure.cause, failure.copyLeftAt};
+    lastFailure_ = asFileError(failure);
     return false;
 }
 

@@ -305,23 +305,28 @@ TEST_F(Edit, HelpForEachCommand) {
 namespace kerbilo::testing {
 namespace {
 
-// The kinds file is read once per operation, not once per value: an export of 200
-// resources reads it once to open the file and once to name what it writes.
+// The kinds file is read once per operation, not once per value nor once per step: an
+// export of 200 resources reads it once, to open the file and to name what it writes, be it
+// the program's or one given with --config.
 TEST(ExportReads, TheKindsFileOncePerOperation) {
-    MemoryFileServices files("/prog");
-    files.directories.insert("/data");
-    ensureKindsFile(files);
-    ByteBuffer data;
-    for (int i = 0; i < 200; ++i) data = concatBytes({data, text("...."), pngResource(4, 'x')});
-    files.files["/data/app.exe"] = data;
-    std::ostringstream out, err;
-    cli::CliEnv env{files, out, err, nullptr};
-    std::vector<std::string> args = {"kerbilo-cli", "export", "/data/app.exe", "--out", "/out"};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    ASSERT_EQ(cli::runCli(env, static_cast<int>(argv.size()), argv.data()), 0) << err.str();
-    EXPECT_EQ(out.str(), "wrote 200 of 200 files to /out/app.exe\n");
-    EXPECT_LE(files.reads["/prog/resource.config"], 2);
+    for (const bool given : {false, true}) {
+        MemoryFileServices files("/prog");
+        files.directories.insert("/data");
+        ensureKindsFile(files);
+        files.files["/data/kinds.config"] = files.files["/prog/resource.config"];
+        ByteBuffer data;
+        for (int i = 0; i < 200; ++i) data = concatBytes({data, text("...."), pngResource(4, 'x')});
+        files.files["/data/app.exe"] = data;
+        std::ostringstream out, err;
+        cli::CliEnv env{files, out, err, nullptr};
+        std::vector<std::string> args = {"kerbilo-cli", "export", "/data/app.exe", "--out", "/out"};
+        if (given) args.insert(args.end(), {"--config", "/data/kinds.config"});
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        ASSERT_EQ(cli::runCli(env, static_cast<int>(argv.size()), argv.data()), 0) << err.str();
+        EXPECT_EQ(out.str(), "wrote 200 of 200 files to /out/app.exe\n");
+        EXPECT_EQ(files.reads[given ? "/data/kinds.config" : "/prog/resource.config"], 1) << given;
+    }
 }
 
 }  // namespace

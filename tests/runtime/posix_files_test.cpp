@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -26,6 +27,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -601,6 +603,137 @@ TEST_F(FailedWrites, FileSizeLimitWhileWritingInPlace) {
     EXPECT_EQ(slurp(path), "original content");
     EXPECT_EQ(lstatOf(path).st_size, 16);
     EXPECT_EQ(entries(dir), (std::set<std::string>{"keep.bin", "twin"}));
+}
+
+// ---- files that get their name only when complete ----------------------------------------
+
+class TemporaryFiles : public TempFolder {};
+
+// A run killed in the instant between naming its complete file and renaming it over the old
+// one leaves a temporary of its own. A later write into that folder removes it, and nothing
+// that may be another's or still in use.
+TEST_F(TemporaryFiles, OnlyStaleOnesOfEndedRunsAreRemoved) {
+    const pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    ASSERT_GT(ended, 0);
+    waitpid(ended, nullptr, 0);
+    const pid_t alive = fork();
+    if (alive == 0) {
+        pause();
+        _exit(0);
+    }
+    ASSERT_GT(alive, 0);
+    const std::string gone = std::to_string(ended);
+    const struct {
+        std::string name;
+        bool locked;   // a process holds its lock
+        bool nobodys;  // another user's (only when root can make one)
+        bool stays;
+    } cases[] = {
+        {".kerbilo-" + gone + "-Ab3dE6.tmp", false, false, false},
+        {".kerbilo-" + gone + "-Lock3d.tmp", true, false, true},
+        {".kerbilo-" + gone + "-Nobody.tmp", false, true, true},
+        {".kerbilo-" + std::to_string(alive) + "-Alive1.tmp", false, false, true},
+        {".kerbilo-" + std::to_string(getpid()) + "-Mine12.tmp", false, false, true},
+        {".kerbilo-" + gone + "-short.tmp", false, false, true},
+        {".kerbilo-" + gone + "-Ab3dE6.tmp~", false, false, true},
+        {"notes.kerbilo-" + gone + "-Ab3dE6.tmp", false, false, true},
+        {".kbAb3dE6", false, false, true},  // unnamed files' forerunners: not clearly ours
+    };
+    std::set<std::string> expected{"target", ".kerbilo-" + gone + "-Folder.tmp",
+                                   ".kerbilo-" + gone + "-Link12.tmp"};
+    std::vector<int> held;
+    for (const auto& c : cases) {
+        if (c.nobodys && geteuid() != 0) continue;
+        put(p(c.name), "complete bytes of an earlier run");
+        if (c.nobodys) ASSERT_EQ(chown(p(c.name).c_str(), kNobody, kNobody), 0);
+        if (c.locked) {
+            held.push_back(open(p(c.name).c_str(), O_RDONLY));
+            ASSERT_EQ(flock(held.back(), LOCK_EX), 0);
+        }
+        if (c.stays) expected.insert(c.name);
+    }
+    ASSERT_EQ(mkdir(p(".kerbilo-" + gone + "-Folder.tmp").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("target", p(".kerbilo-" + gone + "-Link12.tmp").c_str()), 0);
+    put(p("target"), "old");
+
+    EXPECT_TRUE(write(p("target"), "new")) << reason();
+    EXPECT_EQ(slurp(p("target")), "new");
+    EXPECT_EQ(entries(dir), expected);
+    for (const int fd : held) close(fd);
+    kill(alive, SIGKILL);
+    waitpid(alive, nullptr, 0);
+}
+
+class StreamedFiles : public TempFolder {};
+
+// A file written piece by piece shows under its name only once finished, and then stands
+// there as a whole write would have put it.
+TEST_F(StreamedFiles, ShowWhenFinishedAsAWholeWriteWould) {
+    std::string content;
+    for (int i = 0; content.size() < 700'000; ++i) content += "row " + std::to_string(i) + "\n";
+    const std::string large(300'000, 'L');  // passes what is gathered before a write
+    const struct {
+        const char* what;
+        std::function<void(const std::string& path)> make;
+        const char* written;  // where the bytes end up
+        const char* twin;     // another name that must see them too
+        mode_t mode;
+    } cases[] = {
+        {"new", [](const std::string&) {}, "new", nullptr, 0644},
+        {"replaced",
+         [](const std::string& path) {
+             put(path, "old");
+             chmod(path.c_str(), 0640);
+         },
+         "replaced", nullptr, 0640},
+        {"linked",
+         [this](const std::string& path) {
+             put(path, "old");
+             ASSERT_EQ(link(path.c_str(), p("linked-twin").c_str()), 0);
+         },
+         "linked", "linked-twin", 0644},
+        {"dangling", [this](const std::string& path) { symlink(p("made").c_str(), path.c_str()); },
+         "made", nullptr, 0644},
+    };
+    const mode_t mask = umask(022);
+    for (const auto& c : cases) {
+        const std::string path = p(c.what);
+        c.make(path);
+        const std::set<std::string> before = entries(dir);
+        const std::string old = slurp(path);
+        std::unique_ptr<FileWriter> writer = files.startFile(utf8ToGbk(path));
+        EXPECT_TRUE(writer->write(content.substr(0, 1000)));
+        EXPECT_TRUE(writer->write(large));
+        EXPECT_TRUE(writer->write(content.substr(1000)));
+        EXPECT_EQ(slurp(path), old) << c.what << ": shown before it was finished";
+        EXPECT_TRUE(writer->finish()) << c.what << ": " << describeError(writer->failure());
+        const std::string whole = content.substr(0, 1000) + large + content.substr(1000);
+        EXPECT_EQ(slurp(p(c.written)), whole) << c.what;
+        if (c.twin) EXPECT_EQ(slurp(p(c.twin)), whole) << c.what;
+        EXPECT_EQ(lstatOf(p(c.written)).st_mode & 07777, c.mode) << c.what;
+        std::set<std::string> after = before;
+        after.insert(c.written);
+        EXPECT_EQ(entries(dir), after) << c.what;
+    }
+    umask(mask);
+    EXPECT_TRUE(S_ISLNK(lstatOf(p("dangling")).st_mode));
+}
+
+TEST_F(StreamedFiles, UnfinishedOrFailedLeaveNothing) {
+    put(p("kept"), "old");
+    {
+        std::unique_ptr<FileWriter> dropped = files.startFile(utf8ToGbk(p("dropped")));
+        std::unique_ptr<FileWriter> over = files.startFile(utf8ToGbk(p("kept")));
+        EXPECT_TRUE(dropped->write(std::string(400'000, 'x')));
+        EXPECT_TRUE(over->write("new"));
+    }
+    std::unique_ptr<FileWriter> nowhere = files.startFile(utf8ToGbk(p("missing/file")));
+    EXPECT_TRUE(nowhere->write("x"));
+    EXPECT_FALSE(nowhere->finish());
+    EXPECT_EQ(gbkToUtf8(describeError(nowhere->failure())), "文件或文件夹不存在");
+    EXPECT_EQ(slurp(p("kept")), "old");
+    EXPECT_EQ(entries(dir), std::set<std::string>{"kept"});
 }
 
 // ---- names of any bytes ------------------------------------------------------------------
