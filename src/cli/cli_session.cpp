@@ -135,8 +135,7 @@ const char* stopText(zip::Stop stop) {
 
 bool Session::ready(const std::string& fileUtf8) {
     std::optional<FileError> unreadable;
-    if (run_)
-        unreadable = run_->unreadable;
+    if (run_) unreadable = run_->unreadable;
     // Read through the session's files, which keep what they read for the scan.
     else if (config_ && !files.tryReadWholeFile(kindsFilePath(files)))
         unreadable = files.lastFailure();
