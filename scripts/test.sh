@@ -22,8 +22,10 @@ stage "tests under address and undefined-behaviour sanitizers"
 CC=clang-14 CXX=clang++-14 BUILD_DIR=build-asan scripts/setup.sh \
     -DKERBILO_SANITIZE=ON -DKERBILO_FUZZ=ON -DKERBILO_BENCH=OFF \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only -DNDEBUG"
+# Packaging the sanitized build would test nothing the plain stage has not.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build-asan --output-on-failure -j2 --timeout 600
+    ctest --test-dir build-asan --output-on-failure -j2 --timeout 600 -E '^Package\.|DebianPackage'
+
 
 if [ -x scripts/tsan.sh ]; then
     stage "thread sanitizer"
@@ -31,6 +33,7 @@ if [ -x scripts/tsan.sh ]; then
 fi
 if [ -x fuzz/run_fuzzers.sh ]; then
     stage fuzzing
-    KERBILO_FUZZ_BUILD=build-asan fuzz/run_fuzzers.sh "${FUZZ_SECONDS:-10}"
+    # A short pass that each target still starts and runs; the long run is by hand.
+    KERBILO_FUZZ_BUILD=build-asan fuzz/run_fuzzers.sh "${FUZZ_SECONDS:-6}"
 fi
 stage "all test stages passed"
