@@ -10,7 +10,6 @@
 #include "edit/edit.h"
 #include "runtime/byte_ops.h"
 #include "runtime/gbk.h"
-#include "scan/inspection.h"
 
 namespace kerbilo::cli {
 
@@ -52,11 +51,7 @@ int exportAll(Session& session, const std::string& subfolder, bool jsonLines, bo
               const std::optional<VerdictSet>& verdicts) {
     CliEnv& env = session.env;
     ExportAllOptions options;
-    if (verdicts) {
-        options.keep = [&session, &verdicts](int n) {
-            return verdicts->has(inspectCatalogued(session.doc, n, false).verdict);
-        };
-    }
+    options.verdicts = verdicts;
     options.sourceColumn = sourceColumn;
     options.subfolder = utf8ToGbk(subfolder);
     options.jsonLinesManifest = jsonLines;

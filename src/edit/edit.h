@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/config_files.h"
+#include "picture/inspect.h"
 #include "scan/document.h"
 
 namespace kerbilo {
@@ -105,9 +106,9 @@ struct ExportAllOptions {
     // The manifests gain a source column (where a resource found by structure came from),
     // as they do when the kinds file turns the structure scan on.
     bool sourceColumn = false;
-    // Which resources are exported (by number); empty: all of them. The others are passed
-    // by: no file, no failure, no manifest record.
-    std::function<bool(int n)> keep;
+    // Only resources with these verdicts are exported; none: all of them. The others are
+    // passed by: no file, no failure, no manifest record.
+    std::optional<VerdictSet> verdicts;
     // Told after each resource was written or failed, with its number (the window shows
     // "正在写出:" and the label).
     std::function<void(int n)> written;

@@ -86,7 +86,8 @@ class Manifest {
           jsonLines_(jsonLines),
           columns_(columns(sourceColumn)) {}
 
-    void add(int n, const Text& path) {
+    // `judged`: what was already found out about resource n, if anything.
+    void add(int n, const Text& path, std::optional<Judged> judged = std::nullopt) {
         if (!tsv_) {
             tsv_.emplace(files_, concatText({folder_, "/manifest.tsv"}), Listing::Format::Tsv,
                          columnNames(columns_));
@@ -94,7 +95,7 @@ class Manifest {
                 jsonl_.emplace(files_, concatText({folder_, "/manifest.jsonl"}),
                                Listing::Format::Jsonl, columnNames(columns_));
         }
-        ResourceRow row = rows_.row(n, judgeResource(doc_, n));
+        ResourceRow row = rows_.row(n, judged ? std::move(judged) : judgeResource(doc_, n));
         row.path = gbkToUtf8(path);
         cells_.clear();
         row.appendCells(columns_, cells_);
@@ -175,7 +176,12 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         if (const ResourceOrigin* origin = catalogue.origin(n)) suffix = origin->suffix;
         services.progress.reached(item);
         services.progress.step();
-        if (options.keep && !options.keep(n)) continue;
+        // Judged once: the manifest records what the choice was made on.
+        std::optional<Judged> judged;
+        if (options.verdicts) {
+            judged = judgeResource(doc, n);
+            if (!options.verdicts->has(judged->what.verdict)) continue;
+        }
         const Text label = resourceLabel(catalogue, n);
         Text path = concatText({folder, "/", label, ".", suffix});
         // The kinds file may have changed since the scan: a suffix that leaves the folder
@@ -206,7 +212,7 @@ ExportReport exportAllInto(Services& services, const Document& doc, const Text& 
         }
         if (written) {
             ++report.written;
-            manifest.add(n, path);
+            manifest.add(n, path, std::move(judged));
         } else if (!made && !files.pathExists(folder)) {
             report.failures.push_back({path, folderFailure, folder});
         } else {
