@@ -11,10 +11,21 @@ constexpr std::string_view kDigits = "0123456789ABCDEF";
 }
 
 std::int64_t hexDigitsValue(std::string_view group) {
-    const Text upper = upperText(group);
+    // Digits of either case count; any other byte counts −2, and so does a letter that is
+    // the second byte of a double-byte character, which case folding leaves alone. Decoded
+    // for every kind of every file opened, so a byte costs a comparison, not a search.
     std::int64_t v = 0;
-    for (char c : upper) {
-        const std::int64_t d = findText(kDigits, std::string_view(&c, 1)) - 1;  // −2 when absent
+    bool second = false;
+    for (const char ch : group) {
+        const auto c = static_cast<unsigned char>(ch);
+        std::int64_t d = -2;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else if (!second && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        second = !second && c >= 0x80;
         v = v * 16 + d;
     }
     return v;
