@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(
     build-essential cmake ninja-build pkg-config git python3
-    libpng-dev libjpeg-dev zlib1g-dev
+    libpng-dev libjpeg-dev zlib1g-dev libdeflate-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 libclang-rt-14-dev clang-format
     qt6-base-dev qt6-translations-l10n libgl-dev

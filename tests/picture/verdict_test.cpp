@@ -66,6 +66,32 @@ ByteVector pngWithDamagedIdat() {
     return png;
 }
 
+// The zlib stream's single IDAT split in two, the second holding its last `last` bytes, and
+// the byte `flip` places from the stream's end (0: none) changed: a trailer may straddle
+// chunks, and the Adler-32 sum in it is all that tells a changed row byte.
+ByteVector pngWithIdatSplit(std::size_t last, std::size_t flip) {
+    ByteVector png = pattern(64, 64);
+    const std::size_t idat = find(png, "IDAT");
+    std::uint32_t length = 0;
+    for (int i = 0; i < 4; ++i) length = length << 8 | png[idat - 4 + static_cast<std::size_t>(i)];
+    if (flip > 0) png[idat + 4 + length - flip] ^= 0x01;
+    const ByteVector data(png.begin() + static_cast<std::ptrdiff_t>(idat + 4),
+                          png.begin() + static_cast<std::ptrdiff_t>(idat + 4 + length));
+    ByteVector out(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(idat - 4));
+    for (const auto& [from, to] : {std::pair{std::size_t{0}, data.size() - last},
+                                   std::pair{data.size() - last, data.size()}}) {
+        const std::size_t at = out.size();
+        out.resize(at + 12 + (to - from));
+        put32be(out, at, static_cast<std::uint32_t>(to - from));
+        std::memcpy(out.data() + at + 4, "IDAT", 4);
+        std::copy(data.begin() + static_cast<std::ptrdiff_t>(from),
+                  data.begin() + static_cast<std::ptrdiff_t>(to), out.begin() + at + 8);
+        fixCrc(out, at + 4);
+    }
+    out.insert(out.end(), png.begin() + static_cast<std::ptrdiff_t>(idat + 8 + length), png.end());
+    return out;
+}
+
 // The header promises twice the rows the zlib stream holds.
 ByteVector pngWithTooFewRows() {
     ByteVector png = pattern(64, 32);
@@ -186,6 +212,12 @@ const Case kCases[] = {
      Verdict::Complete, "", 256, 256, 2},
     {"PngDamagedIdatGoodCrc", pngWithDamagedIdat, Verdict::Damaged, "zlib stream is corrupt", 64,
      64, 1},
+    {"PngAdlerAcrossChunks", [] { return pngWithIdatSplit(2, 0); }, Verdict::Complete, "", 64,
+     64, 1},
+    {"PngWrongAdler", [] { return pngWithIdatSplit(0, 1); }, Verdict::Damaged,
+     "zlib stream is corrupt", 64, 64, 1},
+    {"PngWrongAdlerAcrossChunks", [] { return pngWithIdatSplit(3, 4); }, Verdict::Damaged,
+     "zlib stream is corrupt", 64, 64, 1},
     {"PngTooFewRows", pngWithTooFewRows, Verdict::Damaged, "zlib stream ends early", 64, 64, 1},
     {"JpegMissingData", jpegMissingData, Verdict::Damaged, "entropy-coded data is corrupt", 64, 64,
      1},
