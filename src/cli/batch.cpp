@@ -67,21 +67,30 @@ class Walker {
             worst_ = worse(worst_, kExitFailed);
             return;
         }
-        std::vector<std::string> names;
+        // Each name with the type the folder gives it: most file systems say whether an
+        // entry is a file or a folder, which spares a status call per file (on a folder of
+        // thousands of small files, about a tenth of reading them).
+        std::vector<std::pair<std::string, unsigned char>> names;
         while (const dirent* e = ::readdir(d)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..") names.push_back(name);
+            std::string name = e->d_name;
+            if (name != "." && name != "..") names.emplace_back(std::move(name), e->d_type);
         }
         ::closedir(d);
         std::sort(names.begin(), names.end());
         const std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
-        for (const std::string& name : names) {
+        for (const auto& [name, type] : names) {
             const std::string path = prefix + name;
             const std::string folder = exportFolder.empty() ? name : exportFolder + "/" + name;
             struct stat entry {};
-            if (::lstat(path.c_str(), &entry) != 0) continue;
-            if (S_ISLNK(entry.st_mode)) {
-                if (!options_.followLinks || ::stat(path.c_str(), &entry) != 0) continue;
+            if (type == DT_REG) {
+                entry.st_mode = S_IFREG;
+            } else if (type == DT_DIR) {
+                entry.st_mode = S_IFDIR;
+            } else {
+                if (::lstat(path.c_str(), &entry) != 0) continue;
+                if (S_ISLNK(entry.st_mode)) {
+                    if (!options_.followLinks || ::stat(path.c_str(), &entry) != 0) continue;
+                }
             }
             if (S_ISDIR(entry.st_mode))
                 walk(path, folder);
