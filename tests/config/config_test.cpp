@@ -62,12 +62,8 @@ TEST(Hex, DigitGroupValues) {
     EXPECT_EQ(hexDigitsValue("0G"), -2);
     // A letter that is the second byte of a double-byte character is no digit; one that
     // follows a whole character is.
-    EXPECT_EQ(hexDigitsValue("\x81"
-                             "a"),
-              -34);
-    EXPECT_EQ(hexDigitsValue("\x81\x81"
-                             "a"),
-              -34 * 16 + 10);
+    EXPECT_EQ(hexDigitsValue("\x81\x61"), -34);  // 0x61 is 'a'
+    EXPECT_EQ(hexDigitsValue("\x81\x81\x61"), -34 * 16 + 10);
     EXPECT_EQ(hexDigitsValue("a\x81"), 158);
 }
 
