@@ -35,6 +35,24 @@ DecodeFailure failureOf(Bytes data, const png_image& png) {
     return DecodeFailure::Truncated;
 }
 
+// Whether a chunk before the first IDAT runs past the data. libpng reads each of those
+// whole, and takes what an ancillary one claims before reading it: 83 bytes claiming a
+// text chunk of 1.8 GB had it ask for 1.8 GB. Such a chunk could only end the decode
+// with the data, so it ends here, without the request.
+bool headerChunkRunsPast(Bytes data) {
+    std::uint64_t at = 8;
+    while (at + 8 <= data.size()) {
+        const std::uint64_t length = (std::uint64_t{data[at]} << 24) | (data[at + 1] << 16) |
+                                     (data[at + 2] << 8) | data[at + 3];
+        if (std::memcmp(data.data() + at + 4, "IDAT", 4) == 0 ||
+            std::memcmp(data.data() + at + 4, "IEND", 4) == 0)
+            return false;
+        at += 12 + length;
+        if (at > data.size()) return true;
+    }
+    return false;
+}
+
 // The bytes as a stdio stream for libpng, which reads them as it decodes rows: a read
 // after the stop was set fails, and libpng gives up instead of finishing the picture.
 struct StoppableStream {
@@ -57,7 +75,7 @@ struct StoppableStream {
 Decoded decodePng(Bytes data, const DecodeLimits& limits) noexcept {
     if (data.size() < 4 || std::memcmp(data.data(), kPngSignature, 4) != 0)
         return DecodeFailure::NotRecognised;
-    if (data.size() < 8) return DecodeFailure::Truncated;
+    if (data.size() < 8 || headerChunkRunsPast(data)) return DecodeFailure::Truncated;
     png_image png;
     std::memset(&png, 0, sizeof png);
     png.version = PNG_IMAGE_VERSION;
