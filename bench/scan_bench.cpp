@@ -493,6 +493,12 @@ void peListBench() {
     rmdir(dir);
 }
 
+// The middle of a set of timings: steadier than their best on a shared machine.
+double median(std::vector<double> v) {
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
 // kerbilo-cli list on 1 GiB already in the page cache with -j 1 and -j 2 (the one file's
 // sweep on one thread and on two), against a plain memchr pass over a mapping of the same
 // file per kind's first head byte; the process's own memory meanwhile; and 16 files of
@@ -540,10 +546,6 @@ void largeBench() {
             peak = std::max(peak, r.peakAnonMiB);
         }
     }
-    const auto median = [](std::vector<double> v) {
-        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-        return v[v.size() / 2];
-    };
     const auto best = [](const std::vector<double>& v) {
         return *std::min_element(v.begin(), v.end());
     };
@@ -603,10 +605,6 @@ void deepListBench() {
         plains.push_back(runCliProcess({"list", big, "--config", kinds}).seconds);
         deeps.push_back(runCliProcess({"list", "--deep", big, "--config", kinds}).seconds);
     }
-    const auto median = [](std::vector<double> v) {
-        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
-        return v[v.size() / 2];
-    };
     const double plain = median(plains), deep = median(deeps);
     std::printf(
         "1 GiB of random bytes in the page cache, default kinds, kerbilo-cli list"

@@ -9,6 +9,7 @@
 
 #include "picture/byte_reader.h"
 #include "picture/decoders.h"
+#include "picture/walk_detail.h"
 
 namespace kerbilo {
 
@@ -20,19 +21,13 @@ namespace {
 constexpr png_uint_32 kNativeFormat =
     std::endian::native == std::endian::little ? PNG_FORMAT_BGRA : PNG_FORMAT_ARGB;
 
-// The length field of the chunk at `at`, whose 8-byte header lies inside `data`.
-std::uint64_t chunkLength(Bytes data, std::uint64_t at) {
-    return (std::uint64_t{data[at]} << 24) | (data[at + 1] << 16) | (data[at + 2] << 8) |
-           data[at + 3];
-}
-
 // libpng's simplified reader says only that it failed. Following the chunk lengths tells
 // whether the data simply ends before the last chunk does.
 DecodeFailure failureOf(Bytes data, const png_image& png) {
     if (std::strstr(png.message, "memory") != nullptr) return DecodeFailure::OutOfMemory;
     std::uint64_t at = 8;
     while (at + 8 <= data.size()) {
-        const std::uint64_t length = chunkLength(data, at);
+        const std::uint64_t length = walk_detail::be32(data, at);
         const bool end = std::memcmp(data.data() + at + 4, "IEND", 4) == 0;
         at += 12 + length;
         if (end) return at <= data.size() ? DecodeFailure::Corrupt : DecodeFailure::Truncated;
@@ -47,7 +42,7 @@ DecodeFailure failureOf(Bytes data, const png_image& png) {
 bool headerChunkRunsPast(Bytes data) {
     std::uint64_t at = 8;
     while (at + 8 <= data.size()) {
-        const std::uint64_t length = chunkLength(data, at);
+        const std::uint64_t length = walk_detail::be32(data, at);
         if (std::memcmp(data.data() + at + 4, "IDAT", 4) == 0 ||
             std::memcmp(data.data() + at + 4, "IEND", 4) == 0)
             return false;
